@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Vantro Davavivi: install what is missing, build, and run or test.
+#
+#   ./build.sh run [FILE...]   convert the files (or a generated sample clip)
+#   ./build.sh test            build and run every test
+#   ./build.sh asan            build with AddressSanitizer + UBSan and run every test
+#   ./build.sh fuzz [SECONDS]  build the fuzz targets with clang and run each
+#
+# Debian 12, as root: missing packages are installed with apt-get.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev)
+
+install_packages() {
+    local missing=()
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
+    done
+    if ((${#missing[@]} > 0)); then
+        echo "Installing: ${missing[*]}"
+        local sudo=""
+        [[ $(id -u) -ne 0 ]] && sudo="sudo"
+        $sudo apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    fi
+}
+
+build() { # build folder, extra cmake arguments...
+    local folder=$1
+    shift
+    cmake -S . -B "$folder" -G Ninja "$@" >/dev/null
+    cmake --build "$folder"
+}
+
+command=${1:-run}
+shift || true
+case "$command" in
+run)
+    install_packages "${PACKAGES[@]}"
+    build build
+    ./build/cli/vantro "$@"
+    ;;
+test)
+    install_packages "${PACKAGES[@]}"
+    build build
+    ctest --test-dir build --output-on-failure -j"$(nproc)"
+    ;;
+asan)
+    install_packages "${PACKAGES[@]}"
+    build build-asan -DCMAKE_BUILD_TYPE=Debug -DVANTRO_SANITIZE=ON
+    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+        ctest --test-dir build-asan --output-on-failure -j"$(nproc)"
+    ;;
+fuzz)
+    install_packages "${PACKAGES[@]}" clang
+    seconds=${1:-60}
+    build build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTRO_FUZZ=ON -DVANTRO_SANITIZE=ON
+    for target in build-fuzz/tests/fuzz/fuzz_*; do
+        [[ -x $target ]] || continue
+        corpus="build-fuzz/corpus/$(basename "$target")"
+        mkdir -p "$corpus"
+        "$target" -max_total_time="$seconds" -print_final_stats=1 "$corpus"
+    done
+    ;;
+*)
+    echo "usage: $0 run [FILE...] | test | asan | fuzz [SECONDS]" >&2
+    exit 2
+    ;;
+esac

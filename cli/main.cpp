@@ -1,0 +1,69 @@
+// vantro: the command-line front end. It hands files, settings and a
+// destination to the engine and reports what the engine says.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/resources.h"
+#include "platform/status.h"
+#include "resources/application_resources.h"
+
+namespace {
+
+constexpr const char* kVersion = "2.0.0";
+
+void PrintList(const char* title, ResID list, std::int16_t first) {
+    std::printf("%s\n", title);
+    for (std::int16_t item = first; item <= CountStrings(list); ++item) {
+        std::string text;
+        if (GetIndString(list, item, text) == noErr && !text.empty() && text != "-")
+            std::printf("  %s\n", text.c_str());
+    }
+}
+
+// The maker table: 66-byte records, a 64-byte NUL-terminated name and an id.
+void PrintMakers() {
+    Resource makers;
+    if (GetResource(Fcc("MANU"), 512, makers) != noErr) return;
+    std::printf("Handheld makers:\n");
+    for (std::size_t at = 0; at + 66 <= makers.data.size(); at += 66) {
+        const char* name = reinterpret_cast<const char*>(makers.data.data() + at);
+        std::printf("  %.*s\n", static_cast<int>(strnlen(name, 64)), name);
+    }
+}
+
+void PrintUsage() {
+    std::printf("usage: vantro [--version] [FILE...]\n"
+                "Turns movies and sound files into movie databases (.pdb) for Palm OS handhelds.\n");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::int16_t resources = 0;
+    if (OpenResourceFile(kApplicationResources, resources) != noErr) {
+        std::fprintf(stderr, "vantro: cannot open the application's resources\n");
+        return 1;
+    }
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("Vantro Davavivi %s\n", kVersion);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            PrintUsage();
+            return 0;
+        }
+    }
+
+    std::printf("Vantro Davavivi %s\n", kVersion);
+    std::printf("Output: Palm OS movie databases (.pdb), type VMOV, creator VTRO\n");
+    PrintList("Video formats:", 515, 1);
+    PrintList("Sound formats:", 144, 1);
+    PrintMakers();
+    if (argc > 1) {
+        std::printf("\nConversion is not built yet; these files were not converted:\n");
+        for (int i = 1; i < argc; ++i) std::printf("  %s\n", argv[i]);
+    }
+    return 0;
+}

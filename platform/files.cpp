@@ -1,0 +1,232 @@
+#include "platform/files.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+OSErr StatusFromErrno(int error) {
+    switch (error) {
+    case 0: return noErr;
+    case ENOSPC:
+    case EDQUOT: return dskFulErr;
+    case ENOENT:
+    case ENOTDIR: return fnfErr;
+    case EEXIST: return dupFNErr;
+    case EACCES:
+    case EPERM:
+    case EROFS: return permErr;
+    case ENAMETOOLONG: return bdNamErr;
+    case ENOMEM: return memFullErr;
+    default: return ioErr;
+    }
+}
+
+// ---- File ------------------------------------------------------------------
+
+File::~File() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+OSErr File::Open(const FileSpec& path, Mode mode, File& out) {
+    int flags = (mode == Mode::Read ? O_RDONLY : O_RDWR) | O_CLOEXEC;
+    int fd = ::open(path.c_str(), flags);
+    if (fd < 0) return StatusFromErrno(errno);
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        return fnfErr;
+    }
+    out = File();
+    out.fd_ = fd;
+    return noErr;
+}
+
+OSErr File::CreateNew(const FileSpec& path, File& out) {
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return StatusFromErrno(errno);
+    out = File();
+    out.fd_ = fd;
+    return noErr;
+}
+
+OSErr File::ReadAt(std::uint64_t offset, std::span<std::uint8_t> dest) const {
+    if (fd_ < 0) return paramErr;
+    std::size_t done = 0;
+    while (done < dest.size()) {
+        ssize_t n = ::pread(fd_, dest.data() + done, dest.size() - done, static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return StatusFromErrno(errno);
+        }
+        if (n == 0) return eofErr;
+        done += static_cast<std::size_t>(n);
+    }
+    return noErr;
+}
+
+OSErr File::WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+    if (fd_ < 0) return paramErr;
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done, static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return StatusFromErrno(errno);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return noErr;
+}
+
+OSErr File::Size(std::uint64_t& size) const {
+    if (fd_ < 0) return paramErr;
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) return StatusFromErrno(errno);
+    size = static_cast<std::uint64_t>(st.st_size);
+    return noErr;
+}
+
+OSErr File::Truncate(std::uint64_t size) {
+    if (fd_ < 0) return paramErr;
+    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) return StatusFromErrno(errno);
+    return noErr;
+}
+
+OSErr File::Sync() {
+    if (fd_ < 0) return paramErr;
+    if (::fsync(fd_) != 0) return StatusFromErrno(errno);
+    return noErr;
+}
+
+OSErr File::Close() {
+    if (fd_ < 0) return noErr;
+    int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0) return StatusFromErrno(errno);
+    return noErr;
+}
+
+// ---- Whole files -------------------------------------------------------------
+
+OSErr ReadWholeFile(const FileSpec& path, ByteBlock& out) {
+    File file;
+    if (OSErr err = File::Open(path, File::Mode::Read, file)) return err;
+    std::uint64_t size;
+    if (OSErr err = file.Size(size)) return err;
+    if (size > ByteBlock::kMaxSize) return memFullErr;
+    ByteBlock block;
+    if (OSErr err = block.Grow(static_cast<std::uint32_t>(size))) return err;
+    if (OSErr err = file.ReadAt(0, block.Span())) return err;
+    out = std::move(block);
+    return noErr;
+}
+
+OSErr WriteFileAtomically(const FileSpec& path, std::span<const std::uint8_t> bytes) {
+    FileSpec folder = path.parent_path();
+    if (folder.empty()) folder = ".";
+    FileSpec temporary;
+    if (OSErr err = CreateTemporaryFile(path.filename().string() + ".", ".tmp", temporary, folder)) return err;
+    ScopedFileDeletion cleanup(temporary);
+    File file;
+    if (OSErr err = File::Open(temporary, File::Mode::ReadWrite, file)) return err;
+    if (OSErr err = file.WriteAt(0, bytes)) return err;
+    if (OSErr err = file.Sync()) return err;
+    if (OSErr err = file.Close()) return err;
+    if (::rename(temporary.c_str(), path.c_str()) != 0) return StatusFromErrno(errno);
+    cleanup.Release();
+    // Make the rename itself durable.
+    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return noErr;
+}
+
+OSErr DeleteFile(const FileSpec& path) {
+    if (::unlink(path.c_str()) != 0) return StatusFromErrno(errno);
+    return noErr;
+}
+
+bool FileExists(const FileSpec& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+OSErr CreateFolders(const FileSpec& folder) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec) return StatusFromErrno(ec.value());
+    if (!std::filesystem::is_directory(folder, ec)) return dupFNErr;
+    return noErr;
+}
+
+// ---- Temporary files ------------------------------------------------------------
+
+FileSpec TemporaryFolder() {
+    const char* tmpdir = std::getenv("TMPDIR");
+    if (tmpdir != nullptr && *tmpdir != '\0') {
+        struct stat st;
+        if (::stat(tmpdir, &st) == 0 && S_ISDIR(st.st_mode)) return FileSpec(tmpdir);
+    }
+    return FileSpec("/tmp");
+}
+
+OSErr CreateTemporaryFile(std::string_view stem, std::string_view extension, FileSpec& out, const FileSpec& folder) {
+    static std::atomic<std::uint32_t> counter{0};
+    const FileSpec where = folder.empty() ? TemporaryFolder() : folder;
+    // Process ID, a counter and the clock make the name unique in practice;
+    // O_EXCL makes it certain, and a clash simply tries the next name.
+    const auto clock = static_cast<std::uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char unique[32];
+        std::snprintf(unique, sizeof unique, "%d-%08x", static_cast<int>(::getpid()),
+                      (clock ^ (counter.fetch_add(1) * 0x9E3779B9u)));
+        FileSpec candidate = where / (std::string(stem) + unique + std::string(extension));
+        int fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            ::close(fd);
+            out = std::move(candidate);
+            return noErr;
+        }
+        if (errno != EEXIST) return StatusFromErrno(errno);
+    }
+    return ioErr;
+}
+
+// ---- ScopedFileDeletion ------------------------------------------------------------
+
+ScopedFileDeletion::~ScopedFileDeletion() { DeleteNow(); }
+
+ScopedFileDeletion& ScopedFileDeletion::operator=(ScopedFileDeletion&& other) noexcept {
+    if (this != &other) {
+        DeleteNow();
+        path_ = std::move(other.path_);
+        other.path_.clear();
+    }
+    return *this;
+}
+
+void ScopedFileDeletion::DeleteNow() {
+    if (!path_.empty()) {
+        ::unlink(path_.c_str());
+        path_.clear();
+    }
+}

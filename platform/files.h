@@ -1,0 +1,88 @@
+// Files: specifications are paths (UTF-8 names), I/O is POSIX, every failure
+// is a status code. Temporary files live in $TMPDIR (else /tmp) under unique
+// names made from a stem, and are deleted when their owner goes away.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string_view>
+
+#include "platform/byteblock.h"
+#include "platform/status.h"
+
+using FileSpec = std::filesystem::path;
+
+// The status for a POSIX errno: ENOSPC dskFulErr, ENOENT fnfErr, EEXIST
+// dupFNErr, EACCES/EPERM/EROFS permErr, ENAMETOOLONG bdNamErr, ENOMEM
+// memFullErr, anything else ioErr.
+OSErr StatusFromErrno(int error);
+
+// An open file, closed when the object goes away.
+class File {
+public:
+    enum class Mode { Read, ReadWrite };
+
+    File() = default;
+    ~File();
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    [[nodiscard]] static OSErr Open(const FileSpec& path, Mode mode, File& out);
+    // Creates a new file; an existing file is never replaced (dupFNErr).
+    [[nodiscard]] static OSErr CreateNew(const FileSpec& path, File& out);
+
+    bool IsOpen() const { return fd_ >= 0; }
+    // Reads exactly dest.size() bytes at offset; eofErr when the file ends first.
+    [[nodiscard]] OSErr ReadAt(std::uint64_t offset, std::span<std::uint8_t> dest) const;
+    [[nodiscard]] OSErr WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes);
+    [[nodiscard]] OSErr Size(std::uint64_t& size) const;
+    [[nodiscard]] OSErr Truncate(std::uint64_t size);
+    // Flushes to the disk.
+    [[nodiscard]] OSErr Sync();
+    // Closes now and answers what closing said (a write error can surface here).
+    [[nodiscard]] OSErr Close();
+
+private:
+    int fd_ = -1;
+};
+
+[[nodiscard]] OSErr ReadWholeFile(const FileSpec& path, ByteBlock& out);
+// Writes a new copy beside the file, flushes it and renames it over the old
+// one: readers see the old or the new contents, never a mixture.
+[[nodiscard]] OSErr WriteFileAtomically(const FileSpec& path, std::span<const std::uint8_t> bytes);
+// fnfErr when there is no such file.
+[[nodiscard]] OSErr DeleteFile(const FileSpec& path);
+bool FileExists(const FileSpec& path);
+// Creates the folder and its missing parents; an existing folder is no error.
+[[nodiscard]] OSErr CreateFolders(const FileSpec& folder);
+
+// $TMPDIR when it names a folder, else /tmp.
+FileSpec TemporaryFolder();
+// Creates a new empty file "<stem><unique><extension>" in the temporary
+// folder (or in `folder` when given) and answers its path.
+[[nodiscard]] OSErr CreateTemporaryFile(std::string_view stem, std::string_view extension, FileSpec& out,
+                                        const FileSpec& folder = {});
+
+// Deletes a file when it goes out of scope, unless released first.
+class ScopedFileDeletion {
+public:
+    ScopedFileDeletion() = default;
+    explicit ScopedFileDeletion(FileSpec path) : path_(std::move(path)) {}
+    ~ScopedFileDeletion();
+    ScopedFileDeletion(ScopedFileDeletion&& other) noexcept : path_(std::move(other.path_)) { other.path_.clear(); }
+    ScopedFileDeletion& operator=(ScopedFileDeletion&& other) noexcept;
+    ScopedFileDeletion(const ScopedFileDeletion&) = delete;
+    ScopedFileDeletion& operator=(const ScopedFileDeletion&) = delete;
+
+    const FileSpec& Path() const { return path_; }
+    // Keeps the file: nothing is deleted later.
+    void Release() { path_.clear(); }
+    // Deletes the file now.
+    void DeleteNow();
+
+private:
+    FileSpec path_;
+};
