@@ -33,6 +33,19 @@ build() { # build folder, extra cmake arguments...
     cmake --build "$folder"
 }
 
+# A few valid inputs to start each fuzzer from.
+write_seeds() { # target, corpus folder
+    case "$1" in
+    fuzz_atoms)
+        # root 'sean' { 'soun' { 'ssrt' 8192.0 }, 'name' "Test" }
+        printf '\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x59sean\0\0\0\x01\0\0\0\x02\0\0\0\0%b%b%b' \
+            '\0\0\0\x2csoun\0\0\0\x01\0\0\0\x01\0\0\0\0' \
+            '\0\0\0\x18ssrt\0\0\0\x01\0\0\0\0\0\0\0\0\x20\0\0\0' \
+            '\0\0\0\x19name\0\0\0\x01\0\0\0\0\0\0\0\0\x04Test' > "$2/seed-settings"
+        ;;
+    esac
+}
+
 command=${1:-run}
 shift || true
 case "$command" in
@@ -60,6 +73,7 @@ fuzz)
         [[ -x $target ]] || continue
         corpus="build-fuzz/corpus/$(basename "$target")"
         mkdir -p "$corpus"
+        write_seeds "$(basename "$target")" "$corpus"
         "$target" -max_total_time="$seconds" -print_final_stats=1 "$corpus"
     done
     ;;

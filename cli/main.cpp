@@ -4,9 +4,11 @@
 #include <cstring>
 #include <string>
 
+#include "platform/files.h"
 #include "platform/resources.h"
 #include "platform/status.h"
 #include "resources/application_resources.h"
+#include "tools/inspect.h"
 
 namespace {
 
@@ -34,7 +36,44 @@ void PrintMakers() {
 
 void PrintUsage() {
     std::printf("usage: vantro [--version] [FILE...]\n"
+                "       vantro inspect [--chunks] [--key KEYFILE] FILE.pdb...\n"
                 "Turns movies and sound files into movie databases (.pdb) for Palm OS handhelds.\n");
+}
+
+// vantro inspect: describes each database and checks its structure; exits 1
+// when any file is not a valid movie database.
+int Inspect(int argc, char** argv) {
+    bool chunks = false;
+    ByteBlock key;
+    int status = 0, files = 0;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--chunks") == 0) {
+            chunks = true;
+            continue;
+        }
+        if (std::strcmp(argv[i], "--key") == 0 && i + 1 < argc) {
+            if (ReadWholeFile(argv[++i], key) != noErr || key.Size() != 512) {
+                std::fprintf(stderr, "vantro: the key must be a file of 512 bytes\n");
+                return 2;
+            }
+            continue;
+        }
+        ++files;
+        ByteBlock bytes;
+        if (OSErr err = ReadWholeFile(argv[i], bytes)) {
+            std::fprintf(stderr, "vantro: %s: cannot read (error %d)\n", argv[i], static_cast<int>(err));
+            status = 1;
+            continue;
+        }
+        Inspection inspection = InspectDatabase(bytes.Span(), key.Span());
+        std::printf("%s\n%s", argv[i], DescribeInspection(inspection, chunks).c_str());
+        if (!inspection.Valid()) status = 1;
+    }
+    if (files == 0) {
+        PrintUsage();
+        return 2;
+    }
+    return status;
 }
 
 } // namespace
@@ -45,6 +84,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vantro: cannot open the application's resources\n");
         return 1;
     }
+    if (argc > 1 && std::strcmp(argv[1], "inspect") == 0) return Inspect(argc - 2, argv + 2);
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--version") == 0) {
             std::printf("Vantro Davavivi %s\n", kVersion);

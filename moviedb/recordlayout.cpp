@@ -1,0 +1,316 @@
+// The record layout of EndMovie: fills the header record's patch points,
+// reserves the seek tables, and interleaves the media chunks of the spool file
+// into records of at most 63998 bytes of content, so that the player always
+// finds about one second of sound next to the pictures it belongs to.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "moviedb/writerstate.h"
+#include "platform/bytes.h"
+
+namespace {
+
+constexpr std::uint8_t kMovieEndBytes[4] = {0x00, 0x04, 'm', 'e'};
+constexpr std::uint8_t kRecordEndBytes[4] = {0x00, 0x04, 'r', 'e'};
+constexpr std::uint64_t kNoPassDuration = 0x7FFFFFFF;
+
+enum Stream { kVideo = 0, kSound = 1, kText = 2 };
+
+enum class StopRule {
+    AtLeast, // sound: the pass reaches its limit
+    Closest, // pictures: the pass ends as close to its limit as frames allow
+};
+
+class Interleaver {
+public:
+    Interleaver(MovieWriter& w, ByteBlock firstRecord) : w_(w), current_(std::move(firstRecord)) {
+        currentLength_ = current_.Size();
+        closedRecords_ = static_cast<std::uint32_t>(w.memoryRecords.size()); // layout items may have spilled
+        for (int s = 0; s < 3; ++s) {
+            streams_[s].entries = &w.index[s];
+            total_ += w.index[s].size();
+        }
+    }
+
+    // Lays out every chunk. The report of the sound lead-in pass is the lead-in
+    // actually placed (0 when there was none).
+    OSErr Run(std::uint64_t& leadInPlaced) {
+        leadInPlaced = 0;
+        if (Remaining(kSound)) {
+            std::uint64_t report = 0;
+            if (OSErr err = Pass({kSound}, w_.soundLeadIn, StopRule::AtLeast, report)) return err;
+            if (report != kNoPassDuration) leadInPlaced = report;
+        }
+        const auto P = static_cast<std::int64_t>(w_.audioInterleave);
+        const auto L = static_cast<std::uint64_t>(w_.pictureInterleave);
+        std::int64_t limit = P; // A: the sound pass's limit
+        std::int64_t carry = 0; // C: sound placed beyond the targets so far
+        while (placed_ < total_) {
+            std::vector<int> pictures;
+            if (Remaining(kVideo)) pictures.push_back(kVideo);
+            if (Remaining(kText)) pictures.push_back(kText);
+            bool ran = false;
+            std::uint64_t r = 0;
+            if (!pictures.empty()) {
+                if (OSErr err = Pass(pictures, L, StopRule::Closest, r)) return err;
+                ran = true;
+            }
+            if (!Remaining(kSound)) continue;
+            // A picture pass that overshot its period takes the sound along.
+            bool compensated = false;
+            if (ran && r > L) {
+                const double extra = static_cast<double>(r - L) * w_.wave.sampleRate * 0.01;
+                limit = P + static_cast<std::int64_t>(std::trunc(extra)) - carry;
+                compensated = true;
+            }
+            if (limit < 0) {
+                limit = P;
+                compensated = false;
+            }
+            std::uint64_t s = 0;
+            if (OSErr err = Pass({kSound}, static_cast<std::uint64_t>(limit), StopRule::AtLeast, s)) return err;
+            if (compensated) {
+                carry = static_cast<std::int64_t>(s) - limit;
+            } else {
+                carry = carry + static_cast<std::int64_t>(s) - P;
+                limit = P - carry;
+            }
+        }
+        return Finish();
+    }
+
+private:
+    struct StreamCursor {
+        std::vector<MediaIndexEntry>* entries = nullptr;
+        std::size_t next = 0;
+        std::uint64_t total = 0; // duration placed over all passes
+        std::uint64_t pass = 0;  // duration placed in this pass
+        bool done = false;
+    };
+
+    bool Remaining(int s) const { return streams_[s].next < streams_[s].entries->size(); }
+
+    // The stream with the least duration placed so far; the later one wins ties.
+    int Choose(const std::vector<int>& set) const {
+        int best = -1;
+        for (int s : set)
+            if (Remaining(s) && (best < 0 || streams_[s].total <= streams_[best].total)) best = s;
+        return best;
+    }
+
+    OSErr Pass(const std::vector<int>& set, std::uint64_t limit, StopRule rule, std::uint64_t& report) {
+        for (int s : set) {
+            streams_[s].pass = 0;
+            streams_[s].done = false;
+        }
+        int s = Choose(set);
+        while (s >= 0) {
+            StreamCursor& c = streams_[s];
+            MediaIndexEntry& entry = (*c.entries)[c.next++];
+            if (OSErr err = Place(entry)) return err;
+            c.total += entry.duration;
+            c.pass += entry.duration;
+            if (c.pass >= limit) c.done = true;
+            const int next = Choose(set);
+            if (next < 0 || c.done) break;
+            const std::uint64_t d = (*streams_[next].entries)[streams_[next].next].duration;
+            const std::uint64_t p = c.pass;
+            if (rule == StopRule::AtLeast) {
+                if (p >= limit) c.done = true;
+            } else {
+                const auto over = static_cast<std::int64_t>(p + d) - static_cast<std::int64_t>(limit);
+                const auto under = static_cast<std::int64_t>(limit) - static_cast<std::int64_t>(p);
+                if (p > limit || std::llabs(over) > std::llabs(under)) c.done = true;
+            }
+            if (std::all_of(set.begin(), set.end(), [&](int i) { return streams_[i].done; })) break;
+            s = next;
+        }
+        report = kNoPassDuration;
+        for (int i : set)
+            if (streams_[i].pass != 0) report = std::min(report, streams_[i].pass);
+        return noErr;
+    }
+
+    OSErr Place(MediaIndexEntry& entry) {
+        if (currentLength_ + entry.size > kRecordContentLimit)
+            if (OSErr err = CloseRecord()) return err;
+        entry.record = static_cast<std::uint16_t>(closedRecords_ + 1);
+        entry.offsetInRecord = static_cast<std::uint16_t>(currentLength_);
+        if (inMemory_) {
+            std::uint32_t at = 0;
+            if (OSErr err = current_.Grow(entry.size, &at)) return err;
+            if (OSErr err = w_.spool.ReadAt(entry.spoolOffset, current_.Span().subspan(at, entry.size))) return err;
+        } else {
+            if (OSErr err = AddDescriptor({SpoolDescriptor::Chunk, entry.spoolOffset, entry.size})) return err;
+        }
+        currentLength_ += entry.size;
+        ++placed_;
+        w_.Progress(static_cast<std::int32_t>(std::min<std::uint64_t>(100, placed_ * 100 / total_)));
+        return noErr;
+    }
+
+    OSErr CloseRecord() {
+        if (inMemory_) {
+            if (OSErr err = current_.Append(kRecordEndBytes)) return err;
+            try {
+                w_.memoryRecords.push_back(std::move(current_));
+            } catch (const std::bad_alloc&) {
+                return memFullErr;
+            }
+            current_ = ByteBlock();
+            inMemory_ = false; // every later record lives in the spool file
+        } else {
+            if (OSErr err = AddDescriptor({SpoolDescriptor::RecordEnd, 0, 4})) return err;
+        }
+        ++closedRecords_;
+        currentLength_ = 0;
+        return noErr;
+    }
+
+    OSErr Finish() {
+        if (inMemory_) {
+            if (OSErr err = current_.Append(kMovieEndBytes)) return err;
+            if (OSErr err = current_.Append(kRecordEndBytes)) return err;
+            try {
+                w_.memoryRecords.push_back(std::move(current_));
+            } catch (const std::bad_alloc&) {
+                return memFullErr;
+            }
+            return noErr;
+        }
+        if (OSErr err = AddDescriptor({SpoolDescriptor::MovieEnd, 0, 4})) return err;
+        return AddDescriptor({SpoolDescriptor::RecordEnd, 0, 4});
+    }
+
+    OSErr AddDescriptor(const SpoolDescriptor& d) {
+        try {
+            w_.descriptors.push_back(d);
+        } catch (const std::bad_alloc&) {
+            return memFullErr;
+        }
+        return noErr;
+    }
+
+    MovieWriter& w_;
+    ByteBlock current_;
+    bool inMemory_ = true;
+    std::uint64_t currentLength_ = 0;
+    std::uint32_t closedRecords_ = 0;
+    StreamCursor streams_[3];
+    std::uint64_t placed_ = 0;
+    std::uint64_t total_ = 0;
+};
+
+void PatchDuration(ByteBlock& header, const StreamPatch& patch, std::uint64_t duration) {
+    // "sh" holds at most 65500; "sx" the full 32-bit value.
+    (void)header.PatchBE16(patch.sh + 4, static_cast<std::uint16_t>(std::min<std::uint64_t>(duration, 65500)));
+    (void)header.PatchBE32(patch.sx + 6, static_cast<std::uint32_t>(duration));
+}
+
+bool Eligible(int stream, const MediaIndexEntry& e) {
+    return stream != kVideo || (e.flags & kDifferenceFrameFlag) == 0;
+}
+
+OSErr ReserveSeekTable(ByteBlock& header, int stream, const std::vector<MediaIndexEntry>& index, SeekTable& table) {
+    std::uint64_t count = 0;
+    for (const MediaIndexEntry& e : index)
+        if (Eligible(stream, e)) ++count;
+    if (count == 0) return noErr;
+    // At most about 1000 entries: every step-th eligible chunk.
+    table.step = static_cast<std::uint32_t>(count / 1000 + 1);
+    table.entries = static_cast<std::uint32_t>(count / table.step);
+    if (table.entries == 0) return noErr;
+    static constexpr std::uint16_t kTags[3] = {ChunkTag("pt"), ChunkTag("at"), ChunkTag("tt")};
+    return AppendReservedChunk(header, kTags[stream], 8 * table.entries, &table.payload);
+}
+
+void FillSeekTable(ByteBlock& record, int stream, const std::vector<MediaIndexEntry>& index, const SeekTable& table) {
+    if (table.entries == 0) return;
+    std::uint64_t running = 0, eligible = 0;
+    std::uint32_t written = 0;
+    for (const MediaIndexEntry& e : index) {
+        if (Eligible(stream, e)) {
+            if (eligible % table.step == 0 && written < table.entries) {
+                std::uint8_t* p = record.Data() + table.payload + 8 * written;
+                WriteBE32(p, static_cast<std::uint32_t>(running));
+                WriteBE16(p + 4, e.record);
+                WriteBE16(p + 6, e.offsetInRecord);
+                ++written;
+            }
+            ++eligible;
+        }
+        running += e.duration;
+    }
+}
+
+} // namespace
+
+OSErr LayOutRecords(MovieWriter& w) {
+    ByteBlock& h = w.header;
+    // Movie kind.
+    std::uint16_t kind;
+    if (!w.hasVideo && !w.hasText) kind = w.hasSound ? 5 : 0;
+    else if (w.hasSound) kind = 6;
+    else kind = w.videoFrames == 1 ? 4 : 1;
+    if (OSErr err = h.PatchBE16(w.mtAt, kind)) return err;
+
+    // The movie palette and inverse map of the colour formats.
+    if (w.hasVideo && (w.videoFormat == 2 || w.videoFormat == 7 || w.videoFormat == 8) && w.videoEncoder) {
+        if (OSErr err = w.videoEncoder->FillPalette(h.Span().subspan(w.pyAt, 768), h.Span().subspan(w.icAt, 8192)))
+            return err;
+    }
+
+    // Stream durations.
+    if (w.hasVideo) PatchDuration(h, w.videoPatch, w.videoDuration);
+    if (w.hasText) PatchDuration(h, w.textPatch, 0);
+    if (w.hasSound) {
+        const std::uint64_t rate = w.wave.sampleRate;
+        const std::uint64_t hundredths = rate == 0 ? 0 : (w.soundFrames * 100 + rate / 2) / rate;
+        PatchDuration(h, w.soundPatch, hundredths);
+    }
+
+    // Seek tables go at the end of the header record, before the layout items.
+    SeekTable tables[3];
+    for (int s = 0; s < 3; ++s)
+        if (OSErr err = ReserveSeekTable(h, s, w.index[s], tables[s])) return err;
+
+    // Layout items; those that do not fit continue in a further record.
+    ByteBlock current = std::move(h);
+    for (const ByteBlock& item : w.layoutItems) {
+        if (std::uint64_t{current.Size()} + item.Size() + 4 >= kRecordContentLimit) {
+            if (OSErr err = current.Append(kRecordEndBytes)) return err;
+            try {
+                w.memoryRecords.push_back(std::move(current));
+            } catch (const std::bad_alloc&) {
+                return memFullErr;
+            }
+            current = ByteBlock();
+        }
+        if (OSErr err = current.Append(item)) return err;
+    }
+    if (OSErr err = AppendChunk(current, ChunkTag("mb"), {})) return err;
+    w.mediaStartInRecord = current.Size();
+
+    const bool anyMedia = !w.index[kVideo].empty() || !w.index[kSound].empty() || !w.index[kText].empty();
+    if (!anyMedia) {
+        // A movie without media chunks: one record that ends with "me" alone.
+        if (OSErr err = current.Append(kMovieEndBytes)) return err;
+        try {
+            w.memoryRecords.push_back(std::move(current));
+        } catch (const std::bad_alloc&) {
+            return memFullErr;
+        }
+        return noErr;
+    }
+
+    Interleaver interleaver(w, std::move(current));
+    std::uint64_t leadIn = 0;
+    if (OSErr err = interleaver.Run(leadIn)) return err;
+
+    // The header record is record 0, always in memory.
+    ByteBlock& record0 = w.memoryRecords.front();
+    if (w.hasSound && leadIn != 0) (void)record0.PatchBE32(w.ahAt + 10, static_cast<std::uint32_t>(leadIn));
+    for (int s = 0; s < 3; ++s) FillSeekTable(record0, s, w.index[s], tables[s]);
+    return noErr;
+}

@@ -1,0 +1,41 @@
+#include "moviedb/spoolfile.h"
+
+OSErr SpoolFile::Create() {
+    Dispose();
+    const FileSpec folder = TemporaryFolder();
+    std::error_code ec;
+    if (!std::filesystem::is_directory(folder, ec)) return paramErr;
+    FileSpec path;
+    if (CreateTemporaryFile("lxmv", ".tmp", path) != noErr) return fnOpnErr;
+    owner_ = ScopedFileDeletion(path);
+    if (File::Open(path, File::Mode::ReadWrite, file_) != noErr) {
+        owner_.DeleteNow();
+        return fnOpnErr;
+    }
+    size_ = 0;
+    return noErr;
+}
+
+void SpoolFile::Dispose() {
+    (void)file_.Close();
+    owner_.DeleteNow();
+    size_ = 0;
+}
+
+OSErr SpoolFile::Append(std::initializer_list<std::span<const std::uint8_t>> pieces, std::uint64_t& offset) {
+    if (!file_.IsOpen()) return paramErr;
+    std::uint64_t at = size_;
+    for (auto piece : pieces) {
+        if (piece.empty()) continue;
+        if (file_.WriteAt(at, piece) != noErr) return dskFulErr;
+        at += piece.size();
+    }
+    offset = size_;
+    size_ = at;
+    return noErr;
+}
+
+OSErr SpoolFile::ReadAt(std::uint64_t offset, std::span<std::uint8_t> dest) const {
+    if (!file_.IsOpen()) return ioErr;
+    return file_.ReadAt(offset, dest) == noErr ? noErr : ioErr;
+}

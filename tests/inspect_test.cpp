@@ -1,0 +1,137 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "moviedb/chunk.h"
+#include "tests/movie_builder.h"
+
+namespace {
+
+// A small valid movie with pictures and sound over several records.
+std::vector<std::uint8_t> SampleMovie() {
+    auto w = NewWriter();
+    ConfigureVideo(w.get());
+    ConfigureSound(w.get());
+    EXPECT_EQ(BeginMovie(w.get()), noErr);
+    for (std::uint32_t i = 0; i < 40; ++i) {
+        EXPECT_EQ(WriteVideoChunk(w.get(), FrameData(6000 + i, i), 8, i % 5 != 0, 10), noErr);
+        if (i % 2 == 0) {
+            EXPECT_EQ(WriteAudioRecord(w.get(), FrameData(800, i), 1600, 1600 * (i / 2)), noErr);
+        }
+    }
+    return Finish(w.get());
+}
+
+// The file offset of the first chunk with the tag.
+std::size_t Locate(const std::vector<std::uint8_t>& bytes, std::uint16_t tag, int nth = 0) {
+    Inspection in = InspectDatabase(bytes);
+    for (const auto& r : in.records)
+        for (const auto& c : r.chunks)
+            if (c.tag == tag && nth-- == 0) return c.offset;
+    ADD_FAILURE() << "no such chunk";
+    return 0;
+}
+
+} // namespace
+
+TEST(Inspector, AcceptsWhatTheWriterMakes) {
+    const auto bytes = SampleMovie();
+    Inspection in = InspectDatabase(bytes);
+    EXPECT_TRUE(in.Valid()) << in.problem;
+    EXPECT_GE(in.records.size(), 4u);
+    EXPECT_EQ(in.streams[0].chunks, 40u);
+    EXPECT_EQ(in.streams[0].keyChunks, 8u);
+    EXPECT_EQ(in.streams[1].chunks, 20u);
+    const std::string report = DescribeInspection(in, true);
+    EXPECT_NE(report.find("Check: valid"), std::string::npos);
+    EXPECT_NE(report.find("mb   length     4"), std::string::npos);
+}
+
+TEST(Inspector, NamesTheFirstProblemOfHandBrokenFiles) {
+    const auto good = SampleMovie();
+    struct Breakage {
+        const char* name;
+        std::function<void(std::vector<std::uint8_t>&)> apply;
+        const char* expect; // part of the problem text
+    };
+    const std::vector<Breakage> cases = {
+        {"truncated header", [](auto& b) { b.resize(50); }, "too short"},
+        {"wrong creator", [](auto& b) { b[64] = 'X'; }, "VMOV/VTRO"},
+        {"record offsets out of order", [](auto& b) { WriteBE32(b.data() + 78 + 8, ReadBE32(b.data() + 78) - 2); },
+         "does not start where"},
+        {"record shortened", [](auto& b) { WriteBE32(b.data() + 78 + 8, ReadBE32(b.data() + 78 + 8) - 2); },
+         "outside any chunk"},
+        {"unique ID", [](auto& b) { b[78 + 8 + 7] ^= 1; }, "unique ID"},
+        {"odd chunk length", [&](auto& b) { WriteBE16(b.data() + Locate(good, ChunkTag("mt")), 7); }, "odd chunk length"},
+        {"chunk past its record",
+         [&](auto& b) { WriteBE16(b.data() + Locate(good, ChunkTag("fr"), 3), 0xFFF0); }, "past the end"},
+        {"wrong stream duration", [&](auto& b) { b[Locate(good, ChunkTag("sx")) + 13] ^= 1; }, "not the sum"},
+        {"seek entry off target", [&](auto& b) { b[Locate(good, ChunkTag("pt")) + 4 + 8 + 7] += 2; },
+         "does not point"},
+        {"seek time wrong", [&](auto& b) { b[Locate(good, ChunkTag("at")) + 4 + 8 + 3] ^= 4; }, "start time"},
+        {"movie kind", [&](auto& b) { b[Locate(good, ChunkTag("mt")) + 5] = 1; }, "movie kind"},
+        {"missing end marker", [&](auto& b) { b[Locate(good, ChunkTag("me")) + 3] = 'x'; }, "unexpected chunk"},
+        {"record end moved", [&](auto& b) { b[Locate(good, ChunkTag("re")) + 2] = 'f'; }, ""},
+        {"sound frame index", [&](auto& b) { b[Locate(good, ChunkTag("au"), 5) + 11] ^= 1; }, "running total"},
+        {"header order", [&](auto& b) {
+             const std::size_t mt = Locate(good, ChunkTag("mt"));
+             b[mt + 2] = 'a'; // "an" has the length of "mt" but comes after the streams
+             b[mt + 3] = 'n';
+         }, "out of order"},
+    };
+    for (const Breakage& c : cases) {
+        auto bytes = good;
+        c.apply(bytes);
+        Inspection in = InspectDatabase(bytes);
+        EXPECT_FALSE(in.Valid()) << c.name;
+        EXPECT_NE(in.problem.find(c.expect), std::string::npos) << c.name << ": " << in.problem;
+    }
+}
+
+TEST(Inspector, FlagsARecordOverTheLimit) {
+    // Three frames of 40000 bytes make three records. Joining the first two
+    // (dropping record 0's "re" and record 1's list entry) gives a record
+    // with two frames in it: more than the writer ever puts in one record.
+    auto w = NewWriter();
+    ConfigureVideo(w.get());
+    EXPECT_EQ(BeginMovie(w.get()), noErr);
+    for (std::uint32_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(WriteVideoChunk(w.get(), FrameData(40000, i), 8, false, 10), noErr);
+    }
+    const auto bytes = Finish(w.get());
+    PdbHeader header;
+    std::vector<PdbRecordEntry> list;
+    ASSERT_EQ(ParsePdb(bytes, header, list), noErr);
+    ASSERT_EQ(list.size(), 3u);
+
+    std::vector<std::uint8_t> joined(bytes.begin(), bytes.begin() + 78);
+    WriteBE16(joined.data() + 76, 2);
+    const std::uint32_t first = 80 + 8 * 2;
+    const std::uint32_t size0 = list[1].offset - list[0].offset - 4;
+    const std::uint32_t size1 = list[2].offset - list[1].offset;
+    ByteBlock entries;
+    ASSERT_EQ(AppendPdbRecordEntry(entries, first, 0), noErr);
+    ASSERT_EQ(AppendPdbRecordEntry(entries, first + size0 + size1, 1), noErr);
+    joined.insert(joined.end(), entries.Data(), entries.Data() + entries.Size());
+    joined.push_back(0);
+    joined.push_back(0);
+    joined.insert(joined.end(), bytes.begin() + list[0].offset, bytes.begin() + list[0].offset + size0);
+    joined.insert(joined.end(), bytes.begin() + list[1].offset, bytes.end());
+    Inspection in = InspectDatabase(joined);
+    EXPECT_FALSE(in.Valid());
+    EXPECT_NE(in.problem.find("over the limit"), std::string::npos) << in.problem;
+}
+
+TEST(Inspector, SurvivesRandomDamage) {
+    const auto good = SampleMovie();
+    std::uint32_t seed = 1;
+    auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+    for (int round = 0; round < 300; ++round) {
+        auto bytes = good;
+        const int flips = 1 + static_cast<int>(next() % 8);
+        for (int i = 0; i < flips; ++i) bytes[next() % bytes.size()] ^= static_cast<std::uint8_t>(1 + next() % 255);
+        if (round % 7 == 0) bytes.resize(next() % bytes.size());
+        Inspection in = InspectDatabase(bytes);
+        (void)DescribeInspection(in, true);
+    }
+}
