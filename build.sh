@@ -4,7 +4,7 @@
 #   ./build.sh run [FILE...]   convert the files (or a generated sample clip)
 #   ./build.sh test            build and run every test
 #   ./build.sh asan            build with AddressSanitizer + UBSan and run every test
-#   ./build.sh fuzz [SECONDS]  build the fuzz targets with clang and run each
+#   ./build.sh fuzz [SECONDS [TARGET]]  build the fuzz targets with clang and run each
 #
 # Debian 12, as root: missing packages are installed with apt-get.
 set -euo pipefail
@@ -43,6 +43,9 @@ write_seeds() { # target, corpus folder
             '\0\0\0\x18ssrt\0\0\0\x01\0\0\0\0\0\0\0\0\x20\0\0\0' \
             '\0\0\0\x19name\0\0\0\x01\0\0\0\0\0\0\0\0\x04Test' > "$2/seed-settings"
         ;;
+    fuzz_inspect)
+        build-fuzz/tests/fuzz/seed_movies "$2"
+        ;;
     esac
 }
 
@@ -69,7 +72,9 @@ fuzz)
     install_packages "${PACKAGES[@]}" clang
     seconds=${1:-60}
     build build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTRO_FUZZ=ON -DVANTRO_SANITIZE=ON
+    only=${2:-}
     for target in build-fuzz/tests/fuzz/fuzz_*; do
+        [[ -z $only || $(basename "$target") == "$only" ]] || continue
         [[ -x $target ]] || continue
         corpus="build-fuzz/corpus/$(basename "$target")"
         mkdir -p "$corpus"
@@ -78,7 +83,7 @@ fuzz)
     done
     ;;
 *)
-    echo "usage: $0 run [FILE...] | test | asan | fuzz [SECONDS]" >&2
+    echo "usage: $0 run [FILE...] | test | asan | fuzz [SECONDS [TARGET]]" >&2
     exit 2
     ;;
 esac

@@ -193,6 +193,7 @@ OSErr NewMovieWriter(MovieWriter** out) {
 OSErr DisposeMovieWriter(MovieWriter* writer) {
     if (writer == nullptr) return paramErr;
     writer->spool.Dispose();
+    writer->layout.Dispose();
     delete writer;
     return noErr;
 }
@@ -417,9 +418,8 @@ OSErr BeginMovie(MovieWriter* w) {
     if (w->hasSound && w->soundEncoder)
         if (OSErr err = w->soundEncoder->Begin(*w)) return err;
     if (OSErr err = BuildHeaderRecord(*w)) return err;
-    for (auto& list : w->index) list.clear();
-    w->videoFrames = 0;
-    w->videoDuration = w->durationCarry = w->soundFrames = 0;
+    w->counts = {};
+    w->durationCarry = 0;
     return w->spool.Create();
 }
 
@@ -444,18 +444,13 @@ OSErr WriteVideoChunk(MovieWriter* w, std::span<const std::uint8_t> data, std::u
     WriteBE16(header + 6, static_cast<std::uint16_t>(hundredths));
     static const std::uint8_t zero = 0;
     std::uint64_t offset = 0;
-    try {
-        w->index[0].reserve(w->index[0].size() + 1);
-    } catch (const std::bad_alloc&) {
-        return memFullErr;
-    }
     if (OSErr err = w->spool.Append({header, data, std::span(&zero, pad ? 1 : 0)}, offset)) return err;
     // Counters move only once every piece is written.
     w->durationCarry = sum - back;
-    w->index[0].push_back({offset, static_cast<std::uint32_t>(length), static_cast<std::uint32_t>(hundredths & 0xFFFF),
-                           difference ? kDifferenceFrameFlag : 0, 0, 0});
-    ++w->videoFrames;
-    w->videoDuration += hundredths & 0xFFFF;
+    StreamCount& video = w->counts[0];
+    ++video.chunks;
+    if (!difference) ++video.eligible;
+    video.duration += hundredths & 0xFFFF;
     return noErr;
 }
 
@@ -472,14 +467,11 @@ OSErr WriteAudioRecord(MovieWriter* w, std::span<const std::uint8_t> encoded, st
     WriteBE32(header + 8, firstFrame);
     static const std::uint8_t zero = 0;
     std::uint64_t offset = 0;
-    try {
-        w->index[1].reserve(w->index[1].size() + 1);
-    } catch (const std::bad_alloc&) {
-        return memFullErr;
-    }
     if (OSErr err = w->spool.Append({header, encoded, std::span(&zero, pad ? 1 : 0)}, offset)) return err;
-    w->index[1].push_back({offset, static_cast<std::uint32_t>(length), frames, 0, 0, 0});
-    w->soundFrames += frames;
+    StreamCount& sound = w->counts[1];
+    ++sound.chunks;
+    ++sound.eligible;
+    sound.duration += frames;
     return noErr;
 }
 
@@ -504,11 +496,8 @@ OSErr EndMovie(MovieWriter* w) {
 // ---- The database image and its read-out ----------------------------------------------
 
 OSErr BuildDatabaseImage(MovieWriter& w) {
-    // Spooled records are runs of descriptors, each run ended by "re".
-    std::uint64_t spooledRecords = 0;
-    for (const SpoolDescriptor& d : w.descriptors)
-        if (d.kind == SpoolDescriptor::RecordEnd) ++spooledRecords;
-    const std::uint64_t n = w.memoryRecords.size() + spooledRecords;
+    if (OSErr err = w.layout.Flush()) return err;
+    const std::uint64_t n = w.memoryRecords.size() + w.spooledRecords;
     if (n > 0xFFFF) return paramErr; // the record count is a 16-bit field
 
     PdbHeader header;
@@ -519,6 +508,11 @@ OSErr BuildDatabaseImage(MovieWriter& w) {
     header.recordCount = static_cast<std::uint16_t>(n);
     ByteBlock& image = w.image;
     image.Release();
+    // The image's final size is known: allocate it once.
+    std::uint64_t imageSize = kPdbHeaderSize + kPdbRecordEntrySize * n + kPdbGapSize;
+    for (const ByteBlock& record : w.memoryRecords) imageSize += record.Size();
+    if (imageSize > ByteBlock::kMaxSize) return paramErr;
+    if (OSErr err = image.Reserve(static_cast<std::uint32_t>(imageSize))) return err;
     if (OSErr err = AppendPdbHeader(image, header)) return err;
 
     std::uint64_t offset = kPdbHeaderSize + kPdbRecordEntrySize * n + kPdbGapSize;
@@ -527,29 +521,25 @@ OSErr BuildDatabaseImage(MovieWriter& w) {
         if (OSErr err = AppendPdbRecordEntry(image, static_cast<std::uint32_t>(offset), index++)) return err;
         offset += record.Size();
     }
-    const std::uint64_t spoolStart = offset;
-    try {
-        w.descriptorStarts.resize(w.descriptors.size());
-    } catch (const std::bad_alloc&) {
-        return memFullErr;
-    }
+    // Spooled records are runs of descriptors, each run ended by "re".
     bool recordStarts = true;
-    for (std::size_t i = 0; i < w.descriptors.size(); ++i) {
+    OSErr err = w.layout.ForEach([&](const SpoolDescriptor& d) -> OSErr {
         if (recordStarts) {
             if (offset > 0xFFFFFFFFu) return paramErr; // past what a database can address
-            if (OSErr err = AppendPdbRecordEntry(image, static_cast<std::uint32_t>(offset), index++)) return err;
+            if (OSErr e = AppendPdbRecordEntry(image, static_cast<std::uint32_t>(offset), index++)) return e;
         }
-        w.descriptorStarts[i] = offset;
-        offset += w.descriptors[i].size;
-        recordStarts = w.descriptors[i].kind == SpoolDescriptor::RecordEnd;
-    }
+        offset += d.size;
+        recordStarts = d.kind == SpoolDescriptor::RecordEnd;
+        return noErr;
+    });
+    if (err) return err;
     if (offset > 0xFFFFFFFFu) return paramErr;
-    w.spooledSize = offset - spoolStart;
-    if (OSErr err = image.AppendBE16(0)) return err; // the gap
+    w.spooledSize = w.layout.TotalSize();
+    if (OSErr e = image.AppendBE16(0)) return e; // the gap
     // The media start counts from the first record's start.
     w.mediaStart = w.mediaStartInRecord + image.Size();
     for (ByteBlock& record : w.memoryRecords) {
-        if (OSErr err = image.Append(record)) return err;
+        if (OSErr e = image.Append(record)) return e;
         record.Release();
     }
     w.memoryRecords.clear();
@@ -579,27 +569,10 @@ OSErr ReadDatabase(const MovieWriter* w, void* buffer, std::uint32_t offset, std
         std::memcpy(out, w->image.Data() + pos, static_cast<std::size_t>(n));
         pos += n;
     }
-    // The spooled part: find the first descriptor that reaches pos.
+    // The spooled part, from the layout of the spooled records.
     if (pos < end) {
-        auto it = std::upper_bound(w->descriptorStarts.begin(), w->descriptorStarts.end(), pos);
-        std::size_t i = static_cast<std::size_t>(it - w->descriptorStarts.begin()) - 1;
-        static const std::uint8_t kMovieEnd[4] = {0x00, 0x04, 'm', 'e'};
-        static const std::uint8_t kRecordEnd[4] = {0x00, 0x04, 'r', 'e'};
-        for (; pos < end && i < w->descriptors.size(); ++i) {
-            const SpoolDescriptor& d = w->descriptors[i];
-            const std::uint64_t start = w->descriptorStarts[i];
-            const std::uint64_t within = pos - start;
-            const std::uint64_t n = std::min<std::uint64_t>(d.size - within, end - pos);
-            std::uint8_t* dest = out + (pos - offset);
-            switch (d.kind) {
-            case SpoolDescriptor::MovieEnd: std::memcpy(dest, kMovieEnd + within, n); break;
-            case SpoolDescriptor::RecordEnd: std::memcpy(dest, kRecordEnd + within, n); break;
-            case SpoolDescriptor::Chunk:
-                if (OSErr err = w->spool.ReadAt(d.offset + within, {dest, static_cast<std::size_t>(n)})) return err;
-                break;
-            }
-            pos += n;
-        }
+        std::span<std::uint8_t> rest(out + (pos - offset), static_cast<std::size_t>(end - pos));
+        if (OSErr err = w->layout.Read(w->spool, pos - imageSize, rest)) return err;
     }
     // Scrambling covers everything from the media start on.
     if (w->hasKey) {
@@ -610,10 +583,5 @@ OSErr ReadDatabase(const MovieWriter* w, void* buffer, std::uint32_t offset, std
 }
 
 // ---- Inspection --------------------------------------------------------------------------
-
-std::span<const MediaIndexEntry> GetMediaIndex(const MovieWriter* w, StreamKind stream) {
-    if (w == nullptr) return {};
-    return w->index[stream == StreamKind::Video ? 0 : stream == StreamKind::Sound ? 1 : 2];
-}
 
 std::uint32_t GetMediaStartOffset(const MovieWriter* w) { return w ? w->mediaStart : 0; }

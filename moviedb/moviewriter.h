@@ -173,18 +173,8 @@ void SetSettledAudio(MovieWriter* writer, std::uint16_t encodingChannels, std::u
 bool MovieHasVideo(const MovieWriter* writer);
 bool MovieHasSound(const MovieWriter* writer);
 
-// ---- Inspection of the writer's bookkeeping (tests, inspector) -------------------
+// ---- Read-out details ------------------------------------------------------------
 
-struct MediaIndexEntry {
-    std::uint64_t spoolOffset = 0;
-    std::uint32_t size = 0;
-    std::uint32_t duration = 0; // hundredths for pictures, sample frames for sound
-    std::uint32_t flags = 0;    // bit 2: difference frame
-    std::uint16_t record = 0;   // record index + 1, written by the layout
-    std::uint16_t offsetInRecord = 0;
-};
-inline constexpr std::uint32_t kDifferenceFrameFlag = 0x4;
-
-enum class StreamKind { Video, Sound, Text };
-std::span<const MediaIndexEntry> GetMediaIndex(const MovieWriter* writer, StreamKind stream);
+inline constexpr std::uint8_t kDifferenceFrameFlag = 0x4; // "fr" flags: depends on earlier frames
+// The file offset from which a scrambling key applies.
 std::uint32_t GetMediaStartOffset(const MovieWriter* writer);

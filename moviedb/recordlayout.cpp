@@ -22,20 +22,83 @@ enum class StopRule {
     Closest, // pictures: the pass ends as close to its limit as frames allow
 };
 
+// One media chunk as the layout sees it, read back from its header in the
+// spool file.
+struct MediaChunk {
+    std::uint64_t spoolOffset = 0;
+    std::uint32_t size = 0;
+    std::uint32_t duration = 0; // hundredths for pictures, sample frames for sound
+    bool eligible = true;       // a seek table may point at it
+};
+
+// Walks the spool file's chunks of one stream in the order they were
+// written. The spool holds every chunk with its header, so nothing about
+// the chunks has to stay in memory.
+class SpoolCursor {
+public:
+    SpoolCursor() = default;
+    SpoolCursor(const SpoolFile* spool, std::uint16_t tag, std::uint64_t count)
+        : spool_(spool), tag_(tag), left_(count) {}
+
+    bool HasNext() const { return has_; }
+    const MediaChunk& Next() const { return next_; }
+
+    // Loads the next chunk of the stream.
+    OSErr Advance() {
+        has_ = false;
+        if (left_ == 0) return noErr;
+        while (pos_ < spool_->Size()) {
+            std::uint8_t header[8];
+            if (OSErr err = spool_->ReadAt(pos_, header)) return err;
+            const std::uint32_t length = ReadBE16(header);
+            if (length < kChunkHeaderSize) return ioErr;
+            if (ReadBE16(header + 2) == tag_) {
+                next_.spoolOffset = pos_;
+                next_.size = length;
+                if (tag_ == ChunkTag("au")) {
+                    next_.duration = ReadBE32(header + 4); // sample frames
+                    next_.eligible = true;
+                } else {
+                    next_.duration = ReadBE16(header + 6); // hundredths
+                    next_.eligible = tag_ != ChunkTag("fr") || (header[5] & kDifferenceFrameFlag) == 0;
+                }
+                pos_ += length;
+                --left_;
+                has_ = true;
+                return noErr;
+            }
+            pos_ += length;
+        }
+        return ioErr; // fewer chunks than were written
+    }
+
+private:
+    const SpoolFile* spool_ = nullptr;
+    std::uint16_t tag_ = 0;
+    std::uint64_t left_ = 0;
+    std::uint64_t pos_ = 0;
+    bool has_ = false;
+    MediaChunk next_;
+};
+
 class Interleaver {
 public:
-    Interleaver(MovieWriter& w, ByteBlock firstRecord) : w_(w), current_(std::move(firstRecord)) {
+    Interleaver(MovieWriter& w, ByteBlock firstRecord, const SeekTable* tables) : w_(w), current_(std::move(firstRecord)) {
         currentLength_ = current_.Size();
         closedRecords_ = static_cast<std::uint32_t>(w.memoryRecords.size()); // layout items may have spilled
+        static constexpr std::uint16_t kTags[3] = {ChunkTag("fr"), ChunkTag("au"), ChunkTag("tx")};
         for (int s = 0; s < 3; ++s) {
-            streams_[s].entries = &w.index[s];
-            total_ += w.index[s].size();
+            streams_[s].cursor = SpoolCursor(&w.spool, kTags[s], w.counts[s].chunks);
+            streams_[s].table = tables[s];
+            total_ += w.counts[s].chunks;
         }
     }
 
     // Lays out every chunk. The report of the sound lead-in pass is the lead-in
     // actually placed (0 when there was none).
     OSErr Run(std::uint64_t& leadInPlaced) {
+        for (StreamCursor& s : streams_)
+            if (OSErr err = s.cursor.Advance()) return err;
         leadInPlaced = 0;
         if (Remaining(kSound)) {
             std::uint64_t report = 0;
@@ -82,14 +145,16 @@ public:
 
 private:
     struct StreamCursor {
-        std::vector<MediaIndexEntry>* entries = nullptr;
-        std::size_t next = 0;
-        std::uint64_t total = 0; // duration placed over all passes
+        SpoolCursor cursor;
+        SeekTable table;
+        std::uint64_t eligibleSeen = 0;
+        std::uint32_t seekWritten = 0;
+        std::uint64_t total = 0; // duration placed over all passes: the next chunk's start time
         std::uint64_t pass = 0;  // duration placed in this pass
         bool done = false;
     };
 
-    bool Remaining(int s) const { return streams_[s].next < streams_[s].entries->size(); }
+    bool Remaining(int s) const { return streams_[s].cursor.HasNext(); }
 
     // The stream with the least duration placed so far; the later one wins ties.
     int Choose(const std::vector<int>& set) const {
@@ -107,14 +172,15 @@ private:
         int s = Choose(set);
         while (s >= 0) {
             StreamCursor& c = streams_[s];
-            MediaIndexEntry& entry = (*c.entries)[c.next++];
-            if (OSErr err = Place(entry)) return err;
-            c.total += entry.duration;
-            c.pass += entry.duration;
+            const MediaChunk chunk = c.cursor.Next();
+            if (OSErr err = Place(c, chunk)) return err;
+            if (OSErr err = c.cursor.Advance()) return err;
+            c.total += chunk.duration;
+            c.pass += chunk.duration;
             if (c.pass >= limit) c.done = true;
             const int next = Choose(set);
             if (next < 0 || c.done) break;
-            const std::uint64_t d = (*streams_[next].entries)[streams_[next].next].duration;
+            const std::uint64_t d = streams_[next].cursor.Next().duration;
             const std::uint64_t p = c.pass;
             if (rule == StopRule::AtLeast) {
                 if (p >= limit) c.done = true;
@@ -132,19 +198,34 @@ private:
         return noErr;
     }
 
-    OSErr Place(MediaIndexEntry& entry) {
-        if (currentLength_ + entry.size > kRecordContentLimit)
+    // The header record, which holds the seek tables.
+    ByteBlock& Record0() { return w_.memoryRecords.empty() ? current_ : w_.memoryRecords.front(); }
+
+    OSErr Place(StreamCursor& stream, const MediaChunk& chunk) {
+        if (currentLength_ + chunk.size > kRecordContentLimit)
             if (OSErr err = CloseRecord()) return err;
-        entry.record = static_cast<std::uint16_t>(closedRecords_ + 1);
-        entry.offsetInRecord = static_cast<std::uint16_t>(currentLength_);
+        const auto record = static_cast<std::uint16_t>(closedRecords_ + 1);
+        const auto offset = static_cast<std::uint16_t>(currentLength_);
         if (inMemory_) {
             std::uint32_t at = 0;
-            if (OSErr err = current_.Grow(entry.size, &at)) return err;
-            if (OSErr err = w_.spool.ReadAt(entry.spoolOffset, current_.Span().subspan(at, entry.size))) return err;
+            if (OSErr err = current_.Grow(chunk.size, &at)) return err;
+            if (OSErr err = w_.spool.ReadAt(chunk.spoolOffset, current_.Span().subspan(at, chunk.size))) return err;
         } else {
-            if (OSErr err = AddDescriptor({SpoolDescriptor::Chunk, entry.spoolOffset, entry.size})) return err;
+            if (OSErr err = w_.layout.Append({SpoolDescriptor::Chunk, chunk.spoolOffset, chunk.size})) return err;
         }
-        currentLength_ += entry.size;
+        // The seek table takes the first eligible chunk and every step-th after it.
+        if (chunk.eligible) {
+            const SeekTable& t = stream.table;
+            if (t.entries > 0 && stream.eligibleSeen % t.step == 0 && stream.seekWritten < t.entries) {
+                std::uint8_t* p = Record0().Data() + t.payload + 8 * stream.seekWritten;
+                WriteBE32(p, static_cast<std::uint32_t>(stream.total));
+                WriteBE16(p + 4, record);
+                WriteBE16(p + 6, offset);
+                ++stream.seekWritten;
+            }
+            ++stream.eligibleSeen;
+        }
+        currentLength_ += chunk.size;
         ++placed_;
         w_.Progress(static_cast<std::int32_t>(std::min<std::uint64_t>(100, placed_ * 100 / total_)));
         return noErr;
@@ -161,7 +242,8 @@ private:
             current_ = ByteBlock();
             inMemory_ = false; // every later record lives in the spool file
         } else {
-            if (OSErr err = AddDescriptor({SpoolDescriptor::RecordEnd, 0, 4})) return err;
+            if (OSErr err = w_.layout.Append({SpoolDescriptor::RecordEnd, 0, 4})) return err;
+            ++w_.spooledRecords;
         }
         ++closedRecords_;
         currentLength_ = 0;
@@ -179,16 +261,9 @@ private:
             }
             return noErr;
         }
-        if (OSErr err = AddDescriptor({SpoolDescriptor::MovieEnd, 0, 4})) return err;
-        return AddDescriptor({SpoolDescriptor::RecordEnd, 0, 4});
-    }
-
-    OSErr AddDescriptor(const SpoolDescriptor& d) {
-        try {
-            w_.descriptors.push_back(d);
-        } catch (const std::bad_alloc&) {
-            return memFullErr;
-        }
+        if (OSErr err = w_.layout.Append({SpoolDescriptor::MovieEnd, 0, 4})) return err;
+        if (OSErr err = w_.layout.Append({SpoolDescriptor::RecordEnd, 0, 4})) return err;
+        ++w_.spooledRecords;
         return noErr;
     }
 
@@ -208,40 +283,14 @@ void PatchDuration(ByteBlock& header, const StreamPatch& patch, std::uint64_t du
     (void)header.PatchBE32(patch.sx + 6, static_cast<std::uint32_t>(duration));
 }
 
-bool Eligible(int stream, const MediaIndexEntry& e) {
-    return stream != kVideo || (e.flags & kDifferenceFrameFlag) == 0;
-}
-
-OSErr ReserveSeekTable(ByteBlock& header, int stream, const std::vector<MediaIndexEntry>& index, SeekTable& table) {
-    std::uint64_t count = 0;
-    for (const MediaIndexEntry& e : index)
-        if (Eligible(stream, e)) ++count;
-    if (count == 0) return noErr;
+OSErr ReserveSeekTable(ByteBlock& header, int stream, std::uint64_t eligible, SeekTable& table) {
+    if (eligible == 0) return noErr;
     // At most about 1000 entries: every step-th eligible chunk.
-    table.step = static_cast<std::uint32_t>(count / 1000 + 1);
-    table.entries = static_cast<std::uint32_t>(count / table.step);
+    table.step = static_cast<std::uint32_t>(eligible / 1000 + 1);
+    table.entries = static_cast<std::uint32_t>(eligible / table.step);
     if (table.entries == 0) return noErr;
     static constexpr std::uint16_t kTags[3] = {ChunkTag("pt"), ChunkTag("at"), ChunkTag("tt")};
     return AppendReservedChunk(header, kTags[stream], 8 * table.entries, &table.payload);
-}
-
-void FillSeekTable(ByteBlock& record, int stream, const std::vector<MediaIndexEntry>& index, const SeekTable& table) {
-    if (table.entries == 0) return;
-    std::uint64_t running = 0, eligible = 0;
-    std::uint32_t written = 0;
-    for (const MediaIndexEntry& e : index) {
-        if (Eligible(stream, e)) {
-            if (eligible % table.step == 0 && written < table.entries) {
-                std::uint8_t* p = record.Data() + table.payload + 8 * written;
-                WriteBE32(p, static_cast<std::uint32_t>(running));
-                WriteBE16(p + 4, e.record);
-                WriteBE16(p + 6, e.offsetInRecord);
-                ++written;
-            }
-            ++eligible;
-        }
-        running += e.duration;
-    }
 }
 
 } // namespace
@@ -252,7 +301,7 @@ OSErr LayOutRecords(MovieWriter& w) {
     std::uint16_t kind;
     if (!w.hasVideo && !w.hasText) kind = w.hasSound ? 5 : 0;
     else if (w.hasSound) kind = 6;
-    else kind = w.videoFrames == 1 ? 4 : 1;
+    else kind = w.counts[kVideo].chunks == 1 ? 4 : 1;
     if (OSErr err = h.PatchBE16(w.mtAt, kind)) return err;
 
     // The movie palette and inverse map of the colour formats.
@@ -262,18 +311,18 @@ OSErr LayOutRecords(MovieWriter& w) {
     }
 
     // Stream durations.
-    if (w.hasVideo) PatchDuration(h, w.videoPatch, w.videoDuration);
+    if (w.hasVideo) PatchDuration(h, w.videoPatch, w.counts[kVideo].duration);
     if (w.hasText) PatchDuration(h, w.textPatch, 0);
     if (w.hasSound) {
         const std::uint64_t rate = w.wave.sampleRate;
-        const std::uint64_t hundredths = rate == 0 ? 0 : (w.soundFrames * 100 + rate / 2) / rate;
+        const std::uint64_t hundredths = rate == 0 ? 0 : (w.counts[kSound].duration * 100 + rate / 2) / rate;
         PatchDuration(h, w.soundPatch, hundredths);
     }
 
     // Seek tables go at the end of the header record, before the layout items.
     SeekTable tables[3];
     for (int s = 0; s < 3; ++s)
-        if (OSErr err = ReserveSeekTable(h, s, w.index[s], tables[s])) return err;
+        if (OSErr err = ReserveSeekTable(h, s, w.counts[s].eligible, tables[s])) return err;
 
     // Layout items; those that do not fit continue in a further record.
     ByteBlock current = std::move(h);
@@ -292,7 +341,7 @@ OSErr LayOutRecords(MovieWriter& w) {
     if (OSErr err = AppendChunk(current, ChunkTag("mb"), {})) return err;
     w.mediaStartInRecord = current.Size();
 
-    const bool anyMedia = !w.index[kVideo].empty() || !w.index[kSound].empty() || !w.index[kText].empty();
+    const bool anyMedia = w.counts[kVideo].chunks + w.counts[kSound].chunks + w.counts[kText].chunks > 0;
     if (!anyMedia) {
         // A movie without media chunks: one record that ends with "me" alone.
         if (OSErr err = current.Append(kMovieEndBytes)) return err;
@@ -304,13 +353,13 @@ OSErr LayOutRecords(MovieWriter& w) {
         return noErr;
     }
 
-    Interleaver interleaver(w, std::move(current));
+    if (OSErr err = w.layout.Create()) return err;
+    Interleaver interleaver(w, std::move(current), tables);
     std::uint64_t leadIn = 0;
     if (OSErr err = interleaver.Run(leadIn)) return err;
 
     // The header record is record 0, always in memory.
     ByteBlock& record0 = w.memoryRecords.front();
     if (w.hasSound && leadIn != 0) (void)record0.PatchBE32(w.ahAt + 10, static_cast<std::uint32_t>(leadIn));
-    for (int s = 0; s < 3; ++s) FillSeekTable(record0, s, w.index[s], tables[s]);
     return noErr;
 }

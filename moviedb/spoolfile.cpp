@@ -24,14 +24,11 @@ void SpoolFile::Dispose() {
 
 OSErr SpoolFile::Append(std::initializer_list<std::span<const std::uint8_t>> pieces, std::uint64_t& offset) {
     if (!file_.IsOpen()) return paramErr;
-    std::uint64_t at = size_;
-    for (auto piece : pieces) {
-        if (piece.empty()) continue;
-        if (file_.WriteAt(at, piece) != noErr) return dskFulErr;
-        at += piece.size();
-    }
+    std::uint64_t bytes = 0;
+    for (auto piece : pieces) bytes += piece.size();
+    if (file_.WriteAt(size_, pieces) != noErr) return dskFulErr;
     offset = size_;
-    size_ = at;
+    size_ += bytes;
     return noErr;
 }
 

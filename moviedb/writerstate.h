@@ -8,24 +8,21 @@
 #include <vector>
 
 #include "moviedb/chunk.h"
+#include "moviedb/descriptorlog.h"
 #include "moviedb/moviewriter.h"
 #include "moviedb/spoolfile.h"
 #include "platform/byteblock.h"
-
-// One piece of a record that lives in the spool file: the movie end marker
-// "me", the record end marker "re" (which also ends the record), or a media
-// chunk copied from the spool file.
-struct SpoolDescriptor {
-    enum Kind : std::uint32_t { MovieEnd = 1, RecordEnd = 2, Chunk = 3 };
-    Kind kind;
-    std::uint64_t offset; // in the spool file, for Chunk
-    std::uint32_t size;
-};
 
 // Where a stream's duration goes in the header record.
 struct StreamPatch {
     std::uint32_t sh = 0; // payload offset of "sh"
     std::uint32_t sx = 0; // payload offset of "sx"
+};
+
+struct StreamCount {
+    std::uint64_t chunks = 0;
+    std::uint64_t eligible = 0; // chunks a seek table may point at (key frames for pictures)
+    std::uint64_t duration = 0; // hundredths for pictures, sample frames for sound
 };
 
 struct SeekTable {
@@ -96,16 +93,15 @@ struct MovieWriter {
     std::uint32_t mtAt = 0, ahAt = 0, pyAt = 0, icAt = 0;
     StreamPatch videoPatch, textPatch, soundPatch;
     SpoolFile spool;
-    std::array<std::vector<MediaIndexEntry>, 3> index; // video, sound, text
-    std::uint32_t videoFrames = 0;
-    std::uint64_t videoDuration = 0;  // hundredths
-    std::uint64_t durationCarry = 0;  // movie time scale units not yet written
-    std::uint64_t soundFrames = 0;
+    // What each stream wrote, counted as it is written; the chunks
+    // themselves (with their sizes and durations) are only in the spool file.
+    std::array<StreamCount, 3> counts; // video, sound, text
+    std::uint64_t durationCarry = 0;   // movie time scale units not yet written
 
     // ---- Finished ----
     std::vector<ByteBlock> memoryRecords;
-    std::vector<SpoolDescriptor> descriptors;
-    std::vector<std::uint64_t> descriptorStarts; // file position of each descriptor
+    DescriptorLog layout;          // the spooled records' pieces
+    std::uint64_t spooledRecords = 0;
     std::uint64_t spooledSize = 0;
     ByteBlock image;
     std::uint32_t mediaStartInRecord = 0;

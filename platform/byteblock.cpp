@@ -43,7 +43,7 @@ void ByteBlock::Release() {
     size_ = capacity_ = 0;
 }
 
-OSErr ByteBlock::Reserve(std::uint64_t capacity) {
+OSErr ByteBlock::GrowCapacity(std::uint64_t capacity) {
     if (capacity <= capacity_) return noErr;
     if (capacity > kMaxSize) return memFullErr;
     // Grow geometrically so that appending byte by byte stays linear.
@@ -58,6 +58,16 @@ OSErr ByteBlock::Reserve(std::uint64_t capacity) {
     if (grown == nullptr) return memFullErr;
     data_ = static_cast<std::uint8_t*>(grown);
     capacity_ = static_cast<std::uint32_t>(wanted);
+    return noErr;
+}
+
+OSErr ByteBlock::ReserveExactly(std::uint64_t capacity) {
+    if (capacity <= capacity_) return noErr;
+    if (capacity > kMaxSize || capacity > gAllocationCeiling.load(std::memory_order_relaxed)) return memFullErr;
+    void* grown = std::realloc(data_, static_cast<std::size_t>(capacity));
+    if (grown == nullptr) return memFullErr;
+    data_ = static_cast<std::uint8_t*>(grown);
+    capacity_ = static_cast<std::uint32_t>(capacity);
     return noErr;
 }
 
@@ -76,7 +86,7 @@ OSErr ByteBlock::Append(std::span<const std::uint8_t> bytes) {
     // address, across a reallocation.
     const bool inside = data_ != nullptr && bytes.data() >= data_ && bytes.data() < data_ + size_;
     const std::size_t offset = inside ? static_cast<std::size_t>(bytes.data() - data_) : 0;
-    if (OSErr err = Reserve(std::uint64_t{size_} + bytes.size())) return err;
+    if (OSErr err = GrowCapacity(std::uint64_t{size_} + bytes.size())) return err;
     const std::uint8_t* source = inside ? data_ + offset : bytes.data();
     std::memmove(data_ + size_, source, bytes.size());
     size_ += static_cast<std::uint32_t>(bytes.size());
@@ -103,7 +113,7 @@ OSErr ByteBlock::AppendBE32(std::uint32_t v) {
 }
 
 OSErr ByteBlock::Grow(std::uint32_t n, std::uint32_t* where) {
-    if (OSErr err = Reserve(std::uint64_t{size_} + n)) return err;
+    if (OSErr err = GrowCapacity(std::uint64_t{size_} + n)) return err;
     if (n != 0) std::memset(data_ + size_, 0, n);
     if (where) *where = size_;
     size_ += n;
@@ -123,7 +133,7 @@ OSErr ByteBlock::Insert(std::uint32_t offset, std::span<const std::uint8_t> byte
     if (bytes.empty()) return noErr;
     // Inserting a block's own bytes into itself is not supported.
     if (data_ != nullptr && bytes.data() >= data_ && bytes.data() < data_ + capacity_) return paramErr;
-    if (OSErr err = Reserve(std::uint64_t{size_} + bytes.size())) return err;
+    if (OSErr err = GrowCapacity(std::uint64_t{size_} + bytes.size())) return err;
     std::memmove(data_ + offset + bytes.size(), data_ + offset, size_ - offset);
     std::memcpy(data_ + offset, bytes.data(), bytes.size());
     size_ += static_cast<std::uint32_t>(bytes.size());

@@ -54,12 +54,17 @@ public:
     OSErr PatchBE16(std::uint32_t offset, std::uint16_t v);
     OSErr PatchBE32(std::uint32_t offset, std::uint32_t v);
 
+    // Makes room for `capacity` bytes in all, so that appending up to it
+    // never reallocates.
+    OSErr Reserve(std::uint32_t capacity) { return ReserveExactly(capacity); }
+
     void Clear() { size_ = 0; }
     // Frees the buffer.
     void Release();
 
 private:
-    OSErr Reserve(std::uint64_t capacity);
+    OSErr GrowCapacity(std::uint64_t capacity);
+    OSErr ReserveExactly(std::uint64_t capacity);
 
     std::uint8_t* data_ = nullptr;
     std::uint32_t size_ = 0;

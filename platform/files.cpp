@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 OSErr StatusFromErrno(int error) {
@@ -91,6 +92,39 @@ OSErr File::WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes) {
             return StatusFromErrno(errno);
         }
         done += static_cast<std::size_t>(n);
+    }
+    return noErr;
+}
+
+OSErr File::WriteAt(std::uint64_t offset, std::initializer_list<std::span<const std::uint8_t>> pieces) {
+    if (fd_ < 0) return paramErr;
+    iovec vectors[8];
+    int count = 0;
+    std::size_t total = 0;
+    for (auto piece : pieces) {
+        if (piece.empty()) continue;
+        if (count == 8) return paramErr;
+        vectors[count++] = {const_cast<std::uint8_t*>(piece.data()), piece.size()};
+        total += piece.size();
+    }
+    ssize_t n;
+    do {
+        n = ::pwritev(fd_, vectors, count, static_cast<off_t>(offset));
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) return StatusFromErrno(errno);
+    if (static_cast<std::size_t>(n) == total) return noErr;
+    // A short write: finish piece by piece.
+    std::size_t done = static_cast<std::size_t>(n);
+    std::uint64_t at = offset;
+    for (auto piece : pieces) {
+        if (done >= piece.size()) {
+            done -= piece.size();
+            at += piece.size();
+            continue;
+        }
+        if (OSErr err = WriteAt(at + done, piece.subspan(done))) return err;
+        at += piece.size();
+        done = 0;
     }
     return noErr;
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <initializer_list>
 #include <span>
 #include <string_view>
 
@@ -38,6 +39,8 @@ public:
     // Reads exactly dest.size() bytes at offset; eofErr when the file ends first.
     [[nodiscard]] OSErr ReadAt(std::uint64_t offset, std::span<std::uint8_t> dest) const;
     [[nodiscard]] OSErr WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes);
+    // Writes the pieces back to back from offset, in one system call when it can.
+    [[nodiscard]] OSErr WriteAt(std::uint64_t offset, std::initializer_list<std::span<const std::uint8_t>> pieces);
     [[nodiscard]] OSErr Size(std::uint64_t& size) const;
     [[nodiscard]] OSErr Truncate(std::uint64_t size);
     // Flushes to the disk.

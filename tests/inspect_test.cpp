@@ -122,6 +122,25 @@ TEST(Inspector, FlagsARecordOverTheLimit) {
     EXPECT_NE(in.problem.find("over the limit"), std::string::npos) << in.problem;
 }
 
+TEST(Inspector, DescribesAHalfReadHeader) {
+    // A metadata chunk whose second text lacks its NUL: the inspector stops
+    // there, and describing what it read must not touch the missing texts.
+    auto w = NewWriter();
+    ConfigureVideo(w.get());
+    ASSERT_EQ(SetMetadataString(w.get(), 1, "Title"), noErr);
+    ASSERT_EQ(SetMetadataString(w.get(), 2, "Info"), noErr);
+    ASSERT_EQ(BeginMovie(w.get()), noErr);
+    ASSERT_EQ(WriteVideoChunk(w.get(), FrameData(10, 0), 8, false, 10), noErr);
+    auto bytes = Finish(w.get());
+    const std::size_t md = Locate(bytes, ChunkTag("md"));
+    // "Title\0Info\0\0" -> "Title\0InfoXXX"
+    for (std::size_t i = md + 4 + 10; i < md + ReadBE16(bytes.data() + md); ++i) bytes[i] = 'X';
+    Inspection in = InspectDatabase(bytes);
+    EXPECT_FALSE(in.Valid());
+    EXPECT_NE(in.problem.find("NUL"), std::string::npos) << in.problem;
+    EXPECT_EQ(DescribeInspection(in, true).find("Title \""), std::string::npos);
+}
+
 TEST(Inspector, SurvivesRandomDamage) {
     const auto good = SampleMovie();
     std::uint32_t seed = 1;

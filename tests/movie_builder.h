@@ -65,3 +65,24 @@ inline std::vector<std::uint16_t> MediaOrder(const Inspection& inspection) {
             if (chunk.tag == 0x6672 /* fr */ || chunk.tag == 0x6175 /* au */) order.push_back(chunk.tag);
     return order;
 }
+
+// A media chunk of a finished database: where it is and how long it lasts.
+struct PlacedChunk {
+    std::uint16_t tag;
+    std::size_t record; // index in the record list
+    std::uint32_t offsetInRecord;
+    std::uint32_t length;
+    std::uint32_t duration; // hundredths ("fr") or sample frames ("au")
+};
+
+inline std::vector<PlacedChunk> PlacedChunks(const Inspection& inspection, const std::vector<std::uint8_t>& bytes) {
+    std::vector<PlacedChunk> out;
+    for (std::size_t r = 0; r < inspection.records.size(); ++r)
+        for (const auto& c : inspection.records[r].chunks) {
+            if (c.tag == 0x6672 /* fr */)
+                out.push_back({c.tag, r, c.offsetInRecord, c.length, ReadBE16(bytes.data() + c.offset + 6)});
+            else if (c.tag == 0x6175 /* au */)
+                out.push_back({c.tag, r, c.offsetInRecord, c.length, ReadBE32(bytes.data() + c.offset + 4)});
+        }
+    return out;
+}

@@ -49,12 +49,13 @@ TEST(MovieWriter, ThreeRecordsStartAt104WithTheirIDs) {
     EXPECT_EQ(header.type, Fcc("VMOV"));
     EXPECT_EQ(header.creator, Fcc("VTRO"));
     EXPECT_EQ(header.version, 1);
-    // Each frame sits at the start of the record after the header's.
-    auto index = GetMediaIndex(w.get(), StreamKind::Video);
-    EXPECT_EQ(index[1].record, 2);
-    EXPECT_EQ(index[1].offsetInRecord, 0);
-    EXPECT_EQ(index[2].record, 3);
-    InspectValid(bytes);
+    // Frames 1 and 2 each start a record of their own.
+    const auto placed = PlacedChunks(InspectValid(bytes), bytes);
+    ASSERT_EQ(placed.size(), 3u);
+    EXPECT_EQ(placed[0].record, 0u);
+    EXPECT_EQ(placed[1].record, 1u);
+    EXPECT_EQ(placed[1].offsetInRecord, 0u);
+    EXPECT_EQ(placed[2].record, 2u);
 }
 
 TEST(MovieWriter, NameIsCutTo31BytesAndDatesAreNow) {
@@ -152,14 +153,14 @@ TEST(MovieWriter, DurationsCarryToHundredthsWithoutDrift) {
     ConfigureVideo(w.get(), 160, 120, 4, 600);
     ASSERT_EQ(BeginMovie(w.get()), noErr);
     for (std::uint32_t i = 0; i < 30; ++i) ASSERT_EQ(WriteVideoChunk(w.get(), FrameData(10, i), 8, false, 40), noErr);
-    auto index = GetMediaIndex(w.get(), StreamKind::Video);
-    ASSERT_EQ(index.size(), 30u);
-    for (std::size_t i = 0; i < index.size(); i += 3) {
-        for (std::size_t k = i; k < i + 3; ++k) EXPECT_TRUE(index[k].duration == 6 || index[k].duration == 7) << k;
-        EXPECT_EQ(index[i].duration + index[i + 1].duration + index[i + 2].duration, 20u) << i;
-    }
     const auto bytes = Finish(w.get());
     Inspection in = InspectValid(bytes);
+    const auto frames = PlacedChunks(in, bytes);
+    ASSERT_EQ(frames.size(), 30u);
+    for (std::size_t i = 0; i < frames.size(); i += 3) {
+        for (std::size_t k = i; k < i + 3; ++k) EXPECT_TRUE(frames[k].duration == 6 || frames[k].duration == 7) << k;
+        EXPECT_EQ(frames[i].duration + frames[i + 1].duration + frames[i + 2].duration, 20u) << i;
+    }
     EXPECT_EQ(in.streams[0].sxDuration, 200u);
 }
 
@@ -213,10 +214,13 @@ TEST(MovieWriter, OversizeSoundChunkStartsAFreshRecord) {
     ASSERT_EQ(WriteAudioRecord(w.get(), FrameData(63000 - 16, 1), 15746, 0), noErr);
     const auto bytes = Finish(w.get());
     Inspection in = InspectValid(bytes);
-    auto sound = GetMediaIndex(w.get(), StreamKind::Sound);
+    const auto sound = PlacedChunks(in, bytes);
     ASSERT_EQ(sound.size(), 1u);
-    EXPECT_EQ(sound[0].record, 2);
-    EXPECT_EQ(sound[0].offsetInRecord, 0);
+    EXPECT_EQ(sound[0].record, 1u); // record number 2
+    EXPECT_EQ(sound[0].offsetInRecord, 0u);
+    ASSERT_EQ(in.streams[1].seek.size(), 1u);
+    EXPECT_EQ(in.streams[1].seek[0].record, 2);
+    EXPECT_EQ(in.streams[1].seek[0].offset, 0);
     ASSERT_EQ(in.records.size(), 2u);
     EXPECT_EQ(in.records[1].chunks.front().tag, kAu);
     EXPECT_EQ(in.records[1].chunks.front().length, 63000u);
@@ -387,16 +391,18 @@ TEST(MovieWriter, LayoutItemsSpillIntoASecondRecord) {
     EXPECT_EQ(SetWriterParameter(w.get(), kWriterLayoutItem, reinterpret_cast<std::intptr_t>(&broken)), paramErr);
     ASSERT_EQ(BeginMovie(w.get()), noErr);
     for (std::uint32_t i = 0; i < 5; ++i) ASSERT_EQ(WriteVideoChunk(w.get(), FrameData(3000, i), 8, false, 10), noErr);
-    Inspection in = InspectValid(Finish(w.get()));
+    const auto bytes = Finish(w.get());
+    Inspection in = InspectValid(bytes);
     ASSERT_EQ(in.layoutItems.size(), 5u);
     EXPECT_EQ(in.layoutItems[4][0], 12);
     ASSERT_GE(in.records.size(), 2u);
     EXPECT_EQ(in.records[0].chunks.back().tag, ChunkTag("re"));
     EXPECT_EQ(in.records[1].chunks.front().tag, ChunkTag("bi"));
-    EXPECT_EQ(in.records[0].chunks.size() > 0, true);
-    // The frames' seek entries name the records they are in.
-    auto index = GetMediaIndex(w.get(), StreamKind::Video);
-    EXPECT_GE(index[0].record, 2);
+    // The frames follow "mb" in the second record, and the seek table says so.
+    const auto frames = PlacedChunks(in, bytes);
+    ASSERT_EQ(frames.size(), 5u);
+    EXPECT_EQ(frames[0].record, 1u);
+    EXPECT_EQ(in.streams[0].seek[0].record, 2);
 }
 
 TEST(MovieWriter, LayoutOnlyMovieEndsWithMeAlone) {

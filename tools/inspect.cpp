@@ -504,7 +504,7 @@ std::string DescribeInspection(const Inspection& r, bool chunks) {
         if (r.atrac) add("CLIE Audio channel mode %u, bit-rate code %u\n", r.atrac->first, r.atrac->second);
     }
     if (r.rotation != 0) add("Rotation %d\n", r.rotation);
-    if (!r.metadata.empty())
+    if (r.metadata.size() == 3)
         add("Title \"%s\"  information \"%s\"  rights \"%s\"\n", r.metadata[0].c_str(), r.metadata[1].c_str(),
             r.metadata[2].c_str());
     for (const auto& [time, text] : r.chapters) add("Chapter at %u/100 s: %s\n", time, text.c_str());
