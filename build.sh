@@ -10,7 +10,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev)
+# libpalm-pdb-perl: an independent Palm database reader the tests compare with.
+PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libpalm-pdb-perl)
 
 install_packages() {
     local missing=()

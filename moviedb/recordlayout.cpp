@@ -17,6 +17,17 @@ constexpr std::uint64_t kNoPassDuration = 0x7FFFFFFF;
 
 enum Stream { kVideo = 0, kSound = 1, kText = 2 };
 
+// Closes an in-memory record into the writer's list of finished records.
+OSErr KeepRecord(MovieWriter& w, ByteBlock& record) {
+    try {
+        w.memoryRecords.push_back(std::move(record));
+    } catch (const std::bad_alloc&) {
+        return memFullErr;
+    }
+    record = ByteBlock();
+    return noErr;
+}
+
 enum class StopRule {
     AtLeast, // sound: the pass reaches its limit
     Closest, // pictures: the pass ends as close to its limit as frames allow
@@ -234,12 +245,7 @@ private:
     OSErr CloseRecord() {
         if (inMemory_) {
             if (OSErr err = current_.Append(kRecordEndBytes)) return err;
-            try {
-                w_.memoryRecords.push_back(std::move(current_));
-            } catch (const std::bad_alloc&) {
-                return memFullErr;
-            }
-            current_ = ByteBlock();
+            if (OSErr err = KeepRecord(w_, current_)) return err;
             inMemory_ = false; // every later record lives in the spool file
         } else {
             if (OSErr err = w_.layout.Append({SpoolDescriptor::RecordEnd, 0, 4})) return err;
@@ -254,12 +260,7 @@ private:
         if (inMemory_) {
             if (OSErr err = current_.Append(kMovieEndBytes)) return err;
             if (OSErr err = current_.Append(kRecordEndBytes)) return err;
-            try {
-                w_.memoryRecords.push_back(std::move(current_));
-            } catch (const std::bad_alloc&) {
-                return memFullErr;
-            }
-            return noErr;
+            return KeepRecord(w_, current_);
         }
         if (OSErr err = w_.layout.Append({SpoolDescriptor::MovieEnd, 0, 4})) return err;
         if (OSErr err = w_.layout.Append({SpoolDescriptor::RecordEnd, 0, 4})) return err;
@@ -329,12 +330,7 @@ OSErr LayOutRecords(MovieWriter& w) {
     for (const ByteBlock& item : w.layoutItems) {
         if (std::uint64_t{current.Size()} + item.Size() + 4 >= kRecordContentLimit) {
             if (OSErr err = current.Append(kRecordEndBytes)) return err;
-            try {
-                w.memoryRecords.push_back(std::move(current));
-            } catch (const std::bad_alloc&) {
-                return memFullErr;
-            }
-            current = ByteBlock();
+            if (OSErr err = KeepRecord(w, current)) return err;
         }
         if (OSErr err = current.Append(item)) return err;
     }
@@ -345,12 +341,7 @@ OSErr LayOutRecords(MovieWriter& w) {
     if (!anyMedia) {
         // A movie without media chunks: one record that ends with "me" alone.
         if (OSErr err = current.Append(kMovieEndBytes)) return err;
-        try {
-            w.memoryRecords.push_back(std::move(current));
-        } catch (const std::bad_alloc&) {
-            return memFullErr;
-        }
-        return noErr;
+        return KeepRecord(w, current);
     }
 
     if (OSErr err = w.layout.Create()) return err;

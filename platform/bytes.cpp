@@ -76,18 +76,19 @@ FourCharCode FourCharCodeFromText(std::string_view text) {
     return code;
 }
 
+void AppendPrintable(std::string& text, std::uint8_t byte) {
+    if (byte >= 0x20 && byte < 0x7F) {
+        text.push_back(static_cast<char>(byte));
+        return;
+    }
+    char escaped[5];
+    std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+    text += escaped;
+}
+
 std::string FourCharCodeToText(FourCharCode code) {
     std::string text;
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        auto c = static_cast<std::uint8_t>(code >> shift);
-        if (c >= 0x20 && c < 0x7F) {
-            text.push_back(static_cast<char>(c));
-        } else {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-            text += escaped;
-        }
-    }
+    for (int shift = 24; shift >= 0; shift -= 8) AppendPrintable(text, static_cast<std::uint8_t>(code >> shift));
     return text;
 }
 

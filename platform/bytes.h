@@ -69,6 +69,8 @@ consteval FourCharCode Fcc(const char (&s)[5]) {
 FourCharCode FourCharCodeFromText(std::string_view text);
 // Four characters for messages. Unprintable bytes appear as \xNN.
 std::string FourCharCodeToText(FourCharCode code);
+// Appends one byte as text: itself when printable ASCII, else \xNN.
+void AppendPrintable(std::string& text, std::uint8_t byte);
 
 // ---- 16.16 fixed point ---------------------------------------------------
 //

@@ -54,7 +54,9 @@ TEST_F(PreferenceStore, FolderFollowsTheEnvironment) {
     EXPECT_EQ(PreferenceFolder(), FileSpec("/xdg/vantro-davavivi"));
     unsetenv("XDG_CONFIG_HOME");
     const char* home = std::getenv("HOME");
-    if (home != nullptr && *home != '\0') EXPECT_EQ(PreferenceFolder(), FileSpec(home) / ".config" / "vantro-davavivi");
+    if (home != nullptr && *home != '\0') {
+        EXPECT_EQ(PreferenceFolder(), FileSpec(home) / ".config" / "vantro-davavivi");
+    }
 }
 
 TEST_F(PreferenceStore, MissingPreferenceIsAbsent) {

@@ -19,16 +19,8 @@ constexpr std::uint16_t kSeekTags[3] = {ChunkTag("pt"), ChunkTag("at"), ChunkTag
 
 std::string TagText(std::uint16_t tag) {
     std::string s;
-    for (int shift : {8, 0}) {
-        auto c = static_cast<unsigned char>(tag >> shift);
-        if (c >= 0x20 && c < 0x7F) {
-            s.push_back(static_cast<char>(c));
-        } else {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02X", c);
-            s += buf;
-        }
-    }
+    AppendPrintable(s, static_cast<std::uint8_t>(tag >> 8));
+    AppendPrintable(s, static_cast<std::uint8_t>(tag));
     return s;
 }
 
