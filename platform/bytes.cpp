@@ -146,6 +146,15 @@ Fixed DoubleToFixed(double d) {
     return static_cast<Fixed>(scaled);
 }
 
+double UnsignedFixedToDouble(UnsignedFixed f) { return static_cast<double>(f) / 65536.0; }
+
+UnsignedFixed DoubleToUnsignedFixed(double d) {
+    if (std::isnan(d) || d <= 0) return 0;
+    const double scaled = std::round(d * 65536.0);
+    if (scaled >= 4294967295.0) return 0xFFFFFFFFu;
+    return static_cast<UnsignedFixed>(scaled);
+}
+
 // ---- Time scales ---------------------------------------------------------
 
 std::int64_t ConvertTimeScale(std::int64_t value, std::int32_t fromScale, std::int32_t toScale) {

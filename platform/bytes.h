@@ -92,6 +92,15 @@ constexpr std::int32_t FixedIntegerPart(Fixed f) { return f >> 16; }
 // Clears the 16 fraction bits.
 constexpr Fixed FixedTruncate(Fixed f) { return static_cast<Fixed>(static_cast<std::uint32_t>(f) & 0xFFFF0000u); }
 
+// Unsigned 16.16 for sample rates: 44100.0 needs the sign bit.
+using UnsignedFixed = std::uint32_t;
+constexpr UnsignedFixed UIntToUnsignedFixed(std::uint32_t n) { return n << 16; }
+constexpr std::uint32_t UnsignedFixedIntegerPart(UnsignedFixed f) { return f >> 16; }
+constexpr UnsignedFixed UnsignedFixedTruncate(UnsignedFixed f) { return f & 0xFFFF0000u; }
+double UnsignedFixedToDouble(UnsignedFixed f);
+// Rounded to nearest; saturates at 0 and 65535.99998.
+UnsignedFixed DoubleToUnsignedFixed(double d);
+
 Fixed FixMul(Fixed a, Fixed b);
 Fixed FixDiv(Fixed a, Fixed b);
 // numerator / denominator of two integers, as 16.16.

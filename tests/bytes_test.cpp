@@ -71,6 +71,15 @@ TEST(FixedPoint, ConvertsAndRoundsToNearestHalvesAwayFromZero) {
     EXPECT_EQ(FixRatio(30000, 1001), DoubleToFixed(30000.0 / 1001.0));
 }
 
+TEST(FixedPoint, SampleRatesNeedTheUnsignedForm) {
+    EXPECT_EQ(UIntToUnsignedFixed(44100), 0xAC440000u);
+    EXPECT_EQ(UnsignedFixedIntegerPart(DoubleToUnsignedFixed(44100.5)), 44100u);
+    EXPECT_EQ(UnsignedFixedTruncate(DoubleToUnsignedFixed(22050.75)), UIntToUnsignedFixed(22050));
+    EXPECT_DOUBLE_EQ(UnsignedFixedToDouble(0xAC448000u), 44100.5);
+    EXPECT_EQ(DoubleToUnsignedFixed(-3), 0u);
+    EXPECT_EQ(DoubleToUnsignedFixed(70000), 0xFFFFFFFFu);
+}
+
 TEST(FixedPoint, SaturatesInsteadOfWrapping) {
     EXPECT_EQ(FixMul(IntToFixed(30000), IntToFixed(30000)), fixed1Max);
     EXPECT_EQ(FixMul(IntToFixed(-30000), IntToFixed(30000)), fixed1Min);

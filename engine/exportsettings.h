@@ -1,0 +1,60 @@
+// The export settings: every conversion choice, as the export component keeps
+// it, and its exchange with the settings container (an atom container shared
+// by the presets, the user interface and the component).
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "platform/atoms.h"
+#include "platform/byteblock.h"
+#include "platform/bytes.h"
+#include "platform/status.h"
+
+// Pixel depth codes of 'colr'/'dpth'.
+inline constexpr std::int16_t kDepthCinepakMobile = 32;
+inline constexpr std::int16_t kDepthSixteenGrays = 36;
+inline constexpr std::int16_t kDepthNoVideo = 32767;
+
+// Sound format codes of 'soun'/'vtsc'.
+inline constexpr std::int32_t kSoundNone = 0;
+inline constexpr std::int32_t kSoundClieAudio = 624;
+inline constexpr std::int32_t kSoundAdpcm2to1 = 626;
+inline constexpr std::int32_t kSoundUncompressedMono = 627;
+inline constexpr std::int32_t kSoundAdpcm4to1 = 628;
+inline constexpr std::int32_t kSoundYamahaAdpcm = 629;
+inline constexpr std::int32_t kSoundUncompressedStereo = 630;
+
+inline constexpr std::uint16_t kFrameSizeNotSet = 0xFFFF;
+
+struct ExportSettings {
+    // The settings' name as stored: a length byte and up to 255 characters.
+    std::array<std::uint8_t, 256> name{};
+    std::int16_t depth = kDepthSixteenGrays;
+    Fixed frameRate = IntToFixed(6); // 0 = "Best": every source frame
+    std::uint16_t videoBitRate = 320; // kilobits (1024 bits) per second
+    std::uint16_t sizeCode = 1;
+    std::uint16_t frameWidth = kFrameSizeNotSet;
+    std::uint16_t frameHeight = kFrameSizeNotSet;
+    std::int16_t angle = 0;
+    std::int32_t soundFormat = kSoundNone;
+    std::uint16_t channels = 1;
+    UnsignedFixed sampleRate = UIntToUnsignedFixed(8192);
+    std::uint32_t bitRate = 33000; // "CLIÉ Audio" bits per second
+    std::uint16_t boost = 0;
+    // A container whose root holds a copy of the 'PRES' layout subtree; null
+    // when the settings have no layout.
+    AtomContainer layout;
+    // The scrambling key exactly as given ('cryp'); used only when 512 bytes.
+    ByteBlock scramblingKey;
+    bool hasScramblingKey = false;
+};
+
+// Takes the settings from a container. Reads stop at the first atom of the
+// wrong size (its error is the answer; fields read before it keep their new
+// values); then the sound settings are brought onto what the sound format
+// allows. A null container is paramErr.
+[[nodiscard]] OSErr SetExportSettings(ExportSettings& settings, const AtomContainer* container);
+// A new container with the settings (no 'dimn', no 'cryp'); `out` is only
+// replaced on success.
+[[nodiscard]] OSErr GetExportSettings(const ExportSettings& settings, AtomContainer* out);
