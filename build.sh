@@ -11,7 +11,9 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 # libpalm-pdb-perl: an independent Palm database reader the tests compare with.
-PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libpalm-pdb-perl)
+# ffmpeg: the tool makes the tests' media files and is the benchmarks' peer.
+PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libpalm-pdb-perl
+    libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg)
 
 install_packages() {
     local missing=()

@@ -1,0 +1,749 @@
+// The media layer over FFmpeg: libavformat opens and demultiplexes, libavcodec
+// decodes, libswscale scales pictures, libswresample converts sound.
+#include "platform/media.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/display.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+namespace {
+
+// ---- Ownership of FFmpeg objects ------------------------------------------------------
+
+struct FormatCloser {
+    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
+};
+struct CodecFreer {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct FrameFreer {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct PacketFreer {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct SwsFreer {
+    void operator()(SwsContext* c) const { sws_freeContext(c); }
+};
+struct SwrFreer {
+    void operator()(SwrContext* c) const { swr_free(&c); }
+};
+using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
+using CodecPtr = std::unique_ptr<AVCodecContext, CodecFreer>;
+using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
+using SwsPtr = std::unique_ptr<SwsContext, SwsFreer>;
+using SwrPtr = std::unique_ptr<SwrContext, SwrFreer>;
+
+void QuietLibraries() {
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+}
+
+OSErr OpenFormat(const FileSpec& path, FormatPtr& out) {
+    QuietLibraries();
+    if (!FileExists(path)) return fnfErr;
+    AVFormatContext* raw = nullptr;
+    if (avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) return noMovieFound;
+    FormatPtr format(raw);
+    if (avformat_find_stream_info(format.get(), nullptr) < 0) return noMovieFound;
+    out = std::move(format);
+    return noErr;
+}
+
+// The four-char code of a stream: its codec tag when it has a printable one
+// ('avc1', 'SVQ3', 'XVID'), else one made from the codec's name.
+OSType CodecCode(const AVCodecParameters* p) {
+    const std::uint32_t tag = p->codec_tag;
+    bool printable = tag != 0;
+    for (int i = 0; i < 4 && printable; ++i) {
+        const auto c = static_cast<std::uint8_t>(tag >> (8 * i));
+        printable = c >= 0x20 && c < 0x7F;
+    }
+    if (printable) // FFmpeg keeps the first character in the low byte
+        return (tag & 0xFF) << 24 | ((tag >> 8) & 0xFF) << 16 | ((tag >> 16) & 0xFF) << 8 | (tag >> 24);
+    return FourCharCodeFromText(avcodec_get_name(p->codec_id));
+}
+
+// The quarter turn (clockwise) that makes the stream's pictures upright.
+int StreamRotation(const AVStream* s) {
+    const std::uint8_t* matrix = av_stream_get_side_data(s, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
+    if (matrix == nullptr) return 0;
+    const double counterClockwise = av_display_rotation_get(reinterpret_cast<const std::int32_t*>(matrix));
+    if (std::isnan(counterClockwise)) return 0;
+    const int turns = static_cast<int>(std::lround(-counterClockwise / 90.0));
+    return ((turns % 4) + 4) % 4 * 90;
+}
+
+// The size a stream's pictures are shown at: the coded size with square
+// pixels, turned upright.
+void DisplaySize(const AVStream* s, int rotation, std::uint16_t& width, std::uint16_t& height) {
+    double w = s->codecpar->width, h = s->codecpar->height;
+    AVRational sar = s->sample_aspect_ratio.num > 0 ? s->sample_aspect_ratio : s->codecpar->sample_aspect_ratio;
+    if (sar.num > 0 && sar.den > 0 && sar.num != sar.den) w = w * sar.num / sar.den;
+    if (rotation == 90 || rotation == 270) std::swap(w, h);
+    width = static_cast<std::uint16_t>(std::clamp<long>(std::lround(w), 0, 0xFFFF));
+    height = static_cast<std::uint16_t>(std::clamp<long>(std::lround(h), 0, 0xFFFF));
+}
+
+// Decoded sound leaves the sources interleaved in its own sample type.
+OSType PackedSoundFormat(int format) {
+    switch (av_get_packed_sample_fmt(static_cast<AVSampleFormat>(format))) {
+    case AV_SAMPLE_FMT_U8: return kSoundU8;
+    case AV_SAMPLE_FMT_S16: return kSoundS16;
+    case AV_SAMPLE_FMT_S32: return kSoundS32;
+    case AV_SAMPLE_FMT_FLT: return kSoundF32;
+    case AV_SAMPLE_FMT_DBL: return kSoundF64;
+    default: return 0;
+    }
+}
+
+AVSampleFormat SampleFormatOf(OSType format) {
+    switch (format) {
+    case kSoundU8: return AV_SAMPLE_FMT_U8;
+    case kSoundS16: return AV_SAMPLE_FMT_S16;
+    case kSoundS32: return AV_SAMPLE_FMT_S32;
+    case kSoundF32: return AV_SAMPLE_FMT_FLT;
+    case kSoundF64: return AV_SAMPLE_FMT_DBL;
+    default: return AV_SAMPLE_FMT_NONE;
+    }
+}
+
+bool IsStillPictureFormat(const AVFormatContext* f) {
+    const std::string name = f->iformat->name;
+    return name == "image2" || (name.size() > 5 && name.compare(name.size() - 5, 5, "_pipe") == 0);
+}
+
+OSErr OpenDecoder(const AVStream* s, CodecPtr& out) {
+    const AVCodec* codec = avcodec_find_decoder(s->codecpar->codec_id);
+    if (codec == nullptr) return noCodecErr;
+    CodecPtr context(avcodec_alloc_context3(codec));
+    if (!context) return memFullErr;
+    if (avcodec_parameters_to_context(context.get(), s->codecpar) < 0) return noCodecErr;
+    context->pkt_timebase = s->time_base;
+    context->thread_count = 0; // as many as the machine has
+    if (avcodec_open2(context.get(), codec, nullptr) < 0) return noCodecErr;
+    out = std::move(context);
+    return noErr;
+}
+
+} // namespace
+
+// ---- Movie -------------------------------------------------------------------------------
+
+struct Movie::Impl {
+    FileSpec path;
+    FormatPtr format;
+    struct Track {
+        int stream = -1; // -1 for the chapter track
+        TrackInfo info;
+        int rotation = 0;
+        std::int32_t scale = 1; // the small-time-scale rule's factor
+    };
+    std::vector<Track> tracks;
+    std::vector<Chapter> chapters;
+    bool still = false;
+    std::int64_t durationMs = 0;
+};
+
+Movie::Movie() = default;
+Movie::~Movie() = default;
+Movie::Movie(Movie&&) noexcept = default;
+Movie& Movie::operator=(Movie&&) noexcept = default;
+
+OSErr Movie::Open(const FileSpec& path, Movie& out) {
+    auto impl = std::make_unique<Impl>();
+    impl->path = path;
+    if (OSErr err = OpenFormat(path, impl->format)) return err;
+    AVFormatContext* f = impl->format.get();
+    impl->still = IsStillPictureFormat(f);
+
+    std::int64_t longestMs = 0;
+    for (unsigned i = 0; i < f->nb_streams; ++i) {
+        const AVStream* s = f->streams[i];
+        const AVCodecParameters* p = s->codecpar;
+        Impl::Track t;
+        t.stream = static_cast<int>(i);
+        if (p->codec_type == AVMEDIA_TYPE_VIDEO) {
+            t.info.mediaType = kVideoMediaType;
+            // Cover art rides along as a picture stream; it is no movie picture.
+            t.info.enabled = (s->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0;
+            t.rotation = StreamRotation(s);
+            DisplaySize(s, t.rotation, t.info.image.width, t.info.image.height);
+            t.info.image.format = CodecCode(p);
+        } else if (p->codec_type == AVMEDIA_TYPE_AUDIO) {
+            t.info.mediaType = kSoundMediaType;
+            t.info.enabled = true;
+            t.info.sound.codec = CodecCode(p);
+            t.info.sound.format = PackedSoundFormat(p->format);
+            t.info.sound.channels = static_cast<std::uint16_t>(p->ch_layout.nb_channels);
+            t.info.sound.sampleSize = static_cast<std::uint16_t>(8 * std::max(0, av_get_bytes_per_sample(static_cast<AVSampleFormat>(p->format))));
+            t.info.sound.sampleRate = UIntToUnsignedFixed(static_cast<std::uint32_t>(std::max(0, p->sample_rate)));
+        } else {
+            continue;
+        }
+        t.info.format = CodecCode(p);
+        t.info.decodable = avcodec_find_decoder(p->codec_id) != nullptr;
+        // A time base of 1/n gives the time scale n; anything else counts in milliseconds.
+        t.info.timeScale = s->time_base.num == 1 && s->time_base.den > 0 ? s->time_base.den : 1000;
+        std::int64_t duration = 0;
+        if (s->duration != AV_NOPTS_VALUE && s->duration > 0) {
+            duration = av_rescale_q(s->duration, s->time_base, AVRational{1, t.info.timeScale});
+        } else if (f->duration != AV_NOPTS_VALUE && f->duration > 0) {
+            duration = av_rescale_q(f->duration, AVRational{1, AV_TIME_BASE}, AVRational{1, t.info.timeScale});
+        }
+        if (impl->still && t.info.mediaType == kVideoMediaType) {
+            t.info.timeScale = 1000; // a still picture lasts one second
+            duration = 1000;
+        }
+        t.info.duration = duration;
+        longestMs = std::max(longestMs, duration * 1000 / t.info.timeScale);
+        impl->tracks.push_back(t);
+    }
+    if (impl->tracks.empty()) return noMovieFound;
+
+    for (unsigned i = 0; i < f->nb_chapters; ++i) {
+        const AVChapter* c = f->chapters[i];
+        const AVDictionaryEntry* title = av_dict_get(c->metadata, "title", nullptr, 0);
+        impl->chapters.push_back({av_rescale_q(c->start, c->time_base, AVRational{1, 1000}), title ? title->value : ""});
+    }
+    impl->durationMs = f->duration != AV_NOPTS_VALUE && f->duration > 0 && !impl->still
+                           ? av_rescale_q(f->duration, AVRational{1, AV_TIME_BASE}, AVRational{1, 1000})
+                           : longestMs;
+    if (!impl->chapters.empty()) {
+        Impl::Track chapterTrack;
+        chapterTrack.info.mediaType = kTextMediaType;
+        chapterTrack.info.format = Fcc("text");
+        chapterTrack.info.timeScale = 1000;
+        chapterTrack.info.duration = impl->durationMs;
+        chapterTrack.info.decodable = true;
+        impl->tracks.push_back(chapterTrack);
+    }
+    out.impl_ = std::move(impl);
+    return noErr;
+}
+
+std::int32_t Movie::TimeScale() const { return 1000; }
+std::int64_t Movie::Duration() const { return impl_ ? impl_->durationMs : 0; }
+int Movie::TrackCount() const { return impl_ ? static_cast<int>(impl_->tracks.size()) : 0; }
+const FileSpec& Movie::Path() const { return impl_->path; }
+
+TrackInfo Movie::Track(int number) const {
+    if (!impl_ || number < 1 || number > TrackCount()) return {};
+    const Impl::Track& t = impl_->tracks[static_cast<std::size_t>(number - 1)];
+    TrackInfo info = t.info;
+    info.timeScale *= t.scale;
+    info.duration *= t.scale;
+    return info;
+}
+
+int Movie::FindTrack(OSType mediaType) const {
+    for (int i = 1; i <= TrackCount(); ++i) {
+        const TrackInfo info = Track(i);
+        if (info.mediaType == mediaType && info.enabled) return i;
+    }
+    return 0;
+}
+
+Rect Movie::Box() const {
+    const int video = FindTrack(kVideoMediaType);
+    if (video == 0) return {};
+    const TrackInfo info = Track(video);
+    return MakeRect(0, 0, info.image.width, info.image.height);
+}
+
+std::string Movie::Annotation(OSType key) const {
+    if (!impl_) return {};
+    const char* names[2] = {nullptr, nullptr};
+    if (key == Fcc("\xA9nam")) names[0] = "title";
+    else if (key == Fcc("\xA9inf")) names[0] = "comment", names[1] = "description";
+    else if (key == Fcc("\xA9" "cpy")) names[0] = "copyright";
+    for (const char* name : names)
+        if (name != nullptr)
+            if (const AVDictionaryEntry* e = av_dict_get(impl_->format->metadata, name, nullptr, 0)) return e->value;
+    return {};
+}
+
+std::vector<Chapter> Movie::Chapters() const { return impl_ ? impl_->chapters : std::vector<Chapter>{}; }
+
+void Movie::ScaleTrackTimeScale(int number, std::int32_t factor) {
+    if (impl_ && number >= 1 && number <= TrackCount() && factor > 0)
+        impl_->tracks[static_cast<std::size_t>(number - 1)].scale *= factor;
+}
+
+// ---- Decoded pictures and the video source -------------------------------------------------
+
+struct DecodedPicture {
+    const AVFrame* frame = nullptr;
+    int rotation = 0; // clockwise quarter turn that makes it upright
+    bool alpha = false;
+};
+
+namespace {
+
+class FfmpegVideoSource final : public VideoSource {
+public:
+    OSErr Open(const FileSpec& path, int stream, const TrackInfo& info, int rotation, std::int32_t scale, bool still) {
+        if (OSErr err = OpenFormat(path, format_)) return err;
+        stream_ = format_->streams[stream];
+        for (unsigned i = 0; i < format_->nb_streams; ++i)
+            if (static_cast<int>(i) != stream) format_->streams[i]->discard = AVDISCARD_ALL;
+        if (OSErr err = OpenDecoder(stream_, codec_)) return err;
+        timeScale_ = info.timeScale * scale;
+        duration_ = info.duration * scale;
+        description_ = info.image;
+        rotation_ = rotation;
+        still_ = still;
+        start_ = stream_->start_time != AV_NOPTS_VALUE ? stream_->start_time : 0;
+        packet_.reset(av_packet_alloc());
+        current_.reset(av_frame_alloc());
+        next_.reset(av_frame_alloc());
+        if (!packet_ || !current_ || !next_) return memFullErr;
+        const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(stream_->codecpar->format));
+        picture_.alpha = d != nullptr && (d->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
+        return noErr;
+    }
+
+    OSErr GetFrame(std::int64_t time, VideoSample& out) override {
+        if (time < 0) time = 0;
+        if (haveCurrent_ && time < currentStart_) {
+            if (OSErr err = Seek(time)) return err;
+        }
+        if (!haveCurrent_) {
+            if (OSErr err = DecodeInto(current_, currentStart_, haveCurrent_)) return err;
+            if (!haveCurrent_) return eofErr;
+            if (OSErr err = DecodeNext()) return err;
+        }
+        // Step forward until the current frame's display interval holds the time.
+        while (haveNext_ && nextStart_ <= time) {
+            std::swap(current_, next_);
+            currentStart_ = nextStart_;
+            if (OSErr err = DecodeNext()) return err;
+        }
+        const std::int64_t end = haveNext_ ? nextStart_ : LastFrameEnd();
+        if (time >= end) return eofErr;
+        UpdateSeed();
+        picture_.frame = current_.get();
+        picture_.rotation = rotation_;
+        out.time = time;
+        out.duration = end - time;
+        out.frameTime = currentStart_;
+        out.description = description_;
+        out.seed = seed_;
+        out.picture = &picture_;
+        return noErr;
+    }
+
+private:
+    // The track time of a decoded frame, counted from the stream's first timestamp.
+    std::int64_t TrackTime(const AVFrame* f) const {
+        std::int64_t pts = f->best_effort_timestamp;
+        if (pts == AV_NOPTS_VALUE) pts = f->pts;
+        if (pts == AV_NOPTS_VALUE) return lastStart_ + 1;
+        return av_rescale_q(pts - start_, stream_->time_base, AVRational{1, timeScale_});
+    }
+
+    // Decodes the next frame; `have` is false at the end of the stream.
+    OSErr DecodeInto(FramePtr& frame, std::int64_t& start, bool& have) {
+        have = false;
+        if (still_ && framesOut_ > 0) return noErr; // a picture file holds one frame
+        for (;;) {
+            const int got = avcodec_receive_frame(codec_.get(), frame.get());
+            if (got == 0) {
+                start = still_ ? 0 : TrackTime(frame.get());
+                // Keep the frames in order: a frame that claims an earlier or
+                // equal time than its predecessor follows it by one unit.
+                if (framesOut_ > 0 && start <= lastStart_) start = lastStart_ + 1;
+                lastStart_ = start;
+                lastDuration_ = frame->pkt_duration > 0 ? av_rescale_q(frame->pkt_duration, stream_->time_base, AVRational{1, timeScale_}) : 0;
+                ++framesOut_;
+                have = true;
+                return noErr;
+            }
+            if (got == AVERROR_EOF) return noErr;
+            if (got != AVERROR(EAGAIN)) return cantFindHandler;
+            if (draining_) return noErr;
+            const int read = av_read_frame(format_.get(), packet_.get());
+            if (read < 0) {
+                draining_ = true;
+                avcodec_send_packet(codec_.get(), nullptr);
+                continue;
+            }
+            if (packet_->stream_index == stream_->index) {
+                const int sent = avcodec_send_packet(codec_.get(), packet_.get());
+                if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_INVALIDDATA) {
+                    av_packet_unref(packet_.get());
+                    return cantFindHandler;
+                }
+            }
+            av_packet_unref(packet_.get());
+        }
+    }
+
+    OSErr DecodeNext() { return DecodeInto(next_, nextStart_, haveNext_); }
+
+    // The end of the last frame: its own duration, else one frame period,
+    // else the track's end.
+    std::int64_t LastFrameEnd() const {
+        if (still_) return duration_;
+        std::int64_t length = lastDuration_;
+        if (length <= 0 && stream_->avg_frame_rate.num > 0)
+            length = av_rescale_q(1, av_inv_q(stream_->avg_frame_rate), AVRational{1, timeScale_});
+        std::int64_t end = currentStart_ + std::max<std::int64_t>(length, 1);
+        if (length <= 0 && duration_ > currentStart_) end = duration_;
+        return end;
+    }
+
+    OSErr Seek(std::int64_t time) {
+        const std::int64_t target = av_rescale_q(time, AVRational{1, timeScale_}, stream_->time_base) + start_;
+        if (avformat_seek_file(format_.get(), stream_->index, INT64_MIN, target, target, 0) < 0 &&
+            avformat_seek_file(format_.get(), stream_->index, INT64_MIN, start_, start_, 0) < 0)
+            return cantFindHandler;
+        avcodec_flush_buffers(codec_.get());
+        haveCurrent_ = haveNext_ = draining_ = false;
+        framesOut_ = 0;
+        lastStart_ = 0;
+        return noErr;
+    }
+
+    // The seed counts changes of picture size or pixel format.
+    void UpdateSeed() {
+        const int w = current_->width, h = current_->height, f = current_->format;
+        if (w != seedWidth_ || h != seedHeight_ || f != seedFormat_) {
+            seedWidth_ = w, seedHeight_ = h, seedFormat_ = f;
+            ++seed_;
+        }
+    }
+
+    FormatPtr format_;
+    AVStream* stream_ = nullptr;
+    CodecPtr codec_;
+    PacketPtr packet_;
+    FramePtr current_, next_;
+    bool haveCurrent_ = false, haveNext_ = false, draining_ = false, still_ = false;
+    std::int64_t currentStart_ = 0, nextStart_ = 0, lastStart_ = 0, lastDuration_ = 0, start_ = 0;
+    std::uint64_t framesOut_ = 0;
+    int rotation_ = 0;
+    int seedWidth_ = -1, seedHeight_ = -1, seedFormat_ = -1;
+    std::int32_t seed_ = 0;
+    DecodedPicture picture_;
+};
+
+class FfmpegSoundSource final : public SoundSource {
+public:
+    OSErr Open(const FileSpec& path, int stream, const TrackInfo& info) {
+        if (OSErr err = OpenFormat(path, format_)) return err;
+        stream_ = format_->streams[stream];
+        for (unsigned i = 0; i < format_->nb_streams; ++i)
+            if (static_cast<int>(i) != stream) format_->streams[i]->discard = AVDISCARD_ALL;
+        if (OSErr err = OpenDecoder(stream_, codec_)) return err;
+        timeScale_ = info.timeScale;
+        duration_ = info.duration;
+        packet_.reset(av_packet_alloc());
+        frame_.reset(av_frame_alloc());
+        if (!packet_ || !frame_) return memFullErr;
+        return noErr;
+    }
+
+    OSErr GetChunk(SoundChunk& out) override {
+        for (;;) {
+            const int got = avcodec_receive_frame(codec_.get(), frame_.get());
+            if (got == 0) {
+                if (frame_->nb_samples <= 0) continue;
+                return Deliver(out);
+            }
+            if (got == AVERROR_EOF) return eofErr;
+            if (got != AVERROR(EAGAIN)) return ioErr;
+            if (draining_) return eofErr;
+            const int read = av_read_frame(format_.get(), packet_.get());
+            if (read < 0) {
+                draining_ = true;
+                avcodec_send_packet(codec_.get(), nullptr);
+                continue;
+            }
+            if (packet_->stream_index == stream_->index) {
+                // A damaged packet is skipped; the sound goes on after it.
+                (void)avcodec_send_packet(codec_.get(), packet_.get());
+            }
+            av_packet_unref(packet_.get());
+        }
+    }
+
+private:
+    // Interleaves the decoded frame in its own sample type.
+    OSErr Deliver(SoundChunk& out) {
+        const auto format = static_cast<AVSampleFormat>(frame_->format);
+        const OSType code = PackedSoundFormat(format);
+        if (code == 0) return paramErr;
+        const int channels = frame_->ch_layout.nb_channels;
+        const int bytes = av_get_bytes_per_sample(format);
+        const std::uint32_t size = static_cast<std::uint32_t>(frame_->nb_samples) * channels * bytes;
+        if (OSErr err = buffer_.Resize(size)) return err;
+        if (av_sample_fmt_is_planar(format)) {
+            std::uint8_t* dest = buffer_.Data();
+            for (int i = 0; i < frame_->nb_samples; ++i)
+                for (int c = 0; c < channels; ++c, dest += bytes)
+                    std::memcpy(dest, frame_->extended_data[c] + static_cast<std::size_t>(i) * bytes, bytes);
+        } else {
+            std::memcpy(buffer_.Data(), frame_->extended_data[0], size);
+        }
+        SoundDescription d;
+        d.format = code;
+        d.codec = CodecCode(stream_->codecpar);
+        d.channels = static_cast<std::uint16_t>(channels);
+        d.sampleSize = static_cast<std::uint16_t>(bytes * 8);
+        d.sampleRate = UIntToUnsignedFixed(static_cast<std::uint32_t>(frame_->sample_rate));
+        if (d.format != last_.format || d.channels != last_.channels || d.sampleRate != last_.sampleRate) {
+            last_ = d;
+            ++seed_;
+        }
+        out.description = d;
+        out.data = buffer_.Span();
+        out.sampleCount = frame_->nb_samples;
+        out.seed = seed_;
+        return noErr;
+    }
+
+    FormatPtr format_;
+    AVStream* stream_ = nullptr;
+    CodecPtr codec_;
+    PacketPtr packet_;
+    FramePtr frame_;
+    ByteBlock buffer_;
+    bool draining_ = false;
+    SoundDescription last_;
+    std::int32_t seed_ = 0;
+};
+
+} // namespace
+
+OSErr VideoSource::GetProperty(OSType property, std::int64_t& value) const {
+    switch (property) {
+    case Fcc("wdth"): value = IntToFixed(description_.width); return noErr;
+    case Fcc("hegt"): value = IntToFixed(description_.height); return noErr;
+    case Fcc("dura"): value = duration_; return noErr;
+    case Fcc("tprl"): value = frameRate_; return noErr;
+    case Fcc("sptl"): value = depth_; return noErr;
+    default: return paramErr;
+    }
+}
+
+OSErr Movie::NewVideoSource(int track, std::unique_ptr<VideoSource>& out) const {
+    const TrackInfo info = Track(track);
+    if (info.mediaType != kVideoMediaType) return paramErr;
+    if (!info.decodable) return noCodecErr;
+    const Impl::Track& t = impl_->tracks[static_cast<std::size_t>(track - 1)];
+    auto source = std::make_unique<FfmpegVideoSource>();
+    if (OSErr err = source->Open(impl_->path, t.stream, t.info, t.rotation, t.scale, impl_->still)) return err;
+    out = std::move(source);
+    return noErr;
+}
+
+OSErr Movie::NewSoundSource(int track, std::unique_ptr<SoundSource>& out) const {
+    const TrackInfo info = Track(track);
+    if (info.mediaType != kSoundMediaType) return paramErr;
+    if (!info.decodable) return noCodecErr;
+    const Impl::Track& t = impl_->tracks[static_cast<std::size_t>(track - 1)];
+    auto source = std::make_unique<FfmpegSoundSource>();
+    if (OSErr err = source->Open(impl_->path, t.stream, t.info)) return err;
+    out = std::move(source);
+    return noErr;
+}
+
+// ---- Frame buffers and decompression ----------------------------------------------------------
+
+OSErr FrameBuffer::Create(std::int32_t width, std::int32_t height) {
+    if (width <= 0 || height <= 0 || width > 8192 || height > 8192) return paramErr;
+    ByteBlock pixels;
+    if (OSErr err = pixels.Grow(static_cast<std::uint32_t>(width) * static_cast<std::uint32_t>(height) * 4)) return err;
+    pixels_ = std::move(pixels);
+    width_ = width;
+    height_ = height;
+    EraseToWhite();
+    return noErr;
+}
+
+void FrameBuffer::EraseToWhite() { std::memset(pixels_.Data(), 0xFF, pixels_.Size()); }
+
+struct DecompressionSequence::Impl {
+    ImageDescription description;
+    Matrix matrix;
+    FrameBuffer* destination = nullptr;
+    SwsPtr scaler;
+    std::vector<std::uint8_t> scaled; // the picture at its final size, before turning
+};
+
+DecompressionSequence::DecompressionSequence() = default;
+DecompressionSequence::~DecompressionSequence() = default;
+
+OSErr DecompressionSequence::Begin(const ImageDescription& description, const Matrix& matrix, FrameBuffer* destination) {
+    if (destination == nullptr || description.width == 0 || description.height == 0) return paramErr;
+    auto impl = std::make_unique<Impl>();
+    impl->description = description;
+    impl->matrix = matrix;
+    impl->destination = destination;
+    impl_ = std::move(impl);
+    return noErr;
+}
+
+void DecompressionSequence::End() { impl_.reset(); }
+
+OSErr DecompressionSequence::Decompress(const DecodedPicture& picture) {
+    if (!impl_ || picture.frame == nullptr) return paramErr;
+    Impl& s = *impl_;
+    const AVFrame* frame = picture.frame;
+    const Rect target = s.matrix.TransformRect(MakeRect(0, 0, s.description.width, s.description.height));
+    if (target.Empty()) return noErr;
+    // One turn covers both the stream's own rotation and the matrix's.
+    const int turn = (picture.rotation + s.matrix.QuarterTurns()) % 360;
+    const bool sideways = turn == 90 || turn == 270;
+    const int sw = sideways ? target.Height() : target.Width();
+    const int sh = sideways ? target.Width() : target.Height();
+    if (sw > 16384 || sh > 16384) return paramErr;
+
+    // Quality first: area averaging when shrinking, bicubic when growing.
+    const bool shrinking = sw < frame->width && sh < frame->height;
+    const int flags = (shrinking ? SWS_AREA : SWS_BICUBIC) | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
+    s.scaler.reset(sws_getCachedContext(s.scaler.release(), frame->width, frame->height,
+                                        static_cast<AVPixelFormat>(frame->format), sw, sh, AV_PIX_FMT_BGRA, flags,
+                                        nullptr, nullptr, nullptr));
+    if (!s.scaler) return cantFindHandler;
+    try {
+        s.scaled.resize(static_cast<std::size_t>(sw) * sh * 4);
+    } catch (const std::bad_alloc&) {
+        return memFullErr;
+    }
+    std::uint8_t* planes[4] = {s.scaled.data(), nullptr, nullptr, nullptr};
+    int strides[4] = {sw * 4, 0, 0, 0};
+    if (sws_scale(s.scaler.get(), frame->data, frame->linesize, 0, frame->height, planes, strides) != sh)
+        return cantFindHandler;
+    if (picture.alpha) {
+        // Transparent parts show the white background.
+        for (std::size_t i = 0; i < s.scaled.size(); i += 4) {
+            const unsigned a = s.scaled[i + 3];
+            for (int c = 0; c < 3; ++c) s.scaled[i + c] = static_cast<std::uint8_t>((s.scaled[i + c] * a + 255 * (255 - a) + 127) / 255);
+            s.scaled[i + 3] = 255;
+        }
+    }
+
+    // Turn and place, clipped to the buffer.
+    FrameBuffer& out = *s.destination;
+    const int x0 = std::max(0, target.left), x1 = std::min(out.Width(), target.right);
+    const int y0 = std::max(0, target.top), y1 = std::min(out.Height(), target.bottom);
+    const std::uint32_t* source = reinterpret_cast<const std::uint32_t*>(s.scaled.data());
+    for (int y = y0; y < y1; ++y) {
+        auto* row = reinterpret_cast<std::uint32_t*>(out.Pixels() + static_cast<std::size_t>(y) * out.RowBytes());
+        const int ty = y - target.top;
+        for (int x = x0; x < x1; ++x) {
+            const int tx = x - target.left;
+            int sx, sy;
+            switch (turn) {
+            case 90: sx = ty, sy = sh - 1 - tx; break;
+            case 180: sx = sw - 1 - tx, sy = sh - 1 - ty; break;
+            case 270: sx = sw - 1 - ty, sy = tx; break;
+            default: sx = tx, sy = ty; break;
+            }
+            row[x] = source[static_cast<std::size_t>(sy) * sw + sx];
+        }
+    }
+    return noErr;
+}
+
+// ---- Sound converter -------------------------------------------------------------------------------
+
+struct SoundConverter::Impl {
+    SwrPtr resampler;
+    int inputFrameBytes = 0, outputFrameBytes = 0;
+    int inputRate = 0, outputRate = 0;
+};
+
+SoundConverter::SoundConverter() = default;
+SoundConverter::~SoundConverter() = default;
+
+OSErr SoundConverter::Open(const SoundDescription& input, const SoundOutputFormat& output) {
+    const AVSampleFormat in = SampleFormatOf(input.format);
+    const AVSampleFormat outFormat = output.format == kSoundU8 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16;
+    if (in == AV_SAMPLE_FMT_NONE || input.channels == 0 || output.channels == 0 || output.channels > 2) return paramErr;
+    if (output.format != kSoundU8 && output.format != kSoundS16) return paramErr;
+    const int inRate = static_cast<int>(std::lround(UnsignedFixedToDouble(input.sampleRate)));
+    if (inRate <= 0 || output.sampleRate == 0) return paramErr;
+    AVChannelLayout inLayout, outLayout;
+    av_channel_layout_default(&inLayout, input.channels);
+    av_channel_layout_default(&outLayout, output.channels);
+    SwrContext* raw = nullptr;
+    const int made = swr_alloc_set_opts2(&raw, &outLayout, outFormat, static_cast<int>(output.sampleRate), &inLayout,
+                                         in, inRate, 0, nullptr);
+    av_channel_layout_uninit(&inLayout);
+    av_channel_layout_uninit(&outLayout);
+    SwrPtr resampler(raw);
+    if (made < 0 || !resampler) return memFullErr;
+    // Good resampling: a longer filter than the default.
+    av_opt_set_int(resampler.get(), "filter_size", 32, 0);
+    if (swr_init(resampler.get()) < 0) return paramErr;
+    auto impl = std::make_unique<Impl>();
+    impl->resampler = std::move(resampler);
+    impl->inputFrameBytes = av_get_bytes_per_sample(in) * input.channels;
+    impl->outputFrameBytes = av_get_bytes_per_sample(outFormat) * output.channels;
+    impl->inputRate = inRate;
+    impl->outputRate = static_cast<int>(output.sampleRate);
+    impl_ = std::move(impl);
+    return noErr;
+}
+
+void SoundConverter::BufferSizes(std::uint32_t inputBytes, std::uint32_t& inputLimit, std::uint32_t& outputSize) const {
+    inputLimit = inputBytes;
+    if (!impl_) {
+        outputSize = 0;
+        return;
+    }
+    const std::uint64_t frames = inputBytes / static_cast<std::uint32_t>(impl_->inputFrameBytes);
+    const std::uint64_t out = frames * static_cast<std::uint64_t>(impl_->outputRate) / static_cast<std::uint64_t>(impl_->inputRate) + 256;
+    outputSize = static_cast<std::uint32_t>(out * static_cast<std::uint64_t>(impl_->outputFrameBytes));
+}
+
+OSErr SoundConverter::Convert(std::span<const std::uint8_t> input, ByteBlock& output) {
+    if (!impl_) return paramErr;
+    const int frames = static_cast<int>(input.size() / static_cast<std::size_t>(impl_->inputFrameBytes));
+    const int room = swr_get_out_samples(impl_->resampler.get(), frames);
+    if (room < 0) return paramErr;
+    std::uint32_t at = 0;
+    if (OSErr err = output.Grow(static_cast<std::uint32_t>(room * impl_->outputFrameBytes), &at)) return err;
+    std::uint8_t* out = output.Data() + at;
+    const std::uint8_t* in = input.data();
+    const int made = swr_convert(impl_->resampler.get(), &out, room, frames > 0 ? &in : nullptr, frames);
+    if (made < 0) {
+        (void)output.Resize(at);
+        return paramErr;
+    }
+    return output.Resize(at + static_cast<std::uint32_t>(made * impl_->outputFrameBytes));
+}
+
+OSErr SoundConverter::End(ByteBlock& output) {
+    if (!impl_) return paramErr;
+    for (;;) {
+        const int room = std::max(256, swr_get_out_samples(impl_->resampler.get(), 0));
+        std::uint32_t at = 0;
+        if (OSErr err = output.Grow(static_cast<std::uint32_t>(room * impl_->outputFrameBytes), &at)) return err;
+        std::uint8_t* out = output.Data() + at;
+        const int made = swr_convert(impl_->resampler.get(), &out, room, nullptr, 0);
+        if (made < 0) {
+            (void)output.Resize(at);
+            return paramErr;
+        }
+        if (OSErr err = output.Resize(at + static_cast<std::uint32_t>(made * impl_->outputFrameBytes))) return err;
+        if (made == 0) return noErr;
+    }
+}
+
+void SoundConverter::Close() { impl_.reset(); }

@@ -1,0 +1,382 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+
+#include "platform/media.h"
+#include "tests/media_fixtures.h"
+
+namespace {
+
+std::filesystem::path Mp4() {
+    return MakeFixture("clip.mp4", std::string(kTestPicture) + " " + kTestTone +
+                                       " -c:v libx264 -pix_fmt yuv420p -g 12 -c:a aac -shortest %o");
+}
+
+// MOV with MPEG-4 Part 2 video, big-endian PCM, annotations and two chapters.
+std::filesystem::path MovWithChapters() {
+    const auto chapters = WriteTextFixture("chapters.txt", ";FFMETADATA1\ntitle=The Title\ncomment=About it\n"
+                                                           "copyright=(c) Vantro\n[CHAPTER]\nTIMEBASE=1/1000\n"
+                                                           "START=0\nEND=1000\ntitle=Opening\n[CHAPTER]\n"
+                                                           "TIMEBASE=1/1000\nSTART=1000\nEND=2000\ntitle=Finale\n");
+    return MakeFixture("chapters.mov", std::string(kTestPicture) + " " + kTestTone + " -i '" + chapters.string() +
+                                           "' -map 0:v -map 1:a -map_metadata 2 -map_chapters 2 -c:v mpeg4 "
+                                           "-c:a pcm_s16be -shortest %o");
+}
+
+std::unique_ptr<VideoSource> OpenVideo(const Movie& movie) {
+    std::unique_ptr<VideoSource> source;
+    EXPECT_EQ(movie.NewVideoSource(movie.FindTrack(kVideoMediaType), source), noErr);
+    return source;
+}
+
+Movie OpenMovie(const std::filesystem::path& path) {
+    Movie movie;
+    EXPECT_EQ(Movie::Open(path, movie), noErr) << path;
+    return movie;
+}
+
+// Steps through a source the way the driver does at "Best": each answer's
+// duration leads to the next frame.
+std::vector<VideoSample> StepThrough(VideoSource& source) {
+    std::vector<VideoSample> samples;
+    std::int64_t time = 0;
+    for (int guard = 0; guard < 100000; ++guard) {
+        VideoSample s;
+        const OSErr err = source.GetFrame(time, s);
+        if (err == eofErr) break;
+        EXPECT_EQ(err, noErr);
+        if (err != noErr) break;
+        EXPECT_GT(s.duration, 0);
+        samples.push_back(s);
+        time += s.duration;
+    }
+    return samples;
+}
+
+} // namespace
+
+TEST(Media, OpensMoviesWithTheirTracks) {
+    Movie movie = OpenMovie(Mp4());
+    ASSERT_EQ(movie.TrackCount(), 2);
+    const TrackInfo video = movie.Track(movie.FindTrack(kVideoMediaType));
+    EXPECT_EQ(video.format, Fcc("avc1"));
+    EXPECT_EQ(video.image.width, 320);
+    EXPECT_EQ(video.image.height, 240);
+    EXPECT_TRUE(video.decodable);
+    EXPECT_NEAR(static_cast<double>(video.duration) / video.timeScale, 2.0, 0.05);
+    const TrackInfo sound = movie.Track(movie.FindTrack(kSoundMediaType));
+    EXPECT_EQ(sound.format, Fcc("mp4a"));
+    EXPECT_EQ(sound.sound.channels, 1);
+    EXPECT_EQ(UnsignedFixedIntegerPart(sound.sound.sampleRate), 44100u);
+    EXPECT_EQ(movie.TimeScale(), 1000);
+    EXPECT_NEAR(static_cast<double>(movie.Duration()), 2000, 60);
+    EXPECT_EQ(movie.Box(), MakeRect(0, 0, 320, 240));
+}
+
+TEST(Media, AnnotationsAndChaptersReadBack) {
+    Movie movie = OpenMovie(MovWithChapters());
+    EXPECT_EQ(movie.Annotation(Fcc("\xA9nam")), "The Title");
+    EXPECT_EQ(movie.Annotation(Fcc("\xA9inf")), "About it");
+    EXPECT_EQ(movie.Annotation(Fcc("\xA9" "cpy")), "(c) Vantro");
+    const auto chapters = movie.Chapters();
+    ASSERT_EQ(chapters.size(), 2u);
+    EXPECT_EQ(chapters[0].title, "Opening");
+    EXPECT_EQ(chapters[1].startMs, 1000);
+    EXPECT_EQ(chapters[1].title, "Finale");
+    EXPECT_NE(movie.FindTrack(kVideoMediaType), 0);
+    // The chapters make a text track of their own, last.
+    EXPECT_EQ(movie.Track(movie.TrackCount()).mediaType, kTextMediaType);
+}
+
+TEST(Media, BestStepsThroughEveryFrameOnce) {
+    for (const auto& path : {Mp4(), MovWithChapters()}) {
+        Movie movie = OpenMovie(path);
+        auto source = OpenVideo(movie);
+        const auto samples = StepThrough(*source);
+        ASSERT_EQ(samples.size(), 50u) << path;
+        for (std::size_t i = 1; i < samples.size(); ++i) {
+            EXPECT_GT(samples[i].frameTime, samples[i - 1].frameTime);
+            EXPECT_EQ(samples[i].time, samples[i].frameTime); // each request lands on a frame's start
+        }
+        const double seconds = static_cast<double>(samples.back().time + samples.back().duration) / source->TimeScale();
+        EXPECT_NEAR(seconds, 2.0, 1e-6) << path;
+    }
+}
+
+TEST(Media, TenFramesASecondFromTwentyFive) {
+    Movie movie = OpenMovie(Mp4());
+    auto source = OpenVideo(movie);
+    const std::int64_t scale = source->TimeScale();
+    for (int n = 0; n < 20; ++n) {
+        const std::int64_t t = n * scale / 10;
+        VideoSample s;
+        ASSERT_EQ(source->GetFrame(t, s), noErr) << n;
+        // The frame shown at t is the one that started at or before it.
+        const std::int64_t frame = t * 25 / scale;
+        EXPECT_EQ(s.frameTime, frame * scale / 25) << n;
+        EXPECT_EQ(s.time + s.duration, (frame + 1) * scale / 25) << n;
+    }
+    VideoSample s;
+    EXPECT_EQ(source->GetFrame(2 * scale, s), eofErr);
+    // Going back seeks.
+    ASSERT_EQ(source->GetFrame(scale / 2, s), noErr);
+    EXPECT_EQ(s.frameTime, 12 * scale / 25); // 0.5 s shows the frame of 0.48 s
+}
+
+TEST(Media, VariableFrameRateAndLateStartComeOutRight) {
+    // Ten frames of 40 ms, then ten of 100 ms.
+    const auto vfr = MakeFixture("vfr.mp4", "-f lavfi -i testsrc2=size=160x120:rate=25:duration=0.8 "
+                                            "-vf \"settb=1/1000,setpts='if(lt(N,10),N*0.04,0.4+(N-10)*0.1)/TB'\" "
+                                            "-fps_mode passthrough -enc_time_base:v 1/1000 -c:v libx264 "
+                                            "-pix_fmt yuv420p %o");
+    Movie movie = OpenMovie(vfr);
+    auto source = OpenVideo(movie);
+    const auto samples = StepThrough(*source);
+    ASSERT_EQ(samples.size(), 20u);
+    const double scale = source->TimeScale();
+    EXPECT_NEAR(samples[5].duration / scale, 0.04, 1e-3);
+    EXPECT_NEAR(samples[12].duration / scale, 0.1, 1e-3);
+    EXPECT_NEAR(samples[12].time / scale, 0.6, 1e-3);
+    // The file gives the last frame no duration of its own: it lasts about one
+    // average frame.
+    EXPECT_NEAR(samples.back().time / scale, 1.3, 1e-3);
+    EXPECT_GT(samples.back().duration, 0);
+    EXPECT_LE(samples.back().duration / scale, 0.1);
+
+    // MPEG-1 system streams start their clocks late: time 0 is the first frame.
+    const auto mpg = MakeFixture("clip.mpg", std::string(kTestPicture) + " " + kTestTone +
+                                                 " -c:v mpeg1video -b:v 800k -c:a mp2 -shortest -f mpeg %o");
+    Movie program = OpenMovie(mpg);
+    auto mpeg = OpenVideo(program);
+    const auto frames = StepThrough(*mpeg);
+    EXPECT_EQ(frames.size(), 50u);
+    EXPECT_EQ(frames.front().time, 0);
+}
+
+TEST(Media, ReadsTheCommonFormats) {
+    struct Case {
+        const char* name;
+        std::string arguments;
+        bool video, sound;
+    };
+    const std::string both = std::string(kTestPicture) + " " + kTestTone;
+    const std::vector<Case> cases = {
+        {"mjpeg.avi", both + " -c:v mjpeg -q:v 3 -c:a pcm_s16le -shortest %o", true, true},
+        {"mpeg4.avi", both + " -c:v mpeg4 -c:a libmp3lame -shortest %o", true, true},
+        {"vp8.mkv", both + " -c:v libvpx -b:v 500k -c:a libvorbis -shortest %o", true, true},
+        {"tone.wav", std::string(kTestTone) + " %o", false, true},
+        {"tone.mp3", std::string(kTestTone) + " -c:a libmp3lame %o", false, true},
+        {"tone.aiff", std::string(kTestTone) + " %o", false, true},
+        {"picture.png", "-f lavfi -i testsrc2=size=200x100:duration=1 -frames:v 1 %o", true, false},
+        {"picture.jpg", "-f lavfi -i testsrc2=size=200x100:duration=1 -frames:v 1 %o", true, false},
+        {"animation.gif", "-f lavfi -i testsrc2=size=80x60:rate=10:duration=1 %o", true, false},
+    };
+    for (const Case& c : cases) {
+        Movie movie = OpenMovie(MakeFixture(c.name, c.arguments));
+        EXPECT_EQ(movie.FindTrack(kVideoMediaType) != 0, c.video) << c.name;
+        EXPECT_EQ(movie.FindTrack(kSoundMediaType) != 0, c.sound) << c.name;
+        if (c.video) {
+            auto source = OpenVideo(movie);
+            ASSERT_TRUE(source) << c.name;
+            const auto samples = StepThrough(*source);
+            EXPECT_FALSE(samples.empty()) << c.name;
+            FrameBuffer buffer;
+            ASSERT_EQ(buffer.Create(160, 120), noErr);
+            DecompressionSequence sequence;
+            const Rect frame = MakeRect(0, 0, samples[0].description.width, samples[0].description.height);
+            ASSERT_EQ(sequence.Begin(samples[0].description, Matrix::MapRect(frame, MakeRect(0, 0, 160, 120)), &buffer), noErr);
+            VideoSample first;
+            ASSERT_EQ(source->GetFrame(0, first), noErr) << c.name;
+            EXPECT_EQ(sequence.Decompress(*first.picture), noErr) << c.name;
+        }
+    }
+    // A still picture is a movie of one frame lasting one second.
+    Movie still = OpenMovie(FixtureFolder() / "picture.png");
+    EXPECT_EQ(still.Duration(), 1000);
+    auto source = OpenVideo(still);
+    const auto samples = StepThrough(*source);
+    ASSERT_EQ(samples.size(), 1u);
+    EXPECT_EQ(samples[0].duration, 1000);
+    EXPECT_EQ(samples[0].description.width, 200);
+    // An animated GIF has its frames.
+    Movie gif = OpenMovie(FixtureFolder() / "animation.gif");
+    auto gifSource = OpenVideo(gif);
+    EXPECT_EQ(StepThrough(*gifSource).size(), 10u);
+}
+
+TEST(Media, BrokenFilesAnswerAStatus) {
+    const auto mp4 = Mp4();
+    const auto zero = WriteTextFixture("zero.mov", "");
+    const auto text = WriteTextFixture("text.mov", "This is not a movie, only some words.\n");
+    // The first half of a movie.
+    const auto truncated = FixtureFolder() / "truncated.mp4";
+    {
+        std::ifstream in(mp4, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::ofstream(truncated, std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+    }
+    Movie movie;
+    EXPECT_EQ(Movie::Open(FixtureFolder() / "missing.mov", movie), fnfErr);
+    EXPECT_EQ(Movie::Open(zero, movie), noMovieFound);
+    EXPECT_EQ(Movie::Open(text, movie), noMovieFound);
+    // A truncated MP4 has lost its index at the end: either it does not open,
+    // or what opens ends early without a crash.
+    if (Movie::Open(truncated, movie) == noErr && movie.FindTrack(kVideoMediaType) != 0) {
+        auto source = OpenVideo(movie);
+        if (source) (void)StepThrough(*source);
+    }
+    // A codec nobody decodes: its four characters are what the user is told.
+    // (An AVI of MPEG-4 video whose four-char codes are changed to 'ZZZZ'.)
+    const auto unknown = FixtureFolder() / "unknown.avi";
+    {
+        const auto avi = MakeFixture("mpeg4.avi", std::string(kTestPicture) + " " + kTestTone +
+                                                      " -c:v mpeg4 -c:a libmp3lame -shortest %o");
+        std::ifstream in(avi, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        for (std::size_t at = bytes.find("FMP4"); at != std::string::npos; at = bytes.find("FMP4", at))
+            bytes.replace(at, 4, "ZZZZ");
+        std::ofstream(unknown, std::ios::binary) << bytes;
+    }
+    Movie strange = OpenMovie(unknown);
+    const int track = strange.FindTrack(kVideoMediaType);
+    ASSERT_NE(track, 0);
+    EXPECT_FALSE(strange.Track(track).decodable);
+    EXPECT_EQ(strange.Track(track).format, Fcc("ZZZZ"));
+    std::unique_ptr<VideoSource> none;
+    EXPECT_EQ(strange.NewVideoSource(track, none), noCodecErr);
+}
+
+namespace {
+
+// A 64 × 48 picture: red, with a blue top-left quadrant and a green
+// bottom-right quadrant.
+std::filesystem::path Pattern() {
+    return MakeFixture("pattern.png", "-f lavfi -i color=c=red:s=64x48 -vf "
+                                      "\"drawbox=x=0:y=0:w=32:h=24:color=blue:t=fill,"
+                                      "drawbox=x=32:y=24:w=32:h=24:color=lime:t=fill\" -frames:v 1 %o");
+}
+
+enum class Colour { Red, Blue, Green, White, Other };
+
+Colour ColourAt(const FrameBuffer& b, int x, int y) {
+    const std::uint8_t* p = b.Pixel(x, y);
+    const int blue = p[0], green = p[1], red = p[2];
+    if (red > 200 && green < 60 && blue < 60) return Colour::Red;
+    if (blue > 200 && red < 60 && green < 60) return Colour::Blue;
+    if (green > 200 && red < 60 && blue < 60) return Colour::Green;
+    if (red > 240 && green > 240 && blue > 240) return Colour::White;
+    return Colour::Other;
+}
+
+// Renders the pattern through a matrix into a buffer of the given size.
+FrameBuffer Render(const Matrix& matrix, int width, int height) {
+    Movie movie = OpenMovie(Pattern());
+    auto source = OpenVideo(movie);
+    VideoSample sample;
+    EXPECT_EQ(source->GetFrame(0, sample), noErr);
+    FrameBuffer buffer;
+    EXPECT_EQ(buffer.Create(width, height), noErr);
+    DecompressionSequence sequence;
+    EXPECT_EQ(sequence.Begin(sample.description, matrix, &buffer), noErr);
+    EXPECT_EQ(sequence.Decompress(*sample.picture), noErr);
+    return buffer;
+}
+
+} // namespace
+
+TEST(Media, GeometryScalesCropsAndTurns) {
+    const Rect source = MakeRect(0, 0, 64, 48);
+    {   // Halved: the quadrants keep their places.
+        FrameBuffer b = Render(Matrix::MapRect(source, MakeRect(0, 0, 32, 24)), 32, 24);
+        EXPECT_EQ(ColourAt(b, 4, 4), Colour::Blue);
+        EXPECT_EQ(ColourAt(b, 27, 4), Colour::Red);
+        EXPECT_EQ(ColourAt(b, 27, 20), Colour::Green);
+        EXPECT_EQ(ColourAt(b, 4, 20), Colour::Red);
+    }
+    {   // Cropped to a square: the picture covers 64 × 48 -> 64 × 48 centred on 48 × 48.
+        FrameBuffer b = Render(Matrix::MapRect(source, MakeRect(-8, 0, 64, 48)), 48, 48);
+        EXPECT_EQ(ColourAt(b, 0, 0), Colour::Blue);   // picture x = 8
+        EXPECT_EQ(ColourAt(b, 47, 47), Colour::Green); // picture x = 55
+        EXPECT_EQ(ColourAt(b, 20, 4), Colour::Blue);  // picture x = 28
+        EXPECT_EQ(ColourAt(b, 28, 4), Colour::Red);   // picture x = 36
+    }
+    {   // Turned clockwise: the top-left quadrant goes to the top right.
+        Matrix m = Matrix::MapRect(source, source).Rotated(90);
+        const Rect turned = m.TransformRect(source);
+        m = m.Translated(-turned.left, -turned.top);
+        FrameBuffer b = Render(m, 48, 64);
+        EXPECT_EQ(ColourAt(b, 44, 4), Colour::Blue);
+        EXPECT_EQ(ColourAt(b, 4, 60), Colour::Green);
+        EXPECT_EQ(ColourAt(b, 4, 4), Colour::Red);
+    }
+    {   // Counter-clockwise: the top-left quadrant goes to the bottom left.
+        Matrix m = Matrix::MapRect(source, source).Rotated(-90);
+        const Rect turned = m.TransformRect(source);
+        m = m.Translated(-turned.left, -turned.top);
+        FrameBuffer b = Render(m, 48, 64);
+        EXPECT_EQ(ColourAt(b, 4, 60), Colour::Blue);
+        EXPECT_EQ(ColourAt(b, 44, 4), Colour::Green);
+    }
+    {   // Placed inside a larger buffer: the rest stays white.
+        FrameBuffer b = Render(Matrix::MapRect(source, MakeRect(10, 10, 32, 24)), 60, 50);
+        EXPECT_EQ(ColourAt(b, 2, 2), Colour::White);
+        EXPECT_EQ(ColourAt(b, 14, 14), Colour::Blue);
+        EXPECT_EQ(ColourAt(b, 55, 45), Colour::White);
+    }
+}
+
+namespace {
+
+// Pulls all the sound of a file through a converter; answers the frames made.
+std::int64_t ConvertAll(const std::filesystem::path& path, const SoundOutputFormat& format, ByteBlock& out) {
+    Movie movie = OpenMovie(path);
+    std::unique_ptr<SoundSource> source;
+    EXPECT_EQ(movie.NewSoundSource(movie.FindTrack(kSoundMediaType), source), noErr);
+    SoundConverter converter;
+    bool open = false;
+    for (;;) {
+        SoundChunk chunk;
+        const OSErr err = source->GetChunk(chunk);
+        if (err == eofErr) break;
+        EXPECT_EQ(err, noErr);
+        if (err != noErr) return 0;
+        if (!open) {
+            EXPECT_EQ(converter.Open(chunk.description, format), noErr);
+            open = true;
+        }
+        EXPECT_EQ(converter.Convert(chunk.data, out), noErr);
+    }
+    EXPECT_EQ(converter.End(out), noErr);
+    const int bytes = format.format == kSoundU8 ? 1 : 2;
+    return out.Size() / (bytes * format.channels);
+}
+
+} // namespace
+
+TEST(Media, SoundConvertsToEveryOutputFormat) {
+    const auto stereo = MakeFixture("stereo.wav", "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=2 "
+                                                  "-f lavfi -i sine=frequency=660:sample_rate=44100:duration=2 "
+                                                  "-filter_complex amerge=inputs=2 -c:a pcm_s16le %o");
+    const auto mono = MakeFixture("mono.m4a", std::string(kTestTone) + " -c:a aac %o"); // decoded as float
+    for (const auto& path : {stereo, mono}) {
+        for (std::uint32_t rate : {8000u, 8192u, 11025u, 22050u, 44100u}) {
+            for (std::uint16_t channels : {1, 2}) {
+                for (OSType format : {kSoundS16, kSoundU8}) {
+                    ByteBlock out;
+                    const std::int64_t frames = ConvertAll(path, {format, channels, rate}, out);
+                    // Two seconds, within one chunk (AAC adds its priming and padding).
+                    EXPECT_NEAR(static_cast<double>(frames), 2.0 * rate, 2048.0 * rate / 44100 + 1)
+                        << path << " " << rate << " " << channels;
+                }
+            }
+        }
+    }
+    // The tone survives: a 440 Hz sine at 8000 Hz crosses zero about 880 times a second.
+    ByteBlock out;
+    const std::int64_t frames = ConvertAll(mono, {kSoundS16, 1, 8000}, out);
+    const auto* samples = reinterpret_cast<const std::int16_t*>(out.Data());
+    int crossings = 0;
+    for (std::int64_t i = 1; i < frames; ++i) crossings += (samples[i - 1] < 0) != (samples[i] < 0);
+    EXPECT_NEAR(crossings, 1760, 20);
+}
