@@ -138,6 +138,56 @@ OSErr OpenDecoder(const AVStream* s, CodecPtr& out) {
     return noErr;
 }
 
+// One stream of a file, demultiplexed and decoded frame by frame.
+class StreamDecoder {
+public:
+    OSErr Open(const FileSpec& path, int index) {
+        if (OSErr err = OpenFormat(path, format_)) return err;
+        stream_ = format_->streams[index];
+        for (unsigned i = 0; i < format_->nb_streams; ++i)
+            if (static_cast<int>(i) != index) format_->streams[i]->discard = AVDISCARD_ALL;
+        if (OSErr err = OpenDecoder(stream_, codec_)) return err;
+        packet_.reset(av_packet_alloc());
+        return packet_ ? noErr : memFullErr;
+    }
+
+    // The next decoded frame: 0, AVERROR_EOF at the end, or another error.
+    // A damaged packet is skipped; decoding goes on after it.
+    int Next(AVFrame* frame) {
+        for (;;) {
+            const int got = avcodec_receive_frame(codec_.get(), frame);
+            if (got != AVERROR(EAGAIN)) return got;
+            if (draining_) return AVERROR_EOF;
+            if (av_read_frame(format_.get(), packet_.get()) < 0) {
+                draining_ = true;
+                avcodec_send_packet(codec_.get(), nullptr);
+                continue;
+            }
+            int sent = 0;
+            if (packet_->stream_index == stream_->index) sent = avcodec_send_packet(codec_.get(), packet_.get());
+            av_packet_unref(packet_.get());
+            if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_INVALIDDATA) return sent;
+        }
+    }
+
+    // Moves to the last key frame at or before the stream time.
+    bool Seek(std::int64_t streamTime) {
+        if (avformat_seek_file(format_.get(), stream_->index, INT64_MIN, streamTime, streamTime, 0) < 0) return false;
+        avcodec_flush_buffers(codec_.get());
+        draining_ = false;
+        return true;
+    }
+
+    AVStream* Stream() const { return stream_; }
+
+private:
+    FormatPtr format_;
+    AVStream* stream_ = nullptr;
+    CodecPtr codec_;
+    PacketPtr packet_;
+    bool draining_ = false;
+};
+
 } // namespace
 
 // ---- Movie -------------------------------------------------------------------------------
@@ -295,21 +345,17 @@ namespace {
 class FfmpegVideoSource final : public VideoSource {
 public:
     OSErr Open(const FileSpec& path, int stream, const TrackInfo& info, int rotation, std::int32_t scale, bool still) {
-        if (OSErr err = OpenFormat(path, format_)) return err;
-        stream_ = format_->streams[stream];
-        for (unsigned i = 0; i < format_->nb_streams; ++i)
-            if (static_cast<int>(i) != stream) format_->streams[i]->discard = AVDISCARD_ALL;
-        if (OSErr err = OpenDecoder(stream_, codec_)) return err;
+        if (OSErr err = decoder_.Open(path, stream)) return err;
+        stream_ = decoder_.Stream();
         timeScale_ = info.timeScale * scale;
         duration_ = info.duration * scale;
         description_ = info.image;
         rotation_ = rotation;
         still_ = still;
         start_ = stream_->start_time != AV_NOPTS_VALUE ? stream_->start_time : 0;
-        packet_.reset(av_packet_alloc());
         current_.reset(av_frame_alloc());
         next_.reset(av_frame_alloc());
-        if (!packet_ || !current_ || !next_) return memFullErr;
+        if (!current_ || !next_) return memFullErr;
         const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(stream_->codecpar->format));
         picture_.alpha = d != nullptr && (d->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
         return noErr;
@@ -358,37 +404,20 @@ private:
     OSErr DecodeInto(FramePtr& frame, std::int64_t& start, bool& have) {
         have = false;
         if (still_ && framesOut_ > 0) return noErr; // a picture file holds one frame
-        for (;;) {
-            const int got = avcodec_receive_frame(codec_.get(), frame.get());
-            if (got == 0) {
-                start = still_ ? 0 : TrackTime(frame.get());
-                // Keep the frames in order: a frame that claims an earlier or
-                // equal time than its predecessor follows it by one unit.
-                if (framesOut_ > 0 && start <= lastStart_) start = lastStart_ + 1;
-                lastStart_ = start;
-                lastDuration_ = frame->pkt_duration > 0 ? av_rescale_q(frame->pkt_duration, stream_->time_base, AVRational{1, timeScale_}) : 0;
-                ++framesOut_;
-                have = true;
-                return noErr;
-            }
-            if (got == AVERROR_EOF) return noErr;
-            if (got != AVERROR(EAGAIN)) return cantFindHandler;
-            if (draining_) return noErr;
-            const int read = av_read_frame(format_.get(), packet_.get());
-            if (read < 0) {
-                draining_ = true;
-                avcodec_send_packet(codec_.get(), nullptr);
-                continue;
-            }
-            if (packet_->stream_index == stream_->index) {
-                const int sent = avcodec_send_packet(codec_.get(), packet_.get());
-                if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_INVALIDDATA) {
-                    av_packet_unref(packet_.get());
-                    return cantFindHandler;
-                }
-            }
-            av_packet_unref(packet_.get());
-        }
+        const int got = decoder_.Next(frame.get());
+        if (got == AVERROR_EOF) return noErr;
+        if (got < 0) return cantFindHandler;
+        start = still_ ? 0 : TrackTime(frame.get());
+        // Keep the frames in order: a frame that claims an earlier or equal
+        // time than its predecessor follows it by one unit.
+        if (framesOut_ > 0 && start <= lastStart_) start = lastStart_ + 1;
+        lastStart_ = start;
+        lastDuration_ = frame->pkt_duration > 0
+                            ? av_rescale_q(frame->pkt_duration, stream_->time_base, AVRational{1, timeScale_})
+                            : 0;
+        ++framesOut_;
+        have = true;
+        return noErr;
     }
 
     OSErr DecodeNext() { return DecodeInto(next_, nextStart_, haveNext_); }
@@ -407,11 +436,8 @@ private:
 
     OSErr Seek(std::int64_t time) {
         const std::int64_t target = av_rescale_q(time, AVRational{1, timeScale_}, stream_->time_base) + start_;
-        if (avformat_seek_file(format_.get(), stream_->index, INT64_MIN, target, target, 0) < 0 &&
-            avformat_seek_file(format_.get(), stream_->index, INT64_MIN, start_, start_, 0) < 0)
-            return cantFindHandler;
-        avcodec_flush_buffers(codec_.get());
-        haveCurrent_ = haveNext_ = draining_ = false;
+        if (!decoder_.Seek(target) && !decoder_.Seek(start_)) return cantFindHandler;
+        haveCurrent_ = haveNext_ = false;
         framesOut_ = 0;
         lastStart_ = 0;
         return noErr;
@@ -426,12 +452,10 @@ private:
         }
     }
 
-    FormatPtr format_;
+    StreamDecoder decoder_;
     AVStream* stream_ = nullptr;
-    CodecPtr codec_;
-    PacketPtr packet_;
     FramePtr current_, next_;
-    bool haveCurrent_ = false, haveNext_ = false, draining_ = false, still_ = false;
+    bool haveCurrent_ = false, haveNext_ = false, still_ = false;
     std::int64_t currentStart_ = 0, nextStart_ = 0, lastStart_ = 0, lastDuration_ = 0, start_ = 0;
     std::uint64_t framesOut_ = 0;
     int rotation_ = 0;
@@ -443,40 +467,19 @@ private:
 class FfmpegSoundSource final : public SoundSource {
 public:
     OSErr Open(const FileSpec& path, int stream, const TrackInfo& info) {
-        if (OSErr err = OpenFormat(path, format_)) return err;
-        stream_ = format_->streams[stream];
-        for (unsigned i = 0; i < format_->nb_streams; ++i)
-            if (static_cast<int>(i) != stream) format_->streams[i]->discard = AVDISCARD_ALL;
-        if (OSErr err = OpenDecoder(stream_, codec_)) return err;
+        if (OSErr err = decoder_.Open(path, stream)) return err;
         timeScale_ = info.timeScale;
         duration_ = info.duration;
-        packet_.reset(av_packet_alloc());
         frame_.reset(av_frame_alloc());
-        if (!packet_ || !frame_) return memFullErr;
-        return noErr;
+        return frame_ ? noErr : memFullErr;
     }
 
     OSErr GetChunk(SoundChunk& out) override {
         for (;;) {
-            const int got = avcodec_receive_frame(codec_.get(), frame_.get());
-            if (got == 0) {
-                if (frame_->nb_samples <= 0) continue;
-                return Deliver(out);
-            }
+            const int got = decoder_.Next(frame_.get());
             if (got == AVERROR_EOF) return eofErr;
-            if (got != AVERROR(EAGAIN)) return ioErr;
-            if (draining_) return eofErr;
-            const int read = av_read_frame(format_.get(), packet_.get());
-            if (read < 0) {
-                draining_ = true;
-                avcodec_send_packet(codec_.get(), nullptr);
-                continue;
-            }
-            if (packet_->stream_index == stream_->index) {
-                // A damaged packet is skipped; the sound goes on after it.
-                (void)avcodec_send_packet(codec_.get(), packet_.get());
-            }
-            av_packet_unref(packet_.get());
+            if (got < 0) return ioErr;
+            if (frame_->nb_samples > 0) return Deliver(out);
         }
     }
 
@@ -500,7 +503,7 @@ private:
         }
         SoundDescription d;
         d.format = code;
-        d.codec = CodecCode(stream_->codecpar);
+        d.codec = CodecCode(decoder_.Stream()->codecpar);
         d.channels = static_cast<std::uint16_t>(channels);
         d.sampleSize = static_cast<std::uint16_t>(bytes * 8);
         d.sampleRate = UIntToUnsignedFixed(static_cast<std::uint32_t>(frame_->sample_rate));
@@ -515,13 +518,9 @@ private:
         return noErr;
     }
 
-    FormatPtr format_;
-    AVStream* stream_ = nullptr;
-    CodecPtr codec_;
-    PacketPtr packet_;
+    StreamDecoder decoder_;
     FramePtr frame_;
     ByteBlock buffer_;
-    bool draining_ = false;
     SoundDescription last_;
     std::int32_t seed_ = 0;
 };
@@ -559,6 +558,20 @@ OSErr Movie::NewSoundSource(int track, std::unique_ptr<SoundSource>& out) const 
     if (OSErr err = source->Open(impl_->path, t.stream, t.info)) return err;
     out = std::move(source);
     return noErr;
+}
+
+OSErr Movie::PosterFrame(FrameBuffer& buffer) const {
+    const int track = FindTrack(kVideoMediaType);
+    if (track == 0) return invalidTrack;
+    std::unique_ptr<VideoSource> source;
+    if (OSErr err = NewVideoSource(track, source)) return err;
+    VideoSample sample;
+    if (OSErr err = source->GetFrame(0, sample)) return err;
+    DecompressionSequence sequence;
+    const Rect from = MakeRect(0, 0, sample.description.width, sample.description.height);
+    if (OSErr err = sequence.Begin(sample.description, Matrix::MapRect(from, MakeRect(0, 0, buffer.Width(), buffer.Height())), &buffer))
+        return err;
+    return sequence.Decompress(*sample.picture);
 }
 
 // ---- Frame buffers and decompression ----------------------------------------------------------

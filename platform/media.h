@@ -61,6 +61,7 @@ struct Chapter {
 
 class VideoSource;
 class SoundSource;
+class FrameBuffer;
 
 class Movie {
 public:
@@ -88,6 +89,8 @@ public:
     std::vector<Chapter> Chapters() const;
     // Multiplies a track's time scale (the small-time-scale rule for video).
     void ScaleTrackTimeScale(int number, std::int32_t factor);
+    // The poster frame (the picture at time 0) drawn over the whole buffer.
+    [[nodiscard]] OSErr PosterFrame(FrameBuffer& buffer) const;
     const FileSpec& Path() const;
 
     [[nodiscard]] OSErr NewVideoSource(int track, std::unique_ptr<VideoSource>& out) const;

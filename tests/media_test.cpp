@@ -24,6 +24,26 @@ std::filesystem::path MovWithChapters() {
                                            "-c:a pcm_s16be -shortest %o");
 }
 
+// A 64 × 48 picture: red, with a blue top-left quadrant and a green
+// bottom-right quadrant.
+std::filesystem::path Pattern() {
+    return MakeFixture("pattern.png", "-f lavfi -i color=c=red:s=64x48 -vf "
+                                      "\"drawbox=x=0:y=0:w=32:h=24:color=blue:t=fill,"
+                                      "drawbox=x=32:y=24:w=32:h=24:color=lime:t=fill\" -frames:v 1 %o");
+}
+
+enum class Colour { Red, Blue, Green, White, Other };
+
+Colour ColourAt(const FrameBuffer& b, int x, int y) {
+    const std::uint8_t* p = b.Pixel(x, y);
+    const int blue = p[0], green = p[1], red = p[2];
+    if (red > 200 && green < 60 && blue < 60) return Colour::Red;
+    if (blue > 200 && red < 60 && green < 60) return Colour::Blue;
+    if (green > 200 && red < 60 && blue < 60) return Colour::Green;
+    if (red > 240 && green > 240 && blue > 240) return Colour::White;
+    return Colour::Other;
+}
+
 std::unique_ptr<VideoSource> OpenVideo(const Movie& movie) {
     std::unique_ptr<VideoSource> source;
     EXPECT_EQ(movie.NewVideoSource(movie.FindTrack(kVideoMediaType), source), noErr);
@@ -72,6 +92,42 @@ TEST(Media, OpensMoviesWithTheirTracks) {
     EXPECT_EQ(movie.TimeScale(), 1000);
     EXPECT_NEAR(static_cast<double>(movie.Duration()), 2000, 60);
     EXPECT_EQ(movie.Box(), MakeRect(0, 0, 320, 240));
+}
+
+TEST(Media, SmallTimeScalesAreMultiplied) {
+    // AVI counts in frames: a time scale of 25, which the converter multiplies by 100.
+    Movie movie = OpenMovie(MakeFixture("mjpeg.avi", std::string(kTestPicture) + " " + kTestTone +
+                                                         " -c:v mjpeg -q:v 3 -c:a pcm_s16le -shortest %o"));
+    const int track = movie.FindTrack(kVideoMediaType);
+    ASSERT_EQ(movie.Track(track).timeScale, 25);
+    movie.ScaleTrackTimeScale(track, 100);
+    EXPECT_EQ(movie.Track(track).timeScale, 2500);
+    EXPECT_EQ(movie.Track(track).duration, 5000);
+    auto source = OpenVideo(movie);
+    EXPECT_EQ(source->TimeScale(), 2500);
+    std::int64_t value = 0;
+    ASSERT_EQ(source->GetProperty(Fcc("dura"), value), noErr);
+    EXPECT_EQ(value, 5000);
+    ASSERT_EQ(source->GetProperty(Fcc("wdth"), value), noErr);
+    EXPECT_EQ(value, IntToFixed(320));
+    source->SetFrameRate(IntToFixed(10));
+    ASSERT_EQ(source->GetProperty(Fcc("tprl"), value), noErr);
+    EXPECT_EQ(value, IntToFixed(10));
+    EXPECT_EQ(source->GetProperty(Fcc("none"), value), paramErr);
+    const auto samples = StepThrough(*source);
+    ASSERT_EQ(samples.size(), 50u);
+    EXPECT_EQ(samples[7].duration, 100);
+}
+
+TEST(Media, PosterFrameFillsTheBuffer) {
+    Movie movie = OpenMovie(Pattern());
+    FrameBuffer poster;
+    ASSERT_EQ(poster.Create(60, 45), noErr);
+    ASSERT_EQ(movie.PosterFrame(poster), noErr);
+    EXPECT_EQ(ColourAt(poster, 5, 5), Colour::Blue);
+    EXPECT_EQ(ColourAt(poster, 55, 40), Colour::Green);
+    Movie sound = OpenMovie(MakeFixture("tone.wav", std::string(kTestTone) + " %o"));
+    EXPECT_EQ(sound.PosterFrame(poster), invalidTrack);
 }
 
 TEST(Media, AnnotationsAndChaptersReadBack) {
@@ -249,26 +305,6 @@ TEST(Media, BrokenFilesAnswerAStatus) {
 
 namespace {
 
-// A 64 × 48 picture: red, with a blue top-left quadrant and a green
-// bottom-right quadrant.
-std::filesystem::path Pattern() {
-    return MakeFixture("pattern.png", "-f lavfi -i color=c=red:s=64x48 -vf "
-                                      "\"drawbox=x=0:y=0:w=32:h=24:color=blue:t=fill,"
-                                      "drawbox=x=32:y=24:w=32:h=24:color=lime:t=fill\" -frames:v 1 %o");
-}
-
-enum class Colour { Red, Blue, Green, White, Other };
-
-Colour ColourAt(const FrameBuffer& b, int x, int y) {
-    const std::uint8_t* p = b.Pixel(x, y);
-    const int blue = p[0], green = p[1], red = p[2];
-    if (red > 200 && green < 60 && blue < 60) return Colour::Red;
-    if (blue > 200 && red < 60 && green < 60) return Colour::Blue;
-    if (green > 200 && red < 60 && blue < 60) return Colour::Green;
-    if (red > 240 && green > 240 && blue > 240) return Colour::White;
-    return Colour::Other;
-}
-
 // Renders the pattern through a matrix into a buffer of the given size.
 FrameBuffer Render(const Matrix& matrix, int width, int height) {
     Movie movie = OpenMovie(Pattern());
@@ -324,6 +360,42 @@ TEST(Media, GeometryScalesCropsAndTurns) {
         EXPECT_EQ(ColourAt(b, 14, 14), Colour::Blue);
         EXPECT_EQ(ColourAt(b, 55, 45), Colour::White);
     }
+}
+
+TEST(Media, PhoneVideosComeOutUprightAndSquarePixelsWide) {
+    // The pattern as H.264 in MP4, its track header's matrix then set to a
+    // quarter turn, as phones record.
+    const auto plain = MakeFixture("pattern.mp4", "-f lavfi -i color=c=red:s=64x48 -vf "
+                                                  "\"drawbox=x=0:y=0:w=32:h=24:color=blue:t=fill,"
+                                                  "drawbox=x=32:y=24:w=32:h=24:color=lime:t=fill\" "
+                                                  "-frames:v 5 -c:v libx264 -pix_fmt yuv444p %o");
+    const auto turned = FixtureFolder() / "turned.mp4";
+    {
+        std::ifstream in(plain, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::size_t tkhd = bytes.find("tkhd");
+        ASSERT_NE(tkhd, std::string::npos);
+        const std::int32_t matrix[9] = {0, 0x10000, 0, -0x10000, 0, 0, 0, 0, 0x40000000};
+        for (int i = 0; i < 9; ++i) WriteBE32(reinterpret_cast<std::uint8_t*>(&bytes[tkhd + 44 + 4 * i]), static_cast<std::uint32_t>(matrix[i]));
+        std::ofstream(turned, std::ios::binary) << bytes;
+    }
+    Movie movie = OpenMovie(turned);
+    EXPECT_EQ(movie.Box(), MakeRect(0, 0, 48, 64));
+    // The ffmpeg tool's own upright picture of the same file is the reference.
+    const auto reference = MakeFixture("turned-reference.png", "-i '" + turned.string() + "' -frames:v 1 %o");
+    FrameBuffer ours, theirs;
+    ASSERT_EQ(ours.Create(48, 64), noErr);
+    ASSERT_EQ(theirs.Create(48, 64), noErr);
+    ASSERT_EQ(movie.PosterFrame(ours), noErr);
+    ASSERT_EQ(OpenMovie(reference).PosterFrame(theirs), noErr);
+    for (int y = 4; y < 64; y += 8)
+        for (int x = 4; x < 48; x += 8) EXPECT_EQ(ColourAt(ours, x, y), ColourAt(theirs, x, y)) << x << "," << y;
+    EXPECT_NE(ColourAt(ours, 4, 4), ColourAt(ours, 44, 4)); // not the unturned picture squeezed
+
+    // Pixels twice as wide as tall show the picture twice as wide.
+    Movie wide = OpenMovie(MakeFixture("wide-pixels.mp4", "-f lavfi -i color=c=red:s=64x48 -vf setsar=2 "
+                                                          "-frames:v 5 -c:v libx264 %o"));
+    EXPECT_EQ(wide.Box(), MakeRect(0, 0, 128, 48));
 }
 
 namespace {
