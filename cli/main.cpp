@@ -1,7 +1,9 @@
 // vantro: the command-line front end. It hands files, settings and a
 // destination to the engine and reports what the engine says.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 #include <string>
 
 #include "platform/files.h"
@@ -36,7 +38,7 @@ void PrintMakers() {
 
 void PrintUsage() {
     std::printf("usage: vantro [--version] [FILE...]\n"
-                "       vantro inspect [--chunks] [--key KEYFILE] FILE.pdb...\n"
+                "       vantro inspect [--chunks] [--key KEYFILE] [--frame N --pgm OUT.pgm] FILE.pdb...\n"
                 "Turns movies and sound files into movie databases (.pdb) for Palm OS handhelds.\n");
 }
 
@@ -45,10 +47,20 @@ void PrintUsage() {
 int Inspect(int argc, char** argv) {
     bool chunks = false;
     ByteBlock key;
+    long frame = -1;
+    const char* pgm = nullptr;
     int status = 0, files = 0;
     for (int i = 0; i < argc; ++i) {
         if (std::strcmp(argv[i], "--chunks") == 0) {
             chunks = true;
+            continue;
+        }
+        if (std::strcmp(argv[i], "--frame") == 0 && i + 1 < argc) {
+            frame = std::strtol(argv[++i], nullptr, 10);
+            continue;
+        }
+        if (std::strcmp(argv[i], "--pgm") == 0 && i + 1 < argc) {
+            pgm = argv[++i];
             continue;
         }
         if (std::strcmp(argv[i], "--key") == 0 && i + 1 < argc) {
@@ -68,6 +80,17 @@ int Inspect(int argc, char** argv) {
         Inspection inspection = InspectDatabase(bytes.Span(), key.Span());
         std::printf("%s\n%s", argv[i], DescribeInspection(inspection, chunks).c_str());
         if (!inspection.Valid()) status = 1;
+        if (frame >= 0 && pgm != nullptr) {
+            std::vector<std::uint8_t> gray;
+            std::uint32_t width = 0, height = 0;
+            if (DecodeGraysFrameOf(bytes.Span(), key.Span(), static_cast<std::uint32_t>(frame), gray, width, height) ||
+                WritePgm(pgm, gray, width, height)) {
+                std::fprintf(stderr, "vantro: %s: no \"16 Grays\" frame %ld to write\n", argv[i], frame);
+                status = 1;
+            } else {
+                std::printf("Frame %ld written to %s (%ux%u)\n", frame, pgm, width, height);
+            }
+        }
     }
     if (files == 0) {
         PrintUsage();

@@ -8,6 +8,9 @@
 #include "moviedb/chunk.h"
 #include "moviedb/moviewriter.h"
 #include "platform/bytes.h"
+#include "platform/files.h"
+#include "video/graysdecoder.h"
+#include "video/graysencoder.h"
 
 namespace {
 
@@ -505,4 +508,51 @@ std::string DescribeInspection(const Inspection& r, bool chunks) {
     if (r.scrambled) add("Scrambled from offset %u%s\n", r.mediaStart, r.mediaChecked ? "" : "; media not checked without the key");
     out += r.Valid() ? "Check: valid\n" : "Check: INVALID: " + r.problem + "\n";
     return out;
+}
+
+OSErr DecodeGraysFrameOf(std::span<const std::uint8_t> bytes, std::span<const std::uint8_t> key, std::uint32_t index,
+                         std::vector<std::uint8_t>& gray, std::uint32_t& width, std::uint32_t& height) {
+    const Inspection in = InspectDatabase(bytes, key);
+    if (!in.Valid() || !in.mediaChecked || in.depth != 4 || in.noPicture) return paramErr;
+    // The frames in file order: where each one's payload lies.
+    std::vector<std::uint8_t> plain(bytes.begin(), bytes.end());
+    if (in.scrambled)
+        for (std::size_t p = in.mediaStart; p < plain.size(); ++p) plain[p] ^= key[(p - in.mediaStart) % 512];
+    struct Frame {
+        std::uint32_t offset, length;
+        bool key;
+    };
+    std::vector<Frame> frames;
+    for (const auto& record : in.records)
+        for (const auto& c : record.chunks)
+            if (c.tag == ChunkTag("fr") && c.offset >= in.mediaStart) {
+                const std::uint8_t flags = plain[c.offset + 5];
+                const std::uint32_t size = c.length - 8 - ((flags & 1) ? 1 : 0);
+                if (plain[c.offset + 4] != grays::kEncoding) return paramErr;
+                frames.push_back({c.offset + 8, size, (flags & kDifferenceFrameFlag) == 0});
+            }
+    if (index >= frames.size()) return paramErr;
+    std::uint32_t first = index;
+    while (first > 0 && !frames[first].key) --first;
+    width = in.pictureWidth;
+    height = in.pictureHeight;
+    std::vector<std::uint8_t> picture(std::size_t{grays::RowBytes(width)} * height, 0);
+    for (std::uint32_t i = first; i <= index; ++i)
+        if (OSErr err = DecodeGraysFrame({plain.data() + frames[i].offset, frames[i].length}, width, height, picture))
+            return err;
+    gray.resize(std::size_t{width} * height);
+    GraysToGrayBytes(picture, width, height, gray);
+    return noErr;
+}
+
+OSErr WritePgm(const std::string& path, std::span<const std::uint8_t> gray, std::uint32_t width, std::uint32_t height) {
+    const std::string header = "P5\n" + std::to_string(width) + " " + std::to_string(height) + "\n255\n";
+    ByteBlock image;
+    if (OSErr err = image.Append({reinterpret_cast<const std::uint8_t*>(header.data()), header.size()})) return err;
+    if (OSErr err = image.Append(gray)) return err;
+    (void)DeleteFile(path);
+    File file;
+    if (OSErr err = File::CreateNew(path, file)) return err;
+    if (OSErr err = file.WriteAt(0, image.Span())) return err;
+    return file.Close();
 }

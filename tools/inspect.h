@@ -74,3 +74,13 @@ Inspection InspectDatabase(std::span<const std::uint8_t> bytes, std::span<const 
 
 // A readable report; `chunks` lists every chunk of every record.
 std::string DescribeInspection(const Inspection& inspection, bool chunks);
+
+// Frame `index` (0-based, in file order) of a "16 Grays" database as 8-bit
+// gray pixels (255 white), decoded from the key frame before it. paramErr
+// when the database is not valid, has no such frame or is not "16 Grays".
+[[nodiscard]] OSErr DecodeGraysFrameOf(std::span<const std::uint8_t> bytes, std::span<const std::uint8_t> key,
+                                       std::uint32_t index, std::vector<std::uint8_t>& gray, std::uint32_t& width,
+                                       std::uint32_t& height);
+// A binary PGM image of 8-bit gray pixels.
+[[nodiscard]] OSErr WritePgm(const std::string& path, std::span<const std::uint8_t> gray, std::uint32_t width,
+                             std::uint32_t height);
