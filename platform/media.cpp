@@ -760,3 +760,58 @@ OSErr SoundConverter::End(ByteBlock& output) {
 }
 
 void SoundConverter::Close() { impl_.reset(); }
+
+// ---- Single-picture decompressors ------------------------------------------------------------------
+
+struct ImageDecompressor::Impl {
+    CodecPtr codec;
+    PacketPtr packet;
+    FramePtr frame;
+    SwsPtr scaler;
+};
+
+ImageDecompressor::ImageDecompressor() = default;
+ImageDecompressor::~ImageDecompressor() = default;
+
+OSErr ImageDecompressor::Open(OSType code, std::int32_t width, std::int32_t height) {
+    QuietLibraries();
+    // Four-char codes name codecs the way AVI files and QuickTime movies do.
+    const std::uint32_t tag = (code >> 24) | ((code >> 8) & 0xFF00) | ((code << 8) & 0xFF0000) | (code << 24);
+    const AVCodecTag* const tables[] = {avformat_get_riff_video_tags(), avformat_get_mov_video_tags(), nullptr};
+    const AVCodecID id = av_codec_get_id(tables, tag);
+    const AVCodec* decoder = id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(id);
+    if (decoder == nullptr) return noCodecErr;
+    auto impl = std::make_unique<Impl>();
+    impl->codec.reset(avcodec_alloc_context3(decoder));
+    impl->packet.reset(av_packet_alloc());
+    impl->frame.reset(av_frame_alloc());
+    if (!impl->codec || !impl->packet || !impl->frame) return memFullErr;
+    impl->codec->width = width;
+    impl->codec->height = height;
+    impl->codec->codec_tag = tag;
+    if (avcodec_open2(impl->codec.get(), decoder, nullptr) < 0) return noCodecErr;
+    impl_ = std::move(impl);
+    return noErr;
+}
+
+OSErr ImageDecompressor::Decode(std::span<const std::uint8_t> data, FrameBuffer& out) {
+    if (!impl_) return paramErr;
+    Impl& s = *impl_;
+    // The decoder reads a little past the end of a packet: give it padding.
+    if (av_new_packet(s.packet.get(), static_cast<int>(data.size())) < 0) return memFullErr;
+    std::memcpy(s.packet->data, data.data(), data.size());
+    const int sent = avcodec_send_packet(s.codec.get(), s.packet.get());
+    av_packet_unref(s.packet.get());
+    if (sent < 0) return codecDataVersErr;
+    if (avcodec_receive_frame(s.codec.get(), s.frame.get()) < 0) return codecDataVersErr;
+    const AVFrame* f = s.frame.get();
+    if (out.Width() != f->width || out.Height() != f->height)
+        if (OSErr err = out.Create(f->width, f->height)) return err;
+    s.scaler.reset(sws_getCachedContext(s.scaler.release(), f->width, f->height, static_cast<AVPixelFormat>(f->format),
+                                        f->width, f->height, AV_PIX_FMT_BGRA, SWS_POINT, nullptr, nullptr, nullptr));
+    if (!s.scaler) return cantFindHandler;
+    std::uint8_t* planes[4] = {out.Pixels(), nullptr, nullptr, nullptr};
+    int strides[4] = {out.RowBytes(), 0, 0, 0};
+    sws_scale(s.scaler.get(), f->data, f->linesize, 0, f->height, planes, strides);
+    return noErr;
+}

@@ -197,6 +197,27 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// Decodes single compressed pictures of a codec named by its four-char code
+// ('cvid', 'jpeg', …) into a frame buffer of the picture's size.
+class ImageDecompressor {
+public:
+    ImageDecompressor();
+    ~ImageDecompressor();
+    ImageDecompressor(const ImageDecompressor&) = delete;
+    ImageDecompressor& operator=(const ImageDecompressor&) = delete;
+
+    // noCodecErr when no decoder handles the code.
+    [[nodiscard]] OSErr Open(OSType codec, std::int32_t width, std::int32_t height);
+    // Decodes one compressed picture (which may depend on the ones before)
+    // into `out`, created at the picture's size when it differs.
+    [[nodiscard]] OSErr Decode(std::span<const std::uint8_t> data, FrameBuffer& out);
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
 // Converts sound chunks between sample formats, channel counts and rates.
 struct SoundOutputFormat {
     OSType format = kSoundS16; // kSoundS16 (signed 16-bit little-endian) or kSoundU8

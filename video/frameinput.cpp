@@ -3,30 +3,56 @@
 #include <memory>
 #include <new>
 
+#include "video/cinepakencoder.h"
+#include "video/cinepakpalette.h"
+#include "video/cinepakrate.h"
+#include "video/cinepakrepack.h"
 #include "video/graysencoder.h"
 
 namespace {
 
-// At most interval − 1 difference frames follow a key frame.
+// At most interval − 1 difference frames follow a key frame ("16 Grays";
+// the Cinepak encoder keeps its own rate of 100).
 constexpr std::uint32_t kKeyFrameInterval = 12;
+
+constexpr std::uint8_t kCinepakEncoding = 11; // the "fr" encoding byte
 
 class VideoInput final : public WriterEncoder {
 public:
     OSErr Begin(MovieWriter& writer) override {
         const WriterVideoConfig config = GetVideoConfig(&writer);
         format_ = config.formatCode;
-        if (format_ != 4) return paramErr; // the only format this input encodes so far
-        return grays_.Begin(config.paddedWidth, config.paddedHeight, config.width, config.height);
+        exactWidth_ = config.width;
+        exactHeight_ = config.height;
+        timeScale_ = config.timeScale;
+        dataRate_ = config.dataRate;
+        if (format_ == 4) return grays_.Begin(config.paddedWidth, config.paddedHeight, config.width, config.height);
+        if (format_ != 7) return paramErr; // formats the converter never selects
+        if (OSErr err = histogram_.Create()) return err;
+        // The history starts as one second at the target rate.
+        history_.Prime(dataRate_);
+        return cinepak_.Begin(config.paddedWidth, config.paddedHeight, config.width, config.height);
+    }
+
+    OSErr FillPalette(std::span<std::uint8_t> palette, std::span<std::uint8_t> inverseMap) override {
+        if (format_ != 7) return noErr;
+        return BuildMoviePalette(histogram_.Counts(), palette, inverseMap);
     }
 
     OSErr Finish(MovieWriter&) override { return noErr; }
 
     OSErr Write(MovieWriter* writer, const std::uint8_t* pixels, std::int32_t rowBytes, std::uint32_t duration,
                 std::uint8_t* keyFrame) {
-        const bool allowed = !forceKey_ && !(kKeyFrameInterval != 0 && differences_ >= kKeyFrameInterval - 1);
         bool difference = false;
-        if (OSErr err = grays_.Encode(pixels, rowBytes, duration, allowed, payload_, difference)) return err;
-        if (OSErr err = WriteVideoChunk(writer, payload_.Span(), grays::kEncoding, difference, duration)) return err;
+        std::uint8_t encoding = grays::kEncoding;
+        if (format_ == 7) {
+            if (OSErr err = EncodeCinepak(pixels, rowBytes, duration, difference)) return err;
+            encoding = kCinepakEncoding;
+        } else {
+            const bool allowed = !forceKey_ && !(kKeyFrameInterval != 0 && differences_ >= kKeyFrameInterval - 1);
+            if (OSErr err = grays_.Encode(pixels, rowBytes, duration, allowed, payload_, difference)) return err;
+        }
+        if (OSErr err = WriteVideoChunk(writer, payload_.Span(), encoding, difference, duration)) return err;
         // Only a written frame counts.
         differences_ = difference ? differences_ + 1 : 0;
         forceKey_ = false;
@@ -38,8 +64,31 @@ public:
     void ForceKeyFrame() { forceKey_ = true; }
 
 private:
+    // Compresses under the data rate: the overrun of the last second and the
+    // frame's duration set the frame's budget; the colours are counted for
+    // the movie palette; the result is repacked when that pays.
+    OSErr EncodeCinepak(const std::uint8_t* pixels, std::int32_t rowBytes, std::uint32_t duration, bool& difference) {
+        CinepakFrameParams params;
+        params.dataRate = dataRate_;
+        params.milliseconds = static_cast<std::uint32_t>(std::uint64_t{duration} * 1000 / static_cast<std::uint32_t>(timeScale_));
+        params.overrun = history_.SpentInLastSecond() - dataRate_;
+        params.forceKeyFrame = forceKey_;
+        if (OSErr err = cinepak_.Encode(pixels, rowBytes, params, compressed_, difference)) return err;
+        history_.Add(params.milliseconds, compressed_.Size(), !difference);
+        histogram_.Count(pixels, rowBytes, exactWidth_, exactHeight_);
+        bool packed = false;
+        return RepackCinepakFrame(compressed_.Span(), payload_, packed);
+    }
+
     std::int16_t format_ = 0;
+    std::uint16_t exactWidth_ = 0, exactHeight_ = 0;
+    std::int32_t timeScale_ = 1000;
+    std::uint32_t dataRate_ = 40000;
     GraysEncoder grays_;
+    CinepakEncoder cinepak_;
+    RateHistory history_;
+    ColourHistogram histogram_;
+    ByteBlock compressed_;
     ByteBlock payload_;
     bool forceKey_ = false;
     std::uint32_t differences_ = 0;

@@ -10,8 +10,9 @@
 
 // Attaches the video input to a writer that is still being configured;
 // BeginMovie then prepares the encoder of the writer's video format
-// ("16 Grays"; the formats the converter never selects are refused there
-// with paramErr).
+// ("16 Grays" or "Cinepak Mobile"; the formats the converter never selects
+// are refused there with paramErr). For "Cinepak Mobile" EndMovie then
+// writes the movie palette.
 [[nodiscard]] OSErr AttachVideoInput(MovieWriter* writer);
 
 // One picture of the exact picture size: 32-bit pixels (bytes blue, green,

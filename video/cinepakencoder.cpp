@@ -1,0 +1,552 @@
+#include "video/cinepakencoder.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <numeric>
+#include <vector>
+
+#include "platform/bytes.h"
+
+namespace {
+
+// A 2 × 2 block in Cinepak's colour space: four luma values and one pair of
+// colour differences. The decoder shows R = Y + 2V, G = Y − U/2 − V, B = Y + 2U.
+struct Vec {
+    std::array<std::int16_t, 6> c; // Y0 Y1 Y2 Y3 U V
+};
+
+// Errors weigh the colour differences twice: each drives a whole 2 × 2 block.
+constexpr int kWeight[6] = {1, 1, 1, 1, 2, 2};
+
+int Distance(const Vec& a, const Vec& b) {
+    int d = 0;
+    for (int i = 0; i < 6; ++i) {
+        const int e = a.c[i] - b.c[i];
+        d += kWeight[i] * e * e;
+    }
+    return d;
+}
+
+// Chunk and strip identifiers of the bit stream.
+constexpr std::uint8_t kIntraStrip = 0x10, kInterStrip = 0x11;
+constexpr std::uint8_t kV4Codebook = 0x20, kV1Codebook = 0x22;
+constexpr std::uint8_t kIntraVectors = 0x30, kInterVectors = 0x31;
+
+// Strips are at most this many rows: each has codebooks of its own, so more
+// strips give large pictures more codebook entries.
+constexpr std::uint32_t kStripRows = 80;
+
+// The largest payload: an "fr" chunk is at most 65535 bytes with its header.
+constexpr std::uint32_t kLargestFrame = 65000;
+
+// Codebook sizes tried per frame, largest first: small budgets cannot pay
+// for 256 entries of 6 bytes.
+constexpr std::size_t kBookSizes[] = {256, 128, 64, 32, 16};
+
+Vec BlockVector(const std::uint8_t* const px[4]) {
+    Vec v;
+    int u = 0, w = 0;
+    for (int i = 0; i < 4; ++i) {
+        const int b = px[i][0], g = px[i][1], r = px[i][2];
+        const int y = (2 * r + 4 * g + b + 3) / 7;
+        v.c[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(y);
+        u += b - y;
+        w += r - y;
+    }
+    // U = (B − Y) / 2 and V = (R − Y) / 2, averaged over the block.
+    v.c[4] = static_cast<std::int16_t>(std::clamp(static_cast<int>(std::lround(u / 8.0)), -128, 127));
+    v.c[5] = static_cast<std::int16_t>(std::clamp(static_cast<int>(std::lround(w / 8.0)), -128, 127));
+    return v;
+}
+
+// Vector quantisation by median cut: the box with the largest error is split
+// at the median of its widest dimension until there are k boxes; each box's
+// mean is an entry. One refinement pass then moves every vector to its
+// nearest entry and recomputes the means.
+class Codebook {
+public:
+    void Build(const std::vector<Vec>& vectors, std::size_t k, bool refine) {
+        entries.clear();
+        assignment.assign(vectors.size(), 0);
+        if (vectors.empty() || k == 0) return;
+        order_.resize(vectors.size());
+        std::iota(order_.begin(), order_.end(), 0u);
+        boxes_.clear();
+        boxes_.push_back(Measure(vectors, 0, vectors.size()));
+        while (boxes_.size() < k) {
+            std::size_t chosen = boxes_.size();
+            for (std::size_t i = 0; i < boxes_.size(); ++i)
+                if (boxes_[i].error > 0 && (chosen == boxes_.size() || boxes_[i].error > boxes_[chosen].error)) chosen = i;
+            if (chosen == boxes_.size()) break;
+            const Box box = boxes_[chosen];
+            const std::size_t mid = box.begin + (box.end - box.begin) / 2;
+            const int dim = box.widest;
+            std::nth_element(order_.begin() + static_cast<long>(box.begin), order_.begin() + static_cast<long>(mid),
+                             order_.begin() + static_cast<long>(box.end), [&](std::uint32_t a, std::uint32_t b) {
+                                 return vectors[a].c[static_cast<std::size_t>(dim)] < vectors[b].c[static_cast<std::size_t>(dim)];
+                             });
+            boxes_[chosen] = Measure(vectors, box.begin, mid);
+            boxes_.push_back(Measure(vectors, mid, box.end));
+        }
+        entries.resize(boxes_.size());
+        for (std::size_t b = 0; b < boxes_.size(); ++b) {
+            entries[b] = boxes_[b].mean;
+            for (std::size_t i = boxes_[b].begin; i < boxes_[b].end; ++i)
+                assignment[order_[i]] = static_cast<std::uint8_t>(b);
+        }
+        if (refine) Refine(vectors);
+    }
+
+    std::vector<Vec> entries;
+    std::vector<std::uint8_t> assignment;
+
+private:
+    struct Box {
+        std::size_t begin, end;
+        std::int64_t error; // weighted sum of squared deviations from the mean
+        int widest;         // the dimension with the largest weighted spread
+        Vec mean;
+    };
+
+    Box Measure(const std::vector<Vec>& vectors, std::size_t begin, std::size_t end) const {
+        std::int64_t sum[6] = {}, squares[6] = {};
+        for (std::size_t i = begin; i < end; ++i) {
+            const Vec& v = vectors[order_[i]];
+            for (int d = 0; d < 6; ++d) {
+                sum[d] += v.c[static_cast<std::size_t>(d)];
+                squares[d] += std::int64_t{v.c[static_cast<std::size_t>(d)]} * v.c[static_cast<std::size_t>(d)];
+            }
+        }
+        const auto n = static_cast<std::int64_t>(end - begin);
+        Box box{begin, end, 0, 0, Vec{}};
+        std::int64_t widest = -1;
+        for (int d = 0; d < 6; ++d) {
+            // n² × variance, kept in integers.
+            const std::int64_t spread = kWeight[d] * (squares[d] * n - sum[d] * sum[d]);
+            box.error += spread / n;
+            if (spread > widest) widest = spread, box.widest = d;
+            box.mean.c[static_cast<std::size_t>(d)] = static_cast<std::int16_t>(std::llround(static_cast<double>(sum[d]) / static_cast<double>(n)));
+        }
+        if (end - begin < 2) box.error = 0;
+        return box;
+    }
+
+    void Refine(const std::vector<Vec>& vectors) {
+        const std::size_t k = entries.size();
+        if (k < 2) return;
+        std::vector<std::array<std::int64_t, 6>> sums(k, std::array<std::int64_t, 6>{});
+        std::vector<std::int64_t> counts(k, 0);
+        for (std::size_t i = 0; i < vectors.size(); ++i) {
+            int best = assignment[i];
+            int bestDistance = Distance(vectors[i], entries[static_cast<std::size_t>(best)]);
+            for (std::size_t e = 0; e < k && bestDistance > 0; ++e) {
+                // Stop adding as soon as an entry cannot beat the best.
+                int d = 0;
+                for (int c = 0; c < 6 && d < bestDistance; ++c) {
+                    const int diff = vectors[i].c[static_cast<std::size_t>(c)] - entries[e].c[static_cast<std::size_t>(c)];
+                    d += kWeight[c] * diff * diff;
+                }
+                if (d < bestDistance) bestDistance = d, best = static_cast<int>(e);
+            }
+            assignment[i] = static_cast<std::uint8_t>(best);
+            for (int c = 0; c < 6; ++c) sums[static_cast<std::size_t>(best)][static_cast<std::size_t>(c)] += vectors[i].c[static_cast<std::size_t>(c)];
+            ++counts[static_cast<std::size_t>(best)];
+        }
+        for (std::size_t e = 0; e < k; ++e)
+            if (counts[e] > 0)
+                for (int c = 0; c < 6; ++c)
+                    entries[e].c[static_cast<std::size_t>(c)] =
+                        static_cast<std::int16_t>(std::llround(static_cast<double>(sums[e][static_cast<std::size_t>(c)]) / static_cast<double>(counts[e])));
+    }
+
+    std::vector<std::uint32_t> order_;
+    std::vector<Box> boxes_;
+};
+
+enum class Mode : std::uint8_t { Skip, V1, V4 };
+
+// What one strip could send: its macroblocks' candidate codings.
+struct StripPlan {
+    std::uint32_t firstRow = 0, rows = 0; // in macroblocks
+    std::vector<std::uint32_t> blocks;    // macroblock numbers that may be coded
+    Codebook v1, v4;
+    std::vector<int> errorV1, errorV4, errorSkip;
+    std::vector<Mode> mode;
+};
+
+} // namespace
+
+struct CinepakEncoder::State {
+    std::uint32_t width = 0, height = 0, exactWidth = 0, exactHeight = 0;
+    std::uint32_t mbWide = 0, mbHigh = 0;
+    std::vector<Vec> current;   // this picture's 2 × 2 blocks
+    std::vector<Vec> shown;     // what the decoder shows now
+    bool haveReference = false;
+    std::uint32_t sinceKey = 0;
+    std::uint32_t lastBudget = 0;
+    std::vector<StripPlan> strips;
+    std::vector<Vec> v1Vectors, v4Vectors;
+
+    std::size_t BlockIndex(std::uint32_t bx, std::uint32_t by) const { return std::size_t{by} * (width / 2) + bx; }
+
+    // The 2 × 2 block b (0 top left … 3 bottom right) of macroblock m.
+    std::size_t MacroBlock(std::uint32_t m, int b) const {
+        const std::uint32_t mx = m % mbWide, my = m / mbWide;
+        return BlockIndex(mx * 2 + static_cast<std::uint32_t>(b % 2), my * 2 + static_cast<std::uint32_t>(b / 2));
+    }
+
+    // A V1 entry drawn over a macroblock: entry Y i fills block i.
+    static Vec Expand(const Vec& v1, int block) {
+        Vec v;
+        for (int i = 0; i < 4; ++i) v.c[static_cast<std::size_t>(i)] = v1.c[static_cast<std::size_t>(block)];
+        v.c[4] = v1.c[4];
+        v.c[5] = v1.c[5];
+        return v;
+    }
+
+    Vec V1Vector(std::uint32_t m) const {
+        Vec v;
+        int u = 0, w = 0;
+        for (int b = 0; b < 4; ++b) {
+            const Vec& q = current[MacroBlock(m, b)];
+            v.c[static_cast<std::size_t>(b)] = static_cast<std::int16_t>((q.c[0] + q.c[1] + q.c[2] + q.c[3] + 2) / 4);
+            u += q.c[4];
+            w += q.c[5];
+        }
+        v.c[4] = static_cast<std::int16_t>(std::lround(u / 4.0));
+        v.c[5] = static_cast<std::int16_t>(std::lround(w / 4.0));
+        return v;
+    }
+};
+
+CinepakEncoder::CinepakEncoder() = default;
+CinepakEncoder::~CinepakEncoder() = default;
+CinepakEncoder::CinepakEncoder(CinepakEncoder&&) noexcept = default;
+CinepakEncoder& CinepakEncoder::operator=(CinepakEncoder&&) noexcept = default;
+
+std::uint32_t CinepakEncoder::LastBudget() const { return state_ ? state_->lastBudget : 0; }
+
+OSErr CinepakEncoder::Begin(std::uint16_t width, std::uint16_t height, std::uint16_t exactWidth, std::uint16_t exactHeight) {
+    if (width == 0 || height == 0 || width % 4 != 0 || height % 4 != 0 || exactWidth > width || exactHeight > height)
+        return paramErr;
+    auto s = std::unique_ptr<State>(new (std::nothrow) State);
+    if (!s) return memFullErr;
+    s->width = width, s->height = height, s->exactWidth = exactWidth, s->exactHeight = exactHeight;
+    s->mbWide = width / 4;
+    s->mbHigh = height / 4;
+    try {
+        s->current.resize(std::size_t{width / 2u} * (height / 2u));
+        s->shown.resize(s->current.size());
+        const std::uint32_t stripCount = (height + kStripRows - 1) / kStripRows;
+        const std::uint32_t mbRowsPerStrip = (s->mbHigh + stripCount - 1) / stripCount;
+        for (std::uint32_t row = 0; row < s->mbHigh; row += mbRowsPerStrip) {
+            StripPlan strip;
+            strip.firstRow = row;
+            strip.rows = std::min(mbRowsPerStrip, s->mbHigh - row);
+            s->strips.push_back(std::move(strip));
+        }
+    } catch (const std::bad_alloc&) {
+        return memFullErr;
+    }
+    state_ = std::move(s);
+    return noErr;
+}
+
+namespace {
+
+struct Choice {
+    double lambda;
+    std::size_t bytes;
+    std::int64_t distortion;
+};
+
+// Appends a chunk header (one identifier byte, 24-bit size) to be patched.
+std::uint32_t BeginChunk(ByteBlock& out, std::uint8_t id, OSErr& err) {
+    const std::uint32_t at = out.Size();
+    const std::uint8_t header[4] = {id, 0, 0, 0};
+    if (!err) err = out.Append(header);
+    return at;
+}
+
+void EndChunk(ByteBlock& out, std::uint32_t at) {
+    const std::uint32_t size = out.Size() - at;
+    out.Data()[at + 1] = static_cast<std::uint8_t>(size >> 16);
+    out.Data()[at + 2] = static_cast<std::uint8_t>(size >> 8);
+    out.Data()[at + 3] = static_cast<std::uint8_t>(size);
+}
+
+// Flag bits, most significant first, in 32-bit words placed in the stream
+// where the decoder first needs them.
+class FlagWriter {
+public:
+    explicit FlagWriter(ByteBlock& out) : out_(out) {}
+    OSErr Put(bool bit) {
+        if (used_ == 32) {
+            if (OSErr err = out_.Grow(4, &word_)) return err;
+            used_ = 0;
+        }
+        if (bit) out_.Data()[word_ + used_ / 8] |= static_cast<std::uint8_t>(0x80 >> (used_ % 8));
+        ++used_;
+        return noErr;
+    }
+
+private:
+    ByteBlock& out_;
+    std::uint32_t word_ = 0;
+    int used_ = 32;
+};
+
+} // namespace
+
+OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, const CinepakFrameParams& params,
+                             ByteBlock& out, bool& difference) {
+    if (!state_ || pixels == nullptr) return paramErr;
+    State& s = *state_;
+
+    // The picture as 2 × 2 blocks; beyond the exact size it is white.
+    static const std::uint8_t kWhite[4] = {255, 255, 255, 255};
+    for (std::uint32_t by = 0; by < s.height / 2; ++by)
+        for (std::uint32_t bx = 0; bx < s.width / 2; ++bx) {
+            const std::uint8_t* px[4];
+            for (int i = 0; i < 4; ++i) {
+                const std::uint32_t x = bx * 2 + static_cast<std::uint32_t>(i % 2), y = by * 2 + static_cast<std::uint32_t>(i / 2);
+                px[i] = x < s.exactWidth && y < s.exactHeight ? pixels + static_cast<std::ptrdiff_t>(y) * rowBytes + 4 * x : kWhite;
+            }
+            s.current[s.BlockIndex(bx, by)] = BlockVector(px);
+        }
+
+    const bool key = params.forceKeyFrame || !s.haveReference || s.sinceKey + 1 >= kKeyFrameRate;
+    // The budget: this frame's share of the rate, less its share of what the
+    // last second overspent.
+    const double share = (static_cast<double>(params.dataRate) - static_cast<double>(params.overrun)) *
+                         params.milliseconds / 1000.0;
+    const auto budget = static_cast<std::size_t>(std::clamp(share, 256.0, static_cast<double>(kLargestFrame)));
+    s.lastBudget = static_cast<std::uint32_t>(budget);
+
+    // Candidates per strip: every macroblock of a key frame; of a difference
+    // frame, those that changed visibly.
+    constexpr int kChanged = 16 * 4; // about two levels of error per pixel
+    for (StripPlan& strip : s.strips) {
+        strip.blocks.clear();
+        const std::uint32_t first = strip.firstRow * s.mbWide, last = (strip.firstRow + strip.rows) * s.mbWide;
+        const std::size_t count = last - first;
+        strip.errorSkip.assign(count, 0);
+        strip.mode.assign(count, Mode::Skip);
+        for (std::uint32_t m = first; m < last; ++m) {
+            int e = 0;
+            if (!key)
+                for (int b = 0; b < 4; ++b) e += Distance(s.current[s.MacroBlock(m, b)], s.shown[s.MacroBlock(m, b)]);
+            strip.errorSkip[m - first] = e;
+            if (key || e > kChanged) strip.blocks.push_back(m);
+        }
+    }
+
+    // Plans for one codebook size; answers the bytes and distortion at a λ.
+    // The search compares sizes on the median cut alone; the chosen size is
+    // then refined.
+    auto plan = [&](std::size_t bookSize, bool refine) {
+        for (StripPlan& strip : s.strips) {
+            s.v1Vectors.clear();
+            s.v4Vectors.clear();
+            for (std::uint32_t m : strip.blocks) {
+                s.v1Vectors.push_back(s.V1Vector(m));
+                for (int b = 0; b < 4; ++b) s.v4Vectors.push_back(s.current[s.MacroBlock(m, b)]);
+            }
+            strip.v1.Build(s.v1Vectors, std::min(bookSize, s.v1Vectors.size()), refine);
+            strip.v4.Build(s.v4Vectors, std::min(bookSize, s.v4Vectors.size()), refine);
+            strip.errorV1.assign(strip.blocks.size(), 0);
+            strip.errorV4.assign(strip.blocks.size(), 0);
+            for (std::size_t i = 0; i < strip.blocks.size(); ++i) {
+                const std::uint32_t m = strip.blocks[i];
+                const Vec& entry = strip.v1.entries[strip.v1.assignment[i]];
+                int e1 = 0, e4 = 0;
+                for (int b = 0; b < 4; ++b) {
+                    const Vec& v = s.current[s.MacroBlock(m, b)];
+                    e1 += Distance(v, State::Expand(entry, b));
+                    e4 += Distance(v, strip.v4.entries[strip.v4.assignment[4 * i + static_cast<std::size_t>(b)]]);
+                }
+                strip.errorV1[i] = e1;
+                strip.errorV4[i] = e4;
+            }
+        }
+    };
+    auto evaluate = [&](double lambda, bool decide) {
+        std::size_t bytes = 10;
+        std::int64_t distortion = 0;
+        std::vector<bool> used1, used4;
+        for (StripPlan& strip : s.strips) {
+            const std::uint32_t first = strip.firstRow * s.mbWide;
+            used1.assign(strip.v1.entries.size(), false);
+            used4.assign(strip.v4.entries.size(), false);
+            std::size_t bits = 0, indexBytes = 0;
+            std::int64_t strip_distortion = 0;
+            for (std::size_t m = 0; m < strip.errorSkip.size(); ++m) strip_distortion += strip.errorSkip[m];
+            if (!key) bits += strip.errorSkip.size(); // one bit per macroblock: coded or not
+            for (std::size_t i = 0; i < strip.blocks.size(); ++i) {
+                const std::size_t m = strip.blocks[i] - first;
+                const double skip = key ? std::numeric_limits<double>::infinity() : strip.errorSkip[m];
+                const double v1 = strip.errorV1[i] + lambda * 9;
+                const double v4 = strip.errorV4[i] + lambda * 33;
+                Mode mode = Mode::V1;
+                if (v4 < v1) mode = Mode::V4;
+                if (skip <= std::min(v1, v4)) mode = Mode::Skip;
+                if (decide) strip.mode[m] = mode;
+                strip_distortion -= strip.errorSkip[m];
+                if (mode == Mode::Skip) {
+                    strip_distortion += strip.errorSkip[m];
+                    continue;
+                }
+                bits += 1; // V1 or V4
+                if (mode == Mode::V1) {
+                    strip_distortion += strip.errorV1[i];
+                    indexBytes += 1;
+                    used1[strip.v1.assignment[i]] = true;
+                } else {
+                    strip_distortion += strip.errorV4[i];
+                    indexBytes += 4;
+                    for (int b = 0; b < 4; ++b) used4[strip.v4.assignment[4 * i + static_cast<std::size_t>(b)]] = true;
+                }
+            }
+            const auto entries1 = static_cast<std::size_t>(std::count(used1.begin(), used1.end(), true));
+            const auto entries4 = static_cast<std::size_t>(std::count(used4.begin(), used4.end(), true));
+            bytes += 12 + (entries1 ? 4 + 6 * entries1 : 0) + (entries4 ? 4 + 6 * entries4 : 0) + 4 + (bits + 31) / 32 * 4 +
+                     indexBytes;
+            distortion += strip_distortion;
+        }
+        return Choice{lambda, bytes, distortion};
+    };
+
+    // The smallest λ (the best quality) whose frame fits the budget; when
+    // nothing fits, the smallest frame there is.
+    auto search = [&] {
+        Choice fit = evaluate(0, false);
+        if (fit.bytes <= budget) return fit;
+        double lo = 0, hi = 1 << 16;
+        fit = evaluate(hi, false);
+        if (fit.bytes > budget) return fit;
+        for (int step = 0; step < 16; ++step) {
+            const double mid = (lo + hi) / 2;
+            const Choice c = evaluate(mid, false);
+            if (c.bytes <= budget) hi = mid, fit = c;
+            else lo = mid;
+        }
+        return fit;
+    };
+
+    // For each codebook size the best fit; then the size whose fit has the
+    // least distortion (or, when none fits, the smallest frame).
+    Choice best{0, 0, std::numeric_limits<std::int64_t>::max()};
+    std::size_t bestSize = 0;
+    for (std::size_t bookSize : kBookSizes) {
+        plan(bookSize, false);
+        const Choice fit = search();
+        const bool fits = fit.bytes <= budget, bestFits = bestSize != 0 && best.bytes <= budget;
+        if (bestSize == 0 || (fits && (!bestFits || fit.distortion < best.distortion)) ||
+            (!fits && !bestFits && fit.bytes < best.bytes))
+            best = fit, bestSize = bookSize;
+        if (fits && fit.lambda == 0) break; // everything at its best already fits
+    }
+    // The search compared sizes on the median cut alone; the chosen size is
+    // refined, which moves the fit.
+    plan(bestSize, true);
+    best = search();
+    (void)evaluate(best.lambda, true);
+
+    // Write the frame.
+    ByteBlock frame;
+    OSErr err = frame.Reserve(static_cast<std::uint32_t>(best.bytes + 64));
+    std::uint8_t header[10];
+    header[0] = 0x01; // each strip keeps codebooks of its own
+    WriteBE16(header + 4, static_cast<std::uint16_t>(s.width));
+    WriteBE16(header + 6, static_cast<std::uint16_t>(s.height));
+    WriteBE16(header + 8, static_cast<std::uint16_t>(s.strips.size()));
+    if (!err) err = frame.Append(header);
+    for (StripPlan& strip : s.strips) {
+        if (err) break;
+        const std::uint32_t first = strip.firstRow * s.mbWide;
+        // Compact the used entries.
+        std::vector<int> index1(strip.v1.entries.size(), -1), index4(strip.v4.entries.size(), -1);
+        std::vector<Vec> book1, book4;
+        for (std::size_t i = 0; i < strip.blocks.size(); ++i) {
+            const Mode mode = strip.mode[strip.blocks[i] - first];
+            if (mode == Mode::V1 && index1[strip.v1.assignment[i]] < 0) {
+                index1[strip.v1.assignment[i]] = static_cast<int>(book1.size());
+                book1.push_back(strip.v1.entries[strip.v1.assignment[i]]);
+            } else if (mode == Mode::V4) {
+                for (int b = 0; b < 4; ++b) {
+                    const std::uint8_t a = strip.v4.assignment[4 * i + static_cast<std::size_t>(b)];
+                    if (index4[a] < 0) index4[a] = static_cast<int>(book4.size()), book4.push_back(strip.v4.entries[a]);
+                }
+            }
+        }
+        const std::uint32_t stripAt = frame.Size();
+        std::uint8_t stripHeader[12] = {key ? kIntraStrip : kInterStrip};
+        WriteBE16(stripHeader + 8, static_cast<std::uint16_t>(strip.rows * 4));
+        WriteBE16(stripHeader + 10, static_cast<std::uint16_t>(s.width));
+        err = frame.Append(stripHeader);
+        auto writeBook = [&](std::uint8_t id, const std::vector<Vec>& book) {
+            if (book.empty() || err) return;
+            const std::uint32_t at = BeginChunk(frame, id, err);
+            for (const Vec& v : book) {
+                std::uint8_t entry[6];
+                for (int c = 0; c < 4; ++c) entry[c] = static_cast<std::uint8_t>(std::clamp<int>(v.c[static_cast<std::size_t>(c)], 0, 255));
+                entry[4] = static_cast<std::uint8_t>(static_cast<std::int8_t>(std::clamp<int>(v.c[4], -128, 127)));
+                entry[5] = static_cast<std::uint8_t>(static_cast<std::int8_t>(std::clamp<int>(v.c[5], -128, 127)));
+                if (!err) err = frame.Append(entry);
+            }
+            if (!err) EndChunk(frame, at);
+        };
+        writeBook(kV4Codebook, book4);
+        writeBook(kV1Codebook, book1);
+        const std::uint32_t vectorsAt = BeginChunk(frame, key ? kIntraVectors : kInterVectors, err);
+        FlagWriter flags(frame);
+        std::size_t candidate = 0;
+        for (std::uint32_t m = first; m < first + strip.rows * s.mbWide && !err; ++m) {
+            const bool isCandidate = candidate < strip.blocks.size() && strip.blocks[candidate] == m;
+            const std::size_t i = candidate;
+            if (isCandidate) ++candidate;
+            const Mode mode = strip.mode[m - first];
+            if (!key) err = flags.Put(mode != Mode::Skip);
+            if (mode == Mode::Skip || err) continue;
+            err = flags.Put(mode == Mode::V4);
+            if (mode == Mode::V1) {
+                const Vec& entry = book1[static_cast<std::size_t>(index1[strip.v1.assignment[i]])];
+                if (!err) err = frame.AppendByte(static_cast<std::uint8_t>(index1[strip.v1.assignment[i]]));
+                for (int b = 0; b < 4; ++b) s.shown[s.MacroBlock(m, b)] = State::Expand(entry, b);
+            } else {
+                for (int b = 0; b < 4 && !err; ++b) {
+                    const std::uint8_t a = strip.v4.assignment[4 * i + static_cast<std::size_t>(b)];
+                    err = frame.AppendByte(static_cast<std::uint8_t>(index4[a]));
+                    s.shown[s.MacroBlock(m, b)] = book4[static_cast<std::size_t>(index4[a])];
+                }
+            }
+        }
+        if (err) break;
+        EndChunk(frame, vectorsAt);
+        const std::uint32_t stripSize = frame.Size() - stripAt;
+        frame.Data()[stripAt + 1] = static_cast<std::uint8_t>(stripSize >> 16);
+        frame.Data()[stripAt + 2] = static_cast<std::uint8_t>(stripSize >> 8);
+        frame.Data()[stripAt + 3] = static_cast<std::uint8_t>(stripSize);
+    }
+    if (err) return err;
+    const std::uint32_t size = frame.Size();
+    frame.Data()[1] = static_cast<std::uint8_t>(size >> 16);
+    frame.Data()[2] = static_cast<std::uint8_t>(size >> 8);
+    frame.Data()[3] = static_cast<std::uint8_t>(size);
+
+    // What the decoder shows: the entries as they were written (clamped).
+    for (Vec& v : s.shown) {
+        for (int c = 0; c < 4; ++c) v.c[static_cast<std::size_t>(c)] = static_cast<std::int16_t>(std::clamp<int>(v.c[static_cast<std::size_t>(c)], 0, 255));
+        v.c[4] = static_cast<std::int16_t>(std::clamp<int>(v.c[4], -128, 127));
+        v.c[5] = static_cast<std::int16_t>(std::clamp<int>(v.c[5], -128, 127));
+    }
+    out = std::move(frame);
+    difference = !key;
+    s.haveReference = true;
+    s.sinceKey = key ? 0 : s.sinceKey + 1;
+    return noErr;
+}
