@@ -37,8 +37,11 @@ constexpr std::uint8_t kV4Codebook = 0x20, kV1Codebook = 0x22;
 constexpr std::uint8_t kIntraVectors = 0x30, kInterVectors = 0x31;
 
 // Strips are at most this many rows: each has codebooks of its own, so more
-// strips give large pictures more codebook entries.
-constexpr std::uint32_t kStripRows = 80;
+// strips give more codebook entries, which pays when the budget is generous
+// (from about 1.5 bits per pixel) and costs too much below.
+constexpr std::uint32_t kNarrowStripRows = 40;
+constexpr std::uint32_t kWideStripRows = 80;
+constexpr double kNarrowStripBitsPerPixel = 1.5;
 
 // The largest payload: an "fr" chunk is at most 65535 bytes with its header.
 constexpr std::uint32_t kLargestFrame = 65000;
@@ -98,7 +101,10 @@ public:
             for (std::size_t i = boxes_[b].begin; i < boxes_[b].end; ++i)
                 assignment[order_[i]] = static_cast<std::uint8_t>(b);
         }
-        if (refine) Refine(vectors);
+        if (refine) {
+            Refine(vectors);
+            Refine(vectors);
+        }
     }
 
     std::vector<Vec> entries;
@@ -135,25 +141,47 @@ private:
         return box;
     }
 
+    // The luma sum of a vector: (Σ ΔY)² / 4 is a lower bound of the luma part
+    // of any distance (Cauchy–Schwarz), so entries sorted by it can be
+    // searched outward from the closest sum and the search stopped early.
+    static int LumaSum(const Vec& v) { return v.c[0] + v.c[1] + v.c[2] + v.c[3]; }
+
     void Refine(const std::vector<Vec>& vectors) {
         const std::size_t k = entries.size();
         if (k < 2) return;
+        std::vector<std::pair<int, std::uint8_t>> sorted(k);
+        for (std::size_t e = 0; e < k; ++e) sorted[e] = {LumaSum(entries[e]), static_cast<std::uint8_t>(e)};
+        std::sort(sorted.begin(), sorted.end());
         std::vector<std::array<std::int64_t, 6>> sums(k, std::array<std::int64_t, 6>{});
         std::vector<std::int64_t> counts(k, 0);
         for (std::size_t i = 0; i < vectors.size(); ++i) {
+            const Vec& v = vectors[i];
             int best = assignment[i];
-            int bestDistance = Distance(vectors[i], entries[static_cast<std::size_t>(best)]);
-            for (std::size_t e = 0; e < k && bestDistance > 0; ++e) {
-                // Stop adding as soon as an entry cannot beat the best.
+            int bestDistance = Distance(v, entries[static_cast<std::size_t>(best)]);
+            const int sum = LumaSum(v);
+            const auto start = std::lower_bound(sorted.begin(), sorted.end(), std::pair<int, std::uint8_t>{sum, 0}) - sorted.begin();
+            auto consider = [&](std::size_t at) {
+                const std::size_t e = sorted[at].second;
                 int d = 0;
                 for (int c = 0; c < 6 && d < bestDistance; ++c) {
-                    const int diff = vectors[i].c[static_cast<std::size_t>(c)] - entries[e].c[static_cast<std::size_t>(c)];
+                    const int diff = v.c[static_cast<std::size_t>(c)] - entries[e].c[static_cast<std::size_t>(c)];
                     d += kWeight[c] * diff * diff;
                 }
                 if (d < bestDistance) bestDistance = d, best = static_cast<int>(e);
+            };
+            // Outward in both directions while the bound can still beat the best.
+            for (auto up = start; up < static_cast<std::ptrdiff_t>(k); ++up) {
+                const int gap = sorted[static_cast<std::size_t>(up)].first - sum;
+                if (gap * gap >= 4 * bestDistance) break;
+                consider(static_cast<std::size_t>(up));
+            }
+            for (auto down = start - 1; down >= 0; --down) {
+                const int gap = sum - sorted[static_cast<std::size_t>(down)].first;
+                if (gap * gap >= 4 * bestDistance) break;
+                consider(static_cast<std::size_t>(down));
             }
             assignment[i] = static_cast<std::uint8_t>(best);
-            for (int c = 0; c < 6; ++c) sums[static_cast<std::size_t>(best)][static_cast<std::size_t>(c)] += vectors[i].c[static_cast<std::size_t>(c)];
+            for (int c = 0; c < 6; ++c) sums[static_cast<std::size_t>(best)][static_cast<std::size_t>(c)] += v.c[static_cast<std::size_t>(c)];
             ++counts[static_cast<std::size_t>(best)];
         }
         for (std::size_t e = 0; e < k; ++e)
@@ -189,7 +217,23 @@ struct CinepakEncoder::State {
     std::uint32_t sinceKey = 0;
     std::uint32_t lastBudget = 0;
     std::vector<StripPlan> strips;
+    std::uint32_t stripRows = 0;
     std::vector<Vec> v1Vectors, v4Vectors;
+
+    // Cuts the picture into strips of at most `rows` rows of equal height.
+    void LayOutStrips(std::uint32_t rows) {
+        if (rows == stripRows) return;
+        stripRows = rows;
+        strips.clear();
+        const std::uint32_t count = (height + rows - 1) / rows;
+        const std::uint32_t mbRowsPerStrip = (mbHigh + count - 1) / count;
+        for (std::uint32_t row = 0; row < mbHigh; row += mbRowsPerStrip) {
+            StripPlan strip;
+            strip.firstRow = row;
+            strip.rows = std::min(mbRowsPerStrip, mbHigh - row);
+            strips.push_back(std::move(strip));
+        }
+    }
 
     std::size_t BlockIndex(std::uint32_t bx, std::uint32_t by) const { return std::size_t{by} * (width / 2) + bx; }
 
@@ -241,14 +285,7 @@ OSErr CinepakEncoder::Begin(std::uint16_t width, std::uint16_t height, std::uint
     try {
         s->current.resize(std::size_t{width / 2u} * (height / 2u));
         s->shown.resize(s->current.size());
-        const std::uint32_t stripCount = (height + kStripRows - 1) / kStripRows;
-        const std::uint32_t mbRowsPerStrip = (s->mbHigh + stripCount - 1) / stripCount;
-        for (std::uint32_t row = 0; row < s->mbHigh; row += mbRowsPerStrip) {
-            StripPlan strip;
-            strip.firstRow = row;
-            strip.rows = std::min(mbRowsPerStrip, s->mbHigh - row);
-            s->strips.push_back(std::move(strip));
-        }
+        s->LayOutStrips(kWideStripRows);
     } catch (const std::bad_alloc&) {
         return memFullErr;
     }
@@ -326,6 +363,12 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
                          params.milliseconds / 1000.0;
     const auto budget = static_cast<std::size_t>(std::clamp(share, 256.0, static_cast<double>(kLargestFrame)));
     s.lastBudget = static_cast<std::uint32_t>(budget);
+    const double bitsPerPixel = 8.0 * static_cast<double>(budget) / (static_cast<double>(s.width) * s.height);
+    try {
+        s.LayOutStrips(bitsPerPixel >= kNarrowStripBitsPerPixel ? kNarrowStripRows : kWideStripRows);
+    } catch (const std::bad_alloc&) {
+        return memFullErr;
+    }
 
     // Candidates per strip: every macroblock of a key frame; of a difference
     // frame, those that changed visibly.
