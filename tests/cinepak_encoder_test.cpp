@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "moviedb/chunk.h"
+#include "platform/bytes.h"
 #include "platform/media.h"
 #include "tests/movie_builder.h"
 #include "video/cinepakencoder.h"
@@ -107,6 +108,30 @@ TEST(CinepakEncoder, ExactSizeNotAMultipleOfFourIsPaddedWhite) {
     EXPECT_LT(picture.Pixel(10, 10)[1], 40);
     EXPECT_GT(picture.Pixel(159, 60)[1], 200);
     EXPECT_GT(picture.Pixel(60, 119)[1], 200);
+}
+
+TEST(CinepakEncoder, LayoutImageBlock) {
+    const auto picture = ColourFrame(100, 60, 0);
+    ByteBlock block;
+    ASSERT_EQ(MakeCinepakImageBlock(picture.data(), 100 * 4, 100, 60, block), noErr);
+    const std::uint8_t* b = block.Data();
+    EXPECT_EQ(ReadBE32(b), block.Size());
+    EXPECT_EQ(ReadBE16(b + 4), 100);
+    EXPECT_EQ(ReadBE16(b + 6), 60);
+    EXPECT_EQ(ReadBE16(b + 8), 200);
+    EXPECT_EQ(ReadBE16(b + 10), 0x0400);
+    EXPECT_EQ(b[12], 16);
+    EXPECT_EQ(b[13], 2);
+    EXPECT_EQ(b[14], 0x0B);
+    EXPECT_EQ(b[15], 0x01);
+    EXPECT_EQ(std::vector<int>(b + 20, b + 23), (std::vector<int>{5, 6, 5}));
+    EXPECT_EQ(std::vector<int>(b + 23, b + 28), std::vector<int>(5, 0));
+    // The picture after the header is a Cinepak key frame of the best quality.
+    ImageDecompressor decoder;
+    ASSERT_EQ(decoder.Open(Fcc("cvid"), 100, 60), noErr);
+    FrameBuffer decoded;
+    ASSERT_EQ(decoder.Decode(block.Span().subspan(28), decoded), noErr);
+    EXPECT_GT(Psnr(picture, decoded, 100, 60), 28.0);
 }
 
 TEST(CinepakMovie, ColourMovieWithPaletteAndRepackedFrames) {

@@ -43,3 +43,10 @@ public:
 private:
     std::unique_ptr<State> state_;
 };
+
+// The image block of a layout picture: a 28-byte header (total size, width,
+// height, row bytes of 16-bit pixels, the pixel format of 5-6-5 RGB) and the
+// picture drawn at 16 bits per pixel and compressed as one Cinepak key frame
+// at the best quality.
+[[nodiscard]] OSErr MakeCinepakImageBlock(const std::uint8_t* pixels, std::int32_t rowBytes, std::uint16_t width,
+                                          std::uint16_t height, ByteBlock& out);
