@@ -5,6 +5,7 @@
 
 #include "tests/movie_builder.h"
 #include "video/frameinput.h"
+#include "video/graysblock.h"
 #include "video/graysdecoder.h"
 #include "video/graysencoder.h"
 
@@ -90,6 +91,36 @@ TEST(Grays, DitherTableEndsAndMiddle) {
         const double mean = (t[0] + t[1] + t[2] + t[3]) / 4.0;
         EXPECT_NEAR(mean * 17, g, 12) << g;
         EXPECT_GE(t[0], t[1]);
+    }
+}
+
+TEST(Grays, FastBlockAnalysisMatchesThePlainRules) {
+    auto same = [](const GraysBlockStats& a, const GraysBlockStats& b) {
+        return a.mean == b.mean && a.flatError == b.flatError && a.twoError == b.twoError && a.lo == b.lo &&
+               a.hi == b.hi && a.threshold == b.threshold && a.mask == b.mask && a.skipError == b.skipError;
+    };
+    std::uint32_t seed = 99;
+    auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+    std::uint8_t p[16], r[16];
+    for (int round = 0; round < 200000; ++round) {
+        // Random levels, few distinct levels, and extremes.
+        const int kind = round % 4;
+        for (int i = 0; i < 16; ++i) {
+            const std::uint32_t x = next() >> 8;
+            p[i] = static_cast<std::uint8_t>(kind == 0 ? x % 16 : kind == 1 ? (x % 2) * 15 : kind == 2 ? 7 + x % 3 : (x % 16 < 2 ? 15 : 0));
+            r[i] = static_cast<std::uint8_t>((next() >> 8) % 16);
+        }
+        const bool withPrevious = round % 3 != 0;
+        ASSERT_TRUE(same(AnalyzeGraysBlockPlain(p, withPrevious ? r : nullptr, 32767),
+                         AnalyzeGraysBlockFast(p, withPrevious ? r : nullptr, 32767)))
+            << "round " << round;
+    }
+    // Worst cases: all equal at both ends of the range, one odd pixel.
+    for (int level : {0, 15}) {
+        std::fill(p, p + 16, static_cast<std::uint8_t>(level));
+        EXPECT_TRUE(same(AnalyzeGraysBlockPlain(p, p, 1), AnalyzeGraysBlockFast(p, p, 1)));
+        p[0] = static_cast<std::uint8_t>(15 - level);
+        EXPECT_TRUE(same(AnalyzeGraysBlockPlain(p, nullptr, 1), AnalyzeGraysBlockFast(p, nullptr, 1)));
     }
 }
 

@@ -1,5 +1,7 @@
 #include "video/graysencoder.h"
 
+#include "video/graysblock.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -8,15 +10,15 @@
 #include <new>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // The dither strength: how much of each step's quantisation error the next
 // level of the 2 × 2 tile makes up for.
 constexpr float kDitherStrength = 0.5f;
-
-// Candidate pairs of sorted positions for the two levels of a block: the
-// extremes first, then pairs that ignore outliers.
-constexpr int kPairs[5][2] = {{0, 15}, {2, 12}, {5, 10}, {1, 10}, {5, 14}};
 
 // "Not possible" for the unchanged choice.
 constexpr int kImpossible = 32767;
@@ -210,11 +212,30 @@ OSErr GraysEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, st
         if (y < s.exactHeight) {
             const std::uint8_t* p = pixels + static_cast<std::ptrdiff_t>(y) * rowBytes;
             auto darkness = [](const std::uint8_t* q) { return 255 - ((q[1] * 601 + q[2] * 306 + q[0] * 117) >> 10); };
+#if defined(__SSE2__)
+            // Four pixels at a time: the weighted sums in 32-bit lanes.
+            const __m128i weights = _mm_setr_epi16(117, 601, 306, 0, 117, 601, 306, 0);
+            const __m128i zero = _mm_setzero_si128();
+            for (; x + 3 < s.exactWidth; x += 4, p += 16) {
+                const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+                const __m128i a = _mm_madd_epi16(_mm_unpacklo_epi8(px, zero), weights); // b0g0 r0 b1g1 r1
+                const __m128i b = _mm_madd_epi16(_mm_unpackhi_epi8(px, zero), weights); // b2g2 r2 b3g3 r3
+                // Add each pixel's two halves: lanes (0+1), (2+3).
+                const __m128i sums = _mm_add_epi32(_mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), 0x88)),
+                                                   _mm_castps_si128(_mm_shuffle_ps(_mm_castsi128_ps(a), _mm_castsi128_ps(b), 0xDD)));
+                alignas(16) std::int32_t d[4];
+                _mm_store_si128(reinterpret_cast<__m128i*>(d), _mm_srli_epi32(sums, 10));
+                row[x] = even[255 - d[0]];
+                row[x + 1] = odd[255 - d[1]];
+                row[x + 2] = even[255 - d[2]];
+                row[x + 3] = odd[255 - d[3]];
+            }
+#endif
             for (; x + 1 < s.exactWidth; x += 2, p += 8) {
                 row[x] = even[darkness(p)];
                 row[x + 1] = odd[darkness(p + 4)];
             }
-            if (x < s.exactWidth) row[x] = even[darkness(p)], ++x;
+            if (x < s.exactWidth) row[x] = (x % 2 == 0 ? even : odd)[darkness(p)], ++x;
         }
         for (; x < s.width; ++x) row[x] = (x % 2 == 0 ? even : odd)[0];
     }
@@ -230,50 +251,12 @@ OSErr GraysEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, st
             Block& block = s.blocks[index];
             std::uint8_t p[16];
             s.LoadBlock(s.levels, bx, by, p);
-            // The distinct levels with their counts, ascending: blocks rarely
-            // hold more than a few, so the errors below are sums over them.
-            // (Counting by value keeps the loops free of the store-to-load
-            // chains a histogram in memory would make.)
-            unsigned present = 0;
-            int sum = 0;
-            for (int i = 0; i < 16; ++i) {
-                present |= 1u << p[i];
-                sum += p[i];
-            }
-            int values[16], counts[16], distinct = 0;
-            for (unsigned bits = present; bits != 0; bits &= bits - 1) {
-                const int v = __builtin_ctz(bits);
-                int n = 0;
-                for (int i = 0; i < 16; ++i) n += p[i] == v;
-                values[distinct] = v, counts[distinct++] = n;
-            }
-
-            // Flat: the rounded mean.
-            const int mean = (sum + 8) >> 4;
-            int eFlat = 0;
-            for (int k = 0; k < distinct; ++k) eFlat += counts[k] * std::abs(mean - values[k]);
-
-            // Two levels, taken at positions of the sorted levels.
-            std::uint8_t sorted[16];
-            for (int k = 0, at = 0; k < distinct; ++k)
-                for (int n = 0; n < counts[k]; ++n) sorted[at++] = static_cast<std::uint8_t>(values[k]);
-            int eTwo = 0x7FFFFFFF, lo = 0, hi = 0, threshold = 0;
-            for (const auto& pair : kPairs) {
-                const int l = sorted[pair[0]], h = sorted[pair[1]], t = (l + h + 1) / 2;
-                int e = 0;
-                for (int k = 0; k < distinct; ++k)
-                    e += counts[k] * (values[k] >= t ? std::abs(values[k] - h) : std::abs(values[k] - l));
-                if (e < eTwo) eTwo = e, lo = l, hi = h, threshold = t;
-            }
-
-            // Unchanged: the difference to what the player shows now.
-            int eSkip = kImpossible;
-            if (skipPossible) {
-                std::uint8_t r[16];
-                s.LoadBlock(s.previous, bx, by, r);
-                eSkip = 0;
-                for (int i = 0; i < 16; ++i) eSkip += std::abs(p[i] - r[i]);
-            }
+            std::uint8_t r[16];
+            if (skipPossible) s.LoadBlock(s.previous, bx, by, r);
+            const GraysBlockStats stats = AnalyzeGraysBlockFast(p, skipPossible ? r : nullptr, kImpossible);
+            const int mean = stats.mean, eFlat = stats.flatError, eTwo = stats.twoError;
+            const int lo = stats.lo, hi = stats.hi;
+            int eSkip = stats.skipError;
             // A block unchanged for long enough is refreshed when a real code
             // would do better, so that static areas do not drift forever.
             std::int16_t& countdown = s.countdown[index];
@@ -307,9 +290,7 @@ OSErr GraysEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, st
                 break;
             }
             case Kind::TwoLevel: {
-                std::uint16_t mask = 0;
-                for (int i = 0; i < 16; ++i)
-                    if (p[i] >= threshold) mask |= static_cast<std::uint16_t>(0x8000 >> i);
+                std::uint16_t mask = stats.mask;
                 std::uint8_t levels = static_cast<std::uint8_t>(lo << 4 | hi);
                 // The first byte stays below 0x80: invert a mask that starts dark.
                 if (mask & 0x8000) {
