@@ -205,6 +205,7 @@ void Ours(int width, int height, std::uint32_t kbps) {
 int main(int argc, char** argv) {
     if (argc > 1 && std::string(argv[1]) == "ours") {
         Ours(160, 120, 320);
+        Ours(160, 120, 1222);
         Ours(320, 240, 640);
         Ours(320, 240, 2462);
         return 0;
