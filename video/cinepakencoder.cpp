@@ -36,6 +36,11 @@ int Distance(const Vec& a, const Vec& b) {
 // Chunk and strip identifiers of the bit stream.
 constexpr std::uint8_t kIntraStrip = 0x10, kInterStrip = 0x11;
 constexpr std::uint8_t kV4Codebook = 0x20, kV1Codebook = 0x22;
+constexpr std::uint8_t kPartial = 0x01; // codebook chunk that updates flagged entries only
+
+// A new entry this close to one the decoder already holds is not sent: the
+// old one serves (about one level off per component at most).
+constexpr int kReuseDistance = 8;
 constexpr std::uint8_t kIntraVectors = 0x30, kInterVectors = 0x31;
 
 // Strips are at most this many rows: each has codebooks of its own, so more
@@ -202,11 +207,38 @@ private:
 
 enum class Mode : std::uint8_t { Skip, V1, V4 };
 
+// An entry as the bit stream carries it.
+Vec Clamped(const Vec& v) {
+    Vec c;
+    for (std::size_t i = 0; i < 4; ++i) c.c[i] = static_cast<std::int16_t>(std::clamp<int>(v.c[i], 0, 255));
+    for (std::size_t i = 4; i < 6; ++i) c.c[i] = static_cast<std::int16_t>(std::clamp<int>(v.c[i], -128, 127));
+    return c;
+}
+
+// The codebook a decoder holds for one strip, and which entries are known
+// to hold what this encoder wrote since the last key frame.
+struct DecoderBook {
+    std::array<Vec, 256> entries{};
+    std::array<bool, 256> valid{};
+
+    // The valid slot nearest to v, or −1 when none is within reach.
+    int Reusable(const Vec& v) const {
+        int best = -1, bestDistance = kReuseDistance + 1;
+        for (int slot = 0; slot < 256; ++slot)
+            if (valid[static_cast<std::size_t>(slot)]) {
+                const int d = Distance(v, entries[static_cast<std::size_t>(slot)]);
+                if (d < bestDistance) bestDistance = d, best = slot;
+            }
+        return best;
+    }
+};
+
 // What one strip could send: its macroblocks' candidate codings.
 struct StripPlan {
     std::uint32_t firstRow = 0, rows = 0; // in macroblocks
     std::vector<std::uint32_t> blocks;    // macroblock numbers that may be coded
     Codebook v1, v4;
+    std::vector<int> reuse1, reuse4; // per entry: a decoder slot that serves, or −1
     std::vector<int> errorV1, errorV4, errorSkip;
     std::vector<Mode> mode;
 };
@@ -222,6 +254,7 @@ struct CinepakEncoder::State {
     std::uint32_t sinceKey = 0;
     std::uint32_t lastBudget = 0;
     std::vector<StripPlan> strips;
+    std::vector<DecoderBook> books1, books4; // by strip number
     std::uint32_t stripRows = 0;
     std::vector<Vec> v1Vectors, v4Vectors;
 
@@ -238,6 +271,7 @@ struct CinepakEncoder::State {
             strip.rows = std::min(mbRowsPerStrip, mbHigh - row);
             strips.push_back(std::move(strip));
         }
+        if (books1.size() < strips.size()) books1.resize(strips.size()), books4.resize(strips.size());
     }
 
     std::size_t BlockIndex(std::uint32_t bx, std::uint32_t by) const { return std::size_t{by} * (width / 2) + bx; }
@@ -400,7 +434,8 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
     // The search compares sizes on the median cut alone; the chosen size is
     // then refined.
     auto plan = [&](std::size_t bookSize, bool refine) {
-        for (StripPlan& strip : s.strips) {
+        for (std::size_t number = 0; number < s.strips.size(); ++number) {
+            StripPlan& strip = s.strips[number];
             s.v1Vectors.clear();
             s.v4Vectors.clear();
             for (std::uint32_t m : strip.blocks) {
@@ -409,6 +444,20 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
             }
             strip.v1.Build(s.v1Vectors, std::min(bookSize, s.v1Vectors.size()), refine);
             strip.v4.Build(s.v4Vectors, std::min(bookSize, s.v4Vectors.size()), refine);
+            // A difference frame reuses what the decoder holds where it fits
+            // (worked out for the final plan only: the search assumes none).
+            strip.reuse1.assign(strip.v1.entries.size(), -1);
+            strip.reuse4.assign(strip.v4.entries.size(), -1);
+            if (!key && refine) {
+                for (std::size_t e = 0; e < strip.v1.entries.size(); ++e) {
+                    strip.reuse1[e] = s.books1[number].Reusable(Clamped(strip.v1.entries[e]));
+                    if (strip.reuse1[e] >= 0) strip.v1.entries[e] = s.books1[number].entries[static_cast<std::size_t>(strip.reuse1[e])];
+                }
+                for (std::size_t e = 0; e < strip.v4.entries.size(); ++e) {
+                    strip.reuse4[e] = s.books4[number].Reusable(Clamped(strip.v4.entries[e]));
+                    if (strip.reuse4[e] >= 0) strip.v4.entries[e] = s.books4[number].entries[static_cast<std::size_t>(strip.reuse4[e])];
+                }
+            }
             strip.errorV1.assign(strip.blocks.size(), 0);
             strip.errorV4.assign(strip.blocks.size(), 0);
             for (std::size_t i = 0; i < strip.blocks.size(); ++i) {
@@ -462,10 +511,17 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
                     for (int b = 0; b < 4; ++b) used4[strip.v4.assignment[4 * i + static_cast<std::size_t>(b)]] = true;
                 }
             }
-            const auto entries1 = static_cast<std::size_t>(std::count(used1.begin(), used1.end(), true));
-            const auto entries4 = static_cast<std::size_t>(std::count(used4.begin(), used4.end(), true));
-            bytes += 12 + (entries1 ? 4 + 6 * entries1 : 0) + (entries4 ? 4 + 6 * entries4 : 0) + 4 + (bits + 31) / 32 * 4 +
-                     indexBytes;
+            // A full chunk carries every used entry; a partial one only the
+            // new ones, behind flag words (counted at their most, 8).
+            auto bookBytes = [](const std::vector<bool>& used, const std::vector<int>& reuse) -> std::size_t {
+                std::size_t all = 0, fresh = 0;
+                for (std::size_t e = 0; e < used.size(); ++e)
+                    if (used[e]) ++all, fresh += reuse[e] < 0;
+                if (all == 0) return 0;
+                if (fresh == all) return 4 + 6 * all;
+                return fresh == 0 ? 0 : 4 + 32 + 6 * fresh;
+            };
+            bytes += 12 + bookBytes(used1, strip.reuse1) + bookBytes(used4, strip.reuse4) + 4 + (bits + 31) / 32 * 4 + indexBytes;
             distortion += strip_distortion;
         }
         return Choice{lambda, bytes, distortion};
@@ -519,40 +575,77 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
     for (StripPlan& strip : s.strips) {
         if (err) break;
         const std::uint32_t first = strip.firstRow * s.mbWide;
-        // Compact the used entries.
-        std::vector<int> index1(strip.v1.entries.size(), -1), index4(strip.v4.entries.size(), -1);
-        std::vector<Vec> book1, book4;
+        // The slot each used entry takes in the decoder's codebook: a
+        // reused entry keeps its slot; new ones take the lowest free slots.
+        const std::size_t number = static_cast<std::size_t>(&strip - s.strips.data());
+        std::vector<bool> used1(strip.v1.entries.size(), false), used4(strip.v4.entries.size(), false);
         for (std::size_t i = 0; i < strip.blocks.size(); ++i) {
             const Mode mode = strip.mode[strip.blocks[i] - first];
-            if (mode == Mode::V1 && index1[strip.v1.assignment[i]] < 0) {
-                index1[strip.v1.assignment[i]] = static_cast<int>(book1.size());
-                book1.push_back(strip.v1.entries[strip.v1.assignment[i]]);
-            } else if (mode == Mode::V4) {
-                for (int b = 0; b < 4; ++b) {
-                    const std::uint8_t a = strip.v4.assignment[4 * i + static_cast<std::size_t>(b)];
-                    if (index4[a] < 0) index4[a] = static_cast<int>(book4.size()), book4.push_back(strip.v4.entries[a]);
-                }
-            }
+            if (mode == Mode::V1) used1[strip.v1.assignment[i]] = true;
+            if (mode == Mode::V4)
+                for (int b = 0; b < 4; ++b) used4[strip.v4.assignment[4 * i + static_cast<std::size_t>(b)]] = true;
         }
+        auto assignSlots = [&](const Codebook& book, const std::vector<bool>& used, const std::vector<int>& reuse,
+                               DecoderBook& decoder, std::uint8_t fullId) {
+            std::vector<int> slot(book.entries.size(), -1);
+            std::array<bool, 256> taken{};
+            bool anyReuse = false;
+            for (std::size_t e = 0; e < used.size(); ++e)
+                if (used[e] && reuse[e] >= 0) slot[e] = reuse[e], taken[static_cast<std::size_t>(reuse[e])] = true, anyReuse = true;
+            std::array<bool, 256> updated{};
+            int next = 0, highest = -1;
+            for (std::size_t e = 0; e < used.size(); ++e) {
+                if (!used[e] || slot[e] >= 0) continue;
+                while (taken[static_cast<std::size_t>(next)]) ++next;
+                slot[e] = next;
+                taken[static_cast<std::size_t>(next)] = updated[static_cast<std::size_t>(next)] = true;
+                decoder.entries[static_cast<std::size_t>(next)] = Clamped(book.entries[e]);
+                highest = std::max(highest, next);
+            }
+            // A key frame starts the decoder's knowledge afresh, so that it
+            // decodes without any earlier frame.
+            if (key) decoder.valid.fill(false);
+            for (int i = 0; i <= highest; ++i)
+                if (updated[static_cast<std::size_t>(i)]) decoder.valid[static_cast<std::size_t>(i)] = true;
+            if (highest < 0 || err) return slot;
+            auto putEntry = [&](int i) {
+                const Vec& v = decoder.entries[static_cast<std::size_t>(i)];
+                std::uint8_t entry[6];
+                for (int c = 0; c < 4; ++c) entry[c] = static_cast<std::uint8_t>(v.c[static_cast<std::size_t>(c)]);
+                entry[4] = static_cast<std::uint8_t>(static_cast<std::int8_t>(v.c[4]));
+                entry[5] = static_cast<std::uint8_t>(static_cast<std::int8_t>(v.c[5]));
+                if (!err) err = frame.Append(entry);
+            };
+            if (!anyReuse) {
+                // New entries fill slots 0 upward: a full chunk says it cheaper.
+                const std::uint32_t at = BeginChunk(frame, fullId, err);
+                for (int i = 0; i <= highest; ++i) putEntry(i);
+                if (!err) EndChunk(frame, at);
+                return slot;
+            }
+            const std::uint32_t at = BeginChunk(frame, static_cast<std::uint8_t>(fullId | kPartial), err);
+            for (int group = 0; group <= highest / 32 && !err; ++group) {
+                std::uint32_t flags = 0;
+                for (int k = 0; k < 32; ++k)
+                    if (updated[static_cast<std::size_t>(group * 32 + k)]) flags |= 0x80000000u >> k;
+                std::uint8_t word[4];
+                WriteBE32(word, flags);
+                err = frame.Append(word);
+                for (int k = 0; k < 32; ++k)
+                    if (updated[static_cast<std::size_t>(group * 32 + k)]) putEntry(group * 32 + k);
+            }
+            if (!err) EndChunk(frame, at);
+            return slot;
+        };
         const std::uint32_t stripAt = frame.Size();
         std::uint8_t stripHeader[12] = {key ? kIntraStrip : kInterStrip};
         WriteBE16(stripHeader + 8, static_cast<std::uint16_t>(strip.rows * 4));
         WriteBE16(stripHeader + 10, static_cast<std::uint16_t>(s.width));
         err = frame.Append(stripHeader);
-        auto writeBook = [&](std::uint8_t id, const std::vector<Vec>& book) {
-            if (book.empty() || err) return;
-            const std::uint32_t at = BeginChunk(frame, id, err);
-            for (const Vec& v : book) {
-                std::uint8_t entry[6];
-                for (int c = 0; c < 4; ++c) entry[c] = static_cast<std::uint8_t>(std::clamp<int>(v.c[static_cast<std::size_t>(c)], 0, 255));
-                entry[4] = static_cast<std::uint8_t>(static_cast<std::int8_t>(std::clamp<int>(v.c[4], -128, 127)));
-                entry[5] = static_cast<std::uint8_t>(static_cast<std::int8_t>(std::clamp<int>(v.c[5], -128, 127)));
-                if (!err) err = frame.Append(entry);
-            }
-            if (!err) EndChunk(frame, at);
-        };
-        writeBook(kV4Codebook, book4);
-        writeBook(kV1Codebook, book1);
+        DecoderBook& decoder4 = s.books4[number];
+        DecoderBook& decoder1 = s.books1[number];
+        const std::vector<int> slot4 = assignSlots(strip.v4, used4, strip.reuse4, decoder4, kV4Codebook);
+        const std::vector<int> slot1 = assignSlots(strip.v1, used1, strip.reuse1, decoder1, kV1Codebook);
         const std::uint32_t vectorsAt = BeginChunk(frame, key ? kIntraVectors : kInterVectors, err);
         FlagWriter flags(frame);
         std::size_t candidate = 0;
@@ -565,14 +658,15 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
             if (mode == Mode::Skip || err) continue;
             err = flags.Put(mode == Mode::V4);
             if (mode == Mode::V1) {
-                const Vec& entry = book1[static_cast<std::size_t>(index1[strip.v1.assignment[i]])];
-                if (!err) err = frame.AppendByte(static_cast<std::uint8_t>(index1[strip.v1.assignment[i]]));
-                for (int b = 0; b < 4; ++b) s.shown[s.MacroBlock(m, b)] = State::Expand(entry, b);
+                const int slot = slot1[strip.v1.assignment[i]];
+                if (!err) err = frame.AppendByte(static_cast<std::uint8_t>(slot));
+                for (int b = 0; b < 4; ++b)
+                    s.shown[s.MacroBlock(m, b)] = State::Expand(decoder1.entries[static_cast<std::size_t>(slot)], b);
             } else {
                 for (int b = 0; b < 4 && !err; ++b) {
-                    const std::uint8_t a = strip.v4.assignment[4 * i + static_cast<std::size_t>(b)];
-                    err = frame.AppendByte(static_cast<std::uint8_t>(index4[a]));
-                    s.shown[s.MacroBlock(m, b)] = book4[static_cast<std::size_t>(index4[a])];
+                    const int slot = slot4[strip.v4.assignment[4 * i + static_cast<std::size_t>(b)]];
+                    err = frame.AppendByte(static_cast<std::uint8_t>(slot));
+                    s.shown[s.MacroBlock(m, b)] = decoder4.entries[static_cast<std::size_t>(slot)];
                 }
             }
         }
@@ -589,12 +683,6 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
     frame.Data()[2] = static_cast<std::uint8_t>(size >> 8);
     frame.Data()[3] = static_cast<std::uint8_t>(size);
 
-    // What the decoder shows: the entries as they were written (clamped).
-    for (Vec& v : s.shown) {
-        for (int c = 0; c < 4; ++c) v.c[static_cast<std::size_t>(c)] = static_cast<std::int16_t>(std::clamp<int>(v.c[static_cast<std::size_t>(c)], 0, 255));
-        v.c[4] = static_cast<std::int16_t>(std::clamp<int>(v.c[4], -128, 127));
-        v.c[5] = static_cast<std::int16_t>(std::clamp<int>(v.c[5], -128, 127));
-    }
     out = std::move(frame);
     difference = !key;
     s.haveReference = true;
