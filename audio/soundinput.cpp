@@ -1,0 +1,203 @@
+#include "audio/soundinput.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "audio/adpcm.h"
+#include "platform/byteblock.h"
+
+namespace {
+
+constexpr std::uint32_t kAtracRates[] = {66000, 47000, 33000, 23500, 16500, 11750};
+
+std::int16_t ReadLE16(const std::uint8_t* p) { return static_cast<std::int16_t>(p[0] | p[1] << 8); }
+
+class SoundInput final : public WriterEncoder {
+public:
+    OSErr Begin(MovieWriter& writer) override {
+        const WriterAudioConfig config = GetAudioConfig(&writer);
+        code_ = config.formatCode;
+        channels_ = config.format.channels;
+        bits_ = config.format.bitsPerSample;
+        samplesPerRecord_ = std::max<std::uint32_t>(1, config.samplesPerRecord);
+        boost_ = config.boostFactor;
+        frameBytes_ = bits_ / 8u * channels_;
+        if (channels_ < 1 || channels_ > 2 || frameBytes_ == 0) return paramErr;
+        std::uint16_t encodingChannels = channels_;
+        switch (code_) {
+        case 624: {
+            // "CLIÉ Audio": the bit rate is settled here; the encoder itself
+            // plugs in with its own issue, and until then begin refuses.
+            (void)SettleAtracBitRate(config.atracBitRate, MovieHasVideo(&writer));
+            return paramErr;
+        }
+        case 626:
+        case 628:
+            block_ = kAdpcmBlockFrames;
+            codeBits_ = code_ == 626 ? 4 : 2;
+            break;
+        case 629:
+            if (channels_ != 1) return paramErr;
+            block_ = kYamahaBlockFrames;
+            break;
+        case 627:
+        case 630: block_ = 0; break;
+        default: return paramErr;
+        }
+        SetSettledAudio(&writer, encodingChannels, 0, 0, config.atracBitRate);
+        try {
+            pending_.resize(std::size_t{block_} * frameBytes_);
+            work_.resize(std::size_t{block_} * frameBytes_);
+        } catch (const std::bad_alloc&) {
+            return memFullErr;
+        }
+        return noErr;
+    }
+
+    OSErr Finish(MovieWriter& writer) override {
+        finishing_ = true;
+        OSErr err = noErr;
+        if (block_ != 0 && pendingFrames_ > 0) {
+            // The last frames in a block padded with silence, which counts.
+            std::vector<std::uint8_t> last(std::size_t{block_} * frameBytes_, 0);
+            std::memcpy(last.data(), pending_.data(), std::size_t{pendingFrames_} * frameBytes_);
+            pendingFrames_ = 0;
+            err = Write(&writer, last.data(), static_cast<std::uint32_t>(last.size()), block_);
+        } else if (framesInRecord_ > 0) {
+            err = WriteRecord(&writer);
+        }
+        finishing_ = false;
+        return err;
+    }
+
+    OSErr Write(MovieWriter* writer, const std::uint8_t* samples, std::uint32_t byteCount, std::uint32_t frameCount) {
+        if (samples == nullptr || byteCount == 0 || frameCount == 0) return paramErr;
+        if (std::uint64_t{frameCount} * frameBytes_ > byteCount) return paramErr;
+        if (block_ == 0) return Copy(writer, samples, frameCount);
+        // Gather into blocks: pending frames first, then whole blocks, the
+        // rest kept for the next call.
+        if (pendingFrames_ + frameCount < block_) {
+            std::memcpy(pending_.data() + std::size_t{pendingFrames_} * frameBytes_, samples, std::size_t{frameCount} * frameBytes_);
+            pendingFrames_ += frameCount;
+            return noErr;
+        }
+        const std::uint8_t* in = samples;
+        std::uint32_t left = frameCount;
+        if (pendingFrames_ > 0) {
+            const std::uint32_t take = block_ - pendingFrames_;
+            std::memcpy(work_.data(), pending_.data(), std::size_t{pendingFrames_} * frameBytes_);
+            std::memcpy(work_.data() + std::size_t{pendingFrames_} * frameBytes_, in, std::size_t{take} * frameBytes_);
+            pendingFrames_ = 0;
+            in += std::size_t{take} * frameBytes_;
+            left -= take;
+            if (OSErr err = Block(writer, work_.data())) return err;
+        }
+        for (; left >= block_; left -= block_, in += std::size_t{block_} * frameBytes_)
+            if (OSErr err = Block(writer, in)) return err;
+        std::memcpy(pending_.data(), in, std::size_t{left} * frameBytes_);
+        pendingFrames_ = left;
+        if (finishing_ && framesInRecord_ > 0) return WriteRecord(writer);
+        return noErr;
+    }
+
+private:
+    // Encodes one block and keeps the books.
+    OSErr Block(MovieWriter* writer, const std::uint8_t* frames) {
+        std::uint8_t out[2 * 162];
+        std::uint32_t size = 0;
+        if (code_ == 629) {
+            std::int16_t mono[kYamahaBlockFrames];
+            for (int i = 0; i < kYamahaBlockFrames; ++i) mono[i] = ReadLE16(frames + 2 * i);
+            std::uint32_t capacity = 64;
+            if (!EncodeYamahaBlock(mono, 2 * kYamahaBlockFrames, out, capacity, blocks_ == 0, boost_, yamaha_))
+                return paramErr;
+            size = capacity;
+        } else {
+            // ADPCM: a mono block, or a left block and then a right block.
+            std::int16_t channel[kAdpcmBlockFrames];
+            for (std::uint16_t c = 0; c < channels_; ++c) {
+                for (int i = 0; i < kAdpcmBlockFrames; ++i) channel[i] = ReadLE16(frames + (static_cast<std::size_t>(i) * channels_ + c) * 2);
+                size += EncodeAdpcmBlock(channel, kAdpcmBlockFrames, codeBits_, out + size, boost_);
+            }
+        }
+        if (OSErr err = record_.Append({out, size})) return err;
+        framesInRecord_ += block_;
+        totalFrames_ += block_;
+        ++blocks_;
+        if (!finishing_ && framesInRecord_ >= samplesPerRecord_) return WriteRecord(writer);
+        return noErr;
+    }
+
+    // Uncompressed sound goes straight into the record, a record at a time.
+    OSErr Copy(MovieWriter* writer, const std::uint8_t* samples, std::uint32_t frames) {
+        while (frames > 0) {
+            const std::uint32_t take = std::min(frames, samplesPerRecord_ - framesInRecord_);
+            if (OSErr err = record_.Append({samples, std::size_t{take} * frameBytes_})) return err;
+            framesInRecord_ += take;
+            totalFrames_ += take;
+            samples += std::size_t{take} * frameBytes_;
+            frames -= take;
+            if (framesInRecord_ >= samplesPerRecord_) {
+                if (OSErr err = WriteRecord(writer)) return err;
+                ++blocks_;
+            }
+        }
+        return noErr;
+    }
+
+    OSErr WriteRecord(MovieWriter* writer) {
+        if (OSErr err = WriteAudioRecord(writer, record_.Span(), framesInRecord_, firstFrame_)) return err;
+        record_.Clear();
+        framesInRecord_ = 0;
+        firstFrame_ = totalFrames_;
+        return noErr;
+    }
+
+    std::int32_t code_ = 0;
+    std::uint16_t channels_ = 1, bits_ = 16;
+    std::uint32_t frameBytes_ = 2, samplesPerRecord_ = 1, block_ = 0;
+    int codeBits_ = 4;
+    float boost_ = 1.0f;
+    std::vector<std::uint8_t> pending_, work_;
+    std::uint32_t pendingFrames_ = 0;
+    ByteBlock record_;
+    std::uint32_t framesInRecord_ = 0, firstFrame_ = 0, totalFrames_ = 0;
+    std::uint64_t blocks_ = 0;
+    bool finishing_ = false;
+    YamahaState yamaha_; // per conversion: two conversions never share it
+};
+
+SoundInput* InputOf(MovieWriter* writer) {
+    if (writer == nullptr || GetWriterState(writer) != WriterState::Open) return nullptr;
+    return dynamic_cast<SoundInput*>(GetEncoder(writer, EncoderSlot::Sound));
+}
+
+} // namespace
+
+std::uint32_t SettleAtracBitRate(std::uint32_t bitRate, bool hasVideo) {
+    if (bitRate == 0) return hasVideo ? 33000 : 66000;
+    for (std::uint32_t rate : kAtracRates)
+        if (bitRate >= rate) return rate;
+    return 11750;
+}
+
+OSErr AttachSoundInput(MovieWriter* writer) {
+    auto input = std::unique_ptr<SoundInput>(new (std::nothrow) SoundInput);
+    if (!input) return memFullErr;
+    return AttachEncoder(writer, EncoderSlot::Sound, std::move(input));
+}
+
+OSErr WriteAudioSamples(MovieWriter* writer, const std::uint8_t* samples, std::uint32_t byteCount, std::uint32_t frameCount) {
+    SoundInput* input = InputOf(writer);
+    if (input == nullptr) return paramErr;
+    return input->Write(writer, samples, byteCount, frameCount);
+}
+
+OSErr FinishAudio(MovieWriter* writer) {
+    SoundInput* input = InputOf(writer);
+    if (input == nullptr) return paramErr;
+    return input->Finish(*writer);
+}
