@@ -38,7 +38,7 @@ void PrintMakers() {
 
 void PrintUsage() {
     std::printf("usage: vantro [--version] [FILE...]\n"
-                "       vantro inspect [--chunks] [--key KEYFILE] [--frame N --pgm OUT.pgm] FILE.pdb...\n"
+                "       vantro inspect [--chunks] [--key KEYFILE] [--frame N --pgm OUT.pgm] [--wav OUT.wav] FILE.pdb...\n"
                 "Turns movies and sound files into movie databases (.pdb) for Palm OS handhelds.\n");
 }
 
@@ -49,6 +49,7 @@ int Inspect(int argc, char** argv) {
     ByteBlock key;
     long frame = -1;
     const char* pgm = nullptr;
+    const char* wav = nullptr;
     int status = 0, files = 0;
     for (int i = 0; i < argc; ++i) {
         if (std::strcmp(argv[i], "--chunks") == 0) {
@@ -57,6 +58,10 @@ int Inspect(int argc, char** argv) {
         }
         if (std::strcmp(argv[i], "--frame") == 0 && i + 1 < argc) {
             frame = std::strtol(argv[++i], nullptr, 10);
+            continue;
+        }
+        if (std::strcmp(argv[i], "--wav") == 0 && i + 1 < argc) {
+            wav = argv[++i];
             continue;
         }
         if (std::strcmp(argv[i], "--pgm") == 0 && i + 1 < argc) {
@@ -80,6 +85,17 @@ int Inspect(int argc, char** argv) {
         Inspection inspection = InspectDatabase(bytes.Span(), key.Span());
         std::printf("%s\n%s", argv[i], DescribeInspection(inspection, chunks).c_str());
         if (!inspection.Valid()) status = 1;
+        if (wav != nullptr) {
+            std::vector<std::int16_t> samples;
+            std::uint16_t channels = 0;
+            std::uint32_t rate = 0;
+            if (DecodeSoundOf(bytes.Span(), key.Span(), samples, channels, rate) || WriteWav(wav, samples, channels, rate)) {
+                std::fprintf(stderr, "vantro: %s: no sound to write\n", argv[i]);
+                status = 1;
+            } else {
+                std::printf("Sound written to %s (%u channel(s), %u Hz)\n", wav, channels, rate);
+            }
+        }
         if (frame >= 0 && pgm != nullptr) {
             std::vector<std::uint8_t> gray;
             std::uint32_t width = 0, height = 0;

@@ -9,6 +9,7 @@
 #include "moviedb/moviewriter.h"
 #include "platform/bytes.h"
 #include "platform/files.h"
+#include "audio/adpcm.h"
 #include "video/graysdecoder.h"
 #include "video/graysencoder.h"
 
@@ -554,5 +555,88 @@ OSErr WritePgm(const std::string& path, std::span<const std::uint8_t> gray, std:
     File file;
     if (OSErr err = File::CreateNew(path, file)) return err;
     if (OSErr err = file.WriteAt(0, image.Span())) return err;
+    return file.Close();
+}
+
+OSErr DecodeSoundOf(std::span<const std::uint8_t> bytes, std::span<const std::uint8_t> key, std::vector<std::int16_t>& samples,
+                    std::uint16_t& channels, std::uint32_t& rate) {
+    const Inspection in = InspectDatabase(bytes, key);
+    if (!in.Valid() || !in.mediaChecked || !in.hasAudio) return paramErr;
+    const std::uint32_t format = in.audioFormat;
+    if (format < 626 || format > 630 || in.audioChannels < 1 || in.audioChannels > 2) return paramErr;
+    channels = in.audioChannels;
+    rate = in.sampleRate;
+    std::vector<std::uint8_t> plain(bytes.begin(), bytes.end());
+    if (in.scrambled)
+        for (std::size_t p = in.mediaStart; p < plain.size(); ++p) plain[p] ^= key[(p - in.mediaStart) % 512];
+    std::vector<std::int16_t> out;
+    YamahaState yamaha;
+    for (const auto& record : in.records)
+        for (const auto& c : record.chunks) {
+            if (c.tag != ChunkTag("au") || c.offset < in.mediaStart) continue;
+            const std::uint8_t* p = plain.data() + c.offset;
+            const std::uint32_t frames = ReadBE32(p + 4);
+            std::span<const std::uint8_t> data(p + 16, c.length - 16);
+            const std::size_t at = out.size();
+            out.resize(at + std::size_t{frames} * channels);
+            std::int16_t* dest = out.data() + at;
+            if (format == 627) {
+                if (data.size() < frames) return paramErr;
+                for (std::uint32_t i = 0; i < frames; ++i) dest[i] = static_cast<std::int16_t>((data[i] - 128) * 256);
+            } else if (format == 630) {
+                if (data.size() < std::size_t{frames} * channels * 2) return paramErr;
+                for (std::size_t i = 0; i < std::size_t{frames} * channels; ++i)
+                    dest[i] = static_cast<std::int16_t>(data[2 * i] | data[2 * i + 1] << 8);
+            } else if (format == 629) {
+                DecodeYamaha(data, frames, dest, yamaha);
+            } else {
+                // ADPCM: per 256 frames a block per channel, left first.
+                const std::uint32_t blockBytes = AdpcmBlockBytes(kAdpcmBlockFrames, format == 626 ? 4 : 2);
+                std::int16_t channel[kAdpcmBlockFrames];
+                std::size_t pos = 0;
+                for (std::uint32_t f = 0; f < frames; f += kAdpcmBlockFrames)
+                    for (std::uint16_t ch = 0; ch < channels; ++ch, pos += blockBytes) {
+                        if (pos + blockBytes > data.size()) return paramErr;
+                        if (OSErr err = DecodeAdpcmBlock(data.subspan(pos, blockBytes), kAdpcmBlockFrames, channel)) return err;
+                        for (std::uint32_t i = 0; i < kAdpcmBlockFrames && f + i < frames; ++i)
+                            dest[std::size_t{f + i} * channels + ch] = channel[i];
+                    }
+            }
+        }
+    samples = std::move(out);
+    return noErr;
+}
+
+OSErr WriteWav(const std::string& path, std::span<const std::int16_t> samples, std::uint16_t channels, std::uint32_t rate) {
+    ByteBlock wav;
+    auto u32 = [&](std::uint32_t v) {
+        const std::uint8_t b[4] = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8),
+                                   static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 24)};
+        return wav.Append(b);
+    };
+    auto u16 = [&](std::uint16_t v) {
+        const std::uint8_t b[2] = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)};
+        return wav.Append(b);
+    };
+    const auto dataBytes = static_cast<std::uint32_t>(samples.size() * 2);
+    OSErr err = wav.AppendCString("RIFF");
+    if (!err) err = u32(36 + dataBytes);
+    if (!err) err = wav.AppendCString("WAVEfmt ");
+    if (!err) err = u32(16);
+    if (!err) err = u16(1);
+    if (!err) err = u16(channels);
+    if (!err) err = u32(rate);
+    if (!err) err = u32(rate * channels * 2u);
+    if (!err) err = u16(static_cast<std::uint16_t>(channels * 2));
+    if (!err) err = u16(16);
+    if (!err) err = wav.AppendCString("data");
+    if (!err) err = u32(dataBytes);
+    for (std::int16_t s : samples)
+        if (!err) err = u16(static_cast<std::uint16_t>(s));
+    if (err) return err;
+    (void)DeleteFile(path);
+    File file;
+    if (OSErr e = File::CreateNew(path, file)) return e;
+    if (OSErr e = file.WriteAt(0, wav.Span())) return e;
     return file.Close();
 }

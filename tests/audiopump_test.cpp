@@ -1,0 +1,161 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "audio/soundinput.h"
+#include "engine/audiopump.h"
+#include "tests/media_fixtures.h"
+#include "tests/movie_builder.h"
+
+namespace {
+
+struct Converted {
+    std::vector<std::int16_t> samples; // widened to 16 bits
+    std::uint16_t channels = 0;
+};
+
+// What the pump should have fed the writer: the source through one converter,
+// chunk by chunk, as the pump does (halved for 4096 Hz).
+Converted Reference(const std::filesystem::path& path, const AudioOutput& out) {
+    Movie movie;
+    EXPECT_EQ(Movie::Open(path, movie), noErr);
+    std::unique_ptr<SoundSource> source;
+    EXPECT_EQ(movie.NewSoundSource(movie.FindTrack(kSoundMediaType), source), noErr);
+    SoundConverter converter;
+    ByteBlock bytes;
+    bool open = false;
+    SoundChunk chunk;
+    while (source->GetChunk(chunk) == noErr) {
+        if (!open) {
+            EXPECT_EQ(converter.Open(chunk.description, {out.bitsPerSample == 8 ? kSoundU8 : kSoundS16, out.channels,
+                                                         out.sampleRate == 4096 && out.bitsPerSample == 16 ? 8192u : out.sampleRate}),
+                      noErr);
+            open = true;
+        }
+        EXPECT_EQ(converter.Convert(chunk.data, bytes), noErr);
+    }
+    EXPECT_EQ(converter.End(bytes), noErr);
+    Converted c;
+    c.channels = out.channels;
+    if (out.bitsPerSample == 8) {
+        for (std::uint32_t i = 0; i < bytes.Size(); ++i) c.samples.push_back(static_cast<std::int16_t>((bytes.Data()[i] - 128) * 256));
+    } else {
+        const auto* s = reinterpret_cast<const std::int16_t*>(bytes.Data());
+        c.samples.assign(s, s + bytes.Size() / 2);
+    }
+    return c;
+}
+
+double Snr(const std::vector<std::int16_t>& reference, const std::vector<std::int16_t>& decoded) {
+    double signal = 0, noise = 0;
+    for (std::size_t i = 0; i < reference.size() && i < decoded.size(); ++i) {
+        signal += double(reference[i]) * reference[i];
+        noise += double(reference[i] - decoded[i]) * (reference[i] - decoded[i]);
+    }
+    return 10 * std::log10(signal / std::max(noise, 1.0));
+}
+
+// A sound-only database of a source in a format.
+std::vector<std::uint8_t> Convert(const std::filesystem::path& path, const ExportSettings& settings, AudioOutput& out) {
+    Movie movie;
+    EXPECT_EQ(Movie::Open(path, movie), noErr);
+    const int track = movie.FindTrack(kSoundMediaType);
+    auto w = NewWriter();
+    EXPECT_EQ(ConfigureAudio(settings, movie.Track(track).sound.channels, w.get(), out), noErr);
+    EXPECT_EQ(AttachSoundInput(w.get()), noErr);
+    EXPECT_EQ(BeginMovie(w.get()), noErr);
+    std::unique_ptr<SoundSource> source;
+    EXPECT_EQ(movie.NewSoundSource(track, source), noErr);
+    AudioPump pump(out, movie.Duration());
+    OSErr err = noErr;
+    while ((err = pump.Pump(*source, w.get())) == noErr) {}
+    EXPECT_EQ(err, eofErr);
+    EXPECT_NEAR(static_cast<double>(pump.ProgressMs()), static_cast<double>(movie.Duration()), 60);
+    return Finish(w.get());
+}
+
+ExportSettings Sound(std::int32_t code, std::uint32_t rate, std::uint16_t channels) {
+    ExportSettings s;
+    s.soundFormat = code;
+    s.sampleRate = UIntToUnsignedFixed(rate);
+    s.channels = channels;
+    return s;
+}
+
+} // namespace
+
+TEST(AudioPump, ConfigurationFollowsTheFormat) {
+    struct Case {
+        std::int32_t code;
+        std::uint32_t rate;
+        std::uint32_t perRecord;
+        std::uint16_t bits;
+    };
+    for (const Case c : {Case{626, 44100, 8820, 16}, Case{626, 8192, 8192, 16}, Case{628, 22050, 4410, 16},
+                         Case{629, 8000, 1600, 16}, Case{630, 22050, 5512, 16}, Case{630, 8192, 8192, 16},
+                         Case{627, 8192, 8192, 8}}) {
+        auto w = NewWriter();
+        AudioOutput out;
+        ASSERT_EQ(ConfigureAudio(Sound(c.code, c.rate, 2), 2, w.get(), out), noErr);
+        EXPECT_EQ(out.samplesPerRecord, c.perRecord) << c.code << " " << c.rate;
+        EXPECT_EQ(out.bitsPerSample, c.bits);
+        EXPECT_EQ(GetAudioConfig(w.get()).samplesPerRecord, c.perRecord);
+    }
+    // A stereo setting over a mono source stays mono.
+    auto w = NewWriter();
+    AudioOutput out;
+    ASSERT_EQ(ConfigureAudio(Sound(630, 22050, 2), 1, w.get(), out), noErr);
+    EXPECT_EQ(out.channels, 1);
+}
+
+TEST(AudioPump, SoundOnlyDatabasesInEveryFormat) {
+    const auto wav = MakeFixture("tone.wav", std::string(kTestTone) + " %o");
+    const auto mp3 = MakeFixture("tone.mp3", std::string(kTestTone) + " -c:a libmp3lame %o");
+    const auto aac = MakeFixture("mono.m4a", std::string(kTestTone) + " -c:a aac %o");
+    const auto stereo = MakeFixture("stereo.wav", "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=2 "
+                                                  "-f lavfi -i sine=frequency=660:sample_rate=44100:duration=2 "
+                                                  "-filter_complex amerge=inputs=2 -c:a pcm_s16le %o");
+    struct Case {
+        std::filesystem::path source;
+        std::int32_t code;
+        std::uint32_t rate;
+        std::uint16_t channels;
+        double floor; // dB of the decoded sound against what was fed; 0: bit-exact
+    };
+    const std::vector<Case> cases = {
+        {wav, 626, 22050, 1, 20}, {mp3, 626, 8192, 1, 20},  {aac, 628, 11025, 1, 8},  {stereo, 626, 44100, 2, 20},
+        {wav, 629, 8000, 1, 12},  {mp3, 629, 8000, 1, 12},  {wav, 627, 8192, 1, 0},   {aac, 627, 4096, 1, 0},
+        {stereo, 630, 22050, 2, 0}, {mp3, 630, 11025, 2, 0}, {wav, 626, 4096, 1, 20},
+    };
+    for (const Case& c : cases) {
+        AudioOutput out;
+        const auto bytes = Convert(c.source, Sound(c.code, c.rate, c.channels), out);
+        Inspection in = InspectDatabase(bytes);
+        ASSERT_TRUE(in.Valid()) << c.source << " " << c.code << ": " << in.problem;
+        EXPECT_EQ(in.movieKind, 5);
+        EXPECT_EQ(in.audioFormat, static_cast<std::uint32_t>(c.code));
+        EXPECT_EQ(in.sampleRate, c.rate);
+        std::vector<std::int16_t> decoded;
+        std::uint16_t channels = 0;
+        std::uint32_t rate = 0;
+        ASSERT_EQ(DecodeSoundOf(bytes, {}, decoded, channels, rate), noErr);
+        EXPECT_EQ(channels, out.channels);
+        Converted fed = Reference(c.source, out);
+        if (out.sampleRate == 4096 && out.bitsPerSample == 16) {
+            // The reference at 8192 Hz, halved as the pump does.
+            std::vector<std::int16_t> halved;
+            for (std::size_t i = 0; i + 2 * out.channels <= fed.samples.size(); i += 2 * out.channels)
+                for (std::uint16_t ch = 0; ch < out.channels; ++ch)
+                    halved.push_back(static_cast<std::int16_t>((fed.samples[i + ch] + fed.samples[i + out.channels + ch]) >> 1));
+            fed.samples = halved;
+        }
+        // Two seconds of sound, the last block's padding aside.
+        EXPECT_NEAR(static_cast<double>(decoded.size()) / channels / rate, 2.0, 0.1) << c.code;
+        if (c.floor == 0) {
+            ASSERT_GE(decoded.size(), fed.samples.size());
+            EXPECT_TRUE(std::equal(fed.samples.begin(), fed.samples.end(), decoded.begin())) << c.source << " " << c.code;
+        } else {
+            EXPECT_GT(Snr(fed.samples, decoded), c.floor) << c.source << " " << c.code << " " << c.rate;
+        }
+    }
+}
