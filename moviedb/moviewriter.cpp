@@ -285,7 +285,7 @@ OSErr SetTextStream(MovieWriter* w, bool on) {
     return noErr;
 }
 
-OSErr SetProgressProc(MovieWriter* w, WriterProgressProc proc, std::int32_t refcon) {
+OSErr SetProgressProc(MovieWriter* w, WriterProgressProc proc, std::intptr_t refcon) {
     if (w == nullptr) return paramErr;
     w->progress = proc;
     w->progressRefcon = refcon;

@@ -23,7 +23,7 @@ struct MovieWriter;
 enum class WriterState : std::uint8_t { Configuring = 0, Open = 1, Finished = 2 };
 
 // Called during EndMovie with a percentage from 0 to 100.
-using WriterProgressProc = void (*)(std::int32_t percentage, std::int32_t refcon);
+using WriterProgressProc = void (*)(std::int32_t percentage, std::intptr_t refcon);
 
 // ---- Life cycle ------------------------------------------------------------
 
@@ -55,7 +55,7 @@ WriterState GetWriterState(const MovieWriter* writer);
 [[nodiscard]] OSErr SetReferenceText(MovieWriter* writer, std::uint16_t number, const char* text);
 [[nodiscard]] OSErr SetTextStream(MovieWriter* writer, bool on);
 // Allowed in every state.
-[[nodiscard]] OSErr SetProgressProc(MovieWriter* writer, WriterProgressProc proc, std::int32_t refcon);
+[[nodiscard]] OSErr SetProgressProc(MovieWriter* writer, WriterProgressProc proc, std::intptr_t refcon);
 
 // Writer parameters. The value is a number or, where noted, a pointer to
 // the data (cast to std::intptr_t).

@@ -36,7 +36,7 @@ struct MovieWriter {
     std::string name;
     bool hasName = false;
     WriterProgressProc progress = nullptr;
-    std::int32_t progressRefcon = 0;
+    std::intptr_t progressRefcon = 0;
 
     // ---- Configuration ----
     std::uint16_t width = 0, height = 0;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <unistd.h>
 
@@ -46,4 +47,37 @@ inline std::filesystem::path WriteTextFixture(const std::string& name, const std
     std::filesystem::create_directories(FixtureFolder());
     std::ofstream(path, std::ios::binary) << text;
     return path;
+}
+
+inline std::filesystem::path Mp4() {
+    return MakeFixture("clip.mp4", std::string(kTestPicture) + " " + kTestTone +
+                                       " -c:v libx264 -pix_fmt yuv420p -g 12 -c:a aac -shortest %o");
+}
+
+// MOV with MPEG-4 Part 2 video, big-endian PCM, annotations and two chapters.
+inline std::filesystem::path MovWithChapters() {
+    const auto chapters = WriteTextFixture("chapters.txt", ";FFMETADATA1\ntitle=The Title\ncomment=About it\n"
+                                                           "copyright=(c) Vantro\n[CHAPTER]\nTIMEBASE=1/1000\n"
+                                                           "START=0\nEND=1000\ntitle=Opening\n[CHAPTER]\n"
+                                                           "TIMEBASE=1/1000\nSTART=1000\nEND=2000\ntitle=Finale\n");
+    return MakeFixture("chapters.mov", std::string(kTestPicture) + " " + kTestTone + " -i '" + chapters.string() +
+                                           "' -map 0:v -map 1:a -map_metadata 2 -map_chapters 2 -c:v mpeg4 "
+                                           "-c:a pcm_s16be -shortest %o");
+}
+
+
+// An AVI of MPEG-4 video whose four-char codes are changed to 'ZZZZ': a
+// codec no decoder knows.
+inline std::filesystem::path UnknownCodecAvi() {
+    const auto unknown = FixtureFolder() / "unknown.avi";
+    if (std::filesystem::exists(unknown)) return unknown;
+    const auto avi = MakeFixture("mpeg4.avi", std::string(kTestPicture) + " " + kTestTone +
+                                                  " -c:v mpeg4 -c:a libmp3lame -shortest %o");
+    std::ifstream in(avi, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (std::size_t at = bytes.find("FMP4"); at != std::string::npos; at = bytes.find("FMP4", at)) bytes.replace(at, 4, "ZZZZ");
+    const auto partial = FixtureFolder() / (std::to_string(getpid()) + ".partial.unknown.avi");
+    std::ofstream(partial, std::ios::binary) << bytes;
+    std::filesystem::rename(partial, unknown);
+    return unknown;
 }

@@ -8,22 +8,6 @@
 
 namespace {
 
-std::filesystem::path Mp4() {
-    return MakeFixture("clip.mp4", std::string(kTestPicture) + " " + kTestTone +
-                                       " -c:v libx264 -pix_fmt yuv420p -g 12 -c:a aac -shortest %o");
-}
-
-// MOV with MPEG-4 Part 2 video, big-endian PCM, annotations and two chapters.
-std::filesystem::path MovWithChapters() {
-    const auto chapters = WriteTextFixture("chapters.txt", ";FFMETADATA1\ntitle=The Title\ncomment=About it\n"
-                                                           "copyright=(c) Vantro\n[CHAPTER]\nTIMEBASE=1/1000\n"
-                                                           "START=0\nEND=1000\ntitle=Opening\n[CHAPTER]\n"
-                                                           "TIMEBASE=1/1000\nSTART=1000\nEND=2000\ntitle=Finale\n");
-    return MakeFixture("chapters.mov", std::string(kTestPicture) + " " + kTestTone + " -i '" + chapters.string() +
-                                           "' -map 0:v -map 1:a -map_metadata 2 -map_chapters 2 -c:v mpeg4 "
-                                           "-c:a pcm_s16be -shortest %o");
-}
-
 // A 64 × 48 picture: red, with a blue top-left quadrant and a green
 // bottom-right quadrant.
 std::filesystem::path Pattern() {
@@ -283,17 +267,7 @@ TEST(Media, BrokenFilesAnswerAStatus) {
         if (source) (void)StepThrough(*source);
     }
     // A codec nobody decodes: its four characters are what the user is told.
-    // (An AVI of MPEG-4 video whose four-char codes are changed to 'ZZZZ'.)
-    const auto unknown = FixtureFolder() / "unknown.avi";
-    {
-        const auto avi = MakeFixture("mpeg4.avi", std::string(kTestPicture) + " " + kTestTone +
-                                                      " -c:v mpeg4 -c:a libmp3lame -shortest %o");
-        std::ifstream in(avi, std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        for (std::size_t at = bytes.find("FMP4"); at != std::string::npos; at = bytes.find("FMP4", at))
-            bytes.replace(at, 4, "ZZZZ");
-        std::ofstream(unknown, std::ios::binary) << bytes;
-    }
+    const auto unknown = UnknownCodecAvi();
     Movie strange = OpenMovie(unknown);
     const int track = strange.FindTrack(kVideoMediaType);
     ASSERT_NE(track, 0);

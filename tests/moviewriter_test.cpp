@@ -482,7 +482,7 @@ TEST(MovieWriter, ProgressRisesFrom0To100DuringEnd) {
     ConfigureVideo(w.get());
     ASSERT_EQ(BeginMovie(w.get()), noErr);
     for (std::uint32_t i = 0; i < 50; ++i) ASSERT_EQ(WriteVideoChunk(w.get(), FrameData(30000, i), 8, false, 10), noErr);
-    ASSERT_EQ(SetProgressProc(w.get(), [](std::int32_t p, std::int32_t refcon) {
+    ASSERT_EQ(SetProgressProc(w.get(), [](std::int32_t p, std::intptr_t refcon) {
         EXPECT_EQ(refcon, 77);
         seen.push_back(p);
     }, 77), noErr);

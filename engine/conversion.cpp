@@ -1,0 +1,324 @@
+#include "engine/conversion.h"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "audio/soundinput.h"
+#include "engine/audiopump.h"
+#include "moviedb/moviewriter.h"
+#include "platform/media.h"
+#include "video/frameinput.h"
+
+namespace {
+
+// Progress of the pumping phase stops at 0.875; building the database
+// takes it to 0.995.
+constexpr Fixed kPumpingEnd = 0xE000;
+
+// The picture's geometry: its output size and where the source lands in it.
+struct Geometry {
+    std::uint16_t width = 0, height = 0; // before rotation
+    Rect crop;                          // the "Full" square sizes; empty otherwise
+    int rotation = 0;
+};
+
+// Target sizes of the size codes: 1 keeps the source's size.
+void SizeOfCode(std::uint16_t code, int& tw, int& th, bool& square) {
+    static const int kSizes[][3] = {{0, 0, 0},     {80, 60, 0},   {120, 92, 0},  {160, 120, 0}, {240, 180, 0},
+                                    {320, 240, 0}, {160, 160, 1}, {320, 320, 1}, {480, 320, 0}, {440, 280, 0}};
+    const int* s = code >= 1 && code <= 10 ? kSizes[code - 1] : kSizes[3];
+    tw = s[0], th = s[1], square = s[2] != 0;
+}
+
+Geometry ConfigureGeometry(const ExportSettings& s, int sourceWidth, int sourceHeight, const Rect& box) {
+    Geometry g;
+    int tw = 0, th = 0;
+    bool square = false;
+    if (s.frameWidth != kFrameSizeNotSet && s.frameHeight != kFrameSizeNotSet) {
+        tw = s.frameWidth, th = s.frameHeight, square = tw == th;
+    } else {
+        SizeOfCode(s.sizeCode, tw, th, square);
+    }
+    const int sw = sourceWidth ? sourceWidth : box.Width();
+    const int sh = sourceHeight ? sourceHeight : box.Height();
+    const bool large = tw > 160 || th > 120;
+    const int limitW = large ? 320 : 160, limitH = large ? 240 : 120;
+    if (!square) {
+        if (sw > limitW || sh > limitH || tw != 0 || th != 0) {
+            if (tw == 0) tw = std::min(sw, limitW);
+            if (th == 0) th = std::min(sh, limitH);
+            const Fixed scale = std::min(FixRatio(tw, std::max(1, sw)), FixRatio(th, std::max(1, sh)));
+            g.width = static_cast<std::uint16_t>(FixRound(FixMul(IntToFixed(sw), scale)));
+            g.height = static_cast<std::uint16_t>(FixRound(FixMul(IntToFixed(sh), scale)));
+        } else {
+            g.width = static_cast<std::uint16_t>(sw), g.height = static_cast<std::uint16_t>(sh);
+        }
+    } else {
+        // The picture covers the square; its overflow is cut off.
+        const Fixed scale = std::max(FixRatio(tw, std::max(1, box.Width())), FixRatio(th, std::max(1, box.Height())));
+        const int cw = FixRound(FixMul(IntToFixed(box.Width()), scale));
+        const int ch = FixRound(FixMul(IntToFixed(box.Height()), scale));
+        g.crop = MakeRect((tw - cw) / 2, (th - ch) / 2, cw, ch);
+        g.width = static_cast<std::uint16_t>(tw), g.height = static_cast<std::uint16_t>(th);
+    }
+    g.rotation = s.angle;
+    // The layout's movie rectangle, when there is one, gives the size.
+    if (!s.layout.IsNull()) {
+        const QTAtom size = s.layout.FindPath(0, {Fcc("PRES"), Fcc("back"), Fcc("vid "), Fcc("size")});
+        std::uint8_t bytes[4];
+        if (size != 0 && s.layout.CopyAtomDataToPtr(size, false, bytes) == noErr) {
+            const Rect r = Matrix::Identity().Rotated(g.rotation).TransformRect(MakeRect(0, 0, ReadBE16(bytes), ReadBE16(bytes + 2)));
+            g.width = static_cast<std::uint16_t>(r.Width()), g.height = static_cast<std::uint16_t>(r.Height());
+        }
+    }
+    return g;
+}
+
+class Conversion {
+public:
+    Conversion(const ExportSettings& settings, ConversionProgressProc progress, void* refcon)
+        : settings_(settings), progress_(progress), refcon_(refcon) {}
+
+    ~Conversion() {
+        if (progressOpen_) (void)progress_(kProgressClose, 0, refcon_);
+    }
+
+    OSErr Run(const FileSpec& sourcePath, const FileSpec& destination, ConversionResult* result) {
+        // The source: tracks, decoders, annotations.
+        if (OSErr err = Movie::Open(sourcePath, movie_)) return err == fnfErr ? noMovieFound : err;
+        const int videoTrack = movie_.FindTrack(kVideoMediaType);
+        const int soundTrack = movie_.FindTrack(kSoundMediaType);
+        const bool hasVideo = settings_.depth != kDepthNoVideo && videoTrack != 0;
+        if (hasVideo) {
+            const TrackInfo info = movie_.Track(videoTrack);
+            if (!info.decodable) return MissingDecoder(info.format, result);
+            // Small time scales are made finer so that frame times stay exact.
+            if (info.timeScale < 600) movie_.ScaleTrackTimeScale(videoTrack, 100);
+            if (OSErr err = movie_.NewVideoSource(videoTrack, video_)) return err;
+            video_->SetFrameRate(settings_.frameRate);
+            video_->SetDepth(settings_.depth);
+        }
+        if (settings_.soundFormat != kSoundNone && soundTrack != 0) {
+            const TrackInfo info = movie_.Track(soundTrack);
+            if (!info.decodable) return MissingDecoder(info.format, result);
+            if (OSErr err = movie_.NewSoundSource(soundTrack, sound_)) return err;
+        }
+
+        // The destination and the writer.
+        File file;
+        if (OSErr err = File::CreateNew(destination, file)) return err;
+        MovieWriter* raw = nullptr;
+        if (OSErr err = NewMovieWriter(&raw)) return err;
+        writer_.reset(raw);
+        std::string name = destination.filename().string();
+        if (const auto dot = name.rfind('.'); dot != std::string::npos) name.resize(dot);
+        if (name.empty()) name = "Lumexa document";
+        if (OSErr err = SetDatabaseName(writer_.get(), name.c_str())) return err;
+        const OSType annotations[3] = {Fcc("\xA9nam"), Fcc("\xA9inf"), Fcc("\xA9" "cpy")};
+        for (int i = 0; i < 3; ++i) {
+            std::string text = movie_.Annotation(annotations[i]);
+            text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+            if (text.size() > 255) text.resize(255);
+            if (!text.empty()) (void)SetMetadataString(writer_.get(), i + 1, text.c_str());
+        }
+        if (settings_.hasScramblingKey && settings_.scramblingKey.Size() == 512)
+            (void)SetWriterParameter(writer_.get(), kWriterScramblingKey, reinterpret_cast<std::intptr_t>(settings_.scramblingKey.Data()));
+        const int sources = (video_ ? 1 : 0) + (sound_ ? 1 : 0);
+        if (sources == 0) return EndMovie(writer_.get()); // nothing to write: the writer says so
+
+        // Progress over the longer of the two.
+        totalMs_ = std::max(video_ ? movie_.Track(videoTrack).duration * 1000 / std::max(1, movie_.Track(videoTrack).timeScale) : 0,
+                            sound_ ? movie_.Track(soundTrack).duration * 1000 / std::max(1, movie_.Track(soundTrack).timeScale) : 0);
+        if (progress_ && totalMs_ > 0) {
+            progressOpen_ = true;
+            (void)progress_(kProgressOpen, 0, refcon_);
+        }
+        if (video_)
+            if (OSErr err = ConfigureVideo()) return err;
+        if (sound_) {
+            if (OSErr err = ConfigureAudio(settings_, movie_.Track(soundTrack).sound.channels, writer_.get(), audio_)) return err;
+            if (OSErr err = AttachSoundInput(writer_.get())) return err;
+            pump_ = std::make_unique<AudioPump>(audio_, movie_.Duration());
+        }
+        CollectChapters();
+        if (OSErr err = BeginMovie(writer_.get())) return err;
+
+        // Pump: one picture, then sound up to the picture's time.
+        bool videoActive = video_ != nullptr, soundActive = sound_ != nullptr;
+        while (videoActive || soundActive) {
+            if (videoActive) {
+                const OSErr err = PumpVideo();
+                if (err == eofErr) videoActive = false;
+                else if (err) return err;
+            }
+            if (soundActive && (!videoActive || pump_->ProgressMs() <= videoMs_)) {
+                const OSErr err = pump_->Pump(*sound_, writer_.get());
+                if (err == eofErr) soundActive = false;
+                else if (err) return err;
+            }
+            if (progressOpen_) {
+                const std::int64_t position = (videoMs_ + (pump_ ? pump_->ProgressMs() : 0)) / sources;
+                const Fixed fraction = FixDiv(static_cast<Fixed>(static_cast<std::int64_t>(position * 0.875)), static_cast<Fixed>(totalMs_));
+                progressValue_ = std::min(std::max(progressValue_, fraction), kPumpingEnd);
+                if (const std::int16_t answer = progress_(kProgressUpdate, progressValue_, refcon_)) return static_cast<OSErr>(answer);
+            }
+        }
+
+        if (progressOpen_)
+            (void)SetProgressProc(writer_.get(), &FinalPhase, reinterpret_cast<std::intptr_t>(this));
+        if (OSErr err = EndMovie(writer_.get())) return err;
+        std::uint32_t size = 0;
+        if (OSErr err = GetDatabaseSize(writer_.get(), size)) return err;
+        if (OSErr err = CopyOut(file, size)) return err;
+        if (OSErr err = file.Close()) return err;
+        if (progress_) (void)progress_(kProgressUpdate, fixed1, refcon_);
+        return noErr;
+    }
+
+private:
+    OSErr MissingDecoder(OSType format, ConversionResult* result) {
+        if (result) result->missingDecoder = format;
+        return noCodecErr;
+    }
+
+    static void FinalPhase(std::int32_t percent, std::intptr_t refcon) {
+        auto* self = reinterpret_cast<Conversion*>(refcon);
+        (void)self->progress_(kProgressUpdate, static_cast<Fixed>(percent * 0.0012 * 65536 + 57344), self->refcon_);
+    }
+
+    OSErr ConfigureVideo() {
+        std::int64_t w = 0, h = 0;
+        (void)video_->GetProperty(Fcc("wdth"), w);
+        (void)video_->GetProperty(Fcc("hegt"), h);
+        geometry_ = ConfigureGeometry(settings_, FixRound(static_cast<Fixed>(w)), FixRound(static_cast<Fixed>(h)), movie_.Box());
+        const Rect turned = Matrix::Identity().Rotated(geometry_.rotation).TransformRect(MakeRect(0, 0, geometry_.width, geometry_.height));
+        if (OSErr err = SetPictureSize(writer_.get(), static_cast<std::uint16_t>(turned.Width()), static_cast<std::uint16_t>(turned.Height())))
+            return err;
+        std::int16_t format = 0;
+        switch (settings_.depth) {
+        case 1: format = 3; break;
+        case 24: format = 2; break;
+        case kDepthCinepakMobile: format = 7; break;
+        case 34: format = 1; break;
+        case kDepthSixteenGrays: format = 4; break;
+        default: break;
+        }
+        if (format != 0)
+            if (OSErr err = SetVideoFormat(writer_.get(), format)) return err;
+        if (OSErr err = SetWriterParameter(writer_.get(), kWriterVideoDataRate, settings_.videoBitRate)) return err;
+        if (OSErr err = SetWriterParameter(writer_.get(), kWriterMovieTimeScale, video_->TimeScale())) return err;
+        if (OSErr err = SetWriterParameter(writer_.get(), kWriterRotation, static_cast<std::uint16_t>(geometry_.rotation))) return err;
+        return AttachVideoInput(writer_.get());
+    }
+
+    void CollectChapters() {
+        for (const Chapter& c : movie_.Chapters()) {
+            (void)AddChapter(writer_.get(), static_cast<std::uint32_t>(c.startMs), static_cast<std::uint32_t>(c.title.size()),
+                             c.title.c_str());
+            if (video_) chapterTimes_.push_back(static_cast<double>(c.startMs) * video_->TimeScale() / 1000.0);
+        }
+    }
+
+    OSErr PumpVideo() {
+        VideoSample sample;
+        if (OSErr err = video_->GetFrame(static_cast<std::int64_t>(currentTime_), sample)) return err;
+        if (sample.seed != seed_) {
+            // A new description: a new frame buffer and decompression.
+            const Rect source = MakeRect(0, 0, sample.description.width, sample.description.height);
+            const Rect target = geometry_.crop.Empty() ? MakeRect(0, 0, geometry_.width, geometry_.height) : geometry_.crop;
+            Matrix m = Matrix::MapRect(source, target);
+            Rect frame = MakeRect(0, 0, geometry_.width, geometry_.height);
+            if (geometry_.rotation != 0) {
+                m = m.Rotated(geometry_.rotation);
+                const Rect turned = m.TransformRect(source);
+                m = m.Translated(-turned.left, -turned.top);
+                frame = Matrix::Identity().Rotated(geometry_.rotation).TransformRect(frame);
+            }
+            if (OSErr err = buffer_.Create(frame.Width(), frame.Height())) return err;
+            if (OSErr err = sequence_.Begin(sample.description, m, &buffer_)) return err;
+            seed_ = sample.seed;
+        }
+        if (OSErr err = sequence_.Decompress(*sample.picture)) return err;
+
+        // The next time on the frame grid; a source frame longer than a grid
+        // step moves the grid instead of being written twice.
+        const double scale = video_->TimeScale();
+        const double rate = FixedToDouble(settings_.frameRate);
+        const double cur = currentTime_, d = static_cast<double>(sample.duration);
+        const std::uint64_t n = frames_ + 1;
+        double next;
+        if (rate == 0) {
+            next = cur + d;
+        } else {
+            const double ideal = static_cast<double>(n) * scale / rate + gridOffset_;
+            if (ideal < cur + d) {
+                next = cur + d;
+                gridOffset_ += std::trunc(cur + d - ideal);
+            } else {
+                next = ideal;
+            }
+        }
+        // A chapter that starts during this frame makes it a key frame.
+        if (chapter_ < chapterTimes_.size() && cur <= chapterTimes_[chapter_] && chapterTimes_[chapter_] < next) {
+            (void)RequestKeyFrame(writer_.get());
+            ++chapter_;
+        }
+        const double exact = next - cur;
+        const auto duration = static_cast<std::uint32_t>(std::trunc(exact + carry_));
+        carry_ = exact - std::trunc(exact);
+        if (OSErr err = WriteVideoFrame(writer_.get(), buffer_.Pixels(), buffer_.RowBytes(), duration, nullptr)) return err;
+        ++frames_;
+        currentTime_ = next;
+        videoMs_ = static_cast<std::int64_t>(std::trunc(next)) * 1000 / video_->TimeScale();
+        return noErr;
+    }
+
+    // The whole image in one piece when it can be had, else 2048 bytes at a time.
+    OSErr CopyOut(File& file, std::uint32_t size) {
+        ByteBlock whole;
+        if (whole.Grow(size) == noErr) {
+            if (OSErr err = ReadDatabase(writer_.get(), whole.Data(), 0, size)) return err;
+            return file.WriteAt(0, whole.Span());
+        }
+        std::uint8_t piece[2048];
+        for (std::uint32_t at = 0; at < size; at += sizeof piece) {
+            const std::uint32_t n = std::min<std::uint32_t>(sizeof piece, size - at);
+            if (OSErr err = ReadDatabase(writer_.get(), piece, at, n)) return err;
+            if (OSErr err = file.WriteAt(at, {piece, n})) return err;
+        }
+        return noErr;
+    }
+
+    const ExportSettings& settings_;
+    ConversionProgressProc progress_;
+    void* refcon_;
+    bool progressOpen_ = false;
+    Fixed progressValue_ = 0;
+    std::int64_t totalMs_ = 0;
+    Movie movie_;
+    std::unique_ptr<VideoSource> video_;
+    std::unique_ptr<SoundSource> sound_;
+    OwnedMovieWriter writer_;
+    Geometry geometry_;
+    AudioOutput audio_;
+    std::unique_ptr<AudioPump> pump_;
+    FrameBuffer buffer_;
+    DecompressionSequence sequence_;
+    std::int32_t seed_ = -1;
+    double currentTime_ = 0, gridOffset_ = 0, carry_ = 0;
+    std::uint64_t frames_ = 0;
+    std::int64_t videoMs_ = 0;
+    std::vector<double> chapterTimes_;
+    std::size_t chapter_ = 0;
+};
+
+} // namespace
+
+OSErr ConvertMovie(const FileSpec& source, const ExportSettings& settings, const FileSpec& destination,
+                   ConversionProgressProc progress, void* refcon, ConversionResult* result) {
+    Conversion conversion(settings, progress, refcon);
+    return conversion.Run(source, destination, result);
+}

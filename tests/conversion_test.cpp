@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "engine/conversion.h"
+#include "moviedb/chunk.h"
+#include "tests/media_fixtures.h"
+#include "tests/movie_builder.h"
+#include "tests/test_folder.h"
+
+namespace {
+
+ExportSettings Settings(std::int16_t depth, Fixed rate, std::int32_t sound, std::uint32_t soundRate, std::uint16_t channels) {
+    ExportSettings s;
+    s.depth = depth;
+    s.frameRate = rate;
+    s.sizeCode = 4; // 160 × 120
+    s.soundFormat = sound;
+    s.sampleRate = UIntToUnsignedFixed(soundRate);
+    s.channels = channels;
+    return s;
+}
+
+struct Converted {
+    OSErr err;
+    std::vector<std::uint8_t> bytes;
+    Inspection inspection;
+};
+
+Converted ConvertTo(const std::filesystem::path& source, const ExportSettings& settings, ConversionProgressProc progress = nullptr,
+              void* refcon = nullptr) {
+    TestFolder folder;
+    const auto out = folder.Path() / "movie.pdb";
+    Converted c;
+    c.err = ConvertMovie(source, settings, out, progress, refcon);
+    if (c.err == noErr) {
+        ByteBlock b;
+        EXPECT_EQ(ReadWholeFile(out, b), noErr);
+        c.bytes.assign(b.Data(), b.Data() + b.Size());
+        c.inspection = InspectDatabase(c.bytes);
+        EXPECT_TRUE(c.inspection.Valid()) << c.inspection.problem;
+    }
+    return c;
+}
+
+} // namespace
+
+TEST(Conversion, GraysAndCinepakWithSound) {
+    const auto grays = ConvertTo(Mp4(), Settings(kDepthSixteenGrays, IntToFixed(10), kSoundAdpcm2to1, 8192, 1));
+    ASSERT_EQ(grays.err, noErr);
+    const Inspection& g = grays.inspection;
+    EXPECT_EQ(g.movieKind, 6);
+    EXPECT_EQ(g.depth, 4);
+    EXPECT_EQ(g.pictureWidth, 160);
+    EXPECT_EQ(g.pictureHeight, 120);
+    EXPECT_EQ(g.streams[0].chunks, 20u); // 2 s at 10 frames a second
+    EXPECT_EQ(g.streams[0].sxDuration, 200u);
+    EXPECT_NEAR(g.streams[1].sxDuration, 200, 5);
+    EXPECT_EQ(g.header.name, "movie");
+
+    const auto colour = ConvertTo(Mp4(), Settings(kDepthCinepakMobile, IntToFixed(15), kSoundUncompressedStereo, 22050, 2));
+    ASSERT_EQ(colour.err, noErr);
+    EXPECT_EQ(colour.inspection.depth, 16);
+    EXPECT_TRUE(colour.inspection.colourTables);
+    EXPECT_EQ(colour.inspection.streams[0].chunks, 30u);
+    EXPECT_EQ(colour.inspection.audioChannels, 1); // the source is mono
+}
+
+TEST(Conversion, BestRateSizesCropsAndTurns) {
+    auto best = Settings(kDepthSixteenGrays, 0, kSoundNone, 8192, 1);
+    const auto all = ConvertTo(Mp4(), best);
+    ASSERT_EQ(all.err, noErr);
+    EXPECT_EQ(all.inspection.streams[0].chunks, 50u); // every source frame
+    EXPECT_EQ(all.inspection.movieKind, 1);
+
+    auto square = Settings(kDepthSixteenGrays, 0, kSoundNone, 8192, 1);
+    square.sizeCode = 7; // "Full" 160 × 160: the 4:3 picture cropped
+    EXPECT_EQ(ConvertTo(Mp4(), square).inspection.pictureWidth, 160);
+    EXPECT_EQ(ConvertTo(Mp4(), square).inspection.pictureHeight, 160);
+
+    auto turned = Settings(kDepthSixteenGrays, 0, kSoundNone, 8192, 1);
+    turned.angle = 90;
+    const auto t = ConvertTo(Mp4(), turned);
+    EXPECT_EQ(t.inspection.pictureWidth, 120);
+    EXPECT_EQ(t.inspection.pictureHeight, 160);
+    EXPECT_EQ(t.inspection.rotation, 90);
+
+    auto big = Settings(kDepthSixteenGrays, 0, kSoundNone, 8192, 1);
+    big.sizeCode = 1; // the source's size within the limit box: 320 × 240 exceeds 160 × 120
+    EXPECT_EQ(ConvertTo(Mp4(), big).inspection.pictureWidth, 160);
+    big.frameWidth = 240, big.frameHeight = 180;
+    EXPECT_EQ(ConvertTo(Mp4(), big).inspection.pictureWidth, 240);
+}
+
+TEST(Conversion, ChaptersMetadataAndSoundOnly) {
+    const auto c = ConvertTo(MovWithChapters(), Settings(kDepthSixteenGrays, IntToFixed(10), kSoundNone, 8192, 1));
+    ASSERT_EQ(c.err, noErr);
+    ASSERT_EQ(c.inspection.chapters.size(), 2u);
+    EXPECT_EQ(c.inspection.chapters[1].first, 100u);
+    EXPECT_EQ(c.inspection.chapters[1].second, "Finale");
+    ASSERT_EQ(c.inspection.metadata.size(), 3u);
+    EXPECT_EQ(c.inspection.metadata[0], "The Title");
+    // Frame 11 (1.0 s) starts a chapter: a key frame though the interval had
+    // not come (and the interval counts again from there).
+    EXPECT_EQ(c.inspection.streams[0].keyChunks, 2u);
+
+    const auto sound = ConvertTo(Mp4(), Settings(kDepthNoVideo, 0, kSoundYamahaAdpcm, 8000, 1));
+    ASSERT_EQ(sound.err, noErr);
+    EXPECT_EQ(sound.inspection.movieKind, 5);
+    EXPECT_EQ(sound.inspection.audioFormat, 629u);
+}
+
+TEST(Conversion, FailuresAnswerTheirCodesAndLeaveNoTemporaryFiles) {
+    TestFolder temporary;
+    ASSERT_EQ(setenv("TMPDIR", temporary.Path().c_str(), 1), 0);
+    EXPECT_EQ(ConvertTo(FixtureFolder() / "missing.mov", Settings(kDepthSixteenGrays, 0, kSoundNone, 8192, 1)).err, noMovieFound);
+    EXPECT_EQ(ConvertTo(WriteTextFixture("words.mov", "no movie here\n"), Settings(kDepthSixteenGrays, 0, kSoundNone, 8192, 1)).err,
+              noMovieFound);
+    // The codec nobody decodes, as the media tests make it.
+    const auto unknown = UnknownCodecAvi();
+    {
+        TestFolder folder;
+        ConversionResult result;
+        EXPECT_EQ(ConvertMovie(unknown, Settings(kDepthSixteenGrays, 0, kSoundNone, 8192, 1), folder.Path() / "x.pdb", nullptr,
+                               nullptr, &result),
+                  noCodecErr);
+        EXPECT_EQ(result.missingDecoder, Fcc("ZZZZ"));
+    }
+    // An existing destination is never replaced.
+    TestFolder folder;
+    const auto taken = folder.Path() / "taken.pdb";
+    { std::ofstream(taken) << "mine"; }
+    EXPECT_EQ(ConvertMovie(Mp4(), Settings(kDepthSixteenGrays, 0, kSoundNone, 8192, 1), taken, nullptr, nullptr), dupFNErr);
+    // Cancelling through progress ends with the answer.
+    auto cancel = [](std::int16_t message, Fixed fraction, void*) -> std::int16_t {
+        return message == kProgressUpdate && fraction > 0x4000 ? -128 : 0;
+    };
+    EXPECT_EQ(ConvertTo(Mp4(), Settings(kDepthCinepakMobile, IntToFixed(15), kSoundAdpcm2to1, 8192, 1), cancel).err, -128);
+    for (const auto& name : temporary.Names()) EXPECT_NE(name.rfind("lxmv", 0), 0u) << name; // no spool file left
+    unsetenv("TMPDIR");
+}
+
+TEST(Conversion, ProgressRisesInItsPhases) {
+    static std::vector<std::pair<std::int16_t, Fixed>> seen;
+    seen.clear();
+    auto record = [](std::int16_t message, Fixed fraction, void*) -> std::int16_t {
+        seen.push_back({message, fraction});
+        return 0;
+    };
+    ASSERT_EQ(ConvertTo(Mp4(), Settings(kDepthSixteenGrays, IntToFixed(10), kSoundAdpcm2to1, 8192, 1), record).err, noErr);
+    ASSERT_GE(seen.size(), 4u);
+    EXPECT_EQ(seen.front().first, kProgressOpen);
+    EXPECT_EQ(seen.back().first, kProgressClose);
+    EXPECT_EQ(seen[seen.size() - 2].second, fixed1);
+    Fixed last = 0;
+    for (std::size_t i = 1; i + 2 < seen.size(); ++i) {
+        EXPECT_EQ(seen[i].first, kProgressUpdate);
+        EXPECT_GE(seen[i].second, last);
+        EXPECT_LE(seen[i].second, 0xFEB8); // 0.995
+        last = seen[i].second;
+    }
+}
