@@ -6,6 +6,10 @@
 #include <vector>
 #include <string>
 
+#include "delivery/outputfile.h"
+#include "engine/conversion.h"
+#include "engine/exportsettings.h"
+#include "engine/messages.h"
 #include "platform/files.h"
 #include "platform/resources.h"
 #include "platform/status.h"
@@ -36,8 +40,42 @@ void PrintMakers() {
     }
 }
 
+// Converts one file with the settings; the result goes into `folder`, or
+// beside the source when `folder` is empty. Answers whether it worked.
+bool ConvertOne(const FileSpec& source, const ExportSettings& settings, const FileSpec& folder) {
+    const FileSpec destination = MakeOutputFile(source, "", folder.empty(), folder);
+    ConversionResult result;
+    const OSErr err = ConvertMovie(
+        source, settings, destination,
+        [](std::int16_t message, Fixed fraction, void*) -> std::int16_t {
+            if (message == kProgressUpdate) std::fprintf(stderr, "\r  %3d %%", FixRound(FixMul(fraction, IntToFixed(100))));
+            if (message == kProgressClose) std::fprintf(stderr, "\r       \r");
+            return 0;
+        },
+        nullptr, &result);
+    // A failed file leaves nothing behind; the sound warning leaves a complete one.
+    const bool kept = err == noErr || err == noSoundTrackInMovieErr;
+    if (!kept) (void)DeleteFile(destination);
+    std::printf("%s: %s\n", source.string().c_str(), ConversionMessage(err, result.missingDecoder).c_str());
+    if (kept) {
+        std::error_code ec;
+        std::printf("  -> %s (%ju bytes)\n", destination.string().c_str(),
+                    static_cast<std::uintmax_t>(std::filesystem::file_size(destination, ec)));
+    }
+    return kept;
+}
+
+// A five-second clip of moving colour bars and a tone, made by the ffmpeg tool.
+bool MakeSampleClip(FileSpec& clip) {
+    clip = TemporaryFolder() / "vantro-sample.mp4";
+    const std::string command = "ffmpeg -nostdin -y -loglevel error -f lavfi -i testsrc2=size=320x240:rate=25:duration=5 "
+                                "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=5 -c:v libx264 -pix_fmt yuv420p "
+                                "-c:a aac -shortest -metadata title='Vantro sample' '" + clip.string() + "'";
+    return std::system(command.c_str()) == 0;
+}
+
 void PrintUsage() {
-    std::printf("usage: vantro [--version] [FILE...]\n"
+    std::printf("usage: vantro [--version] [--out FOLDER] [FILE...]\n"
                 "       vantro inspect [--chunks] [--key KEYFILE] [--frame N --pgm OUT.pgm] [--wav OUT.wav] FILE.pdb...\n"
                 "Turns movies and sound files into movie databases (.pdb) for Palm OS handhelds.\n");
 }
@@ -135,14 +173,36 @@ int main(int argc, char** argv) {
         }
     }
 
-    std::printf("Vantro Davavivi %s\n", kVersion);
-    std::printf("Output: Palm OS movie databases (.pdb), type VMOV, creator VTRO\n");
-    PrintList("Video formats:", 515, 1);
-    PrintList("Sound formats:", 144, 1);
-    PrintMakers();
-    if (argc > 1) {
-        std::printf("\nConversion is not built yet; these files were not converted:\n");
-        for (int i = 1; i < argc; ++i) std::printf("  %s\n", argv[i]);
+    FileSpec folder;
+    std::vector<FileSpec> files;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--out") == 0 && i + 1 < argc) {
+            folder = argv[++i];
+            continue;
+        }
+        files.emplace_back(argv[i]);
     }
-    return 0;
+    std::printf("Vantro Davavivi %s\n", kVersion);
+    ExportSettings settings;
+    SetFirstPresetSettings(settings);
+    if (files.empty()) {
+        // No files: show what the converter does on a sample clip.
+        PrintList("Video formats:", 515, 1);
+        PrintList("Sound formats:", 144, 1);
+        PrintMakers();
+        FileSpec clip;
+        if (!MakeSampleClip(clip)) {
+            std::fprintf(stderr, "vantro: the ffmpeg tool could not make a sample clip\n");
+            return 1;
+        }
+        std::printf("\nConverting a sample clip with \"All color Palm OS devices\":\n");
+        const FileSpec out = folder.empty() ? std::filesystem::current_path() : folder;
+        const bool ok = ConvertOne(clip, settings, out);
+        (void)DeleteFile(clip);
+        return ok ? 0 : 1;
+    }
+    int failures = 0;
+    for (const FileSpec& file : files)
+        if (!ConvertOne(file, settings, folder)) ++failures;
+    return failures == 0 ? 0 : 1;
 }

@@ -161,3 +161,16 @@ OSErr GetExportSettings(const ExportSettings& s, AtomContainer* out) {
     *out = std::move(c);
     return noErr;
 }
+
+void SetFirstPresetSettings(ExportSettings& s) {
+    s.depth = kDepthCinepakMobile;
+    s.frameRate = IntToFixed(10);
+    s.videoBitRate = 240;
+    s.frameWidth = 160;
+    s.frameHeight = 120;
+    s.angle = 0;
+    s.soundFormat = kSoundAdpcm2to1;
+    s.channels = 1;
+    s.sampleRate = UIntToUnsignedFixed(8192);
+    s.boost = 2;
+}

@@ -58,3 +58,9 @@ struct ExportSettings {
 // A new container with the settings (no 'dimn', no 'cryp'); `out` is only
 // replaced on success.
 [[nodiscard]] OSErr GetExportSettings(const ExportSettings& settings, AtomContainer* out);
+
+// The settings of the first device preset, "All color Palm OS devices"
+// (colour at 10 frames a second and 240 kbit/s, 160 × 120, ADPCM 2:1 at
+// 8192 Hz mono, boost "Medium"): what a conversion uses when nothing was
+// chosen.
+void SetFirstPresetSettings(ExportSettings& settings);
