@@ -10,6 +10,7 @@
 #include "engine/audiopump.h"
 #include "moviedb/moviewriter.h"
 #include "platform/media.h"
+#include "video/cinepakencoder.h"
 #include "video/frameinput.h"
 
 namespace {
@@ -77,6 +78,91 @@ Geometry ConfigureGeometry(const ExportSettings& s, int sourceWidth, int sourceH
     return g;
 }
 
+// A picture file drawn into a w × h buffer, turned by the angle, at 16 bits
+// (5-6-5) and compressed as a Cinepak image block.
+OSErr LayoutImageBlock(const FileSpec& path, int width, int height, int angle, ByteBlock& block) {
+    Movie image;
+    if (OSErr err = Movie::Open(path, image)) return err;
+    std::unique_ptr<VideoSource> source;
+    if (OSErr err = image.NewVideoSource(image.FindTrack(kVideoMediaType), source)) return err;
+    VideoSample sample;
+    if (OSErr err = source->GetFrame(0, sample)) return err;
+    FrameBuffer buffer;
+    if (buffer.Create(width, height) != noErr) return memFullErr;
+    const Rect natural = MakeRect(0, 0, sample.description.width, sample.description.height);
+    const bool sideways = angle == 90 || angle == -90;
+    Matrix m = Matrix::MapRect(natural, MakeRect(0, 0, sideways ? height : width, sideways ? width : height)).Rotated(angle);
+    const Rect turned = m.TransformRect(natural);
+    m = m.Translated(-turned.left, -turned.top);
+    DecompressionSequence sequence;
+    if (OSErr err = sequence.Begin(sample.description, m, &buffer)) return err;
+    if (OSErr err = sequence.Decompress(*sample.picture)) return err;
+    return MakeCinepakImageBlock(buffer.Pixels(), buffer.RowBytes(), static_cast<std::uint16_t>(width),
+                                 static_cast<std::uint16_t>(height), block) == noErr ? noErr : paramErr;
+}
+
+// The screen layout of the settings' 'PRES' subtree: presentation size,
+// controls, background colour and the background, image and video-area items.
+void ConfigureLayout(MovieWriter* writer, const AtomContainer& layout) {
+    if (layout.IsNull()) return;
+    const QTAtom pres = layout.FindChildByIndex(0, Fcc("PRES"), 1);
+    if (pres == 0) return;
+    std::uint8_t four[4], six[6];
+    if (layout.CopyAtomDataToPtr(layout.FindPath(pres, {Fcc("size")}), false, four) == noErr) {
+        const std::uint16_t size[2] = {ReadBE16(four), ReadBE16(four + 2)};
+        (void)SetWriterParameter(writer, kWriterPresentationSize, reinterpret_cast<std::intptr_t>(size));
+    }
+    std::uint8_t controls = 0;
+    if (layout.ReadU8(layout.FindPath(pres, {Fcc("cont")}), controls) == noErr)
+        (void)SetWriterParameter(writer, kWriterFullScreen, controls == 0 ? 1 : 0);
+    std::uint16_t angleBits = 0;
+    (void)layout.ReadU16(layout.FindPath(pres, {Fcc("angl")}), angleBits);
+    const auto angle = static_cast<std::int16_t>(angleBits);
+    const QTAtom back = layout.FindPath(pres, {Fcc("back")});
+    auto rectOf = [&](QTAtom item, LayoutItem& out) {
+        std::uint8_t pos[4] = {}, size[4] = {};
+        (void)layout.CopyAtomDataToPtr(layout.FindPath(item, {Fcc("pos ")}), false, pos);
+        (void)layout.CopyAtomDataToPtr(layout.FindPath(item, {Fcc("size")}), false, size);
+        out.left = static_cast<std::int16_t>(ReadBE16(pos));
+        out.top = static_cast<std::int16_t>(ReadBE16(pos + 2));
+        out.width = static_cast<std::int16_t>(ReadBE16(size));
+        out.height = static_cast<std::int16_t>(ReadBE16(size + 2));
+    };
+    const QTAtom image = back ? layout.FindPath(back, {Fcc("imag")}) : 0;
+    const QTAtom video = back ? layout.FindPath(back, {Fcc("vid ")}) : 0;
+    if (image != 0 || video != 0) {
+        LayoutItem background;
+        background.kind = 1, background.layer = 1;
+        (void)SetWriterParameter(writer, kWriterLayoutItem, reinterpret_cast<std::intptr_t>(&background));
+    }
+    if (image != 0) {
+        LayoutItem item;
+        item.kind = 3, item.layer = 2, item.shown = 1;
+        rectOf(image, item);
+        // The data reference is the picture file's path.
+        std::span<const std::uint8_t> reference;
+        ByteBlock block;
+        if (layout.GetAtomData(layout.FindPath(image, {Fcc("dref")}), reference) == noErr && item.width > 0 && item.height > 0 &&
+            LayoutImageBlock(FileSpec(std::string(reference.begin(), reference.end())), item.width, item.height, angle, block) == noErr) {
+            item.imageBlock = block.Span();
+            (void)SetWriterParameter(writer, kWriterLayoutItem, reinterpret_cast<std::intptr_t>(&item));
+        }
+    }
+    if (video != 0) {
+        LayoutItem item;
+        item.kind = 2, item.layer = 3, item.shown = 1;
+        rectOf(video, item);
+        const std::int16_t rect[4] = {item.top, item.left, static_cast<std::int16_t>(item.top + item.height),
+                                      static_cast<std::int16_t>(item.left + item.width)};
+        (void)SetWriterParameter(writer, kWriterMovieRect, reinterpret_cast<std::intptr_t>(rect));
+        (void)SetWriterParameter(writer, kWriterLayoutItem, reinterpret_cast<std::intptr_t>(&item));
+    }
+    if (back != 0 && layout.CopyAtomDataToPtr(layout.FindPath(back, {Fcc("rgb ")}), false, six) == noErr) {
+        const std::uint8_t colour[3] = {six[0], six[2], six[4]}; // the high bytes
+        (void)SetWriterParameter(writer, kWriterBackgroundColor, reinterpret_cast<std::intptr_t>(colour));
+    }
+}
+
 class Conversion {
 public:
     Conversion(const ExportSettings& settings, ConversionProgressProc progress, void* refcon)
@@ -126,6 +212,7 @@ public:
         }
         if (settings_.hasScramblingKey && settings_.scramblingKey.Size() == 512)
             (void)SetWriterParameter(writer_.get(), kWriterScramblingKey, reinterpret_cast<std::intptr_t>(settings_.scramblingKey.Data()));
+        ConfigureLayout(writer_.get(), settings_.layout);
         const int sources = (video_ ? 1 : 0) + (sound_ ? 1 : 0);
         if (sources == 0) return EndMovie(writer_.get()); // nothing to write: the writer says so
 

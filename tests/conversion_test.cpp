@@ -161,3 +161,58 @@ TEST(Conversion, ProgressRisesInItsPhases) {
         last = seen[i].second;
     }
 }
+
+TEST(Conversion, LayoutWithColourImageAndMovieRectangle) {
+    // The pattern picture of the media tests as the background image.
+    const auto picture = Pattern();
+    ExportSettings s = Settings(kDepthCinepakMobile, IntToFixed(10), kSoundNone, 8192, 1);
+    AtomContainer& c = s.layout;
+    ASSERT_EQ(AtomContainer::Create(c), noErr);
+    QTAtom pres = 0, back = 0, item = 0;
+    ASSERT_EQ(c.InsertChild(0, Fcc("PRES"), 1, 0, {}, &pres), noErr);
+    const std::uint8_t size[4] = {0, 160, 0, 160};
+    ASSERT_EQ(c.InsertChild(pres, Fcc("size"), 1, 0, size), noErr);
+    pres = c.FindPath(0, {Fcc("PRES")});
+    ASSERT_EQ(c.InsertU8(pres, Fcc("cont"), 1), noErr);
+    pres = c.FindPath(0, {Fcc("PRES")});
+    ASSERT_EQ(c.InsertChild(pres, Fcc("back"), 1, 0, {}, &back), noErr);
+    const std::uint8_t red[6] = {0xFF, 0xFF, 0, 0, 0, 0};
+    ASSERT_EQ(c.InsertChild(back, Fcc("rgb "), 1, 0, red), noErr);
+    back = c.FindPath(0, {Fcc("PRES"), Fcc("back")});
+    ASSERT_EQ(c.InsertChild(back, Fcc("imag"), 1, 0, {}, &item), noErr);
+    const std::uint8_t imagePos[4] = {0, 8, 0, 4}, imageSize[4] = {0, 40, 0, 40};
+    ASSERT_EQ(c.InsertChild(item, Fcc("pos "), 1, 0, imagePos), noErr);
+    item = c.FindPath(0, {Fcc("PRES"), Fcc("back"), Fcc("imag")});
+    ASSERT_EQ(c.InsertChild(item, Fcc("size"), 1, 0, imageSize), noErr);
+    item = c.FindPath(0, {Fcc("PRES"), Fcc("back"), Fcc("imag")});
+    const std::string path = picture.string();
+    ASSERT_EQ(c.InsertChild(item, Fcc("dref"), 1, 0, {reinterpret_cast<const std::uint8_t*>(path.data()), path.size()}), noErr);
+    back = c.FindPath(0, {Fcc("PRES"), Fcc("back")});
+    ASSERT_EQ(c.InsertChild(back, Fcc("vid "), 1, 0, {}, &item), noErr);
+    const std::uint8_t videoPos[4] = {0, 0, 0, 20}, videoSize[4] = {0, 160, 0, 120};
+    ASSERT_EQ(c.InsertChild(item, Fcc("pos "), 1, 0, videoPos), noErr);
+    item = c.FindPath(0, {Fcc("PRES"), Fcc("back"), Fcc("vid ")});
+    ASSERT_EQ(c.InsertChild(item, Fcc("size"), 1, 0, videoSize), noErr);
+
+    const auto converted = ConvertTo(Mp4(), s);
+    ASSERT_EQ(converted.err, noErr);
+    const Inspection& in = converted.inspection;
+    ASSERT_EQ(in.layoutItems.size(), 3u);
+    EXPECT_EQ(in.layoutItems[0][5], 1); // background
+    EXPECT_EQ(in.layoutItems[1][5], 3); // image at (8, 4), 40 × 40
+    EXPECT_EQ(in.layoutItems[1][0], 8);
+    EXPECT_EQ(in.layoutItems[1][2], 40);
+    EXPECT_EQ(in.layoutItems[2][5], 2); // the movie's rectangle
+    EXPECT_EQ(in.layoutItems[2][1], 20);
+    EXPECT_EQ(in.pictureWidth, 160); // the movie's size from the layout
+    EXPECT_EQ(in.pictureHeight, 120);
+    bool colour = false, rect = false, fullScreen = false;
+    for (const auto& chunk : in.records[0].chunks) {
+        if (chunk.tag == ChunkTag("bc")) colour = converted.bytes[chunk.offset + 4] == 0xFF && converted.bytes[chunk.offset + 5] == 0;
+        if (chunk.tag == ChunkTag("mr")) rect = ReadBE16(converted.bytes.data() + chunk.offset + 4) == 20;
+        if (chunk.tag == ChunkTag("fs")) fullScreen = ReadBE16(converted.bytes.data() + chunk.offset + 4) == 0;
+    }
+    EXPECT_TRUE(colour);
+    EXPECT_TRUE(rect);
+    EXPECT_TRUE(fullScreen); // controls shown: not full screen
+}

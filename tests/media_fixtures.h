@@ -81,3 +81,12 @@ inline std::filesystem::path UnknownCodecAvi() {
     std::filesystem::rename(partial, unknown);
     return unknown;
 }
+
+// A 64 × 48 picture: red, with a blue top-left quadrant and a green
+// bottom-right quadrant.
+inline std::filesystem::path Pattern() {
+    return MakeFixture("pattern.png", "-f lavfi -i color=c=red:s=64x48 -vf "
+                                      "\"drawbox=x=0:y=0:w=32:h=24:color=blue:t=fill,"
+                                      "drawbox=x=32:y=24:w=32:h=24:color=lime:t=fill\" -frames:v 1 %o");
+}
+
