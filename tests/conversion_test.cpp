@@ -216,3 +216,101 @@ TEST(Conversion, LayoutWithColourImageAndMovieRectangle) {
     EXPECT_TRUE(rect);
     EXPECT_TRUE(fullScreen); // controls shown: not full screen
 }
+
+namespace {
+
+// The tone's frequency from its rising crossings (from below -1000 to
+// above +1000, so coding noise near zero does not count): a garbled or
+// mis-timed sound track shows up as the wrong pitch.
+double TonePitch(const std::vector<std::int16_t>& samples, std::uint16_t channels, std::uint32_t rate) {
+    std::size_t crossings = 0, first = 0, last = 0;
+    bool low = false;
+    for (std::size_t i = 0; i < samples.size(); i += channels) {
+        if (samples[i] < -1000) low = true;
+        if (low && samples[i] > 1000) {
+            low = false;
+            if (crossings++ == 0) first = i / channels;
+            last = i / channels;
+        }
+    }
+    if (crossings < 2) return 0;
+    return static_cast<double>(crossings - 1) * rate / static_cast<double>(last - first);
+}
+
+} // namespace
+
+TEST(Conversion, EverySoundFormatKeepsTheTone) {
+    struct Case {
+        std::int32_t format;
+        std::uint32_t rate;
+        std::uint16_t channels;
+    };
+    for (const Case c : {Case{kSoundAdpcm2to1, 22050, 2}, Case{kSoundUncompressedMono, 11025, 1}, Case{kSoundAdpcm4to1, 8192, 1},
+                         Case{kSoundYamahaAdpcm, 8000, 1}, Case{kSoundUncompressedStereo, 22050, 2}}) {
+        SCOPED_TRACE(c.format);
+        const auto converted = ConvertTo(Mp4(), Settings(kDepthSixteenGrays, IntToFixed(10), c.format, c.rate, c.channels));
+        ASSERT_EQ(converted.err, noErr);
+        EXPECT_EQ(converted.inspection.audioFormat, static_cast<std::uint32_t>(c.format));
+        EXPECT_EQ(converted.inspection.sampleRate, c.rate);
+        std::vector<std::int16_t> samples;
+        std::uint16_t channels = 0;
+        std::uint32_t rate = 0;
+        ASSERT_EQ(DecodeSoundOf(converted.bytes, {}, samples, channels, rate), noErr);
+        ASSERT_GT(channels, 0);
+        // Two seconds (and the padding of the source's last AAC frame).
+        EXPECT_NEAR(static_cast<double>(samples.size() / channels), 2.03 * rate, 0.02 * rate);
+        EXPECT_NEAR(TonePitch(samples, channels, rate), 440.0, 2.0);
+    }
+}
+
+TEST(Conversion, ScramblingKeyOfExactly512Bytes) {
+    const auto settings = [] { return Settings(kDepthSixteenGrays, IntToFixed(10), kSoundAdpcm2to1, 8192, 1); };
+    const auto plain = ConvertTo(Mp4(), settings());
+    ASSERT_EQ(plain.err, noErr);
+    EXPECT_FALSE(plain.inspection.scrambled);
+
+    ExportSettings keyed = settings();
+    ASSERT_EQ(keyed.scramblingKey.Resize(512), noErr);
+    for (std::size_t i = 0; i < 512; ++i) keyed.scramblingKey.Data()[i] = static_cast<std::uint8_t>(i * 37 + 11);
+    keyed.hasScramblingKey = true;
+    const auto scrambled = ConvertTo(Mp4(), keyed);
+    ASSERT_EQ(scrambled.err, noErr);
+    ASSERT_TRUE(scrambled.inspection.scrambled);
+    const std::span<const std::uint8_t> key(keyed.scramblingKey.Data(), 512);
+    // XOR with the key from the media's start gives back the plain movie's
+    // media bytes (the keyed header record is a marker chunk longer).
+    const std::uint32_t start = scrambled.inspection.mediaStart, plainStart = plain.inspection.mediaStart;
+    ASSERT_EQ(scrambled.bytes.size() - start, plain.bytes.size() - plainStart);
+    std::vector<std::uint8_t> unscrambled(scrambled.bytes.begin() + start, scrambled.bytes.end());
+    for (std::size_t p = 0; p < unscrambled.size(); ++p) unscrambled[p] ^= key[p % 512];
+    const std::vector<std::uint8_t> plainMedia(plain.bytes.begin() + plainStart, plain.bytes.end());
+    EXPECT_EQ(unscrambled, plainMedia);
+    EXPECT_NE(std::vector<std::uint8_t>(scrambled.bytes.begin() + start, scrambled.bytes.end()), plainMedia);
+    const Inspection withKey = InspectDatabase(scrambled.bytes, key);
+    EXPECT_TRUE(withKey.Valid()) << withKey.problem;
+    EXPECT_TRUE(withKey.mediaChecked);
+
+    // Any other length is no key at all.
+    ExportSettings shortKey = settings();
+    ASSERT_EQ(shortKey.scramblingKey.Resize(511), noErr);
+    shortKey.hasScramblingKey = true;
+    const auto unkeyed = ConvertTo(Mp4(), shortKey);
+    ASSERT_EQ(unkeyed.err, noErr);
+    EXPECT_FALSE(unkeyed.inspection.scrambled);
+}
+
+TEST(Conversion, VideoEndingBeforeItsSound) {
+    // One second of pictures over two seconds of tone.
+    const auto source = MakeFixture("short-video.mp4", "-f lavfi -i testsrc2=size=320x240:rate=25:duration=1 " +
+                                                           std::string(kTestTone) + " -c:v libx264 -pix_fmt yuv420p -c:a aac %o");
+    const auto converted = ConvertTo(source, Settings(kDepthSixteenGrays, IntToFixed(10), kSoundAdpcm2to1, 8192, 1));
+    ASSERT_EQ(converted.err, noErr);
+    const Inspection& in = converted.inspection;
+    EXPECT_EQ(in.streams[0].chunks, 10u); // the pictures stop at one second
+    EXPECT_NEAR(in.streams[1].sxDuration, 200, 5); // the sound plays on to its end
+    std::vector<std::int16_t> samples;
+    std::uint16_t channels = 0;
+    std::uint32_t rate = 0;
+    ASSERT_EQ(DecodeSoundOf(converted.bytes, {}, samples, channels, rate), noErr);
+    EXPECT_NEAR(static_cast<double>(samples.size()), 2.03 * 8192, 0.02 * 8192);
+}
