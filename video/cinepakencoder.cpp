@@ -7,6 +7,7 @@
 #include <limits>
 #include <new>
 #include <numeric>
+#include <span>
 #include <vector>
 
 #include "platform/bytes.h"
@@ -31,6 +32,12 @@ int Distance(const Vec& a, const Vec& b) {
         d += kWeight[i] * e * e;
     }
     return d;
+}
+
+// num / den rounded to nearest, halves away from zero (den > 0), in integers:
+// means are taken millions of times a second.
+std::int64_t RoundDiv(std::int64_t num, std::int64_t den) {
+    return num >= 0 ? (2 * num + den) / (2 * den) : -((2 * -num + den) / (2 * den));
 }
 
 // Chunk and strip identifiers of the bit stream.
@@ -71,8 +78,8 @@ Vec BlockVector(const std::uint8_t* const px[4]) {
         w += r - y;
     }
     // U = (B − Y) / 2 and V = (R − Y) / 2, averaged over the block.
-    v.c[4] = static_cast<std::int16_t>(std::clamp(static_cast<int>(std::lround(u / 8.0)), -128, 127));
-    v.c[5] = static_cast<std::int16_t>(std::clamp(static_cast<int>(std::lround(w / 8.0)), -128, 127));
+    v.c[4] = static_cast<std::int16_t>(std::clamp(static_cast<int>(RoundDiv(u, 8)), -128, 127));
+    v.c[5] = static_cast<std::int16_t>(std::clamp(static_cast<int>(RoundDiv(w, 8)), -128, 127));
     return v;
 }
 
@@ -80,17 +87,28 @@ Vec BlockVector(const std::uint8_t* const px[4]) {
 // at the median of its widest dimension until there are k boxes; each box's
 // mean is an entry. One refinement pass then moves every vector to its
 // nearest entry and recomputes the means.
+//
+// The cut to k boxes passes through every smaller count of boxes, and a
+// split only reorders vectors inside the box it splits, so one cut to the
+// largest size keeps the boxes of each smaller size as they stood: Cut()
+// runs once per set of vectors and Take() picks any of its sizes.
 class Codebook {
 public:
-    void Build(const std::vector<Vec>& vectors, std::size_t k, bool refine) {
-        entries.clear();
-        assignment.assign(vectors.size(), 0);
-        if (vectors.empty() || k == 0) return;
+    void Cut(const std::vector<Vec>& vectors, std::span<const std::size_t> sizes) {
+        snapshots_.clear();
+        std::size_t largest = 0;
+        for (std::size_t k : sizes) largest = std::max(largest, std::min(k, vectors.size()));
         order_.resize(vectors.size());
         std::iota(order_.begin(), order_.end(), 0u);
         boxes_.clear();
+        if (vectors.empty() || largest == 0) return;
         boxes_.push_back(Measure(vectors, 0, vectors.size()));
-        while (boxes_.size() < k) {
+        auto keep = [&] {
+            for (std::size_t k : sizes)
+                if (std::min(k, vectors.size()) == boxes_.size()) snapshots_.push_back({boxes_.size(), boxes_});
+        };
+        keep();
+        while (boxes_.size() < largest) {
             std::size_t chosen = boxes_.size();
             for (std::size_t i = 0; i < boxes_.size(); ++i)
                 if (boxes_[i].error > 0 && (chosen == boxes_.size() || boxes_[i].error > boxes_[chosen].error)) chosen = i;
@@ -104,12 +122,25 @@ public:
                              });
             boxes_[chosen] = Measure(vectors, box.begin, mid);
             boxes_.push_back(Measure(vectors, mid, box.end));
+            keep();
         }
-        entries.resize(boxes_.size());
-        for (std::size_t b = 0; b < boxes_.size(); ++b) {
-            entries[b] = boxes_[b].mean;
-            for (std::size_t i = boxes_[b].begin; i < boxes_[b].end; ++i)
-                assignment[order_[i]] = static_cast<std::uint8_t>(b);
+    }
+
+    // The cut's boxes at size k (or, when the vectors could not be split
+    // that far, as far as they went) as the codebook.
+    void Take(const std::vector<Vec>& vectors, std::size_t k, bool refine) {
+        entries.clear();
+        assignment.assign(vectors.size(), 0);
+        if (vectors.empty() || k == 0) return;
+        k = std::min(k, vectors.size());
+        const std::vector<Box>* boxes = &boxes_;
+        for (const auto& snapshot : snapshots_)
+            if (snapshot.first == k) boxes = &snapshot.second;
+        entries.resize(boxes->size());
+        for (std::size_t b = 0; b < boxes->size(); ++b) {
+            const Box& box = (*boxes)[b];
+            entries[b] = box.mean;
+            for (std::size_t i = box.begin; i < box.end; ++i) assignment[order_[i]] = static_cast<std::uint8_t>(b);
         }
         if (refine) {
             Refine(vectors);
@@ -145,7 +176,7 @@ private:
             const std::int64_t spread = kWeight[d] * (squares[d] * n - sum[d] * sum[d]);
             box.error += spread / n;
             if (spread > widest) widest = spread, box.widest = d;
-            box.mean.c[static_cast<std::size_t>(d)] = static_cast<std::int16_t>(std::llround(static_cast<double>(sum[d]) / static_cast<double>(n)));
+            box.mean.c[static_cast<std::size_t>(d)] = static_cast<std::int16_t>(RoundDiv(sum[d], n));
         }
         if (end - begin < 2) box.error = 0;
         return box;
@@ -198,11 +229,12 @@ private:
             if (counts[e] > 0)
                 for (int c = 0; c < 6; ++c)
                     entries[e].c[static_cast<std::size_t>(c)] =
-                        static_cast<std::int16_t>(std::llround(static_cast<double>(sums[e][static_cast<std::size_t>(c)]) / static_cast<double>(counts[e])));
+                        static_cast<std::int16_t>(RoundDiv(sums[e][static_cast<std::size_t>(c)], counts[e]));
     }
 
     std::vector<std::uint32_t> order_;
     std::vector<Box> boxes_;
+    std::vector<std::pair<std::size_t, std::vector<Box>>> snapshots_;
 };
 
 enum class Mode : std::uint8_t { Skip, V1, V4 };
@@ -300,8 +332,8 @@ struct CinepakEncoder::State {
             u += q.c[4];
             w += q.c[5];
         }
-        v.c[4] = static_cast<std::int16_t>(std::lround(u / 4.0));
-        v.c[5] = static_cast<std::int16_t>(std::lround(w / 4.0));
+        v.c[4] = static_cast<std::int16_t>(RoundDiv(u, 4));
+        v.c[5] = static_cast<std::int16_t>(RoundDiv(w, 4));
         return v;
     }
 };
@@ -433,6 +465,7 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
     // Plans for one codebook size; answers the bytes and distortion at a λ.
     // The search compares sizes on the median cut alone; the chosen size is
     // then refined.
+    bool cut = false; // the strips' vectors are cut to every size once per frame
     auto plan = [&](std::size_t bookSize, bool refine) {
         for (std::size_t number = 0; number < s.strips.size(); ++number) {
             StripPlan& strip = s.strips[number];
@@ -442,8 +475,12 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
                 s.v1Vectors.push_back(s.V1Vector(m));
                 for (int b = 0; b < 4; ++b) s.v4Vectors.push_back(s.current[s.MacroBlock(m, b)]);
             }
-            strip.v1.Build(s.v1Vectors, std::min(bookSize, s.v1Vectors.size()), refine);
-            strip.v4.Build(s.v4Vectors, std::min(bookSize, s.v4Vectors.size()), refine);
+            if (!cut) {
+                strip.v1.Cut(s.v1Vectors, kBookSizes);
+                strip.v4.Cut(s.v4Vectors, kBookSizes);
+            }
+            strip.v1.Take(s.v1Vectors, bookSize, refine);
+            strip.v4.Take(s.v4Vectors, bookSize, refine);
             // A difference frame reuses what the decoder holds where it fits
             // (worked out for the final plan only: the search assumes none).
             strip.reuse1.assign(strip.v1.entries.size(), -1);
@@ -473,6 +510,7 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
                 strip.errorV4[i] = e4;
             }
         }
+        cut = true;
     };
     auto evaluate = [&](double lambda, bool decide) {
         std::size_t bytes = 10;
