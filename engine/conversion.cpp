@@ -363,10 +363,14 @@ private:
         return noErr;
     }
 
-    // The whole image in one piece when it can be had, else 2048 bytes at a time.
+    // The whole image in one piece when it can be had, else 2048 bytes at a
+    // time. Here memory can nearly always be had, so "can be had" means
+    // within a fixed allowance: a long movie must not need memory in
+    // proportion to its length.
+    static constexpr std::uint32_t kWholeCopyAllowance = 4u << 20;
     OSErr CopyOut(File& file, std::uint32_t size) {
         ByteBlock whole;
-        if (whole.Grow(size) == noErr) {
+        if (size <= kWholeCopyAllowance && whole.Grow(size) == noErr) {
             if (OSErr err = ReadDatabase(writer_.get(), whole.Data(), 0, size)) return err;
             return file.WriteAt(0, whole.Span());
         }
