@@ -112,30 +112,48 @@ public:
         snapshots_.clear();
         std::size_t largest = 0;
         for (std::size_t k : sizes) largest = std::max(largest, std::min(k, vectors.size()));
+        // The cut reorders copies of the vectors, not indexes to them, so the
+        // median search and the box statistics read memory in order; each
+        // copy carries its index in the spare lanes.
         order_.resize(vectors.size());
-        std::iota(order_.begin(), order_.end(), 0u);
+        for (std::size_t i = 0; i < vectors.size(); ++i) {
+            order_[i] = vectors[i];
+            order_[i].c[6] = static_cast<std::int16_t>(i & 0xFFFF);
+            order_[i].c[7] = static_cast<std::int16_t>(i >> 16);
+        }
         boxes_.clear();
         if (vectors.empty() || largest == 0) return;
-        boxes_.push_back(Measure(vectors, 0, vectors.size()));
+        boxes_.push_back(Measure(0, vectors.size()));
         auto keep = [&] {
             for (std::size_t k : sizes)
                 if (std::min(k, vectors.size()) == boxes_.size()) snapshots_.push_back({boxes_.size(), boxes_});
         };
         keep();
-        while (boxes_.size() < largest) {
-            std::size_t chosen = boxes_.size();
-            for (std::size_t i = 0; i < boxes_.size(); ++i)
-                if (boxes_[i].error > 0 && (chosen == boxes_.size() || boxes_[i].error > boxes_[chosen].error)) chosen = i;
-            if (chosen == boxes_.size()) break;
+        // The box to split next: the largest error, the earliest box among
+        // equals. Each box has one place in the heap; boxes without error
+        // are never split and stay out of it.
+        heap_.clear();
+        auto offer = [&](std::size_t i) {
+            if (boxes_[i].error <= 0) return;
+            heap_.push_back({boxes_[i].error, i});
+            std::push_heap(heap_.begin(), heap_.end(), SplitsFirst);
+        };
+        offer(0);
+        while (boxes_.size() < largest && !heap_.empty()) {
+            std::pop_heap(heap_.begin(), heap_.end(), SplitsFirst);
+            const std::size_t chosen = heap_.back().second;
+            heap_.pop_back();
             const Box box = boxes_[chosen];
             const std::size_t mid = box.begin + (box.end - box.begin) / 2;
             const int dim = box.widest;
             std::nth_element(order_.begin() + static_cast<long>(box.begin), order_.begin() + static_cast<long>(mid),
-                             order_.begin() + static_cast<long>(box.end), [&](std::uint32_t a, std::uint32_t b) {
-                                 return vectors[a].c[static_cast<std::size_t>(dim)] < vectors[b].c[static_cast<std::size_t>(dim)];
+                             order_.begin() + static_cast<long>(box.end), [dim](const Vec& a, const Vec& b) {
+                                 return a.c[static_cast<std::size_t>(dim)] < b.c[static_cast<std::size_t>(dim)];
                              });
-            boxes_[chosen] = Measure(vectors, box.begin, mid);
-            boxes_.push_back(Measure(vectors, mid, box.end));
+            boxes_[chosen] = Measure(box.begin, mid);
+            boxes_.push_back(Measure(mid, box.end));
+            offer(chosen);
+            offer(boxes_.size() - 1);
             keep();
         }
     }
@@ -154,7 +172,7 @@ public:
         for (std::size_t b = 0; b < boxes->size(); ++b) {
             const Box& box = (*boxes)[b];
             entries[b] = box.mean;
-            for (std::size_t i = box.begin; i < box.end; ++i) assignment[order_[i]] = static_cast<std::uint8_t>(b);
+            for (std::size_t i = box.begin; i < box.end; ++i) assignment[IndexOf(order_[i])] = static_cast<std::uint8_t>(b);
         }
         if (refine) {
             Refine(vectors);
@@ -173,10 +191,10 @@ private:
         Vec mean;
     };
 
-    Box Measure(const std::vector<Vec>& vectors, std::size_t begin, std::size_t end) const {
+    Box Measure(std::size_t begin, std::size_t end) const {
         std::int64_t sum[6] = {}, squares[6] = {};
         for (std::size_t i = begin; i < end; ++i) {
-            const Vec& v = vectors[order_[i]];
+            const Vec& v = order_[i];
             for (int d = 0; d < 6; ++d) {
                 sum[d] += v.c[static_cast<std::size_t>(d)];
                 squares[d] += std::int64_t{v.c[static_cast<std::size_t>(d)]} * v.c[static_cast<std::size_t>(d)];
@@ -242,7 +260,17 @@ private:
                         static_cast<std::int16_t>(RoundDiv(sums[e][static_cast<std::size_t>(c)], counts[e]));
     }
 
-    std::vector<std::uint32_t> order_;
+    static std::size_t IndexOf(const Vec& copy) {
+        return static_cast<std::uint16_t>(copy.c[6]) | (std::size_t{static_cast<std::uint16_t>(copy.c[7])} << 16);
+    }
+
+    // Heap order: true when b splits before a.
+    static bool SplitsFirst(const std::pair<std::int64_t, std::size_t>& a, const std::pair<std::int64_t, std::size_t>& b) {
+        return a.first < b.first || (a.first == b.first && a.second > b.second);
+    }
+
+    std::vector<Vec> order_;
+    std::vector<std::pair<std::int64_t, std::size_t>> heap_;
     std::vector<Box> boxes_;
     std::vector<std::pair<std::size_t, std::vector<Box>>> snapshots_;
 };
