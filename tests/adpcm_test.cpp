@@ -165,6 +165,7 @@ TEST(Yamaha, LibavcodecDecodesOurStream) {
     EXPECT_GT(Snr(source, ours), 12.0);
 
     // The same codes in a WAV file of Yamaha ADPCM (format tag 0x20).
+    std::filesystem::create_directories(FixtureFolder()); // this may be the run's first fixture
     const auto wav = FixtureFolder() / "yamaha.wav";
     {
         std::ofstream f(wav, std::ios::binary);
