@@ -178,21 +178,21 @@ TEST(Conversion, LayoutWithColourImageAndMovieRectangle) {
     ASSERT_EQ(c.InsertChild(pres, Fcc("back"), 1, 0, {}, &back), noErr);
     const std::uint8_t red[6] = {0xFF, 0xFF, 0, 0, 0, 0};
     ASSERT_EQ(c.InsertChild(back, Fcc("rgb "), 1, 0, red), noErr);
-    back = c.FindPath(0, {Fcc("PRES"), Fcc("back")});
-    ASSERT_EQ(c.InsertChild(back, Fcc("imag"), 1, 0, {}, &item), noErr);
+    // An item of the background with its position and size; answers the item.
+    auto addItem = [&](OSType type, const std::uint8_t (&pos)[4], const std::uint8_t (&extent)[4]) {
+        back = c.FindPath(0, {Fcc("PRES"), Fcc("back")});
+        EXPECT_EQ(c.InsertChild(back, type, 1, 0, {}, &item), noErr);
+        EXPECT_EQ(c.InsertChild(item, Fcc("pos "), 1, 0, pos), noErr);
+        item = c.FindPath(0, {Fcc("PRES"), Fcc("back"), type});
+        EXPECT_EQ(c.InsertChild(item, Fcc("size"), 1, 0, extent), noErr);
+        return c.FindPath(0, {Fcc("PRES"), Fcc("back"), type});
+    };
     const std::uint8_t imagePos[4] = {0, 8, 0, 4}, imageSize[4] = {0, 40, 0, 40};
-    ASSERT_EQ(c.InsertChild(item, Fcc("pos "), 1, 0, imagePos), noErr);
-    item = c.FindPath(0, {Fcc("PRES"), Fcc("back"), Fcc("imag")});
-    ASSERT_EQ(c.InsertChild(item, Fcc("size"), 1, 0, imageSize), noErr);
-    item = c.FindPath(0, {Fcc("PRES"), Fcc("back"), Fcc("imag")});
+    item = addItem(Fcc("imag"), imagePos, imageSize);
     const std::string path = picture.string();
     ASSERT_EQ(c.InsertChild(item, Fcc("dref"), 1, 0, {reinterpret_cast<const std::uint8_t*>(path.data()), path.size()}), noErr);
-    back = c.FindPath(0, {Fcc("PRES"), Fcc("back")});
-    ASSERT_EQ(c.InsertChild(back, Fcc("vid "), 1, 0, {}, &item), noErr);
     const std::uint8_t videoPos[4] = {0, 0, 0, 20}, videoSize[4] = {0, 160, 0, 120};
-    ASSERT_EQ(c.InsertChild(item, Fcc("pos "), 1, 0, videoPos), noErr);
-    item = c.FindPath(0, {Fcc("PRES"), Fcc("back"), Fcc("vid ")});
-    ASSERT_EQ(c.InsertChild(item, Fcc("size"), 1, 0, videoSize), noErr);
+    (void)addItem(Fcc("vid "), videoPos, videoSize);
 
     const auto converted = ConvertTo(Mp4(), s);
     ASSERT_EQ(converted.err, noErr);
@@ -237,6 +237,19 @@ double TonePitch(const std::vector<std::int16_t>& samples, std::uint16_t channel
     return static_cast<double>(crossings - 1) * rate / static_cast<double>(last - first);
 }
 
+struct DecodedSound {
+    OSErr err;
+    std::vector<std::int16_t> samples;
+    std::uint16_t channels = 0;
+    std::uint32_t rate = 0;
+};
+
+DecodedSound SoundOf(const Converted& converted) {
+    DecodedSound d;
+    d.err = DecodeSoundOf(converted.bytes, {}, d.samples, d.channels, d.rate);
+    return d;
+}
+
 } // namespace
 
 TEST(Conversion, EverySoundFormatKeepsTheTone) {
@@ -252,14 +265,12 @@ TEST(Conversion, EverySoundFormatKeepsTheTone) {
         ASSERT_EQ(converted.err, noErr);
         EXPECT_EQ(converted.inspection.audioFormat, static_cast<std::uint32_t>(c.format));
         EXPECT_EQ(converted.inspection.sampleRate, c.rate);
-        std::vector<std::int16_t> samples;
-        std::uint16_t channels = 0;
-        std::uint32_t rate = 0;
-        ASSERT_EQ(DecodeSoundOf(converted.bytes, {}, samples, channels, rate), noErr);
-        ASSERT_GT(channels, 0);
+        const DecodedSound sound = SoundOf(converted);
+        ASSERT_EQ(sound.err, noErr);
+        ASSERT_GT(sound.channels, 0);
         // Two seconds (and the padding of the source's last AAC frame).
-        EXPECT_NEAR(static_cast<double>(samples.size() / channels), 2.03 * rate, 0.02 * rate);
-        EXPECT_NEAR(TonePitch(samples, channels, rate), 440.0, 2.0);
+        EXPECT_NEAR(static_cast<double>(sound.samples.size() / sound.channels), 2.03 * sound.rate, 0.02 * sound.rate);
+        EXPECT_NEAR(TonePitch(sound.samples, sound.channels, sound.rate), 440.0, 2.0);
     }
 }
 
@@ -308,9 +319,7 @@ TEST(Conversion, VideoEndingBeforeItsSound) {
     const Inspection& in = converted.inspection;
     EXPECT_EQ(in.streams[0].chunks, 10u); // the pictures stop at one second
     EXPECT_NEAR(in.streams[1].sxDuration, 200, 5); // the sound plays on to its end
-    std::vector<std::int16_t> samples;
-    std::uint16_t channels = 0;
-    std::uint32_t rate = 0;
-    ASSERT_EQ(DecodeSoundOf(converted.bytes, {}, samples, channels, rate), noErr);
-    EXPECT_NEAR(static_cast<double>(samples.size()), 2.03 * 8192, 0.02 * 8192);
+    const DecodedSound sound = SoundOf(converted);
+    ASSERT_EQ(sound.err, noErr);
+    EXPECT_NEAR(static_cast<double>(sound.samples.size()), 2.03 * 8192, 0.02 * 8192);
 }

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <limits>
 #include <new>
-#include <numeric>
 #include <span>
 #include <vector>
 
@@ -99,8 +98,8 @@ Vec BlockVector(const std::uint8_t* const px[4]) {
 
 // Vector quantisation by median cut: the box with the largest error is split
 // at the median of its widest dimension until there are k boxes; each box's
-// mean is an entry. One refinement pass then moves every vector to its
-// nearest entry and recomputes the means.
+// mean is an entry. Refinement passes then move every vector to its nearest
+// entry and recompute the means.
 //
 // The cut to k boxes passes through every smaller count of boxes, and a
 // split only reorders vectors inside the box it splits, so one cut to the
@@ -125,8 +124,8 @@ public:
         if (vectors.empty() || largest == 0) return;
         boxes_.push_back(Measure(0, vectors.size()));
         auto keep = [&] {
-            for (std::size_t k : sizes)
-                if (std::min(k, vectors.size()) == boxes_.size()) snapshots_.push_back({boxes_.size(), boxes_});
+            if (std::any_of(sizes.begin(), sizes.end(), [&](std::size_t k) { return std::min(k, vectors.size()) == boxes_.size(); }))
+                snapshots_.push_back({boxes_.size(), boxes_});
         };
         keep();
         // The box to split next: the largest error, the earliest box among
