@@ -761,6 +761,72 @@ OSErr SoundConverter::End(ByteBlock& output) {
 
 void SoundConverter::Close() { impl_.reset(); }
 
+// ---- Sound decompressors ---------------------------------------------------------------------------
+
+struct SoundDecompressor::Impl {
+    CodecPtr codec;
+    PacketPtr packet;
+    FramePtr frame;
+};
+
+SoundDecompressor::SoundDecompressor() = default;
+SoundDecompressor::~SoundDecompressor() = default;
+
+OSErr SoundDecompressor::Open(OSType code, std::uint32_t sampleRate, std::uint16_t channels,
+                              std::uint32_t packetBytes, std::span<const std::uint8_t> setup) {
+    QuietLibraries();
+    AVCodecID id = AV_CODEC_ID_NONE;
+    if (code == Fcc("atrc")) id = AV_CODEC_ID_ATRAC3;
+    const AVCodec* decoder = id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(id);
+    if (decoder == nullptr || channels == 0) return noCodecErr;
+    auto impl = std::make_unique<Impl>();
+    impl->codec.reset(avcodec_alloc_context3(decoder));
+    impl->packet.reset(av_packet_alloc());
+    impl->frame.reset(av_frame_alloc());
+    if (!impl->codec || !impl->packet || !impl->frame) return memFullErr;
+    AVCodecContext* c = impl->codec.get();
+    c->sample_rate = static_cast<int>(sampleRate);
+    av_channel_layout_default(&c->ch_layout, channels);
+    c->block_align = static_cast<int>(packetBytes);
+    if (!setup.empty()) {
+        c->extradata = static_cast<std::uint8_t*>(av_mallocz(setup.size() + AV_INPUT_BUFFER_PADDING_SIZE));
+        if (c->extradata == nullptr) return memFullErr;
+        std::memcpy(c->extradata, setup.data(), setup.size());
+        c->extradata_size = static_cast<int>(setup.size());
+    }
+    if (avcodec_open2(c, decoder, nullptr) < 0) return noCodecErr;
+    impl_ = std::move(impl);
+    return noErr;
+}
+
+OSErr SoundDecompressor::Decode(std::span<const std::uint8_t> data, std::vector<float>& out) {
+    if (!impl_) return paramErr;
+    Impl& s = *impl_;
+    if (av_new_packet(s.packet.get(), static_cast<int>(data.size())) < 0) return memFullErr;
+    std::memcpy(s.packet->data, data.data(), data.size());
+    const int sent = avcodec_send_packet(s.codec.get(), s.packet.get());
+    av_packet_unref(s.packet.get());
+    if (sent < 0) return codecDataVersErr;
+    while (true) {
+        const int got = avcodec_receive_frame(s.codec.get(), s.frame.get());
+        if (got == AVERROR(EAGAIN)) return noErr;
+        if (got < 0) return codecDataVersErr;
+        const AVFrame* f = s.frame.get();
+        const int channels = f->ch_layout.nb_channels;
+        const std::size_t at = out.size();
+        out.resize(at + static_cast<std::size_t>(f->nb_samples) * static_cast<std::size_t>(channels));
+        for (int i = 0; i < f->nb_samples; ++i)
+            for (int ch = 0; ch < channels; ++ch) {
+                float v = 0;
+                if (f->format == AV_SAMPLE_FMT_FLTP) v = reinterpret_cast<const float*>(f->extended_data[ch])[i];
+                else if (f->format == AV_SAMPLE_FMT_FLT) v = reinterpret_cast<const float*>(f->extended_data[0])[i * channels + ch];
+                else return codecDataVersErr;
+                out[at + static_cast<std::size_t>(i) * channels + ch] = v;
+            }
+        av_frame_unref(s.frame.get());
+    }
+}
+
 // ---- Single-picture decompressors ------------------------------------------------------------------
 
 struct ImageDecompressor::Impl {

@@ -218,6 +218,30 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// Decodes the packets of a compressed sound codec named by its four-char
+// code ('atrc' for ATRAC3, as RealMedia names it) into 32-bit float samples,
+// channels interleaved. `setup` is the codec's set-up data as its container
+// carries it; `packetBytes` the fixed packet size, for codecs that have one.
+class SoundDecompressor {
+public:
+    SoundDecompressor();
+    ~SoundDecompressor();
+    SoundDecompressor(const SoundDecompressor&) = delete;
+    SoundDecompressor& operator=(const SoundDecompressor&) = delete;
+
+    // noCodecErr when no decoder handles the code or it refuses the set-up.
+    [[nodiscard]] OSErr Open(OSType codec, std::uint32_t sampleRate, std::uint16_t channels,
+                             std::uint32_t packetBytes, std::span<const std::uint8_t> setup);
+    // Decodes one packet; the samples are appended to `out`.
+    // codecDataVersErr when the decoder rejects the packet.
+    [[nodiscard]] OSErr Decode(std::span<const std::uint8_t> packet, std::vector<float>& out);
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
 // Converts sound chunks between sample formats, channel counts and rates.
 struct SoundOutputFormat {
     OSType format = kSoundS16; // kSoundS16 (signed 16-bit little-endian) or kSoundU8
