@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "audio/adpcm.h"
+#include "audio/atrac3/at3enc.h"
 #include "platform/byteblock.h"
 
 namespace {
@@ -29,10 +30,29 @@ public:
         std::uint16_t encodingChannels = channels_;
         switch (code_) {
         case 624: {
-            // "CLIÉ Audio": the bit rate is settled here; the encoder itself
-            // plugs in with its own issue, and until then begin refuses.
-            (void)SettleAtracBitRate(config.atracBitRate, MovieHasVideo(&writer));
-            return paramErr;
+            if (bits_ != 16) return paramErr;
+            std::uint32_t rate = SettleAtracBitRate(config.atracBitRate, MovieHasVideo(&writer));
+            int mode = config.atracChannelMode;
+            // Stereo into a mono encoder: each frame mixed down first.
+            mixdown_ = channels_ == 2 && mode == kAt3Mono;
+            if (mixdown_) encodingChannels = 1;
+            if (encodingChannels == 1) mode = kAt3Mono;
+            if (mode == 0) mode = encodingChannels == 2 ? kAt3Dual : kAt3Mono;
+            // Two channels need at least the lowest rate that codes them.
+            if (mode == kAt3Stereo) rate = std::max<std::uint32_t>(rate, 23500);
+            if (mode == kAt3Dual) rate = std::max<std::uint32_t>(rate, 33000);
+            const int code = rate == 11750 ? 12 : rate == 16500 ? 16 : rate == 23500 ? 24 : rate == 47000 ? 47
+                           : rate == 66000 ? 66 : 33;
+            atrac_.reset(new (std::nothrow) At3EncContext);
+            if (!atrac_) return memFullErr;
+            if (At3EncOpen(code, mode, *atrac_) != kAt3Ok) {
+                atrac_.reset();
+                return paramErr;
+            }
+            encodingChannels_ = encodingChannels;
+            block_ = kAt3FrameSamples;
+            SetSettledAudio(&writer, encodingChannels, static_cast<std::uint16_t>(mode), static_cast<std::uint16_t>(code), rate);
+            break;
         }
         case 626:
         case 628:
@@ -47,7 +67,7 @@ public:
         case 630: block_ = 0; break;
         default: return paramErr;
         }
-        SetSettledAudio(&writer, encodingChannels, 0, 0, config.atracBitRate);
+        if (code_ != 624) SetSettledAudio(&writer, encodingChannels, 0, 0, config.atracBitRate);
         try {
             pending_.resize(std::size_t{block_} * frameBytes_);
             work_.resize(std::size_t{block_} * frameBytes_);
@@ -93,10 +113,15 @@ public:
             pendingFrames_ = 0;
             in += std::size_t{take} * frameBytes_;
             left -= take;
+            stopped_ = false;
             if (OSErr err = Block(writer, work_.data())) return err;
+            if (stopped_) return noErr;
         }
-        for (; left >= block_; left -= block_, in += std::size_t{block_} * frameBytes_)
+        for (; left >= block_; left -= block_, in += std::size_t{block_} * frameBytes_) {
+            stopped_ = false;
             if (OSErr err = Block(writer, in)) return err;
+            if (stopped_) return noErr;
+        }
         std::memcpy(pending_.data(), in, std::size_t{left} * frameBytes_);
         pendingFrames_ = left;
         if (finishing_ && framesInRecord_ > 0) return WriteRecord(writer);
@@ -104,11 +129,32 @@ public:
     }
 
 private:
-    // Encodes one block and keeps the books.
+    // Encodes one block and keeps the books. A "CLIÉ Audio" encoder that
+    // answers anything but success ends the write call quietly (`stopped_`):
+    // the block is neither counted nor stored.
     OSErr Block(MovieWriter* writer, const std::uint8_t* frames) {
-        std::uint8_t out[2 * 162];
+        std::uint8_t out[512];
         std::uint32_t size = 0;
-        if (code_ == 629) {
+        if (code_ == 624) {
+            std::int16_t samples[2 * kAt3FrameSamples];
+            for (int i = 0; i < kAt3FrameSamples; ++i) {
+                if (mixdown_) {
+                    // The mean, truncated toward zero.
+                    samples[i] = static_cast<std::int16_t>((ReadLE16(frames + 4 * i) + ReadLE16(frames + 4 * i + 2)) / 2);
+                } else {
+                    for (std::uint16_t c = 0; c < channels_; ++c)
+                        samples[i * channels_ + c] = ReadLE16(frames + (static_cast<std::size_t>(i) * channels_ + c) * 2);
+                }
+            }
+            if (boost_ != 1.0f)
+                for (int i = 0; i < kAt3FrameSamples * encodingChannels_; ++i) samples[i] = BoostSample(samples[i], boost_);
+            if (At3EncFrame(samples, out, *atrac_, kAt3FrameSamples * encodingChannels_, encodingChannels_,
+                            static_cast<int>(blocks_)) != kAt3Ok) {
+                stopped_ = true;
+                return noErr;
+            }
+            size = static_cast<std::uint32_t>(atrac_->frameBytes);
+        } else if (code_ == 629) {
             std::int16_t mono[kYamahaBlockFrames];
             for (int i = 0; i < kYamahaBlockFrames; ++i) mono[i] = ReadLE16(frames + 2 * i);
             std::uint32_t capacity = 64;
@@ -168,6 +214,10 @@ private:
     std::uint64_t blocks_ = 0;
     bool finishing_ = false;
     YamahaState yamaha_; // per conversion: two conversions never share it
+    std::unique_ptr<At3EncContext> atrac_;
+    std::uint16_t encodingChannels_ = 1;
+    bool mixdown_ = false;
+    bool stopped_ = false;
 };
 
 SoundInput* InputOf(MovieWriter* writer) {

@@ -259,7 +259,8 @@ TEST(Conversion, EverySoundFormatKeepsTheTone) {
         std::uint16_t channels;
     };
     for (const Case c : {Case{kSoundAdpcm2to1, 22050, 2}, Case{kSoundUncompressedMono, 11025, 1}, Case{kSoundAdpcm4to1, 8192, 1},
-                         Case{kSoundYamahaAdpcm, 8000, 1}, Case{kSoundUncompressedStereo, 22050, 2}}) {
+                         Case{kSoundYamahaAdpcm, 8000, 1}, Case{kSoundUncompressedStereo, 22050, 2},
+                         Case{kSoundClieAudio, 44100, 2}}) {
         SCOPED_TRACE(c.format);
         const auto converted = ConvertTo(Mp4(), Settings(kDepthSixteenGrays, IntToFixed(10), c.format, c.rate, c.channels));
         ASSERT_EQ(converted.err, noErr);

@@ -6,6 +6,7 @@
 #include "audio/adpcm.h"
 #include "audio/soundinput.h"
 #include "moviedb/chunk.h"
+#include "tools/inspect.h"
 #include "tests/movie_builder.h"
 
 namespace {
@@ -164,12 +165,14 @@ TEST(SoundInput, RefusesWhatItCannotTake) {
     EXPECT_EQ(WriteAudioSamples(s.get(), nullptr, 2, 1), paramErr);
     EXPECT_EQ(WriteAudioSamples(s.get(), &byte, 0, 1), paramErr);
     EXPECT_EQ(WriteAudioSamples(s.get(), &byte, 2, 0), paramErr);
-    // "CLIÉ Audio" waits for its encoder.
+    // A "CLIÉ Audio" channel mode the encoder does not know fails begin.
     auto clie = NewWriter();
     WaveFormat format;
+    format.channels = 2;
     format.sampleRate = 44100;
     ASSERT_EQ(SetSoundFormat(clie.get(), format), noErr);
     ASSERT_EQ(SetAudioFormatCode(clie.get(), 624), noErr);
+    ASSERT_EQ(SetWriterParameter(clie.get(), kWriterAtracChannelMode, 3), noErr);
     ASSERT_EQ(AttachSoundInput(clie.get()), noErr);
     EXPECT_EQ(BeginMovie(clie.get()), paramErr);
     EXPECT_EQ(SettleAtracBitRate(70000, true), 66000u);
@@ -178,4 +181,130 @@ TEST(SoundInput, RefusesWhatItCannotTake) {
     EXPECT_EQ(SettleAtracBitRate(16000, true), 11750u);
     EXPECT_EQ(SettleAtracBitRate(0, true), 33000u);
     EXPECT_EQ(SettleAtracBitRate(0, false), 66000u);
+}
+
+namespace {
+
+// A "CLIÉ Audio" writer: channels, channel mode and bit rate as configured.
+OwnedMovieWriter ClieWriter(std::uint16_t channels, std::uint16_t mode, std::uint32_t bitRate, float boostLevel = 0) {
+    auto w = NewWriter();
+    WaveFormat format;
+    format.channels = channels;
+    format.sampleRate = 44100;
+    EXPECT_EQ(SetSoundFormat(w.get(), format), noErr);
+    EXPECT_EQ(SetAudioFormatCode(w.get(), 624), noErr);
+    EXPECT_EQ(SetWriterParameter(w.get(), kWriterSamplesPerRecord, 7350), noErr);
+    EXPECT_EQ(SetWriterParameter(w.get(), kWriterAtracChannelMode, mode), noErr);
+    EXPECT_EQ(SetWriterParameter(w.get(), kWriterAtracBitRate, bitRate), noErr);
+    EXPECT_EQ(SetWriterParameter(w.get(), kWriterBoost, static_cast<std::intptr_t>(boostLevel)), noErr);
+    EXPECT_EQ(AttachSoundInput(w.get()), noErr);
+    EXPECT_EQ(BeginMovie(w.get()), noErr);
+    return w;
+}
+
+} // namespace
+
+TEST(SoundInput, ClieAudioRecordsHoldEightFramesOfTheTableSize) {
+    // Mono at 33000 bit/s: 96-byte frames, 7350 samples a record makes 8
+    // frames (8192 sample frames, a 768-byte body); the last record's
+    // frames padded to a whole frame.
+    auto w = ClieWriter(1, 1, 33000);
+    Feed(w.get(), ToneBytes(3 * 8192 + 100, 1, 44100), 2);
+    const auto bytes = Finish(w.get());
+    const auto records = Records(bytes);
+    ASSERT_EQ(records.size(), 4u);
+    for (std::size_t r = 0; r < 3; ++r) {
+        EXPECT_EQ(records[r].frames, 8192u);
+        EXPECT_EQ(records[r].first, 8192u * r);
+        EXPECT_EQ(records[r].data.size(), 768u);
+        EXPECT_EQ(records[r].length, 16u + 768u);
+    }
+    EXPECT_EQ(records[3].frames, 1024u);
+    EXPECT_EQ(records[3].data.size(), 96u);
+    const Inspection in = InspectDatabase(bytes);
+    ASSERT_TRUE(in.atrac);
+    EXPECT_EQ(in.atrac->first, 1);
+    EXPECT_EQ(in.atrac->second, 33);
+    EXPECT_EQ(in.audioChannels, 1);
+    EXPECT_EQ(in.sampleRate, 44100u);
+
+    // The database's sound decodes back to the tone.
+    std::vector<std::int16_t> samples;
+    std::uint16_t channels = 0;
+    std::uint32_t rate = 0;
+    ASSERT_EQ(DecodeSoundOf(bytes, {}, samples, channels, rate), noErr);
+    EXPECT_EQ(samples.size(), 4u * 8192u - 7u * 1024u);
+    double signal = 0, noise = 0;
+    const auto tone = ToneBytes(3 * 8192, 1, 44100);
+    for (std::size_t i = 4096; i < 3 * 8192 - 2048; ++i) {
+        const double ref = ReadLE16Sample(tone.data() + 2 * i);
+        const double got = samples[i + 1162];
+        signal += ref * ref;
+        noise += (got - ref) * (got - ref);
+    }
+    EXPECT_GT(10 * std::log10(signal / noise), 20.0);
+}
+
+TEST(SoundInput, ClieAudioSettlesModeAndBitRate) {
+    struct Case {
+        std::uint16_t channels, mode;
+        std::uint32_t bitRate;
+        std::uint16_t encodingChannels, settledMode, code, frameBytes;
+    };
+    const Case cases[] = {
+        {2, 1, 66000, 1, 1, 66, 192},   // stereo mixed down into mono
+        {2, 1, 70000, 1, 1, 66, 192},   // above the table: its top
+        {2, 2, 16500, 2, 2, 24, 68},    // stereo needs at least 23500
+        {2, 18, 23500, 2, 18, 33, 96},  // "Dual" needs at least 33000
+        {2, 0, 47000, 2, 18, 47, 136},  // mode 0 with two channels: "Dual"
+        {1, 2, 40000, 1, 1, 33, 96},    // one channel is always mono
+        {1, 0, 16000, 1, 1, 12, 34},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.channels << " channels, mode " << c.mode << ", " << c.bitRate);
+        auto w = ClieWriter(c.channels, c.mode, c.bitRate);
+        Feed(w.get(), ToneBytes(2048, c.channels, 44100), 2u * c.channels);
+        const auto bytes = Finish(w.get());
+        const Inspection in = InspectDatabase(bytes);
+        ASSERT_TRUE(in.atrac);
+        EXPECT_EQ(in.audioChannels, c.encodingChannels);
+        EXPECT_EQ(in.atrac->first, c.settledMode);
+        EXPECT_EQ(in.atrac->second, c.code);
+        const auto records = Records(bytes);
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0].data.size(), 2u * c.frameBytes);
+    }
+}
+
+TEST(SoundInput, ClieAudioMixdownAndBoostReachTheEncoder) {
+    // Left and right in opposite phase mix down to silence; boosted, a quiet
+    // tone decodes louder.
+    std::vector<std::uint8_t> opposite(8192 * 4);
+    const auto tone = ToneBytes(8192, 1, 44100);
+    for (std::size_t i = 0; i < 8192; ++i) {
+        const std::int16_t v = ReadLE16Sample(tone.data() + 2 * i);
+        const auto n = static_cast<std::int16_t>(-v);
+        opposite[4 * i] = tone[2 * i];
+        opposite[4 * i + 1] = tone[2 * i + 1];
+        opposite[4 * i + 2] = static_cast<std::uint8_t>(n);
+        opposite[4 * i + 3] = static_cast<std::uint8_t>(n >> 8);
+    }
+    auto energyOf = [](const std::vector<std::uint8_t>& bytes) {
+        std::vector<std::int16_t> samples;
+        std::uint16_t channels = 0;
+        std::uint32_t rate = 0;
+        EXPECT_EQ(DecodeSoundOf(bytes, {}, samples, channels, rate), noErr);
+        double e = 0;
+        for (std::size_t i = 2048; i < 6144; ++i) e += double(samples[i]) * samples[i];
+        return e;
+    };
+    auto mixed = ClieWriter(2, 1, 66000);
+    Feed(mixed.get(), opposite, 4);
+    EXPECT_EQ(energyOf(Finish(mixed.get())), 0.0);
+
+    auto plain = ClieWriter(1, 1, 66000);
+    Feed(plain.get(), tone, 2);
+    auto boosted = ClieWriter(1, 1, 66000, 1); // level 1: times 1.5
+    Feed(boosted.get(), tone, 2);
+    EXPECT_NEAR(std::sqrt(energyOf(Finish(boosted.get())) / energyOf(Finish(plain.get()))), 1.5, 0.05);
 }

@@ -1,6 +1,7 @@
 #include "tools/inspect.h"
 
 #include <algorithm>
+#include <cmath>
 #include <ctime>
 #include <cstdio>
 #include <unordered_map>
@@ -10,6 +11,8 @@
 #include "platform/bytes.h"
 #include "platform/files.h"
 #include "audio/adpcm.h"
+#include "audio/atrac3/at3enc.h"
+#include "platform/media.h"
 #include "video/graysdecoder.h"
 #include "video/graysencoder.h"
 
@@ -558,12 +561,46 @@ OSErr WritePgm(const std::string& path, std::span<const std::uint8_t> gray, std:
     return file.Close();
 }
 
+namespace {
+
+// One record of ATRAC3 frames: 1024 sample frames each, channel slices one
+// after the other; the decoders see each slice scrambled as RealMedia
+// stores it (XOR with 0x537F6103 per 32-bit word).
+OSErr DecodeAtracRecord(std::span<const std::uint8_t> data, std::uint32_t frames, std::uint16_t channels,
+                        const At3EncContext& sizes, SoundDecompressor* decoders, std::int16_t* dest) {
+    static constexpr std::uint8_t kKey[4] = {0x53, 0x7F, 0x61, 0x03};
+    const std::size_t frameBytes = static_cast<std::size_t>(sizes.frameBytes);
+    const std::uint32_t count = (frames + kAt3FrameSamples - 1) / kAt3FrameSamples;
+    if (data.size() < count * frameBytes) return paramErr;
+    std::vector<float> decoded;
+    std::vector<std::uint8_t> slice;
+    for (std::uint32_t f = 0; f < count; ++f) {
+        std::size_t offset = f * frameBytes;
+        for (std::uint16_t ch = 0; ch < channels; ++ch) {
+            const auto bytes = static_cast<std::size_t>(sizes.channelBytes[ch]);
+            slice.assign(data.begin() + static_cast<std::ptrdiff_t>(offset), data.begin() + static_cast<std::ptrdiff_t>(offset + bytes));
+            for (std::size_t i = 0; i < slice.size(); ++i) slice[i] ^= kKey[i % 4];
+            offset += bytes;
+            decoded.clear();
+            if (OSErr err = decoders[ch].Decode(slice, decoded)) return err;
+            for (std::size_t i = 0; i < decoded.size() && f * kAt3FrameSamples + i < frames; ++i) {
+                const float v = std::clamp(decoded[i] * 32768.0f, -32768.0f, 32767.0f);
+                dest[(f * kAt3FrameSamples + i) * channels + ch] = static_cast<std::int16_t>(std::lrint(v));
+            }
+        }
+    }
+    return noErr;
+}
+
+} // namespace
+
 OSErr DecodeSoundOf(std::span<const std::uint8_t> bytes, std::span<const std::uint8_t> key, std::vector<std::int16_t>& samples,
                     std::uint16_t& channels, std::uint32_t& rate) {
     const Inspection in = InspectDatabase(bytes, key);
     if (!in.Valid() || !in.mediaChecked || !in.hasAudio) return paramErr;
     const std::uint32_t format = in.audioFormat;
-    if (format < 626 || format > 630 || in.audioChannels < 1 || in.audioChannels > 2) return paramErr;
+    if ((format != 624 && (format < 626 || format > 630)) || in.audioChannels < 1 || in.audioChannels > 2)
+        return paramErr;
     channels = in.audioChannels;
     rate = in.sampleRate;
     std::vector<std::uint8_t> plain(bytes.begin(), bytes.end());
@@ -571,6 +608,24 @@ OSErr DecodeSoundOf(std::span<const std::uint8_t> bytes, std::span<const std::ui
         for (std::size_t p = in.mediaStart; p < plain.size(); ++p) plain[p] ^= key[(p - in.mediaStart) % 512];
     std::vector<std::int16_t> out;
     YamahaState yamaha;
+    // "CLIÉ Audio": each channel's slice of every frame goes to its own ATRAC3
+    // decoder, as a mono stream the way RealMedia files carry it.
+    At3EncContext sizes;
+    SoundDecompressor atrac[2];
+    if (format == 624) {
+        if (!in.atrac || At3EncOpen(in.atrac->second, in.atrac->first, sizes) != kAt3Ok || sizes.channels != channels)
+            return paramErr;
+        At3EncClose(sizes);
+        for (std::uint16_t ch = 0; ch < channels; ++ch) {
+            std::uint8_t setup[10];
+            WriteBE32(setup, 4);
+            WriteBE16(setup + 4, 1024);
+            WriteBE16(setup + 6, 0x088E);
+            WriteBE16(setup + 8, 2);
+            if (OSErr err = atrac[ch].Open(Fcc("atrc"), 44100, 1, static_cast<std::uint32_t>(sizes.channelBytes[ch]), setup))
+                return err;
+        }
+    }
     for (const auto& record : in.records)
         for (const auto& c : record.chunks) {
             if (c.tag != ChunkTag("au") || c.offset < in.mediaStart) continue;
@@ -580,7 +635,9 @@ OSErr DecodeSoundOf(std::span<const std::uint8_t> bytes, std::span<const std::ui
             const std::size_t at = out.size();
             out.resize(at + std::size_t{frames} * channels);
             std::int16_t* dest = out.data() + at;
-            if (format == 627) {
+            if (format == 624) {
+                if (OSErr err = DecodeAtracRecord(data, frames, channels, sizes, atrac, dest)) return err;
+            } else if (format == 627) {
                 if (data.size() < frames) return paramErr;
                 for (std::uint32_t i = 0; i < frames; ++i) dest[i] = static_cast<std::int16_t>((data[i] - 128) * 256);
             } else if (format == 630) {

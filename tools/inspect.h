@@ -85,7 +85,7 @@ std::string DescribeInspection(const Inspection& inspection, bool chunks);
 [[nodiscard]] OSErr WritePgm(const std::string& path, std::span<const std::uint8_t> gray, std::uint32_t width,
                              std::uint32_t height);
 
-// The sound of a database (formats 626 to 630) as interleaved 16-bit
+// The sound of a database (formats 624, 626 to 630) as interleaved 16-bit
 // samples; 8-bit sound is widened. paramErr when there is none to decode.
 [[nodiscard]] OSErr DecodeSoundOf(std::span<const std::uint8_t> bytes, std::span<const std::uint8_t> key,
                                   std::vector<std::int16_t>& samples, std::uint16_t& channels, std::uint32_t& rate);
