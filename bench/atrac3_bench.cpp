@@ -142,6 +142,12 @@ int main() {
                 const auto decoded = at3test::DecodeChannel(encoded, ch);
                 const Signal reference = at3test::LowPassed(Rounded(ch == 0 ? s.left : s.right), probe.bandLimit[ch]);
                 const std::size_t from = 4096, to = reference.size() - 4096;
+                double energy = 0;
+                for (std::size_t i = from; i < to; ++i) energy += reference[i] * reference[i];
+                if (energy < 100.0 * static_cast<double>(to - from)) {
+                    std::printf(" | %-21s", "(silent below limit)");
+                    continue;
+                }
                 std::printf(" | %8.2f / %8.2f  ", at3test::Snr(reference, decoded, at3test::kLag, from, to),
                             at3test::SegmentalSnr(reference, decoded, at3test::kLag, from, to));
             }

@@ -1,5 +1,6 @@
 // Encoding one frame: per channel the spectrum, the bit allocation for the
 // channel's budget and the packed sound unit, channel 1 first.
+#include <algorithm>
 #include <cstring>
 
 #include "audio/atrac3/at3internal.h"
@@ -33,8 +34,10 @@ int At3EncFrame(const std::int16_t* samples, std::uint8_t* output, At3EncContext
         for (int i = channel.limitLine; i < kAt3Lines; ++i) state->spectrum[i] = 0;
         const int budget = channel.budgetBytes * 8 - At3FixedBits(channel.bandsCoded, state->gains);
         At3Allocation allocation;
-        At3AllocateBits(state->spectrum, channel.limitLine, budget, allocation);
-        if (!At3WriteSoundUnit(state->spectrum, channel.bandsCoded, state->gains, allocation, output + offset,
+        At3Tonal tonal;
+        At3ChooseCoding(state->spectrum, channel.limitLine, channel.bandsCoded, budget, tonal, state->residual,
+                        allocation);
+        if (!At3WriteSoundUnit(state->residual, channel.bandsCoded, state->gains, tonal, allocation, output + offset,
                                channel.budgetBytes))
             return kAt3Failed;
         offset += channel.budgetBytes;

@@ -66,20 +66,45 @@ struct At3Allocation {
     int scaleIndex[kAt3Subbands] = {};
 };
 
+// Tonal components: short runs of lines around spectral peaks, coded with
+// their own scale factor at the finest selector and added back to the
+// spectrum by the decoder; the rest of the spectrum is then coded around them.
+inline constexpr int kAt3TonalValues = 4;    // lines per component
+inline constexpr int kAt3TonalSelector = 7;
+inline constexpr int kAt3MaxTonal = 24;
+struct At3Tonal {
+    int count = 0;
+    bool clc = false;
+    int position[kAt3MaxTonal] = {}; // first line, in rising order
+    int scaleIndex[kAt3MaxTonal] = {};
+    int mantissa[kAt3MaxTonal][kAt3TonalValues] = {};
+};
+// Takes up to `wanted` components at the largest peaks below `limitLine`
+// out of `spectrum`, leaving the rest in `residual`.
+void At3ExtractTonal(const float* spectrum, int limitLine, int wanted, At3Tonal& tonal, float* residual);
+// The bits the tonal part of a unit takes (5 when there is none).
+int At3TonalBits(const At3Tonal& tonal, int bandsCoded);
+
 // Mantissas of `count` lines at a selector and scale factor; answers the
 // squared error of their reconstruction.
 float At3Quantise(const float* lines, int count, int selector, int scaleIndex, int* mantissas);
 // The smallest scale factor index at least `peak`.
 int At3ScaleIndexFor(float peak);
-// Bits of the unit's fixed part: id, band count, gain data, tonal count,
-// spectrum header.
+// Bits of the unit's fixed part: id, band count, gain data, spectrum header
+// (the tonal part not included).
 int At3FixedBits(int bandsCoded, const At3GainInfo* gains);
-// Packs one sound unit; false when it does not fit `bytes`.
-bool At3WriteSoundUnit(const float* spectrum, int bandsCoded, const At3GainInfo* gains,
+// Packs one sound unit (the spectrum less its tonal components); false when
+// it does not fit `bytes`.
+bool At3WriteSoundUnit(const float* spectrum, int bandsCoded, const At3GainInfo* gains, const At3Tonal& tonal,
                        const At3Allocation& allocation, std::uint8_t* out, int bytes);
 
 // ---- dba_at2: the bit allocation that fills a channel's budget ----
-void At3AllocateBits(const float* spectrum, int limitLine, int budgetBits, At3Allocation& allocation);
+// Answers the squared error the allocation leaves.
+float At3AllocateBits(const float* spectrum, int limitLine, int budgetBits, At3Allocation& allocation);
+// The whole unit's choice: with or without tonal components, whichever
+// leaves less error. `residual` receives the spectrum less the components.
+void At3ChooseCoding(const float* spectrum, int limitLine, int bandsCoded, int budgetBits, At3Tonal& tonal,
+                     float* residual, At3Allocation& allocation);
 
 // ---- QMF, MDCT: the processor-specific kernels ----
 struct At3Kernels {
@@ -124,6 +149,7 @@ struct alignas(32) At3EncState {
     alignas(32) float window[2 * kAt3BandLines];
     alignas(32) float curve[kAt3BandLines];
     alignas(32) float spectrum[kAt3Lines];
+    alignas(32) float residual[kAt3Lines];
     At3GainInfo gains[kAt3Bands];
 };
 
