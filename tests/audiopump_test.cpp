@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <set>
 
 #include "audio/soundinput.h"
 #include "engine/audiopump.h"
@@ -167,4 +169,51 @@ TEST(AudioPump, SoundOnlyDatabasesInEveryFormat) {
             EXPECT_GT(Snr(fed.samples, decoded), c.floor) << c.source << " " << c.code << " " << c.rate;
         }
     }
+}
+
+TEST(AudioPump, ADescriptionChangeMidStreamKeepsThePendingFrames) {
+    // An MP3 stream whose second half changes rate and channels (44100 Hz
+    // mono, then 22050 Hz stereo): the pump opens a second converter, and
+    // the frames the writer holds towards its next block stay.
+    const auto first = MakeFixture("first-half.mp3", "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=1 "
+                                                     "-c:a libmp3lame -write_xing 0 -id3v2_version 0 %o");
+    const auto second = MakeFixture("second-half.mp3", "-f lavfi -i sine=frequency=440:sample_rate=22050:duration=1 "
+                                                       "-ac 2 -c:a libmp3lame -write_xing 0 -id3v2_version 0 %o");
+    const auto changing = FixtureFolder() / "changing.mp3";
+    {
+        std::ofstream out(changing, std::ios::binary);
+        out << std::ifstream(first, std::ios::binary).rdbuf() << std::ifstream(second, std::ios::binary).rdbuf();
+    }
+    Movie movie;
+    ASSERT_EQ(Movie::Open(changing, movie), noErr);
+    std::unique_ptr<SoundSource> source;
+    ASSERT_EQ(movie.NewSoundSource(movie.FindTrack(kSoundMediaType), source), noErr);
+    SoundChunk chunk;
+    std::set<std::int32_t> seeds;
+    double seconds = 0;
+    while (source->GetChunk(chunk) == noErr) {
+        seeds.insert(chunk.seed);
+        seconds += chunk.sampleCount / UnsignedFixedToDouble(chunk.description.sampleRate);
+    }
+    ASSERT_GE(seeds.size(), 2u) << "the fixture should change its description";
+
+    AudioOutput out;
+    const auto bytes = Convert(changing, Sound(626, 11025, 1), out);
+    std::vector<std::int16_t> decoded;
+    std::uint16_t channels = 0;
+    std::uint32_t rate = 0;
+    ASSERT_EQ(DecodeSoundOf(bytes, {}, decoded, channels, rate), noErr);
+    // Both halves whole: as long as the source, less at most the resamplers'
+    // slack and plus at most the last block's padding; and the tone's pitch
+    // on either side of the change.
+    const double extra = static_cast<double>(decoded.size()) - seconds * rate;
+    EXPECT_GE(extra, -32.0);
+    EXPECT_LE(extra, 256.0 + 32.0);
+    auto pitch = [&](std::size_t from, std::size_t to) {
+        int crossings = 0;
+        for (std::size_t i = from + 1; i < to; ++i) crossings += decoded[i - 1] < 0 && decoded[i] >= 0;
+        return crossings * static_cast<double>(rate) / static_cast<double>(to - from);
+    };
+    EXPECT_NEAR(pitch(1000, 10000), 440.0, 5.0);
+    EXPECT_NEAR(pitch(12500, 21000), 440.0, 5.0);
 }
