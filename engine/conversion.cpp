@@ -3,13 +3,18 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "audio/soundinput.h"
 #include "engine/audiopump.h"
+#include "engine/exportcomponent.h"
+#include "engine/exportinstance.h"
 #include "moviedb/moviewriter.h"
 #include "platform/media.h"
+#include "platform/resources.h"
+#include "resources/application_resources.h"
 #include "video/cinepakencoder.h"
 #include "video/frameinput.h"
 
@@ -163,35 +168,41 @@ void ConfigureLayout(MovieWriter* writer, const AtomContainer& layout) {
     }
 }
 
+// The sound data source's procedure seen as the pump's sound source.
+class ProcedureSound final : public SoundSource {
+public:
+    explicit ProcedureSound(const ExportSource& source) : source_(source) {
+        timeScale_ = source.timeScale;
+        std::int64_t duration = 0;
+        if (source.getProperty(source.refcon, source.trackNumber, Fcc("dura"), &duration) == noErr) duration_ = duration;
+    }
+    OSErr GetChunk(SoundChunk& out) override {
+        MovieExportGetDataParams params;
+        params.trackID = source_.trackNumber;
+        params.sourceTimeScale = source_.timeScale;
+        if (OSErr err = source_.getData(source_.refcon, &params)) return err;
+        if (params.descType != kSoundMediaType) return paramErr;
+        out = params.sound;
+        return noErr;
+    }
+
+private:
+    const ExportSource& source_;
+};
+
 class Conversion {
 public:
-    Conversion(const ExportSettings& settings, ConversionProgressProc progress, void* refcon)
-        : settings_(settings), progress_(progress), refcon_(refcon) {}
+    explicit Conversion(ExportInstance& instance)
+        : instance_(instance), settings_(instance.settings), progress_(instance.progress), refcon_(instance.progressRefcon) {}
 
     ~Conversion() {
         if (progressOpen_) (void)progress_(kProgressClose, 0, refcon_);
     }
 
-    OSErr Run(const FileSpec& sourcePath, const FileSpec& destination, ConversionResult* result) {
-        // The source: tracks, decoders, annotations.
-        if (OSErr err = Movie::Open(sourcePath, movie_)) return err == fnfErr ? noMovieFound : err;
-        const int videoTrack = movie_.FindTrack(kVideoMediaType);
-        const int soundTrack = movie_.FindTrack(kSoundMediaType);
-        const bool hasVideo = settings_.depth != kDepthNoVideo && videoTrack != 0;
-        if (hasVideo) {
-            const TrackInfo info = movie_.Track(videoTrack);
-            if (!info.decodable) return MissingDecoder(info.format, result);
-            // Small time scales are made finer so that frame times stay exact.
-            if (info.timeScale < 600) movie_.ScaleTrackTimeScale(videoTrack, 100);
-            if (OSErr err = movie_.NewVideoSource(videoTrack, video_)) return err;
-            video_->SetFrameRate(settings_.frameRate);
-            video_->SetDepth(settings_.depth);
-        }
-        if (settings_.soundFormat != kSoundNone && soundTrack != 0) {
-            const TrackInfo info = movie_.Track(soundTrack);
-            if (!info.decodable) return MissingDecoder(info.format, result);
-            if (OSErr err = movie_.NewSoundSource(soundTrack, sound_)) return err;
-        }
+    OSErr Run(const FileSpec& destination) {
+        video_ = instance_.video.get();
+        if (instance_.sound) sound_ = std::make_unique<ProcedureSound>(*instance_.sound);
+        movie_ = instance_.sourceMovie;
 
         // The destination and the writer.
         File file;
@@ -203,22 +214,25 @@ public:
         if (const auto dot = name.rfind('.'); dot != std::string::npos) name.resize(dot);
         if (name.empty()) name = "Lumexa document";
         if (OSErr err = SetDatabaseName(writer_.get(), name.c_str())) return err;
-        const OSType annotations[3] = {Fcc("\xA9nam"), Fcc("\xA9inf"), Fcc("\xA9" "cpy")};
-        for (int i = 0; i < 3; ++i) {
-            std::string text = movie_.Annotation(annotations[i]);
-            text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
-            if (text.size() > 255) text.resize(255);
-            if (!text.empty()) (void)SetMetadataString(writer_.get(), i + 1, text.c_str());
-        }
+        for (int i = 0; i < 3; ++i)
+            if (!instance_.annotations[i].empty())
+                (void)SetMetadataString(writer_.get(), i + 1, instance_.annotations[i].c_str());
         if (settings_.hasScramblingKey && settings_.scramblingKey.Size() == 512)
             (void)SetWriterParameter(writer_.get(), kWriterScramblingKey, reinterpret_cast<std::intptr_t>(settings_.scramblingKey.Data()));
         ConfigureLayout(writer_.get(), settings_.layout);
         const int sources = (video_ ? 1 : 0) + (sound_ ? 1 : 0);
         if (sources == 0) return EndMovie(writer_.get()); // nothing to write: the writer says so
 
+        if (video_) {
+            if (OSErr err = ApplyFrameSettings()) return err;
+            ReadVideoProperties();
+        }
         // Progress over the longer of the two.
-        totalMs_ = std::max(video_ ? movie_.Track(videoTrack).duration * 1000 / std::max(1, movie_.Track(videoTrack).timeScale) : 0,
-                            sound_ ? movie_.Track(soundTrack).duration * 1000 / std::max(1, movie_.Track(soundTrack).timeScale) : 0);
+        std::int64_t videoDuration = 0;
+        if (video_ && video_->getProperty(video_->refcon, video_->trackNumber, Fcc("dura"), &videoDuration) != noErr)
+            videoDuration = 0;
+        totalMs_ = std::max(video_ ? ConvertTimeScale(videoDuration, std::max(1, video_->timeScale), 1000) : 0,
+                            sound_ ? ConvertTimeScale(sound_->Duration(), std::max(1, sound_->TimeScale()), 1000) : 0);
         if (progress_ && totalMs_ > 0) {
             progressOpen_ = true;
             (void)progress_(kProgressOpen, 0, refcon_);
@@ -226,9 +240,14 @@ public:
         if (video_)
             if (OSErr err = ConfigureVideo()) return err;
         if (sound_) {
-            if (OSErr err = ConfigureAudio(settings_, movie_.Track(soundTrack).sound.channels, writer_.get(), audio_)) return err;
+            // The source's channels: those of the movie's first sound track;
+            // without a movie, whatever the settings ask for.
+            std::uint16_t channels = settings_.channels;
+            if (movie_ != nullptr && movie_->FindTrack(kSoundMediaType) != 0)
+                channels = movie_->Track(movie_->FindTrack(kSoundMediaType)).sound.channels;
+            if (OSErr err = ConfigureAudio(settings_, channels, writer_.get(), audio_)) return err;
             if (OSErr err = AttachSoundInput(writer_.get())) return err;
-            pump_ = std::make_unique<AudioPump>(audio_, movie_.Duration());
+            pump_ = std::make_unique<AudioPump>(audio_, movie_ != nullptr ? movie_->Duration() : 0);
         }
         CollectChapters();
         if (OSErr err = BeginMovie(writer_.get())) return err;
@@ -266,9 +285,30 @@ public:
     }
 
 private:
-    OSErr MissingDecoder(OSType format, ConversionResult* result) {
-        if (result) result->missingDecoder = format;
-        return noCodecErr;
+    // The standard exporter is told the frame rate and depth: the temporal
+    // settings ('tprl': quality, frame rate, key frame rate) and the spatial
+    // ones ('sptl': codec type, codec, depth, quality).
+    OSErr ApplyFrameSettings() {
+        if (instance_.standardExporter == nullptr) return noErr;
+        AtomContainer c;
+        if (OSErr err = AtomContainer::Create(c)) return err;
+        std::uint8_t temporal[12] = {}, spatial[14] = {};
+        WriteBE32(temporal + 4, static_cast<std::uint32_t>(settings_.frameRate));
+        WriteBE16(spatial + 8, static_cast<std::uint16_t>(settings_.depth));
+        if (OSErr err = c.InsertChild(0, Fcc("tprl"), 1, 0, temporal)) return err;
+        if (OSErr err = c.InsertChild(0, Fcc("sptl"), 1, 0, spatial)) return err;
+        return ToOSErr(MovieExportSetSettingsFromAtomContainer(instance_.standardExporter, c));
+    }
+
+    // The settings' rate and depth, replaced by what the source answers,
+    // and the source's picture size.
+    void ReadVideoProperties() {
+        frameRate_ = settings_.frameRate;
+        std::int64_t value = 0;
+        auto ask = [&](OSType property) { return video_->getProperty(video_->refcon, video_->trackNumber, property, &value) == noErr; };
+        if (ask(Fcc("tprl"))) frameRate_ = static_cast<Fixed>(value);
+        if (ask(Fcc("wdth"))) sourceWidth_ = FixRound(static_cast<Fixed>(value));
+        if (ask(Fcc("hegt"))) sourceHeight_ = FixRound(static_cast<Fixed>(value));
     }
 
     static void FinalPhase(std::int32_t percent, std::intptr_t refcon) {
@@ -277,10 +317,8 @@ private:
     }
 
     OSErr ConfigureVideo() {
-        std::int64_t w = 0, h = 0;
-        (void)video_->GetProperty(Fcc("wdth"), w);
-        (void)video_->GetProperty(Fcc("hegt"), h);
-        geometry_ = ConfigureGeometry(settings_, FixRound(static_cast<Fixed>(w)), FixRound(static_cast<Fixed>(h)), movie_.Box());
+        const Rect box = movie_ != nullptr ? movie_->Box() : MakeRect(0, 0, sourceWidth_, sourceHeight_);
+        geometry_ = ConfigureGeometry(settings_, sourceWidth_, sourceHeight_, box);
         const Rect turned = Matrix::Identity().Rotated(geometry_.rotation).TransformRect(MakeRect(0, 0, geometry_.width, geometry_.height));
         if (OSErr err = SetPictureSize(writer_.get(), static_cast<std::uint16_t>(turned.Width()), static_cast<std::uint16_t>(turned.Height())))
             return err;
@@ -296,22 +334,28 @@ private:
         if (format != 0)
             if (OSErr err = SetVideoFormat(writer_.get(), format)) return err;
         if (OSErr err = SetWriterParameter(writer_.get(), kWriterVideoDataRate, settings_.videoBitRate)) return err;
-        if (OSErr err = SetWriterParameter(writer_.get(), kWriterMovieTimeScale, video_->TimeScale())) return err;
+        if (OSErr err = SetWriterParameter(writer_.get(), kWriterMovieTimeScale, video_->timeScale)) return err;
         if (OSErr err = SetWriterParameter(writer_.get(), kWriterRotation, static_cast<std::uint16_t>(geometry_.rotation))) return err;
         return AttachVideoInput(writer_.get());
     }
 
     void CollectChapters() {
-        for (const Chapter& c : movie_.Chapters()) {
+        if (movie_ == nullptr) return;
+        for (const Chapter& c : movie_->Chapters()) {
             (void)AddChapter(writer_.get(), static_cast<std::uint32_t>(c.startMs), static_cast<std::uint32_t>(c.title.size()),
                              c.title.c_str());
-            if (video_) chapterTimes_.push_back(static_cast<double>(c.startMs) * video_->TimeScale() / 1000.0);
+            if (video_) chapterTimes_.push_back(static_cast<double>(c.startMs) * video_->timeScale / 1000.0);
         }
     }
 
     OSErr PumpVideo() {
-        VideoSample sample;
-        if (OSErr err = video_->GetFrame(static_cast<std::int64_t>(currentTime_), sample)) return err;
+        MovieExportGetDataParams request;
+        request.trackID = video_->trackNumber;
+        request.sourceTimeScale = video_->timeScale;
+        request.requestedTime = static_cast<std::int64_t>(currentTime_);
+        if (OSErr err = video_->getData(video_->refcon, &request)) return err;
+        if (request.descType != kVideoMediaType) return paramErr;
+        const VideoSample& sample = request.video;
         if (sample.seed != seed_) {
             // A new description: a new frame buffer and decompression.
             const Rect source = MakeRect(0, 0, sample.description.width, sample.description.height);
@@ -332,8 +376,8 @@ private:
 
         // The next time on the frame grid; a source frame longer than a grid
         // step moves the grid instead of being written twice.
-        const double scale = video_->TimeScale();
-        const double rate = FixedToDouble(settings_.frameRate);
+        const double scale = video_->timeScale;
+        const double rate = FixedToDouble(frameRate_);
         const double cur = currentTime_, d = static_cast<double>(sample.duration);
         const std::uint64_t n = frames_ + 1;
         double next;
@@ -359,7 +403,7 @@ private:
         if (OSErr err = WriteVideoFrame(writer_.get(), buffer_.Pixels(), buffer_.RowBytes(), duration, nullptr)) return err;
         ++frames_;
         currentTime_ = next;
-        videoMs_ = static_cast<std::int64_t>(std::trunc(next)) * 1000 / video_->TimeScale();
+        videoMs_ = static_cast<std::int64_t>(std::trunc(next)) * 1000 / video_->timeScale;
         return noErr;
     }
 
@@ -383,15 +427,18 @@ private:
         return noErr;
     }
 
+    ExportInstance& instance_;
     const ExportSettings& settings_;
-    ConversionProgressProc progress_;
+    MovieProgressProc progress_;
     void* refcon_;
     bool progressOpen_ = false;
     Fixed progressValue_ = 0;
     std::int64_t totalMs_ = 0;
-    Movie movie_;
-    std::unique_ptr<VideoSource> video_;
-    std::unique_ptr<SoundSource> sound_;
+    const Movie* movie_ = nullptr;
+    const ExportSource* video_ = nullptr;
+    std::unique_ptr<ProcedureSound> sound_;
+    Fixed frameRate_ = 0;
+    int sourceWidth_ = 0, sourceHeight_ = 0;
     OwnedMovieWriter writer_;
     Geometry geometry_;
     AudioOutput audio_;
@@ -408,8 +455,118 @@ private:
 
 } // namespace
 
+OSErr RunConversion(ExportInstance& instance, const FileSpec& destination) {
+    Conversion conversion(instance);
+    return conversion.Run(destination);
+}
+
+OSErr ExportMovie(ExportInstance& instance, ComponentInstance self, const FileSpec& destination, const Movie& movie,
+                  int onlyThisTrack, std::int64_t startTime, std::int64_t duration) {
+    instance.missingDecoder = 0;
+    instance.sourceMovie = &movie;
+    // Annotations: carriage returns removed, at most 255 characters.
+    const OSType keys[3] = {Fcc("\xA9nam"), Fcc("\xA9inf"), Fcc("\xA9" "cpy")};
+    for (int i = 0; i < 3; ++i) {
+        std::string text = movie.Annotation(keys[i]);
+        text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+        if (text.size() > 255) text.resize(255);
+        instance.annotations[static_cast<std::size_t>(i)] = text;
+    }
+
+    // The procedures obtained here are disposed of, and the data sources
+    // forgotten, whatever happens.
+    struct Obtained {
+        ExportInstance& instance;
+        MovieExportGetPropertyProc getProperty[2] = {};
+        MovieExportGetDataProc getData[2] = {};
+        void* refcon[2] = {};
+        ~Obtained() {
+            for (int i = 0; i < 2; ++i)
+                if (refcon[i] != nullptr)
+                    (void)MovieExportDisposeGetDataAndPropertiesProcs(instance.standardExporter, getProperty[i], getData[i], refcon[i]);
+            instance.video.reset();
+            instance.sound.reset();
+            instance.sourceMovie = nullptr;
+        }
+    } obtained{instance};
+    auto checkDecoders = [&](OSType mediaType) {
+        for (int t = 1; t <= movie.TrackCount(); ++t) {
+            const TrackInfo info = movie.Track(t);
+            if (info.enabled && info.mediaType == mediaType && !info.decodable) {
+                instance.missingDecoder = info.format;
+                return noCodecErr;
+            }
+        }
+        return noErr;
+    };
+    auto addSource = [&](int slot, OSType mediaType) -> OSErr {
+        std::int32_t scale = 0, track = 0;
+        if (ComponentResult r = MovieExportNewGetDataAndPropertiesProcs(instance.standardExporter, movie, mediaType, onlyThisTrack,
+                                                                        startTime, duration, scale, obtained.getProperty[slot],
+                                                                        obtained.getData[slot], obtained.refcon[slot]))
+            return ToOSErr(r);
+        if (OSErr err = checkDecoders(mediaType)) return err;
+        MovieExportAddDataSourceParams add{mediaType, scale, &track, obtained.getProperty[slot], obtained.getData[slot],
+                                           obtained.refcon[slot]};
+        return ToOSErr(CallComponent(self, kMovieExportAddDataSourceSelect, &add));
+    };
+
+    const bool hasVideo = instance.settings.depth != kDepthNoVideo && movie.FindTrack(kVideoMediaType) != 0;
+    if (hasVideo) {
+        if (OSErr err = checkDecoders(kVideoMediaType)) return err;
+        if (OSErr err = addSource(0, kVideoMediaType)) return err;
+    }
+    if (instance.settings.soundFormat != kSoundNone && movie.FindTrack(kSoundMediaType) != 0)
+        if (OSErr err = addSource(1, kSoundMediaType)) return err;
+    MovieExportFromProceduresParams run{&destination, Fcc("alis")};
+    return ToOSErr(CallComponent(self, kMovieExportFromProceduresToDataRefSelect, &run));
+}
+
+namespace {
+
+// The application's resources for the component's open (its MPEG tables),
+// opened once when nobody has.
+void EnsureResources() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Resource probe;
+        if (GetIndResource(Fcc("MPBR"), 1, probe) == noErr) return;
+        std::int16_t refNum = 0;
+        (void)OpenResourceFile(kApplicationResources, refNum);
+    });
+}
+
+} // namespace
+
 OSErr ConvertMovie(const FileSpec& source, const ExportSettings& settings, const FileSpec& destination,
                    ConversionProgressProc progress, void* refcon, ConversionResult* result) {
-    Conversion conversion(settings, progress, refcon);
-    return conversion.Run(source, destination, result);
+    Movie movie;
+    if (OSErr err = Movie::Open(source, movie)) return err == fnfErr ? noMovieFound : err;
+    // Small time scales are made finer so that frame times stay exact.
+    const int videoTrack = movie.FindTrack(kVideoMediaType);
+    if (videoTrack != 0 && movie.Track(videoTrack).timeScale < 600) movie.ScaleTrackTimeScale(videoTrack, 100);
+
+    EnsureResources();
+    ComponentInstance exporter = nullptr;
+    if (OSErr err = OpenComponent(RegisterExportComponent(), exporter)) return err;
+    struct Closer {
+        ComponentInstance instance;
+        ~Closer() { (void)CloseComponent(instance); }
+    } closer{exporter};
+    AtomContainer container;
+    if (OSErr err = GetExportSettings(settings, &container)) return err;
+    // What the settings exchange does not give back: the size code and the key.
+    QTAtom size = container.FindChildByIndex(0, Fcc("size"), 1);
+    if (size == 0)
+        if (OSErr err = container.InsertChild(0, Fcc("size"), 1, 0, {}, &size)) return err;
+    std::uint8_t code[2];
+    WriteBE16(code, settings.sizeCode);
+    if (OSErr err = container.InsertChild(size, Fcc("dimn"), 1, 0, code)) return err;
+    if (settings.hasScramblingKey)
+        if (OSErr err = container.InsertChild(0, Fcc("cryp"), 1, 0, settings.scramblingKey.Span())) return err;
+    if (ComponentResult r = MovieExportSetSettings(exporter, container)) return ToOSErr(r);
+    if (ComponentResult r = MovieExportSetProgressProc(exporter, progress, refcon)) return ToOSErr(r);
+    const OSErr err = ToOSErr(MovieExportToFile(exporter, destination, movie));
+    if (err == noCodecErr && result != nullptr) (void)MovieExportGetMissingDecoder(exporter, result->missingDecoder);
+    return err;
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "engine/exportsettings.h"
+#include "platform/exporter.h"
 #include "platform/files.h"
 #include "platform/status.h"
 
@@ -17,14 +18,14 @@ inline constexpr std::int16_t kProgressUpdate = 1;
 inline constexpr std::int16_t kProgressClose = 2;
 
 // Answers nonzero to an update to stop the conversion with that answer.
-using ConversionProgressProc = std::int16_t (*)(std::int16_t message, Fixed fraction, void* refcon);
+using ConversionProgressProc = MovieProgressProc;
 
 struct ConversionResult {
     OSType missingDecoder = 0; // the format without a decoder, after noCodecErr
 };
 
 // Converts `source` into a new file `destination` (an existing file is never
-// replaced: dupFNErr). The destination is left as it is on failure; the
-// caller deletes it.
+// replaced: dupFNErr) through an instance of the export component. The
+// destination is left as it is on failure; the caller deletes it.
 [[nodiscard]] OSErr ConvertMovie(const FileSpec& source, const ExportSettings& settings, const FileSpec& destination,
                                  ConversionProgressProc progress, void* refcon, ConversionResult* result = nullptr);

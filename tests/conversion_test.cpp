@@ -258,7 +258,7 @@ TEST(Conversion, EverySoundFormatKeepsTheTone) {
         std::uint32_t rate;
         std::uint16_t channels;
     };
-    for (const Case c : {Case{kSoundAdpcm2to1, 22050, 2}, Case{kSoundUncompressedMono, 11025, 1}, Case{kSoundAdpcm4to1, 8192, 1},
+    for (const Case c : {Case{kSoundAdpcm2to1, 22050, 2}, Case{kSoundUncompressedMono, 8192, 1}, Case{kSoundAdpcm4to1, 8192, 1},
                          Case{kSoundYamahaAdpcm, 8000, 1}, Case{kSoundUncompressedStereo, 22050, 2},
                          Case{kSoundClieAudio, 44100, 2}}) {
         SCOPED_TRACE(c.format);

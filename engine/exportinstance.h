@@ -1,0 +1,38 @@
+// The state of one export component instance, shared by the component's
+// selectors and the conversion driver. Private to the engine.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <string>
+
+#include "engine/exportsettings.h"
+#include "platform/exporter.h"
+
+// One data source: the procedures that give a track's samples.
+struct ExportSource {
+    std::int32_t trackNumber = 0; // 1 video, 2 sound
+    std::int32_t timeScale = 0;
+    MovieExportGetPropertyProc getProperty = nullptr;
+    MovieExportGetDataProc getData = nullptr;
+    void* refcon = nullptr;
+};
+
+struct ExportInstance {
+    ExportSettings settings;
+    ComponentInstance standardExporter = nullptr;
+    std::unique_ptr<ExportSource> video, sound;
+    MovieProgressProc progress = nullptr;
+    void* progressRefcon = nullptr;
+    const Movie* sourceMovie = nullptr; // while an export of a movie runs
+    std::array<std::string, 3> annotations; // title, information, rights
+    OSType missingDecoder = 0;
+};
+
+// The conversion driver: from the data sources into the file the data
+// reference names (created new; never deleted here).
+[[nodiscard]] OSErr RunConversion(ExportInstance& instance, const FileSpec& destination);
+// Source analysis: decides the data sources for a movie, then converts
+// through the component's own selectors (`self`).
+[[nodiscard]] OSErr ExportMovie(ExportInstance& instance, ComponentInstance self, const FileSpec& destination,
+                                const Movie& movie, int onlyThisTrack, std::int64_t startTime, std::int64_t duration);
