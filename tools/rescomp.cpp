@@ -16,6 +16,9 @@
 //       file "path"                 the bytes of a file, relative to the .r file
 //   end
 //
+//   presets "presets.table"        one 'STNG' settings container per row of
+//                                  the device preset table (see that file)
+//
 // '#' starts a comment. Strings know \r \n \t \\ \" and \xHH.
 #include <algorithm>
 #include <cctype>
@@ -147,6 +150,155 @@ void PutPString(std::vector<std::uint8_t>& out, const std::string& s, const std:
     out.insert(out.end(), s.begin(), s.end());
 }
 
+
+// ---- Device presets ----
+
+// An atom of a settings container: data, or children.
+struct Atom {
+    std::uint32_t type = 0;
+    std::uint32_t id = 1;
+    std::vector<std::uint8_t> data;
+    std::vector<Atom> children;
+
+    Atom& Child(std::uint32_t childType, std::uint32_t childId = 1) {
+        children.push_back(Atom{childType, childId, {}, {}});
+        return children.back();
+    }
+    void Put(std::uint32_t childType, long long value, int bytes, std::uint32_t childId = 1) {
+        Atom& a = Child(childType, childId);
+        for (int i = bytes - 1; i >= 0; --i) a.data.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    }
+};
+
+std::uint32_t Fourcc(const char (&s)[5]) {
+    return std::uint32_t(std::uint8_t(s[0])) << 24 | std::uint32_t(std::uint8_t(s[1])) << 16 |
+           std::uint32_t(std::uint8_t(s[2])) << 8 | std::uint8_t(s[3]);
+}
+
+// The flattened form: 20-byte headers (size, type, ID, reserved, child
+// count, reserved), big-endian.
+void Flatten(const Atom& a, std::vector<std::uint8_t>& out) {
+    const std::size_t at = out.size();
+    out.resize(at + 20, 0);
+    for (const Atom& c : a.children) Flatten(c, out);
+    out.insert(out.end(), a.data.begin(), a.data.end());
+    const std::uint32_t size = static_cast<std::uint32_t>(out.size() - at);
+    const std::uint32_t fields[3] = {size, a.type, a.id};
+    for (int f = 0; f < 3; ++f)
+        for (int i = 0; i < 4; ++i) out[at + 4 * f + i] = static_cast<std::uint8_t>(fields[f] >> (24 - 8 * i));
+    out[at + 14] = static_cast<std::uint8_t>(a.children.size() >> 8);
+    out[at + 15] = static_cast<std::uint8_t>(a.children.size());
+}
+
+std::string Trim(const std::string& s) {
+    const auto first = s.find_first_not_of(" \t");
+    if (first == std::string::npos) return "";
+    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
+}
+
+std::vector<std::string> Cells(const std::string& line) {
+    std::vector<std::string> cells;
+    std::string cell;
+    std::istringstream in(line);
+    while (std::getline(in, cell, '|')) cells.push_back(Trim(cell));
+    return cells;
+}
+
+long long ToNumber(const std::string& text, const std::string& where) {
+    char* end = nullptr;
+    const long long v = std::strtoll(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0') Fail(where, "bad number '" + text + "'");
+    return v;
+}
+
+void Size(const std::string& text, long long& w, long long& h, const std::string& where) {
+    const auto x = text.find('x');
+    if (x == std::string::npos) Fail(where, "bad size '" + text + "'");
+    w = ToNumber(text.substr(0, x), where);
+    h = ToNumber(text.substr(x + 1), where);
+}
+
+// The maker id of a name in the maker table ('MANU' 512, parsed before).
+int MakerId(const std::vector<Resource>& resources, const std::string& name, const std::string& where) {
+    for (const Resource& r : resources)
+        if (r.type == Fourcc("MANU") && r.id == 512)
+            for (std::size_t at = 0; at + 66 <= r.bytes.size(); at += 66)
+                if (std::string(reinterpret_cast<const char*>(r.bytes.data() + at)) == name)
+                    return r.bytes[at + 64] << 8 | r.bytes[at + 65];
+    Fail(where, "unknown maker '" + name + "'");
+}
+
+void ParsePresets(const std::filesystem::path& path, std::vector<Resource>& resources) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) Fail(path.string(), "cannot open");
+    std::string line;
+    int lineNo = 0;
+    while (std::getline(in, line)) {
+        ++lineNo;
+        const std::string where = path.string() + ":" + std::to_string(lineNo);
+        if (Trim(line).empty() || Trim(line)[0] == '#') continue;
+        const auto c = Cells(line);
+        if (c.size() != 17) Fail(where, "a preset row has 17 columns");
+        Atom root{Fourcc("sean"), 1, {}, {}};
+        // The name: a length byte and the characters, in 64 bytes.
+        if (c[1].empty() || c[1].size() > 63) Fail(where, "a preset name has 1 to 63 characters");
+        Atom& name = root.Child(Fourcc("name"));
+        name.data.assign(64, 0);
+        name.data[0] = static_cast<std::uint8_t>(c[1].size());
+        std::copy(c[1].begin(), c[1].end(), name.data.begin() + 1);
+        root.Child(Fourcc("manu")).Put(Fourcc("name"), MakerId(resources, c[2], where), 2);
+        if (!c[13].empty()) {
+            // "5.2": the major version in the top byte, the minor in the
+            // high four bits of the next.
+            const auto dot = c[13].find('.');
+            if (dot == std::string::npos) Fail(where, "bad Palm OS version");
+            root.Put(Fourcc("osvr"), ToNumber(c[13].substr(0, dot), where) << 24 | ToNumber(c[13].substr(dot + 1), where) << 20, 4);
+        }
+        root.Put(Fourcc("crui"), ToNumber(c[14], where), 2);
+        root.Put(Fourcc("hidn"), ToNumber(c[15], where), 2);
+        root.Put(Fourcc("flag"), 1, 4);
+        if (c[3] != "colour" && c[3] != "16 grays") Fail(where, "video is 'colour' or '16 grays'");
+        root.Child(Fourcc("colr")).Put(Fourcc("dpth"), c[3] == "colour" ? 32 : 36, 2);
+        Atom& time = root.Child(Fourcc("time"));
+        time.Put(Fourcc("fps "), ToNumber(c[4], where) << 16, 4);
+        if (c[5] != "\u2014" && c[5] != "—") time.Put(Fourcc("vbtr"), ToNumber(c[5], where), 2);
+        Atom& size = root.Child(Fourcc("size"));
+        long long w = 0, h = 0;
+        Size(c[6], w, h, where);
+        size.Put(Fourcc("vide"), w << 16 | h, 4);
+        Size(c[7], w, h, where);
+        size.Put(Fourcc("scrn"), w << 16 | h, 4);
+        if (!c[8].empty()) size.Put(Fourcc("angl"), ToNumber(c[8], where) & 0xFFFF, 2);
+        Atom& sound = root.Child(Fourcc("soun"));
+        sound.Put(Fourcc("ssss"), 16, 2);
+        Atom& formats = sound.Child(Fourcc("fmts"));
+        std::istringstream offered(c[9] == "0 (none)" ? std::string("0") : c[9]);
+        std::string code;
+        std::uint32_t index = 0;
+        while (offered >> code) formats.Put(Fourcc("vtsc"), ToNumber(code, where), 4, ++index);
+        sound.Put(Fourcc("vtsc"), ToNumber(c[10], where), 4);
+        const auto slash = c[11].find('/');
+        if (slash == std::string::npos) Fail(where, "channels are 'n/m'");
+        sound.Put(Fourcc("sscc"), ToNumber(c[11].substr(0, slash), where), 2);
+        sound.Put(Fourcc("maxc"), ToNumber(c[11].substr(slash + 1), where), 2);
+        std::istringstream rate(c[12]);
+        std::string hz, bits;
+        rate >> hz >> bits;
+        sound.Put(Fourcc("ssrt"), ToNumber(hz, where) << 16, 4);
+        if (!bits.empty()) sound.Put(Fourcc("bitr"), ToNumber(bits.substr(1), where), 4);
+        sound.Put(Fourcc("boos"), ToNumber(c[16], where), 2);
+
+        Resource r;
+        r.type = Fourcc("STNG");
+        r.id = static_cast<int>(ToNumber(c[0], where));
+        r.name = c[1];
+        r.where = where;
+        r.bytes.assign(12, 0);
+        Flatten(root, r.bytes);
+        resources.push_back(std::move(r));
+    }
+}
+
 void ParseFile(const std::filesystem::path& path, std::vector<Resource>& resources) {
     std::ifstream in(path, std::ios::binary);
     if (!in) Fail(path.string(), "cannot open");
@@ -160,6 +312,10 @@ void ParseFile(const std::filesystem::path& path, std::vector<Resource>& resourc
         Lexer lex(line, where);
         if (lex.AtEnd()) continue;
         std::string keyword = lex.Word();
+        if (current == nullptr && keyword == "presets") {
+            ParsePresets(path.parent_path() / lex.String(), resources);
+            continue;
+        }
         if (current == nullptr) {
             if (keyword != "resource") Fail(where, "expected 'resource'");
             building = Resource();

@@ -1,0 +1,433 @@
+#include "presets/presets.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/preferences.h"
+#include "platform/resources.h"
+#include "platform/textorder.h"
+
+namespace {
+
+constexpr OSType kPreference = Fcc("VTRP");
+
+// ---- Makers: 'MANU' 512, 66-byte records of a 64-byte name and an id ----
+
+struct Maker {
+    std::string name;
+    int id;
+};
+
+std::vector<Maker> Makers() {
+    std::vector<Maker> makers;
+    Resource table;
+    if (GetResource(Fcc("MANU"), 512, table) != noErr) return makers;
+    for (std::size_t at = 0; at + 66 <= table.data.size(); at += 66) {
+        const char* name = reinterpret_cast<const char*>(table.data.data() + at);
+        makers.push_back({std::string(name, strnlen(name, 64)), ReadBE16(table.data.data() + at + 64)});
+    }
+    return makers;
+}
+
+// ---- Reading containers ----
+
+std::string NameOf(const AtomContainer& c, OSType key) {
+    std::uint8_t bytes[64] = {};
+    std::uint32_t size = 0;
+    if (GetPresetValue(c, key, bytes, &size) != noErr || size == 0) return {};
+    return std::string(reinterpret_cast<const char*>(bytes + 1), std::min<std::size_t>(bytes[0], size - 1));
+}
+
+std::uint32_t NumberOf(const AtomContainer& c, OSType key, int bytes, std::uint32_t fallback) {
+    std::uint8_t b[4] = {};
+    if (GetPresetValue(c, key, std::span<std::uint8_t>(b, static_cast<std::size_t>(bytes))) != noErr) return fallback;
+    return bytes == 2 ? ReadBE16(b) : ReadBE32(b);
+}
+
+OSErr ParseResource(const Resource& r, AtomContainer& out) { return AtomContainer::Parse(r.data, out); }
+
+// The container of the user preference, with 'VTRP' #1 inserted when missing.
+OSErr ReadPreference(AtomContainer& pref, QTAtom& root, bool create) {
+    OSErr err = GetUserPreference(kPreference, pref);
+    if (err == fnfErr && create) err = AtomContainer::Create(pref);
+    if (err) return err;
+    root = pref.FindChildByID(0, kPreference, 1);
+    if (root == 0) {
+        if (!create) return cannotFindAtomErr;
+        if (OSErr e = pref.InsertChild(0, kPreference, 1, 0, {}, &root)) return e;
+    }
+    return noErr;
+}
+
+// Each user preset in stored order: its atom's index and its container.
+template <typename Visit> void ForEachUserPreset(const AtomContainer& pref, QTAtom root, Visit visit) {
+    const std::int16_t count = pref.CountChildrenOfType(root, Fcc("CSTM"));
+    for (std::int16_t i = 1; i <= count; ++i) {
+        std::span<const std::uint8_t> data;
+        AtomContainer preset;
+        if (pref.GetAtomData(pref.FindChildByIndex(root, Fcc("CSTM"), i), data) != noErr) continue;
+        if (AtomContainer::Parse(data, preset) != noErr) continue;
+        if (!visit(i, preset)) return;
+    }
+}
+
+OSErr InsertUserPreset(AtomContainer& pref, QTAtom root, const AtomContainer& preset) {
+    // The next unused ID.
+    QTAtomID next = 1;
+    for (std::int16_t i = 1; i <= pref.CountChildrenOfType(root, Fcc("CSTM")); ++i) {
+        QTAtomID id = 0;
+        (void)pref.FindChildByIndex(root, Fcc("CSTM"), i, &id);
+        next = std::max(next, id + 1);
+    }
+    return pref.InsertChild(root, Fcc("CSTM"), next, 0, preset.Bytes());
+}
+
+void PutName(std::uint8_t (&field)[64], std::string_view name) {
+    std::memset(field, 0, sizeof field);
+    const std::size_t n = std::min<std::size_t>(name.size(), 63);
+    field[0] = static_cast<std::uint8_t>(n);
+    std::memcpy(field + 1, name.data(), n);
+}
+
+} // namespace
+
+bool PresetNameList::Next(std::string& out) {
+    if (cursor_ >= names_.size()) return false;
+    out = names_[cursor_++];
+    return true;
+}
+
+PresetNameListPtr ListPresets(std::string_view category) {
+    std::vector<std::string> names;
+    bool sorted = true;
+    if (category == "custom") {
+        AtomContainer pref;
+        QTAtom root = 0;
+        if (ReadPreference(pref, root, false) == noErr)
+            ForEachUserPreset(pref, root, [&](std::int16_t, const AtomContainer& preset) {
+                const std::string name = NameOf(preset, Fcc("name"));
+                if (!name.empty()) names.push_back(name);
+                return true;
+            });
+    } else if (category == "manufac") {
+        for (const Maker& m : Makers()) names.push_back(m.name);
+        sorted = false;
+    } else {
+        const bool hidden = category == "hidden";
+        const std::vector<Maker> makers = Makers();
+        for (std::int16_t i = 1; i <= CountResources(Fcc("STNG")); ++i) {
+            Resource r;
+            AtomContainer preset;
+            if (GetIndResource(Fcc("STNG"), i, r) != noErr || ParseResource(r, preset) != noErr) continue;
+            const bool isHidden = NumberOf(preset, Fcc("hidn"), 2, 0) != 0;
+            if (hidden != isHidden) continue;
+            if (!hidden) {
+                const auto id = static_cast<int>(NumberOf(preset, Fcc("manu"), 2, 0));
+                const auto maker = std::find_if(makers.begin(), makers.end(), [&](const Maker& m) { return m.id == id; });
+                if (maker == makers.end() || !EqualText(maker->name, category)) continue;
+            }
+            names.push_back(NameOf(preset, Fcc("name")));
+        }
+    }
+    if (sorted)
+        std::stable_sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return CompareText(a, b) < 0; });
+    return std::make_unique<PresetNameList>(std::move(names));
+}
+
+bool NextPresetName(PresetNameList& list, std::string& out) { return list.Next(out); }
+
+std::string PresetMenuText(const AtomContainer& preset) {
+    const std::string name = NameOf(preset, Fcc("name"));
+    const std::string basedOn = NameOf(preset, Fcc("bnam"));
+    if (basedOn.empty()) return name;
+    std::string text = name + " (" + basedOn + ")";
+    if (text.size() > 63) text.resize(63);
+    return text;
+}
+
+void FreePresetList(PresetNameListPtr& list) { list.reset(); }
+
+int ManufacturerIdForName(std::string_view name) {
+    for (const Maker& m : Makers())
+        if (m.name == name) return m.id;
+    return -1;
+}
+
+std::string ManufacturerNameForId(int id) {
+    for (const Maker& m : Makers())
+        if (m.id == id) return m.name;
+    return {};
+}
+
+OSErr FindPreset(std::string_view name, bool isUser, AtomContainer* out) {
+    if (out == nullptr) return paramErr;
+    if (isUser) {
+        AtomContainer pref;
+        QTAtom root = 0;
+        if (ReadPreference(pref, root, false) != noErr) return cannotFindAtomErr;
+        OSErr result = cannotFindAtomErr;
+        ForEachUserPreset(pref, root, [&](std::int16_t, AtomContainer& preset) {
+            if (!EqualText(NameOf(preset, Fcc("name")), name)) return true;
+            *out = std::move(preset);
+            result = noErr;
+            return false;
+        });
+        return result;
+    }
+    for (std::int16_t i = 1; i <= CountResources(Fcc("STNG")); ++i) {
+        Resource r;
+        AtomContainer preset;
+        if (GetIndResource(Fcc("STNG"), i, r) != noErr || ParseResource(r, preset) != noErr) continue;
+        if (EqualText(NameOf(preset, Fcc("name")), name)) {
+            *out = std::move(preset);
+            return noErr;
+        }
+    }
+    return cannotFindAtomErr;
+}
+
+OSErr GetPresetValue(const AtomContainer& c, OSType key, std::span<std::uint8_t> out, std::uint32_t* size) {
+    QTAtom atom = 0;
+    switch (key) {
+    case Fcc("name"):
+    case Fcc("bnam"):
+    case Fcc("cstm"):
+    case Fcc("crui"):
+    case Fcc("hidn"):
+    case Fcc("osvr"): atom = c.FindPath(0, {key}); break;
+    case Fcc("manu"): atom = c.FindPath(0, {Fcc("manu"), Fcc("name")}); break;
+    case Fcc("dpth"): atom = c.FindPath(0, {Fcc("colr"), key}); break;
+    case Fcc("fps "):
+    case Fcc("vbtr"): atom = c.FindPath(0, {Fcc("time"), key}); break;
+    case Fcc("vide"):
+    case Fcc("scrn"):
+    case Fcc("angl"):
+    case Fcc("dimn"): atom = c.FindPath(0, {Fcc("size"), key}); break;
+    case Fcc("vtsc"):
+    case Fcc("sscc"):
+    case Fcc("ssrt"):
+    case Fcc("ssss"):
+    case Fcc("maxc"):
+    case Fcc("boos"):
+    case Fcc("bitr"): atom = c.FindPath(0, {Fcc("soun"), key}); break;
+    case Fcc("fmts"): {
+        const QTAtom formats = c.FindPath(0, {Fcc("soun"), Fcc("fmts")});
+        if (formats == 0) return paramErr;
+        std::uint32_t at = 0;
+        for (std::int16_t i = 1; i <= c.CountChildrenOfType(formats, Fcc("vtsc")) && at + 4 <= out.size(); ++i, at += 4)
+            if (c.CopyAtomDataToPtr(c.FindChildByIndex(formats, Fcc("vtsc"), i), false, out.subspan(at, 4)) != noErr) return paramErr;
+        if (size) *size = at;
+        return noErr;
+    }
+    default: return paramErr;
+    }
+    if (atom == 0) return paramErr;
+    const bool shorter = key == Fcc("name") || key == Fcc("bnam");
+    return c.CopyAtomDataToPtr(atom, shorter, out, size) == noErr ? noErr : paramErr;
+}
+
+void UnpackSettings(EditSettings& s, const AtomContainer& c) {
+    const std::uint32_t scrn = NumberOf(c, Fcc("scrn"), 4, 160u << 16 | 160u);
+    s.layoutWidth = static_cast<std::uint16_t>(scrn >> 16), s.layoutHeight = static_cast<std::uint16_t>(scrn);
+    s.maker = static_cast<std::uint16_t>(NumberOf(c, Fcc("manu"), 2, 0));
+    s.osVersion = NumberOf(c, Fcc("osvr"), 4, 0x04000000);
+    s.controlsUpright = static_cast<std::uint16_t>(NumberOf(c, Fcc("crui"), 2, 0));
+    std::uint8_t formats[80] = {};
+    std::uint32_t size = 0;
+    if (GetPresetValue(c, Fcc("fmts"), formats, &size) == noErr) {
+        s.formatCount = 0;
+        s.formats.fill(0);
+        for (std::uint32_t at = 0; at < size; at += 4) {
+            const std::uint32_t code = ReadBE32(formats + at);
+            if (code == 0) break;
+            s.formats[s.formatCount++] = code;
+        }
+    } else {
+        s.formatCount = 3;
+        s.formats = {626, 628, 627};
+    }
+    s.maxChannels = static_cast<std::uint16_t>(NumberOf(c, Fcc("maxc"), 2, 1));
+    s.frameRate = NumberOf(c, Fcc("fps "), 4, 0);
+    s.depth = static_cast<std::uint16_t>(NumberOf(c, Fcc("dpth"), 2, 36));
+    const std::uint32_t vide = NumberOf(c, Fcc("vide"), 4, 160u << 16 | 120u);
+    s.width = static_cast<std::uint16_t>(vide >> 16), s.height = static_cast<std::uint16_t>(vide);
+    s.videoKbps = static_cast<std::uint16_t>(NumberOf(c, Fcc("vbtr"), 2, 320));
+    s.angle = static_cast<std::int16_t>(NumberOf(c, Fcc("angl"), 2, 0));
+    s.soundFormat = NumberOf(c, Fcc("vtsc"), 4, 626);
+    s.channels = static_cast<std::uint16_t>(NumberOf(c, Fcc("sscc"), 2, 1));
+    s.sampleRate = NumberOf(c, Fcc("ssrt"), 4, 8192u << 16);
+    s.bitRate = NumberOf(c, Fcc("bitr"), 4, 33000);
+    s.boost = static_cast<std::uint16_t>(NumberOf(c, Fcc("boos"), 2, 0));
+    s.customised = NumberOf(c, Fcc("cstm"), 2, 0) != 0;
+    if (c.FindPath(0, {Fcc("name")}) != 0) {
+        s.name = NameOf(c, Fcc("name"));
+    } else if (GetIndString(132, 1, s.name) != noErr) {
+        s.name = "Custom";
+    }
+    s.basedOn = NameOf(c, Fcc("bnam"));
+}
+
+OSErr PackSettings(const EditSettings& s, std::string_view name, AtomContainer& out) {
+    AtomContainer c;
+    if (OSErr err = AtomContainer::Create(c)) return err;
+    std::uint8_t field[64];
+    auto u16 = [](std::uint16_t v) { return std::array<std::uint8_t, 2>{static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)}; };
+    auto u32 = [](std::uint32_t v) {
+        return std::array<std::uint8_t, 4>{static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16),
+                                           static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)};
+    };
+    QTAtom parent = 0;
+    PutName(field, name);
+    if (OSErr err = c.InsertChild(0, Fcc("name"), 1, 0, field)) return err;
+    PutName(field, s.basedOn);
+    if (OSErr err = c.InsertChild(0, Fcc("bnam"), 1, 0, field)) return err;
+    if (OSErr err = c.InsertChild(0, Fcc("manu"), 1, 0, {}, &parent)) return err;
+    if (OSErr err = c.InsertChild(parent, Fcc("name"), 1, 0, u16(s.maker))) return err;
+    if (OSErr err = c.InsertChild(0, Fcc("osvr"), 1, 0, u32(s.osVersion))) return err;
+    if (OSErr err = c.InsertChild(0, Fcc("cstm"), 1, 0, u16(s.customised ? 1 : 0))) return err;
+    if (OSErr err = c.InsertChild(0, Fcc("colr"), 1, 0, {}, &parent)) return err;
+    if (OSErr err = c.InsertChild(parent, Fcc("dpth"), 1, 0, u16(s.depth))) return err;
+    if (OSErr err = c.InsertChild(0, Fcc("time"), 1, 0, {}, &parent)) return err;
+    if (OSErr err = c.InsertChild(parent, Fcc("fps "), 1, 0, u32(s.frameRate))) return err;
+    if (OSErr err = c.InsertChild(parent, Fcc("vbtr"), 1, 0, u16(s.videoKbps))) return err;
+    if (OSErr err = c.InsertChild(0, Fcc("crui"), 1, 0, u16(s.controlsUpright))) return err;
+    if (OSErr err = c.InsertChild(0, Fcc("size"), 1, 0, {}, &parent)) return err;
+    if (OSErr err = c.InsertChild(parent, Fcc("vide"), 1, 0, u32(std::uint32_t{s.width} << 16 | s.height))) return err;
+    if (OSErr err = c.InsertChild(parent, Fcc("scrn"), 1, 0, u32(std::uint32_t{s.layoutWidth} << 16 | s.layoutHeight))) return err;
+    // The angle only where a turn makes sense: a wide movie or a layout
+    // wider than tall.
+    const bool wide = (s.width == 480 && s.height == 320) || (s.width == 320 && s.height == 480) ||
+                      (s.customLayout && s.editorWidth > s.editorHeight);
+    if (wide)
+        if (OSErr err = c.InsertChild(parent, Fcc("angl"), 1, 0, u16(static_cast<std::uint16_t>(s.angle)))) return err;
+    if (OSErr err = c.InsertChild(0, Fcc("soun"), 1, 0, {}, &parent)) return err;
+    QTAtom formats = 0;
+    if (OSErr err = c.InsertChild(parent, Fcc("fmts"), 1, 0, {}, &formats)) return err;
+    for (std::uint16_t i = 0; i < s.formatCount && i < s.formats.size(); ++i)
+        if (OSErr err = c.InsertChild(formats, Fcc("vtsc"), static_cast<QTAtomID>(i + 1), 0, u32(s.formats[i]))) return err;
+    if (OSErr err = c.InsertChild(parent, Fcc("maxc"), 1, 0, u16(s.maxChannels))) return err;
+    if (OSErr err = c.InsertChild(parent, Fcc("ssrt"), 1, 0, u32(s.sampleRate))) return err;
+    if (OSErr err = c.InsertChild(parent, Fcc("sscc"), 1, 0, u16(s.channels))) return err;
+    if (OSErr err = c.InsertChild(parent, Fcc("vtsc"), 1, 0, u32(s.soundFormat))) return err;
+    if (OSErr err = c.InsertChild(parent, Fcc("boos"), 1, 0, u16(s.boost))) return err;
+    if (OSErr err = c.InsertChild(parent, Fcc("bitr"), 1, 0, u32(s.bitRate))) return err;
+    out = std::move(c);
+    return noErr;
+}
+
+OSErr LoadPreferences(Preferences& out) {
+    out = Preferences{};
+    AtomContainer pref;
+    QTAtom root = 0;
+    if (GetUserPreference(kPreference, pref) != noErr) return noErr; // none: the caller takes the first preset
+    root = pref.FindChildByID(0, kPreference, 1);
+    if (root == 0)
+        if (OSErr err = pref.InsertChild(0, kPreference, 1, 0, {}, &root)) return err;
+    QTAtom stored = pref.FindChildByID(root, Fcc("STNG"), 1);
+    if (stored == 0) {
+        Resource first;
+        if (OSErr err = GetIndResource(Fcc("STNG"), 1, first)) return err;
+        if (OSErr err = pref.InsertChild(root, Fcc("STNG"), 1, 0, first.data, &stored)) return err;
+        if (OSErr err = SetUserPreference(kPreference, pref)) return err;
+        root = pref.FindChildByID(0, kPreference, 1);
+        stored = pref.FindChildByID(root, Fcc("STNG"), 1);
+    }
+    std::span<const std::uint8_t> data;
+    if (OSErr err = pref.GetAtomData(stored, data)) return err;
+    if (OSErr err = AtomContainer::Parse(data, out.settings)) return err;
+    const QTAtom location = pref.FindChildByID(root, Fcc("XLOC"), 1);
+    if (location != 0) {
+        std::span<const std::uint8_t> xloc;
+        AtomContainer inner;
+        if (pref.GetAtomData(location, xloc) == noErr && AtomContainer::Parse(xloc, inner) == noErr) {
+            std::uint16_t type = 1;
+            if (inner.ReadU16(inner.FindChildByID(0, Fcc("TYPE"), 1), type) == noErr)
+                out.destination = static_cast<ExportDestination>(type);
+            std::span<const std::uint8_t> alias;
+            if (inner.GetAtomData(inner.FindChildByID(0, Fcc("ALIS"), 1), alias) == noErr) {
+                // The alias record: the folder's path; it resolves when the
+                // folder still exists.
+                const FileSpec folder(std::string(alias.begin(), alias.end()));
+                std::error_code ec;
+                if (!folder.empty() && std::filesystem::is_directory(folder, ec)) out.exportFolder = folder;
+            }
+        }
+    }
+    return noErr;
+}
+
+OSErr SavePreferences(const AtomContainer& settings, ExportDestination destination, const FileSpec& exportFolder) {
+    AtomContainer pref;
+    QTAtom root = 0;
+    if (OSErr err = ReadPreference(pref, root, true)) return err;
+    if (const QTAtom old = pref.FindChildByID(root, Fcc("STNG"), 1); old != 0)
+        if (OSErr err = pref.RemoveAtom(old)) return err;
+    root = pref.FindChildByID(0, kPreference, 1);
+    if (OSErr err = pref.InsertChild(root, Fcc("STNG"), 1, 0, settings.Bytes())) return err;
+    root = pref.FindChildByID(0, kPreference, 1);
+    if (const QTAtom old = pref.FindChildByID(root, Fcc("XLOC"), 1); old != 0)
+        if (OSErr err = pref.RemoveAtom(old)) return err;
+    AtomContainer location;
+    if (OSErr err = AtomContainer::Create(location)) return err;
+    const std::uint8_t type[2] = {static_cast<std::uint8_t>(static_cast<std::uint16_t>(destination) >> 8),
+                                  static_cast<std::uint8_t>(destination)};
+    if (OSErr err = location.InsertChild(0, Fcc("TYPE"), 1, 0, type)) return err;
+    if (!exportFolder.empty()) {
+        const std::string path = exportFolder.string();
+        if (OSErr err = location.InsertChild(0, Fcc("ALIS"), 1, 0,
+                                             {reinterpret_cast<const std::uint8_t*>(path.data()), path.size()}))
+            return err;
+    }
+    root = pref.FindChildByID(0, kPreference, 1);
+    if (OSErr err = pref.InsertChild(root, Fcc("XLOC"), 1, 0, location.Bytes())) return err;
+    return SetUserPreference(kPreference, pref);
+}
+
+OSErr AddUserPreset(const AtomContainer* preset) {
+    if (preset == nullptr || preset->IsNull()) return paramErr;
+    AtomContainer pref;
+    QTAtom root = 0;
+    if (OSErr err = ReadPreference(pref, root, true)) return err;
+    if (OSErr err = InsertUserPreset(pref, root, *preset)) return err;
+    return SetUserPreference(kPreference, pref);
+}
+
+OSErr DeleteUserPreset(std::string_view name) {
+    AtomContainer pref;
+    QTAtom root = 0;
+    if (ReadPreference(pref, root, false) != noErr) return cannotFindAtomErr;
+    std::int16_t match = 0;
+    ForEachUserPreset(pref, root, [&](std::int16_t index, const AtomContainer& preset) {
+        if (!EqualText(NameOf(preset, Fcc("name")), name)) return true;
+        match = index;
+        return false;
+    });
+    if (match == 0) return cannotFindAtomErr;
+    if (OSErr err = pref.RemoveAtom(pref.FindChildByIndex(root, Fcc("CSTM"), match))) return err;
+    return SetUserPreference(kPreference, pref);
+}
+
+OSErr RenameUserPreset(std::string_view oldName, std::string_view newName) {
+    AtomContainer pref;
+    QTAtom root = 0;
+    if (ReadPreference(pref, root, false) != noErr) return cannotFindAtomErr;
+    std::int16_t match = 0;
+    AtomContainer renamed;
+    ForEachUserPreset(pref, root, [&](std::int16_t index, AtomContainer& preset) {
+        if (!EqualText(NameOf(preset, Fcc("name")), oldName)) return true;
+        match = index;
+        renamed = std::move(preset);
+        return false;
+    });
+    if (match == 0) return cannotFindAtomErr;
+    // The new name carries only its length byte and characters.
+    const std::size_t n = std::min<std::size_t>(newName.size(), 63);
+    std::vector<std::uint8_t> field(n + 1);
+    field[0] = static_cast<std::uint8_t>(n);
+    std::memcpy(field.data() + 1, newName.data(), n);
+    if (OSErr err = renamed.SetAtomData(renamed.FindPath(0, {Fcc("name")}), field)) return err;
+    if (OSErr err = pref.RemoveAtom(pref.FindChildByIndex(root, Fcc("CSTM"), match))) return err;
+    root = pref.FindChildByID(0, kPreference, 1);
+    if (OSErr err = InsertUserPreset(pref, root, renamed)) return err;
+    return SetUserPreference(kPreference, pref);
+}

@@ -1,0 +1,121 @@
+// Device presets and user presets: complete sets of conversion settings,
+// kept as settings containers. The 71 device presets are the application's
+// 'STNG' resources; the maker table is 'MANU' 512; user presets and the
+// settings of the last exit live in the per-user preference 'VTRP'.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/atoms.h"
+#include "platform/files.h"
+#include "platform/status.h"
+
+// ---- Lists of names ----
+
+// Names in sorted order with a reading cursor.
+class PresetNameList {
+public:
+    explicit PresetNameList(std::vector<std::string> names) : names_(std::move(names)) {}
+    std::size_t Count() const { return names_.size(); }
+    const std::vector<std::string>& Names() const { return names_; }
+    // The next name; false at the end.
+    bool Next(std::string& out);
+
+private:
+    std::vector<std::string> names_;
+    std::size_t cursor_ = 0;
+};
+using PresetNameListPtr = std::unique_ptr<PresetNameList>;
+
+// "custom": the user presets; "manufac": the makers in table order;
+// "hidden": the hidden device presets; any other text: the listed device
+// presets of that maker (compared without regard to case or accents).
+// Sorted the same way, except the makers. Null when memory runs out.
+PresetNameListPtr ListPresets(std::string_view category);
+bool NextPresetName(PresetNameList& list, std::string& out);
+void FreePresetList(PresetNameListPtr& list);
+
+// A user preset as the menus show it: "name (based-on name)" when it was
+// saved from another preset, cut to 63 characters; else its name.
+std::string PresetMenuText(const AtomContainer& preset);
+
+// ---- Makers ----
+
+// The id of a maker's name, or -1; the name of an id, or empty.
+int ManufacturerIdForName(std::string_view name);
+std::string ManufacturerNameForId(int id);
+
+// ---- Presets ----
+
+// The preset of that name: a user preset (from the preference) or a device
+// preset. cannotFindAtomErr (-2101) when none has that name.
+[[nodiscard]] OSErr FindPreset(std::string_view name, bool isUser, AtomContainer* out);
+
+// One value of a preset by its key ('name', 'bnam', 'cstm', 'crui', 'hidn',
+// 'osvr', 'manu', 'dpth', 'fps ', 'vbtr', 'vide', 'scrn', 'angl', 'dimn',
+// 'vtsc', 'sscc', 'ssrt', 'ssss', 'maxc', 'boos', 'bitr', 'fmts'), its raw
+// big-endian bytes. 'name' and 'bnam' may be shorter than `out`; 'fmts'
+// fills 4 bytes per offered format; every other key must fill `out`
+// exactly. paramErr when the key is unknown or an atom is missing.
+[[nodiscard]] OSErr GetPresetValue(const AtomContainer& preset, OSType key, std::span<std::uint8_t> out,
+                                   std::uint32_t* size = nullptr);
+
+// The editable settings of the main window.
+struct EditSettings {
+    std::uint16_t layoutWidth = 160, layoutHeight = 160;
+    std::uint16_t maker = 0;
+    std::uint32_t osVersion = 0x04000000;
+    std::uint16_t controlsUpright = 0;
+    std::uint16_t formatCount = 3;
+    std::array<std::uint32_t, 20> formats{626, 628, 627};
+    std::uint16_t maxChannels = 1;
+    std::uint32_t frameRate = 0; // 16.16; 0 = "Best"
+    std::uint16_t depth = 36;
+    std::uint16_t width = 160, height = 120;
+    std::uint16_t videoKbps = 320;
+    std::int16_t angle = 0;
+    std::uint32_t soundFormat = 626;
+    std::uint16_t channels = 1;
+    std::uint32_t sampleRate = 8192u << 16; // 16.16
+    std::uint32_t bitRate = 33000;
+    std::uint16_t boost = 0;
+    // The layout editor's own fields.
+    bool customLayout = false;
+    std::uint32_t backgroundColour = 0;
+    std::uint16_t editorWidth = 0, editorHeight = 0;
+    bool showControls = true;
+    bool customised = false;
+    bool edited = false;
+    std::string name = "Custom";
+    std::string basedOn;
+};
+
+// Every value of the container, or its default where it is missing.
+void UnpackSettings(EditSettings& settings, const AtomContainer& preset);
+// A new container of the settings under `name`; on failure `out` stays.
+[[nodiscard]] OSErr PackSettings(const EditSettings& settings, std::string_view name, AtomContainer& out);
+
+// ---- The preference ----
+
+// Where results go: the source's folder, HotSync, a removable card, or a
+// chosen folder.
+enum class ExportDestination : std::uint16_t { SourceFolder = 1, HotSync = 2, RemovableStorage = 3, OtherFolder = 5 };
+
+struct Preferences {
+    AtomContainer settings; // null when none was stored
+    ExportDestination destination = ExportDestination::SourceFolder;
+    FileSpec exportFolder;  // empty when none
+};
+
+// The settings of the last exit (stored from the first device preset when
+// the preference has none), and the destination.
+[[nodiscard]] OSErr LoadPreferences(Preferences& out);
+[[nodiscard]] OSErr SavePreferences(const AtomContainer& settings, ExportDestination destination, const FileSpec& exportFolder);
+
+[[nodiscard]] OSErr AddUserPreset(const AtomContainer* preset);
+[[nodiscard]] OSErr DeleteUserPreset(std::string_view name);
+[[nodiscard]] OSErr RenameUserPreset(std::string_view oldName, std::string_view newName);

@@ -1,0 +1,219 @@
+// Device presets, the maker table, user presets and the stored preference.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+
+#include "platform/preferences.h"
+#include "platform/resources.h"
+#include "presets/presets.h"
+#include "resources/application_resources.h"
+#include "tests/test_folder.h"
+
+namespace {
+
+// The application's resources open and the preference store in a fresh
+// folder for each test.
+class Presets : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Resource probe;
+        if (GetIndResource(Fcc("STNG"), 1, probe) != noErr) ASSERT_EQ(OpenResourceFile(kApplicationResources, resources_), noErr);
+        folder_ = std::make_unique<TestFolder>();
+        ASSERT_EQ(setenv(kPreferenceFolderVariable, (folder_->Path() / "config").c_str(), 1), 0);
+    }
+    void TearDown() override { unsetenv(kPreferenceFolderVariable); }
+
+    static std::vector<std::string> List(std::string_view category) {
+        auto list = ListPresets(category);
+        EXPECT_TRUE(list);
+        std::vector<std::string> names;
+        std::string name;
+        while (NextPresetName(*list, name)) names.push_back(name);
+        FreePresetList(list);
+        EXPECT_FALSE(list);
+        return names;
+    }
+
+    static EditSettings Device(std::string_view name) {
+        AtomContainer preset;
+        EXPECT_EQ(FindPreset(name, false, &preset), noErr) << name;
+        EditSettings s;
+        UnpackSettings(s, preset);
+        return s;
+    }
+
+    // A user preset saved from a device preset under a new name.
+    static AtomContainer SavedFrom(std::string_view device, std::string_view name) {
+        EditSettings s = Device(device);
+        s.basedOn = std::string(device);
+        AtomContainer out;
+        EXPECT_EQ(PackSettings(s, name, out), noErr);
+        return out;
+    }
+
+    std::int16_t resources_ = 0;
+    std::unique_ptr<TestFolder> folder_;
+};
+
+} // namespace
+
+TEST_F(Presets, MenusListEveryMakersVisibleDevicesSorted) {
+    const std::vector<std::string> makers = List("manufac");
+    const std::vector<std::string> table = {"Generic", "Streaming", "Acer", "HandEra", "Handspring", "IBM",
+                                            "Kyocera", "Palm", "Samsung", "Sony CLIE", "Tapwave", "Garmin"};
+    EXPECT_EQ(makers, table); // table order, not sorted
+    std::map<std::string, std::size_t> counts;
+    std::size_t listed = 0;
+    for (const std::string& maker : makers) listed += (counts[maker] = List(maker).size());
+    EXPECT_EQ(counts["Palm"], 16u);
+    EXPECT_EQ(counts["Sony CLIE"], 24u);
+    EXPECT_EQ(counts["Handspring"], 6u);
+    EXPECT_EQ(counts["Garmin"], 3u);
+    EXPECT_EQ(listed + 3, 71u); // all but the three hidden ones
+    EXPECT_EQ(List("Generic"), (std::vector<std::string>{"All color Palm OS devices", "All gray Palm OS devices",
+                                                         "All Palm OS 5 devices", "All widescreen devices"}));
+    EXPECT_EQ(List("tapwave"), (std::vector<std::string>{"Zodiac", "Zodiac (Wide)"})); // any case
+    EXPECT_EQ(List("hidden"), (std::vector<std::string>{"Zodiac - Best", "Zodiac - Better", "Zodiac - Good"}));
+    EXPECT_TRUE(List("custom").empty());
+    EXPECT_TRUE(List("Nobody").empty());
+    EXPECT_EQ(ManufacturerIdForName("Sony CLIE"), 9);
+    EXPECT_EQ(ManufacturerNameForId(11), "Garmin");
+    EXPECT_EQ(ManufacturerNameForId(99), "");
+    EXPECT_EQ(ManufacturerIdForName("Nobody"), -1);
+}
+
+TEST_F(Presets, DevicesUnpackToWhatTheyPlay) {
+    const EditSettings t3 = Device("tungsten t3"); // names match without regard to case
+    EXPECT_EQ(t3.name, "Tungsten T3");
+    EXPECT_EQ(t3.maker, 7);
+    EXPECT_EQ(t3.depth, 32);
+    EXPECT_EQ(t3.frameRate, 15u << 16);
+    EXPECT_EQ(t3.videoKbps, 640);
+    EXPECT_EQ(t3.width, 320);
+    EXPECT_EQ(t3.height, 240);
+    EXPECT_EQ(t3.layoutWidth, 320);
+    EXPECT_EQ(t3.layoutHeight, 480);
+    EXPECT_EQ(t3.controlsUpright, 1);
+    EXPECT_EQ(t3.osVersion, 0x05200000u);
+    EXPECT_EQ(t3.formatCount, 4);
+    EXPECT_EQ(t3.formats[3], 629u);
+    EXPECT_EQ(t3.soundFormat, 626u);
+    EXPECT_EQ(t3.channels, 2);
+    EXPECT_EQ(t3.maxChannels, 2);
+    EXPECT_EQ(t3.sampleRate, 22050u << 16);
+    EXPECT_EQ(t3.basedOn, "");
+
+    // No sound at all: the single offered code 0 leaves nothing to offer.
+    for (const char* mute : {"Tungsten W", "SPH-i500"}) {
+        const EditSettings s = Device(mute);
+        EXPECT_EQ(s.formatCount, 0) << mute;
+        EXPECT_EQ(s.soundFormat, 0u) << mute;
+    }
+    const EditSettings clie = Device("PEG-NR70/V");
+    EXPECT_EQ(clie.formatCount, 2);
+    EXPECT_EQ(clie.formats[0], 624u);
+    EXPECT_EQ(clie.bitRate, 33000u);
+    EXPECT_EQ(clie.sampleRate, 44100u << 16);
+    const EditSettings gray = Device("m500");
+    EXPECT_EQ(gray.depth, 36);
+    EXPECT_EQ(gray.videoKbps, 320); // no 'vbtr': the default
+    EXPECT_EQ(gray.osVersion, 0x04000000u);
+    EXPECT_EQ(gray.boost, 2);
+    EXPECT_EQ(Device("PEG-NR70/V (Wide - CCW)").angle, -90);
+
+    AtomContainer none;
+    EXPECT_EQ(FindPreset("Newton", false, &none), cannotFindAtomErr);
+    EXPECT_EQ(FindPreset("Tungsten T3", false, nullptr), paramErr);
+    EditSettings empty;
+    AtomContainer bare;
+    ASSERT_EQ(AtomContainer::Create(bare), noErr);
+    UnpackSettings(empty, bare);
+    EXPECT_EQ(empty.name, "Custom");
+    EXPECT_EQ(empty.formatCount, 3);
+    EXPECT_EQ(empty.soundFormat, 626u);
+}
+
+TEST_F(Presets, PackAndUnpackRoundTripTheAngleOnlyWhereWide) {
+    for (const char* device : {"Tungsten T3", "Tungsten T3 (Wide)", "PEG-NR70/V (Wide - CCW)", "m505/m515", "Tungsten W"}) {
+        SCOPED_TRACE(device);
+        EditSettings s = Device(device);
+        s.customised = true;
+        AtomContainer packed;
+        ASSERT_EQ(PackSettings(s, s.name, packed), noErr);
+        EditSettings back;
+        UnpackSettings(back, packed);
+        EXPECT_EQ(back.name, s.name);
+        EXPECT_TRUE(back.customised);
+        EXPECT_EQ(back.width, s.width);
+        EXPECT_EQ(back.angle, s.angle);
+        EXPECT_EQ(back.formatCount, s.formatCount);
+        EXPECT_EQ(back.formats, s.formats);
+        EXPECT_EQ(back.sampleRate, s.sampleRate);
+        EXPECT_EQ(back.bitRate, s.bitRate);
+        std::uint8_t angle[2];
+        const bool wide = s.width == 480 || s.height == 480;
+        EXPECT_EQ(GetPresetValue(packed, Fcc("angl"), angle) == noErr, wide);
+    }
+}
+
+TEST_F(Presets, UserPresetsAddRenameDelete) {
+    ASSERT_EQ(AddUserPreset(nullptr), paramErr);
+    const AtomContainer mine = SavedFrom("Tungsten T3", "Holiday");
+    ASSERT_EQ(AddUserPreset(&mine), noErr);
+    const AtomContainer other = SavedFrom("m500", "Commute");
+    ASSERT_EQ(AddUserPreset(&other), noErr);
+    EXPECT_EQ(List("custom"), (std::vector<std::string>{"Commute", "Holiday"}));
+    AtomContainer found;
+    ASSERT_EQ(FindPreset("HOLIDAY", true, &found), noErr);
+    EXPECT_EQ(PresetMenuText(found), "Holiday (Tungsten T3)");
+
+    // A rename keeps the settings and moves the preset to the end.
+    ASSERT_EQ(RenameUserPreset("holiday", "Beach"), noErr);
+    EXPECT_EQ(RenameUserPreset("Holiday", "Again"), cannotFindAtomErr);
+    AtomContainer pref;
+    ASSERT_EQ(GetUserPreference(Fcc("VTRP"), pref), noErr);
+    const QTAtom root = pref.FindChildByID(0, Fcc("VTRP"), 1);
+    std::span<const std::uint8_t> last;
+    ASSERT_EQ(pref.GetAtomData(pref.FindChildByIndex(root, Fcc("CSTM"), 2), last), noErr);
+    AtomContainer moved;
+    ASSERT_EQ(AtomContainer::Parse(last, moved), noErr);
+    EXPECT_EQ(PresetMenuText(moved), "Beach (Tungsten T3)");
+    EditSettings beach;
+    UnpackSettings(beach, moved);
+    EXPECT_EQ(beach.width, 320);
+    EXPECT_EQ(beach.layoutHeight, 480);
+
+    ASSERT_EQ(DeleteUserPreset("COMMUTE"), noErr);
+    EXPECT_EQ(DeleteUserPreset("Commute"), cannotFindAtomErr);
+    EXPECT_EQ(List("custom"), (std::vector<std::string>{"Beach"}));
+}
+
+TEST_F(Presets, PreferencesSurviveARestartAndACorruptFile) {
+    // Nothing stored yet: no settings, the source folder.
+    Preferences none;
+    ASSERT_EQ(LoadPreferences(none), noErr);
+    EXPECT_TRUE(none.settings.IsNull());
+    EXPECT_EQ(none.destination, ExportDestination::SourceFolder);
+
+    const AtomContainer settings = SavedFrom("Zire 71", "Zire 71");
+    const FileSpec folder = folder_->Path();
+    ASSERT_EQ(SavePreferences(settings, ExportDestination::OtherFolder, folder), noErr);
+    Preferences back;
+    ASSERT_EQ(LoadPreferences(back), noErr);
+    EXPECT_TRUE(std::equal(back.settings.Bytes().begin(), back.settings.Bytes().end(), settings.Bytes().begin(),
+                           settings.Bytes().end()));
+    EXPECT_EQ(back.destination, ExportDestination::OtherFolder);
+    EXPECT_EQ(back.exportFolder, folder);
+    // User presets stored beside the settings stay.
+    ASSERT_EQ(AddUserPreset(&settings), noErr);
+    ASSERT_EQ(SavePreferences(settings, ExportDestination::SourceFolder, {}), noErr);
+    EXPECT_EQ(List("custom").size(), 1u);
+
+    std::ofstream(PreferenceFile(Fcc("VTRP")), std::ios::binary | std::ios::trunc) << "not a container";
+    Preferences corrupt;
+    ASSERT_EQ(LoadPreferences(corrupt), noErr);
+    EXPECT_TRUE(corrupt.settings.IsNull());
+    EXPECT_EQ(corrupt.destination, ExportDestination::SourceFolder);
+}
