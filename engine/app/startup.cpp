@@ -1,0 +1,48 @@
+#include "engine/app/startup.h"
+
+#include "engine/exportcomponent.h"
+#include "platform/resources.h"
+#include "resources/application_resources.h"
+
+OSErr StartApplication(Application& app) {
+    (void)RegisterExportComponent();
+    Resource probe;
+    // Resources opened before (tests, a second front end) stay the ones used.
+    if (GetIndResource(Fcc("STNG"), 1, probe) != noErr && OpenResourceFile(kApplicationResources, app.resourceFile) != noErr)
+        app.resourceFile = -1;
+    ComponentInstance check = nullptr;
+    if (OSErr err = OpenDefaultComponent(kMovieExportType, kVantroExportSubType, check)) return err;
+    (void)CloseComponent(check);
+
+    Preferences prefs;
+    if (LoadPreferences(prefs) == noErr && !prefs.settings.IsNull()) {
+        app.settings = std::move(prefs.settings);
+        app.destination = prefs.destination;
+        app.exportFolder = prefs.exportFolder;
+        return noErr;
+    }
+    Resource first;
+    if (OSErr err = GetIndResource(Fcc("STNG"), 1, first)) return err;
+    return AtomContainer::Parse(first.data, app.settings);
+}
+
+OSErr SaveApplicationSettings(const Application& app) {
+    return SavePreferences(app.settings, app.destination, app.exportFolder);
+}
+
+std::vector<std::string> SplitCommandLine(std::string_view line) {
+    std::vector<std::string> names;
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && line[i] == ' ') ++i;
+        if (i >= line.size()) break;
+        const bool quoted = line[i] == '"';
+        if (quoted) ++i;
+        const std::size_t start = i;
+        while (i < line.size() && line[i] != '"' && (quoted || line[i] != ' ')) ++i;
+        names.emplace_back(line.substr(start, i - start));
+        // The character that ended the name is dropped.
+        if (i < line.size()) ++i;
+    }
+    return names;
+}

@@ -1,0 +1,84 @@
+// The batch runner: converts, one after the other, every listed file not
+// dealt with yet, each through a fresh export component instance, and
+// records each outcome (state and message) in the file's record. Both front
+// ends drive it: they hand it the files, the settings container and the
+// destination, and show what it reports through its observer. It never
+// waits on a window; cancelling happens through the observer's progress
+// calls or the two cancel requests.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/atoms.h"
+#include "platform/components.h"
+#include "platform/files.h"
+#include "platform/status.h"
+
+enum class FileState : std::uint8_t { Waiting = 0, Converted = 1, Failed = 2, Cancelled = 4 };
+
+struct FileRecord {
+    FileSpec source;
+    FileState state = FileState::Waiting;
+    std::string status; // a message, or empty
+    FileSpec output;    // where the result went (converted files)
+};
+
+struct RunOptions {
+    bool toSourceFolder = true;
+    FileSpec exportFolder;          // when not to the source folder
+    std::string movieName;          // replaces the source's name (one file)
+    const AtomContainer* settings = nullptr;
+    // Delivery after a successful conversion (HotSync): given the output
+    // file; null to leave the file where it was written.
+    std::function<OSErr(const FileSpec&)> deliver;
+};
+
+class RunObserver {
+public:
+    virtual ~RunObserver() = default;
+    // A file starts: its index in the list, and "ordinal of total".
+    virtual void FileStarted(std::size_t index, int ordinal, int total) { (void)index, (void)ordinal, (void)total; }
+    // Progress of the current file, 0 to 1000; the front end may handle its
+    // own events here.
+    virtual void FileProgress(std::size_t index, int permille) { (void)index, (void)permille; }
+    virtual void FileFinished(std::size_t index, const FileRecord& record) { (void)index, (void)record; }
+};
+
+class BatchRunner {
+public:
+    // Runs over the records in state Waiting. Answers noErr, or the error
+    // that stopped the whole run (the export component would not open).
+    [[nodiscard]] OSErr Run(std::vector<FileRecord>& files, const RunOptions& options, RunObserver& observer);
+
+    // Safe from any thread and from a signal handler.
+    void CancelCurrent() { cancelCurrent_ = true; }
+    void CancelAll() { cancelAll_ = true; }
+    bool Running() const { return running_; }
+
+    // "2 of 5".
+    static std::string StatusLine(int ordinal, int total);
+    // The records cancelled by the last run back to Waiting.
+    static void ResetCancelled(std::vector<FileRecord>& files);
+
+private:
+    static std::int16_t Progress(std::int16_t message, Fixed fraction, void* refcon);
+
+    std::atomic<bool> cancelCurrent_{false}, cancelAll_{false}, running_{false};
+    RunObserver* observer_ = nullptr;
+    std::size_t current_ = 0;
+    FileSpec currentOutput_;
+};
+
+// Converting one file: its output file named (never overwriting), the
+// source opened as a movie (small video time scales made finer), the
+// component given the settings and the progress procedure, and the movie
+// exported. Every answer but noErr and noSoundTrackInMovieErr deletes the
+// partly written output. `missingDecoder` receives the format after
+// noCodecErr.
+[[nodiscard]] OSErr ConvertOneFile(ComponentInstance exporter, const FileSpec& source, const RunOptions& options,
+                                   std::int16_t (*progress)(std::int16_t, Fixed, void*), void* refcon, FileSpec& output,
+                                   OSType& missingDecoder);

@@ -1,0 +1,120 @@
+// The batch runner over real files, and the start-up's command-line rule.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "engine/app/startup.h"
+#include "engine/batchrunner.h"
+#include "engine/exportcomponent.h"
+#include "platform/preferences.h"
+#include "presets/presets.h"
+#include "tests/media_fixtures.h"
+#include "tests/test_folder.h"
+
+namespace {
+
+class Runner : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(setenv(kPreferenceFolderVariable, (folder_.Path() / "config").c_str(), 1), 0);
+        ASSERT_EQ(StartApplication(app_), noErr);
+        // Small and quick: "m500" (160 × 120, 16 grays, ADPCM at 8192 Hz).
+        ASSERT_EQ(FindPreset("m500", false, &settings_), noErr);
+        options_.settings = &settings_;
+        options_.toSourceFolder = false;
+        options_.exportFolder = folder_.Path() / "out";
+    }
+    void TearDown() override { unsetenv(kPreferenceFolderVariable); }
+
+    std::vector<FileRecord> Files(std::initializer_list<std::filesystem::path> sources) {
+        std::vector<FileRecord> files;
+        for (const auto& s : sources) files.push_back({s, FileState::Waiting, {}, {}});
+        return files;
+    }
+    std::vector<FileState> States(const std::vector<FileRecord>& files) {
+        std::vector<FileState> states;
+        for (const auto& f : files) states.push_back(f.state);
+        return states;
+    }
+    std::size_t OutputCount() const {
+        std::size_t n = 0;
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(options_.exportFolder, ec)) n += e.is_regular_file();
+        return n;
+    }
+
+    TestFolder folder_;
+    Application app_;
+    AtomContainer settings_;
+    RunOptions options_;
+};
+
+// Cancels (current or all) once the second file's conversion is under way.
+class Canceller : public RunObserver {
+public:
+    Canceller(BatchRunner& runner, bool all) : runner_(runner), all_(all) {}
+    void FileStarted(std::size_t, int ordinal, int total) override { lines.push_back(BatchRunner::StatusLine(ordinal, total)); }
+    void FileProgress(std::size_t index, int permille) override {
+        if (index == 1 && permille > 100) all_ ? runner_.CancelAll() : runner_.CancelCurrent();
+    }
+    std::vector<std::string> lines;
+
+private:
+    BatchRunner& runner_;
+    bool all_;
+};
+
+} // namespace
+
+TEST_F(Runner, AFailingFileNeverStopsTheRun) {
+    const auto text = WriteTextFixture("not-a-movie.txt", "hello");
+    auto files = Files({MakeFixture("tone.wav", std::string(kTestTone) + " %o"), text, Mp4(), UnknownCodecAvi()});
+    BatchRunner runner;
+    RunObserver quiet;
+    ASSERT_EQ(runner.Run(files, options_, quiet), noErr);
+    EXPECT_EQ(States(files), (std::vector<FileState>{FileState::Converted, FileState::Failed, FileState::Converted, FileState::Failed}));
+    EXPECT_EQ(files[0].status, "");
+    EXPECT_EQ(files[1].status, "Unable to open source file");
+    EXPECT_EQ(files[3].status, "Video/Audio decoder not available ('ZZZZ')");
+    EXPECT_EQ(files[0].output.filename(), "tone.pdb");
+    EXPECT_EQ(OutputCount(), 2u); // nothing of the failed ones
+
+    // A second run skips what is done.
+    ASSERT_EQ(runner.Run(files, options_, quiet), noErr);
+    EXPECT_EQ(OutputCount(), 2u);
+}
+
+TEST_F(Runner, CancellingTheCurrentFileGoesOnWithTheNext) {
+    auto files = Files({Mp4(), MovWithChapters(), Mp4()});
+    BatchRunner runner;
+    Canceller cancel(runner, false);
+    ASSERT_EQ(runner.Run(files, options_, cancel), noErr);
+    EXPECT_EQ(States(files), (std::vector<FileState>{FileState::Converted, FileState::Cancelled, FileState::Converted}));
+    EXPECT_EQ(cancel.lines, (std::vector<std::string>{"1 of 3", "2 of 3", "3 of 3"}));
+    EXPECT_EQ(OutputCount(), 2u); // clip.pdb and clip-1.pdb, no chapters.pdb
+    EXPECT_FALSE(std::filesystem::exists(options_.exportFolder / "chapters.pdb"));
+}
+
+TEST_F(Runner, CancellingAllLeavesTheRestForTheNextRun) {
+    auto files = Files({Mp4(), MovWithChapters(), Mp4()});
+    BatchRunner runner;
+    Canceller cancel(runner, true);
+    ASSERT_EQ(runner.Run(files, options_, cancel), noErr);
+    EXPECT_EQ(States(files), (std::vector<FileState>{FileState::Converted, FileState::Cancelled, FileState::Waiting}));
+    EXPECT_EQ(OutputCount(), 1u);
+
+    BatchRunner::ResetCancelled(files);
+    RunObserver quiet;
+    ASSERT_EQ(runner.Run(files, options_, quiet), noErr);
+    EXPECT_EQ(States(files), (std::vector<FileState>{FileState::Converted, FileState::Converted, FileState::Converted}));
+    EXPECT_EQ(OutputCount(), 3u);
+}
+
+TEST(StartUp, CommandLineNames) {
+    using Names = std::vector<std::string>;
+    EXPECT_EQ(SplitCommandLine(""), Names{});
+    EXPECT_EQ(SplitCommandLine("C:\\My Movies\\a.mov"), (Names{"C:\\My", "Movies\\a.mov"}));
+    EXPECT_EQ(SplitCommandLine("\"C:\\My Movies\\a.mov\""), (Names{"C:\\My Movies\\a.mov"}));
+    EXPECT_EQ(SplitCommandLine("   a.mov    b.mov  "), (Names{"a.mov", "b.mov"}));
+    EXPECT_EQ(SplitCommandLine("\"a b.mov\"c.mov"), (Names{"a b.mov", "c.mov"}));
+}
