@@ -10,10 +10,11 @@
 
 OSErr ConvertOneFile(ComponentInstance exporter, const FileSpec& source, const RunOptions& options,
                      std::int16_t (*progress)(std::int16_t, Fixed, void*), void* refcon, FileSpec& output,
-                     OSType& missingDecoder) {
+                     OSType& missingDecoder, std::int64_t* lengthMs) {
     output = MakeOutputFile(source, options.movieName, options.toSourceFolder, options.exportFolder);
     Movie movie;
     if (OSErr err = Movie::Open(source, movie)) return err == fnfErr ? noMovieFound : err;
+    if (lengthMs) *lengthMs = ConvertTimeScale(movie.Duration(), movie.TimeScale(), 1000);
     // Small time scales are made finer so that frame times stay exact.
     const int video = movie.FindTrack(kVideoMediaType);
     if (video != 0 && movie.Track(video).timeScale < 600) movie.ScaleTrackTimeScale(video, 100);
@@ -47,7 +48,10 @@ void BatchRunner::ResetCancelled(std::vector<FileRecord>& files) {
 std::int16_t BatchRunner::Progress(std::int16_t message, Fixed fraction, void* refcon) {
     auto* self = static_cast<BatchRunner*>(refcon);
     switch (message) {
-    case 0: self->observer_->FileProgress(self->current_, 0); break;
+    case 0:
+        self->observer_->FileLength(self->current_, self->currentLength_);
+        self->observer_->FileProgress(self->current_, 0);
+        break;
     case 1: {
         const int permille = fraction >= fixed1 ? 1000 : fraction <= 0 ? 0 : FixRound(FixMul(fraction, IntToFixed(1000)));
         self->observer_->FileProgress(self->current_, permille);
@@ -86,7 +90,9 @@ OSErr BatchRunner::Run(std::vector<FileRecord>& files, const RunOptions& options
             break;
         }
         OSType missing = 0;
-        const OSErr err = ConvertOneFile(exporter, file.source, options, &BatchRunner::Progress, this, currentOutput_, missing);
+        currentLength_ = 0;
+        const OSErr err =
+            ConvertOneFile(exporter, file.source, options, &BatchRunner::Progress, this, currentOutput_, missing, &currentLength_);
         if (err == noErr || err == noSoundTrackInMovieErr) {
             file.state = FileState::Converted;
             file.output = currentOutput_;

@@ -42,6 +42,8 @@ public:
     virtual ~RunObserver() = default;
     // A file starts: its index in the list, and "ordinal of total".
     virtual void FileStarted(std::size_t index, int ordinal, int total) { (void)index, (void)ordinal, (void)total; }
+    // The current file's length, once its conversion opens.
+    virtual void FileLength(std::size_t index, std::int64_t milliseconds) { (void)index, (void)milliseconds; }
     // Progress of the current file, 0 to 1000; the front end may handle its
     // own events here.
     virtual void FileProgress(std::size_t index, int permille) { (void)index, (void)permille; }
@@ -71,6 +73,7 @@ private:
     RunObserver* observer_ = nullptr;
     std::size_t current_ = 0;
     FileSpec currentOutput_;
+    std::int64_t currentLength_ = 0;
 };
 
 // Converting one file: its output file named (never overwriting), the
@@ -78,7 +81,7 @@ private:
 // component given the settings and the progress procedure, and the movie
 // exported. Every answer but noErr and noSoundTrackInMovieErr deletes the
 // partly written output. `missingDecoder` receives the format after
-// noCodecErr.
+// noCodecErr; `lengthMs` the source's length once it is open.
 [[nodiscard]] OSErr ConvertOneFile(ComponentInstance exporter, const FileSpec& source, const RunOptions& options,
                                    std::int16_t (*progress)(std::int16_t, Fixed, void*), void* refcon, FileSpec& output,
-                                   OSType& missingDecoder);
+                                   OSType& missingDecoder, std::int64_t* lengthMs = nullptr);

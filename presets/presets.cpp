@@ -99,7 +99,6 @@ bool PresetNameList::Next(std::string& out) {
 
 PresetNameListPtr ListPresets(std::string_view category) {
     std::vector<std::string> names;
-    bool sorted = true;
     if (category == "custom") {
         AtomContainer pref;
         QTAtom root = 0;
@@ -111,7 +110,6 @@ PresetNameListPtr ListPresets(std::string_view category) {
             });
     } else if (category == "manufac") {
         for (const Maker& m : Makers()) names.push_back(m.name);
-        sorted = false;
     } else {
         const bool hidden = category == "hidden";
         const std::vector<Maker> makers = Makers();
@@ -129,8 +127,7 @@ PresetNameListPtr ListPresets(std::string_view category) {
             names.push_back(NameOf(preset, Fcc("name")));
         }
     }
-    if (sorted)
-        std::stable_sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return CompareText(a, b) < 0; });
+    std::stable_sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) { return CompareText(a, b) < 0; });
     return std::make_unique<PresetNameList>(std::move(names));
 }
 

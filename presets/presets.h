@@ -31,10 +31,10 @@ private:
 };
 using PresetNameListPtr = std::unique_ptr<PresetNameList>;
 
-// "custom": the user presets; "manufac": the makers in table order;
-// "hidden": the hidden device presets; any other text: the listed device
-// presets of that maker (compared without regard to case or accents).
-// Sorted the same way, except the makers. Null when memory runs out.
+// "custom": the user presets; "manufac": the makers; "hidden": the hidden
+// device presets; any other text: the listed device presets of that maker
+// (compared without regard to case or accents). Sorted the same way. Null
+// when memory runs out.
 PresetNameListPtr ListPresets(std::string_view category);
 bool NextPresetName(PresetNameList& list, std::string& out);
 void FreePresetList(PresetNameListPtr& list);
