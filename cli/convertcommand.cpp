@@ -180,6 +180,9 @@ int ConvertCommand(Application& app, const Arguments& given) {
         std::fprintf(stderr, "vantro: --name names one file only\n");
         return 2;
     }
+    // As the naming dialog does: the source's extension goes after the typed
+    // name, so that a full stop in the name stays.
+    if (!options.movieName.empty()) options.movieName += files[0].source.extension().string();
     options.settings = &settings;
 
     EditSettings shown;

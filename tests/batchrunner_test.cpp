@@ -6,6 +6,7 @@
 #include "engine/app/startup.h"
 #include "engine/batchrunner.h"
 #include "engine/exportcomponent.h"
+#include "engine/messages.h"
 #include "platform/preferences.h"
 #include "presets/presets.h"
 #include "tests/media_fixtures.h"
@@ -108,6 +109,14 @@ TEST_F(Runner, CancellingAllLeavesTheRestForTheNextRun) {
     ASSERT_EQ(runner.Run(files, options_, quiet), noErr);
     EXPECT_EQ(States(files), (std::vector<FileState>{FileState::Converted, FileState::Converted, FileState::Converted}));
     EXPECT_EQ(OutputCount(), 3u);
+}
+
+TEST_F(Runner, MessagesOfTheErrorTable) {
+    EXPECT_EQ(ConversionMessage(static_cast<OSErr>(-2010)), "Error code -2010");
+    EXPECT_EQ(ConversionMessage(noCodecErr, Fcc("SVQ3")), "Video/Audio decoder not available ('SVQ3')");
+    EXPECT_EQ(ConversionMessage(noSoundTrackInMovieErr), "Audio track not converted");
+    EXPECT_EQ(ConversionMessage(noErr), "Conversion complete");
+    EXPECT_EQ(BatchRunner::StatusLine(2, 5), "2 of 5");
 }
 
 TEST(StartUp, CommandLineNames) {

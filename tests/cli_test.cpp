@@ -83,6 +83,10 @@ TEST(CommandLine, UsagePresetsAndHelp) {
     EXPECT_EQ(Vantro("convert --frobnicate x.mov", config).status, 2);
     EXPECT_EQ(Vantro("convert", config).status, 2);
     EXPECT_EQ(Vantro("convert --preset Newton x.mov", config).status, 2);
+    // A typed name keeps its full stops.
+    const auto out = home.Path() / "out";
+    EXPECT_EQ(Vantro("convert '" + Mp4().string() + "' --preset m500 --name 'Trip No. 2' --out '" + out.string() + "'", config).status, 0);
+    EXPECT_TRUE(std::filesystem::exists(out / "Trip No. 2.pdb"));
     const Result tapwave = Vantro("presets tapwave", config);
     EXPECT_EQ(tapwave.status, 0);
     EXPECT_EQ(tapwave.output, "Tapwave\n    Zodiac\n    Zodiac (Wide)\n");
