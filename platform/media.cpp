@@ -761,6 +761,18 @@ OSErr SoundConverter::End(ByteBlock& output) {
 
 void SoundConverter::Close() { impl_.reset(); }
 
+// ---- Single-packet decoding -------------------------------------------------------------------------
+
+// Sends one packet of compressed data to a decoder. The decoder reads a
+// little past the end of a packet: the copy gets padding.
+OSErr SendPacket(AVCodecContext* codec, AVPacket* packet, std::span<const std::uint8_t> data) {
+    if (av_new_packet(packet, static_cast<int>(data.size())) < 0) return memFullErr;
+    std::memcpy(packet->data, data.data(), data.size());
+    const int sent = avcodec_send_packet(codec, packet);
+    av_packet_unref(packet);
+    return sent < 0 ? codecDataVersErr : noErr;
+}
+
 // ---- Sound decompressors ---------------------------------------------------------------------------
 
 struct SoundDecompressor::Impl {
@@ -802,11 +814,7 @@ OSErr SoundDecompressor::Open(OSType code, std::uint32_t sampleRate, std::uint16
 OSErr SoundDecompressor::Decode(std::span<const std::uint8_t> data, std::vector<float>& out) {
     if (!impl_) return paramErr;
     Impl& s = *impl_;
-    if (av_new_packet(s.packet.get(), static_cast<int>(data.size())) < 0) return memFullErr;
-    std::memcpy(s.packet->data, data.data(), data.size());
-    const int sent = avcodec_send_packet(s.codec.get(), s.packet.get());
-    av_packet_unref(s.packet.get());
-    if (sent < 0) return codecDataVersErr;
+    if (OSErr err = SendPacket(s.codec.get(), s.packet.get(), data)) return err;
     while (true) {
         const int got = avcodec_receive_frame(s.codec.get(), s.frame.get());
         if (got == AVERROR(EAGAIN)) return noErr;
@@ -863,12 +871,7 @@ OSErr ImageDecompressor::Open(OSType code, std::int32_t width, std::int32_t heig
 OSErr ImageDecompressor::Decode(std::span<const std::uint8_t> data, FrameBuffer& out) {
     if (!impl_) return paramErr;
     Impl& s = *impl_;
-    // The decoder reads a little past the end of a packet: give it padding.
-    if (av_new_packet(s.packet.get(), static_cast<int>(data.size())) < 0) return memFullErr;
-    std::memcpy(s.packet->data, data.data(), data.size());
-    const int sent = avcodec_send_packet(s.codec.get(), s.packet.get());
-    av_packet_unref(s.packet.get());
-    if (sent < 0) return codecDataVersErr;
+    if (OSErr err = SendPacket(s.codec.get(), s.packet.get(), data)) return err;
     if (avcodec_receive_frame(s.codec.get(), s.frame.get()) < 0) return codecDataVersErr;
     const AVFrame* f = s.frame.get();
     if (out.Width() != f->width || out.Height() != f->height)

@@ -61,20 +61,27 @@ inline float Dot24Plain(const float* taps, const float* x) {
     return (lane[0] + lane[2]) + (lane[1] + lane[3]);
 }
 
-} // namespace
-
-void At3QmfSplitPlain(const float* in, int count, float* low, float* high, float* history, float* work) {
+// The split with a given dot product: each output pair is the sum and the
+// difference of the odd samples' and the even samples' filter outputs.
+template <float (*Dot)(const float*, const float*)>
+void Split(const float* in, int count, float* low, float* high, float* history, float* work) {
     const int half = count / 2 + kAt3QmfHistory / 2;
     float* even = work;
     float* odd = work + half;
     Deinterleave(in, count, history, even, odd);
     const Taps& taps = QmfTaps();
     for (int i = 0; i < count / 2; ++i) {
-        const float a = Dot24Plain(taps.odd, odd + i);
-        const float b = Dot24Plain(taps.even, even + i);
+        const float a = Dot(taps.odd, odd + i);
+        const float b = Dot(taps.even, even + i);
         low[i] = a + b;
         high[i] = a - b;
     }
+}
+
+} // namespace
+
+void At3QmfSplitPlain(const float* in, int count, float* low, float* high, float* history, float* work) {
+    Split<Dot24Plain>(in, count, low, high, history, work);
 }
 
 #if defined(__SSE__)
@@ -88,17 +95,7 @@ inline float Dot24Sse(const float* taps, const float* x) {
 }
 
 void QmfSplitSse(const float* in, int count, float* low, float* high, float* history, float* work) {
-    const int half = count / 2 + kAt3QmfHistory / 2;
-    float* even = work;
-    float* odd = work + half;
-    Deinterleave(in, count, history, even, odd);
-    const Taps& taps = QmfTaps();
-    for (int i = 0; i < count / 2; ++i) {
-        const float a = Dot24Sse(taps.odd, odd + i);
-        const float b = Dot24Sse(taps.even, even + i);
-        low[i] = a + b;
-        high[i] = a - b;
-    }
+    Split<Dot24Sse>(in, count, low, high, history, work);
 }
 
 } // namespace
