@@ -11,6 +11,8 @@
 #include "engine/audiopump.h"
 #include "engine/exportcomponent.h"
 #include "engine/exportinstance.h"
+#include "import/aviheader.h"
+#include "import/avimp3.h"
 #include "moviedb/moviewriter.h"
 #include "platform/media.h"
 #include "platform/resources.h"
@@ -196,7 +198,8 @@ public:
         : instance_(instance), settings_(instance.settings), progress_(instance.progress), refcon_(instance.progressRefcon) {}
 
     ~Conversion() {
-        if (progressOpen_) (void)progress_(kProgressClose, 0, refcon_);
+        if (instance_.progressOpen) (void)progress_(kProgressClose, 0, refcon_);
+        instance_.progressOpen = false;
     }
 
     OSErr Run(const FileSpec& destination) {
@@ -233,8 +236,8 @@ public:
             videoDuration = 0;
         totalMs_ = std::max(video_ ? ConvertTimeScale(videoDuration, std::max(1, video_->timeScale), 1000) : 0,
                             sound_ ? ConvertTimeScale(sound_->Duration(), std::max(1, sound_->TimeScale()), 1000) : 0);
-        if (progress_ && totalMs_ > 0) {
-            progressOpen_ = true;
+        if (progress_ && totalMs_ > 0 && !instance_.progressOpen) {
+            instance_.progressOpen = true;
             (void)progress_(kProgressOpen, 0, refcon_);
         }
         if (video_)
@@ -265,15 +268,16 @@ public:
                 if (err == eofErr) soundActive = false;
                 else if (err) return err;
             }
-            if (progressOpen_) {
+            if (instance_.progressOpen) {
                 const std::int64_t position = (videoMs_ + (pump_ ? pump_->ProgressMs() : 0)) / sources;
                 const Fixed fraction = FixDiv(static_cast<Fixed>(static_cast<std::int64_t>(position * 0.875)), static_cast<Fixed>(totalMs_));
-                progressValue_ = std::min(std::max(progressValue_, fraction), kPumpingEnd);
-                if (const std::int16_t answer = progress_(kProgressUpdate, progressValue_, refcon_)) return static_cast<OSErr>(answer);
+                instance_.progressValue = std::min(std::max(instance_.progressValue, fraction), kPumpingEnd);
+                if (const std::int16_t answer = progress_(kProgressUpdate, instance_.progressValue, refcon_))
+                    return static_cast<OSErr>(answer);
             }
         }
 
-        if (progressOpen_)
+        if (instance_.progressOpen)
             (void)SetProgressProc(writer_.get(), &FinalPhase, reinterpret_cast<std::intptr_t>(this));
         if (OSErr err = EndMovie(writer_.get())) return err;
         std::uint32_t size = 0;
@@ -431,8 +435,6 @@ private:
     const ExportSettings& settings_;
     MovieProgressProc progress_;
     void* refcon_;
-    bool progressOpen_ = false;
-    Fixed progressValue_ = 0;
     std::int64_t totalMs_ = 0;
     const Movie* movie_ = nullptr;
     const ExportSource* video_ = nullptr;
@@ -460,10 +462,58 @@ OSErr RunConversion(ExportInstance& instance, const FileSpec& destination) {
     return conversion.Run(destination);
 }
 
+namespace {
+
+// A sound track in MPEG Layer-3: the wave-format tag 0x55 as a four-char
+// code, ".mp3", or what the media layer calls it.
+bool IsMp3(const TrackInfo& t) {
+    return t.format == (Fcc("ms\0\0") | kWaveFormatMp3) || t.format == Fcc(".mp3") || t.format == Fcc("mp3 ");
+}
+
+// The sound of an AVI file read on its own when its header or its timing
+// says the container's MPEG Layer-3 sound cannot be trusted: the copy,
+// opened as a movie, or nothing.
+std::unique_ptr<Movie> RepairedAviSound(ExportInstance& instance, const Movie& movie, ScopedFileDeletion& copy) {
+    if (!HasAviExtension(movie.Path().filename().string())) return nullptr;
+    std::uint16_t tag = 0;
+    if (ReadAviHeader(movie.Path(), nullptr, &tag) != noErr) return nullptr;
+    bool repair = tag == kWaveFormatMp3;
+    for (int t = 1; t <= movie.TrackCount() && !repair; ++t) {
+        const TrackInfo info = movie.Track(t);
+        if (info.enabled && info.mediaType == kSoundMediaType && IsMp3(info)) {
+            const int video = movie.FindTrack(kVideoMediaType);
+            const std::int64_t videoMs = video ? ConvertTimeScale(movie.Track(video).duration, movie.Track(video).timeScale, 1000) : 0;
+            repair = Mp3NeedsRepair(ConvertTimeScale(info.duration, info.timeScale, 1000), videoMs);
+            break;
+        }
+    }
+    if (!repair) return nullptr;
+    struct Forward {
+        ExportInstance* instance;
+        static std::int16_t Progress(std::int16_t message, Fixed fraction, void* refcon) {
+            auto* self = static_cast<Forward*>(refcon)->instance;
+            if (message == kProgressOpen) self->progressOpen = true;
+            if (message == kProgressUpdate) self->progressValue = std::max(self->progressValue, fraction);
+            return self->progress(message, fraction, self->progressRefcon);
+        }
+    } forward{&instance};
+    FileSpec path;
+    // Whatever goes wrong here, the movie converts as it is.
+    if (ExtractAviMp3(movie.Path(), instance.progress ? &Forward::Progress : nullptr, &forward, path) != noErr) return nullptr;
+    copy = ScopedFileDeletion(path);
+    auto sound = std::make_unique<Movie>();
+    if (Movie::Open(path, *sound) != noErr || sound->FindTrack(kSoundMediaType) == 0) return nullptr;
+    return sound;
+}
+
+} // namespace
+
 OSErr ExportMovie(ExportInstance& instance, ComponentInstance self, const FileSpec& destination, const Movie& movie,
                   int onlyThisTrack, std::int64_t startTime, std::int64_t duration) {
     instance.missingDecoder = 0;
     instance.sourceMovie = &movie;
+    instance.progressOpen = false;
+    instance.progressValue = 0;
     // Annotations: carriage returns removed, at most 255 characters.
     const OSType keys[3] = {Fcc("\xA9nam"), Fcc("\xA9inf"), Fcc("\xA9" "cpy")};
     for (int i = 0; i < 3; ++i) {
@@ -499,13 +549,20 @@ OSErr ExportMovie(ExportInstance& instance, ComponentInstance self, const FileSp
         }
         return noErr;
     };
+    // An AVI's MPEG Layer-3 sound may be read from a copy of its own.
+    ScopedFileDeletion soundCopy;
+    const std::unique_ptr<Movie> repaired =
+        instance.settings.soundFormat != kSoundNone ? RepairedAviSound(instance, movie, soundCopy) : nullptr;
     auto addSource = [&](int slot, OSType mediaType) -> OSErr {
         std::int32_t scale = 0, track = 0;
-        if (ComponentResult r = MovieExportNewGetDataAndPropertiesProcs(instance.standardExporter, movie, mediaType, onlyThisTrack,
-                                                                        startTime, duration, scale, obtained.getProperty[slot],
+        const Movie& from = mediaType == kSoundMediaType && repaired ? *repaired : movie;
+        if (ComponentResult r = MovieExportNewGetDataAndPropertiesProcs(instance.standardExporter, from, mediaType,
+                                                                        &from == &movie ? onlyThisTrack : 0, startTime,
+                                                                        duration, scale, obtained.getProperty[slot],
                                                                         obtained.getData[slot], obtained.refcon[slot]))
             return ToOSErr(r);
-        if (OSErr err = checkDecoders(mediaType)) return err;
+        if (&from == &movie)
+            if (OSErr err = checkDecoders(mediaType)) return err;
         MovieExportAddDataSourceParams add{mediaType, scale, &track, obtained.getProperty[slot], obtained.getData[slot],
                                            obtained.refcon[slot]};
         return ToOSErr(CallComponent(self, kMovieExportAddDataSourceSelect, &add));
@@ -519,7 +576,11 @@ OSErr ExportMovie(ExportInstance& instance, ComponentInstance self, const FileSp
     if (instance.settings.soundFormat != kSoundNone && movie.FindTrack(kSoundMediaType) != 0)
         if (OSErr err = addSource(1, kSoundMediaType)) return err;
     MovieExportFromProceduresParams run{&destination, Fcc("alis")};
-    return ToOSErr(CallComponent(self, kMovieExportFromProceduresToDataRefSelect, &run));
+    const OSErr result = ToOSErr(CallComponent(self, kMovieExportFromProceduresToDataRefSelect, &run));
+    // The sound copy may have opened progress for a conversion that never ran.
+    if (instance.progressOpen) (void)instance.progress(kProgressClose, 0, instance.progressRefcon);
+    instance.progressOpen = false;
+    return result;
 }
 
 namespace {

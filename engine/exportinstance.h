@@ -24,6 +24,8 @@ struct ExportInstance {
     std::unique_ptr<ExportSource> video, sound;
     MovieProgressProc progress = nullptr;
     void* progressRefcon = nullptr;
+    bool progressOpen = false;  // "open" was sent (by the sound copy or the driver)
+    Fixed progressValue = 0;    // the last fraction sent; it never goes back
     const Movie* sourceMovie = nullptr; // while an export of a movie runs
     std::array<std::string, 3> annotations; // title, information, rights
     OSType missingDecoder = 0;

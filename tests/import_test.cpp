@@ -1,0 +1,193 @@
+// AVI sources: the header reader, the MPEG Layer-3 copy and the conversion
+// of AVI files from every kind of codec.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "engine/conversion.h"
+#include "import/aviheader.h"
+#include "import/avimp3.h"
+#include "tests/media_fixtures.h"
+#include "tests/test_folder.h"
+#include "tools/inspect.h"
+
+namespace {
+
+const char* kAviPicture = "-f lavfi -i testsrc2=size=160x120:rate=10:duration=2";
+const char* kAviTone = "-f lavfi -i sine=frequency=440:sample_rate=22050:duration=2";
+
+std::filesystem::path Avi(const std::string& name, const std::string& video, const std::string& audio = "-c:a libmp3lame") {
+    return MakeFixture("avi-" + name + ".avi", std::string(kAviPicture) + " " + kAviTone + " -c:v " + video + " " + audio + " %o");
+}
+
+std::string Code(OSType c) { return FourCharCodeToText(c); }
+
+std::vector<std::uint8_t> Bytes(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+std::uint32_t LE32(const std::uint8_t* p) { return static_cast<std::uint32_t>(p[0] | p[1] << 8 | p[2] << 16) | std::uint32_t{p[3]} << 24; }
+
+// The sound chunks of stream 1, found by walking the RIFF structure (not by
+// scanning bytes): the bodies over 16 bytes, in file order.
+std::vector<std::uint8_t> WalkedMp3(const std::vector<std::uint8_t>& avi) {
+    std::vector<std::uint8_t> out;
+    auto walk = [&](auto& self, std::size_t from, std::size_t to) -> void {
+        for (std::size_t at = from; at + 8 <= to;) {
+            const std::uint32_t size = LE32(&avi[at + 4]);
+            const std::string id(avi.begin() + static_cast<std::ptrdiff_t>(at), avi.begin() + static_cast<std::ptrdiff_t>(at + 4));
+            if (id == "RIFF" || id == "LIST") self(self, at + 12, std::min(to, at + 8 + size));
+            else if (id == "01wb" && size > 16) out.insert(out.end(), avi.begin() + static_cast<std::ptrdiff_t>(at + 8),
+                                                         avi.begin() + static_cast<std::ptrdiff_t>(at + 8 + size));
+            at += 8 + size + (size & 1);
+        }
+    };
+    walk(walk, 0, avi.size());
+    return out;
+}
+
+} // namespace
+
+TEST(AviHeader, EveryStreamListIsWalked) {
+    struct Case {
+        std::filesystem::path file;
+        const char* codec;
+        std::uint16_t tag;
+    };
+    const Case cases[] = {
+        {Avi("xvid", "mpeg4 -vtag XVID"), "XVID", 0x55},
+        {Avi("dx50", "mpeg4 -vtag DX50"), "DX50", 0x55},
+        {Avi("divx", "mpeg4 -vtag DIVX", "-c:a pcm_s16le"), "DIVX", 1},
+        {Avi("div3", "msmpeg4 -vtag DIV3", "-c:a libmp3lame -q:a 4"), "DIV3", 0x55},
+        {Avi("mjpeg", "mjpeg"), "MJPG", 0x55},
+        {Avi("cinepak", "cinepak"), "cvid", 0x55},
+        // Uncompressed pictures have no codec code.
+        {Avi("raw24", "rawvideo -pix_fmt bgr24"), "", 0x55},
+        {Avi("pal8", "rawvideo -pix_fmt pal8", "-c:a pcm_s16le"), "", 1},
+        // The sound first, then the picture: the walk goes on past it.
+        {MakeFixture("avi-audiofirst.avi", std::string(kAviPicture) + " " + kAviTone + " -map 1:a -map 0:v -c:v mjpeg -c:a libmp3lame %o"), "MJPG", 0x55},
+        // Two picture streams: the first one's codec.
+        {MakeFixture("avi-twovideo.avi", std::string(kAviPicture) + " -map 0:v -map 0:v -c:v:0 cinepak -c:v:1 mjpeg %o"), "cvid", 0},
+    };
+    for (const Case& c : cases) {
+        OSType codec = 1;
+        std::uint16_t tag = 1234;
+        ASSERT_EQ(ReadAviHeader(c.file, &codec, &tag), noErr) << c.file;
+        EXPECT_EQ(codec == 0 ? std::string() : Code(codec), c.codec) << c.file;
+        EXPECT_EQ(tag, c.tag) << c.file;
+    }
+
+    // Not RIFF, and a header cut short: nothing found, no error.
+    const auto notRiff = WriteTextFixture("notriff.avi", "This is not an AVI file at all, only text.");
+    const auto avi = Bytes(Avi("xvid", "mpeg4 -vtag XVID"));
+    const auto cut = FixtureFolder() / "truncated.avi";
+    std::ofstream(cut, std::ios::binary).write(reinterpret_cast<const char*>(avi.data()), 200);
+    for (const auto& broken : {notRiff, cut}) {
+        OSType codec = 1;
+        std::uint16_t tag = 1;
+        EXPECT_EQ(ReadAviHeader(broken, &codec, &tag), noErr);
+        EXPECT_EQ(codec, 0u);
+        EXPECT_EQ(tag, 0);
+    }
+    EXPECT_EQ(ReadAviHeader(FixtureFolder() / "missing.avi", nullptr, nullptr), fnfErr);
+
+    EXPECT_TRUE(HasAviExtension("clip.avi"));
+    EXPECT_TRUE(HasAviExtension("CLIP.AvI"));
+    EXPECT_TRUE(HasAviExtension("clip.avix")); // at most three characters count
+    EXPECT_FALSE(HasAviExtension("clip.av"));
+    EXPECT_FALSE(HasAviExtension("avi"));
+    EXPECT_FALSE(HasAviExtension("clip.avi.mov"));
+}
+
+TEST(AviMp3, TheCopyHoldsExactlyTheSoundChunks) {
+    const std::pair<const char*, const char*> kinds[] = {{"mp3-cbr", "-c:a libmp3lame -b:a 64k"}, {"mp3-vbr", "-c:a libmp3lame -q:a 5"}};
+    for (const auto& [name, audio] : kinds) {
+        const auto avi = Avi(name, "mjpeg", audio);
+        FileSpec copy;
+        std::vector<Fixed> progress;
+        auto record = [](std::int16_t message, Fixed fraction, void* refcon) -> std::int16_t {
+            if (message == 1) static_cast<std::vector<Fixed>*>(refcon)->push_back(fraction);
+            return 0;
+        };
+        ASSERT_EQ(ExtractAviMp3(avi, record, &progress, copy), noErr);
+        ScopedFileDeletion cleanup(copy);
+        EXPECT_EQ(copy.filename().string().rfind("blah", 0), 0u);
+        EXPECT_EQ(copy.extension(), ".mp3");
+        const auto expected = WalkedMp3(Bytes(avi));
+        ASSERT_GT(expected.size(), 1000u);
+        EXPECT_TRUE(Bytes(copy) == expected) << audio;
+        // The copy is the first twentieth of the conversion.
+        ASSERT_FALSE(progress.empty());
+        EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
+        EXPECT_NEAR(progress.back(), 0.05 * 65536, 2);
+    }
+}
+
+TEST(AviMp3, ChunksAcrossPiecesSmallChunksAndPadBytes) {
+    // Built by hand: chunk bodies that straddle the 16384-byte reads, chunks
+    // of 16 bytes and less (skipped, even when they hold "01wb"), odd sizes
+    // with their pad byte, and other streams' chunks between.
+    std::vector<std::uint8_t> file;
+    std::vector<std::uint8_t> expected;
+    auto chunk = [&](const char* id, std::uint32_t size, std::uint8_t fill) {
+        file.insert(file.end(), id, id + 4);
+        for (int i = 0; i < 4; ++i) file.push_back(static_cast<std::uint8_t>(size >> (8 * i)));
+        std::vector<std::uint8_t> body(size, fill);
+        if (size >= 4 && fill == 0x77) std::memcpy(body.data(), "01wb", 4); // a decoy inside a skipped chunk
+        file.insert(file.end(), body.begin(), body.end());
+        if (size & 1) file.push_back(0xEE);
+        if (std::string(id) == "01wb" && size > kSmallestKeptChunk) expected.insert(expected.end(), body.begin(), body.end());
+    };
+    chunk("00dc", 16370, 1);
+    chunk("01wb", 417, 2);   // starts before 16384, ends after
+    chunk("01wb", 16, 0x77); // skipped whole, decoy included
+    chunk("01wb", 3, 4);     // skipped, odd: a pad byte
+    chunk("01wb", 40000, 5); // spans three reads
+    chunk("00dc", 21, 6);
+    chunk("01wb", 17, 7);    // the smallest kept
+    const auto path = FixtureFolder() / "handmade.avi";
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+    FileSpec copy;
+    ASSERT_EQ(ExtractAviMp3(path, nullptr, nullptr, copy), noErr);
+    ScopedFileDeletion cleanup(copy);
+    EXPECT_TRUE(Bytes(copy) == expected);
+}
+
+TEST(AviMp3, TheDurationRule) {
+    EXPECT_TRUE(Mp3NeedsRepair(1120, 1000)); // 12 % off
+    EXPECT_TRUE(Mp3NeedsRepair(880, 1000));
+    EXPECT_FALSE(Mp3NeedsRepair(1090, 1000)); // 9 % off
+    EXPECT_FALSE(Mp3NeedsRepair(1100, 1000)); // exactly a tenth
+    EXPECT_FALSE(Mp3NeedsRepair(0, 1000));
+    EXPECT_FALSE(Mp3NeedsRepair(1000, 0));
+}
+
+TEST(AviSources, EveryKindConvertsWithPictureAndSoundInStep) {
+    ExportSettings settings;
+    SetFirstPresetSettings(settings); // 10 frames a second, ADPCM
+    // The sound copies and spool files go here, and must all be gone after.
+    TestFolder temporary;
+    const char* previous = std::getenv("TMPDIR");
+    const std::string saved = previous ? previous : "";
+    ASSERT_EQ(setenv("TMPDIR", temporary.Path().c_str(), 1), 0);
+    for (const auto& name : {"xvid", "dx50", "divx", "div3", "mjpeg", "cinepak", "raw24", "pal8", "audiofirst", "mp3-cbr", "mp3-vbr"}) {
+        SCOPED_TRACE(name);
+        TestFolder out;
+        const auto pdb = out.Path() / "movie.pdb";
+        ASSERT_EQ(ConvertMovie(FixtureFolder() / ("avi-" + std::string(name) + ".avi"), settings, pdb, nullptr, nullptr), noErr);
+        ByteBlock bytes;
+        ASSERT_EQ(ReadWholeFile(pdb, bytes), noErr);
+        const Inspection in = InspectDatabase(bytes.Span());
+        ASSERT_TRUE(in.Valid()) << in.problem;
+        ASSERT_TRUE(in.hasAudio);
+        // Within a frame (a tenth of a second) of each other.
+        EXPECT_NEAR(static_cast<double>(in.streams[0].shDuration), static_cast<double>(in.streams[1].shDuration), 10.0)
+            << in.streams[0].shDuration << " " << in.streams[1].shDuration;
+        for (const auto& e : std::filesystem::directory_iterator(temporary.Path()))
+            if (e.is_regular_file()) ADD_FAILURE() << "left behind: " << e.path();
+    }
+    if (previous) setenv("TMPDIR", saved.c_str(), 1);
+    else unsetenv("TMPDIR");
+}
