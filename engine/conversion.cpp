@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -13,6 +14,8 @@
 #include "engine/exportinstance.h"
 #include "import/aviheader.h"
 #include "import/avimp3.h"
+#include "import/directshowsource.h"
+#include "import/vfwbridge.h"
 #include "moviedb/moviewriter.h"
 #include "platform/media.h"
 #include "platform/resources.h"
@@ -232,8 +235,13 @@ public:
         }
         // Progress over the longer of the two.
         std::int64_t videoDuration = 0;
-        if (video_ && video_->getProperty(video_->refcon, video_->trackNumber, Fcc("dura"), &videoDuration) != noErr)
+        if (instance_.aviFrames && movie_ != nullptr && movie_->FindTrack(kVideoMediaType) != 0) {
+            const TrackInfo track = movie_->Track(movie_->FindTrack(kVideoMediaType));
+            videoDuration = ConvertTimeScale(track.duration, track.timeScale, video_->timeScale);
+        } else if (video_ && (video_->getProperty == nullptr ||
+                              video_->getProperty(video_->refcon, video_->trackNumber, Fcc("dura"), &videoDuration) != noErr)) {
             videoDuration = 0;
+        }
         totalMs_ = std::max(video_ ? ConvertTimeScale(videoDuration, std::max(1, video_->timeScale), 1000) : 0,
                             sound_ ? ConvertTimeScale(sound_->Duration(), std::max(1, sound_->TimeScale()), 1000) : 0);
         if (progress_ && totalMs_ > 0 && !instance_.progressOpen) {
@@ -308,6 +316,11 @@ private:
     // and the source's picture size.
     void ReadVideoProperties() {
         frameRate_ = settings_.frameRate;
+        if (instance_.aviFrames) {
+            sourceWidth_ = instance_.aviFrames->width;
+            sourceHeight_ = instance_.aviFrames->height;
+            return;
+        }
         std::int64_t value = 0;
         auto ask = [&](OSType property) { return video_->getProperty(video_->refcon, video_->trackNumber, property, &value) == noErr; };
         if (ask(Fcc("tprl"))) frameRate_ = static_cast<Fixed>(value);
@@ -352,8 +365,35 @@ private:
         }
     }
 
+    // The AVI frame source: one rendered frame per step of the settings'
+    // rate, already at the movie's size (a quarter turn applied after).
+    OSErr PumpAviFrame(MovieExportGetDataParams& request) {
+        DirectShowSource& source = *instance_.aviFrames;
+        if (frames_ == 0)
+            if (OSErr err = SetupDirectShowSource(source, geometry_.width, geometry_.height, frameRate_ > 0 ? frameRate_ : IntToFixed(15)))
+                return err;
+        FrameBuffer rendered;
+        if (OSErr err = NextDirectShowFrame(source, rendered)) return err;
+        const Rect frame = Matrix::Identity().Rotated(geometry_.rotation).TransformRect(MakeRect(0, 0, geometry_.width, geometry_.height));
+        if (buffer_.Width() != frame.Width() || buffer_.Height() != frame.Height())
+            if (OSErr err = buffer_.Create(frame.Width(), frame.Height())) return err;
+        for (int y = 0; y < geometry_.height; ++y)
+            for (int x = 0; x < geometry_.width; ++x) {
+                int tx = x, ty = y;
+                if (geometry_.rotation == 90) tx = geometry_.height - 1 - y, ty = x;
+                if (geometry_.rotation == -90) tx = y, ty = geometry_.width - 1 - x;
+                std::memcpy(buffer_.Pixels() + static_cast<std::ptrdiff_t>(ty) * buffer_.RowBytes() + 4 * tx, rendered.Pixel(x, y), 4);
+            }
+        request.durationPerSample = 1; // no data procedure: the settings' rate drives the grid
+        return noErr;
+    }
+
     OSErr PumpVideo() {
         MovieExportGetDataParams request;
+        if (instance_.aviFrames) {
+            if (OSErr err = PumpAviFrame(request)) return err;
+            return AdvanceGrid(static_cast<double>(request.durationPerSample));
+        }
         request.trackID = video_->trackNumber;
         request.sourceTimeScale = video_->timeScale;
         request.requestedTime = static_cast<std::int64_t>(currentTime_);
@@ -377,12 +417,16 @@ private:
             seed_ = sample.seed;
         }
         if (OSErr err = sequence_.Decompress(*sample.picture)) return err;
+        return AdvanceGrid(static_cast<double>(sample.duration));
+    }
 
-        // The next time on the frame grid; a source frame longer than a grid
-        // step moves the grid instead of being written twice.
+    // Writes the picture in the buffer and moves to the next time on the
+    // frame grid; a source frame longer than a grid step moves the grid
+    // instead of being written twice.
+    OSErr AdvanceGrid(double d) {
         const double scale = video_->timeScale;
         const double rate = FixedToDouble(frameRate_);
-        const double cur = currentTime_, d = static_cast<double>(sample.duration);
+        const double cur = currentTime_;
         const std::uint64_t n = frames_ + 1;
         double next;
         if (rate == 0) {
@@ -506,6 +550,25 @@ std::unique_ptr<Movie> RepairedAviSound(ExportInstance& instance, const Movie& m
     return sound;
 }
 
+// How an AVI's pictures are read: when its codec decodes, through the
+// media layer (with the bridge registered for a codec the media layer lacks);
+// when not, rendered by time. True for the second.
+bool DecideAviVideo(ExportInstance& instance, const Movie& movie) {
+    if (!HasAviExtension(movie.Path().filename().string())) return false;
+    OSType codec = 0;
+    if (ReadAviHeader(movie.Path(), &codec, nullptr) != noErr || codec == 0) return false;
+    if (!VfwCanDecode(movie.Path())) {
+        instance.aviFrames = OpenDirectShowSource(movie.Path());
+        return instance.aviFrames != nullptr;
+    }
+    // 'MPG4' is Microsoft's MPEG-4 version 1, not ISO MPEG-4: the media layer
+    // already tells them apart by the code, so nothing is rewritten here.
+    if (codec == Fcc("MPG4")) codec = Fcc("mpg4");
+    const int video = movie.FindTrack(kVideoMediaType);
+    if (video != 0 && !movie.Track(video).decodable) (void)RegisterBridgeFor(codec);
+    return false;
+}
+
 } // namespace
 
 OSErr ExportMovie(ExportInstance& instance, ComponentInstance self, const FileSpec& destination, const Movie& movie,
@@ -537,6 +600,7 @@ OSErr ExportMovie(ExportInstance& instance, ComponentInstance self, const FileSp
             instance.video.reset();
             instance.sound.reset();
             instance.sourceMovie = nullptr;
+            instance.aviFrames.reset();
         }
     } obtained{instance};
     auto checkDecoders = [&](OSType mediaType) {
@@ -569,7 +633,12 @@ OSErr ExportMovie(ExportInstance& instance, ComponentInstance self, const FileSp
     };
 
     const bool hasVideo = instance.settings.depth != kDepthNoVideo && movie.FindTrack(kVideoMediaType) != 0;
-    if (hasVideo) {
+    if (hasVideo && DecideAviVideo(instance, movie)) {
+        // Rendered by time: a source of its own, without procedures.
+        instance.video = std::make_unique<ExportSource>();
+        instance.video->trackNumber = 1;
+        instance.video->timeScale = movie.TimeScale();
+    } else if (hasVideo) {
         if (OSErr err = checkDecoders(kVideoMediaType)) return err;
         if (OSErr err = addSource(0, kVideoMediaType)) return err;
     }

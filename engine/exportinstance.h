@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/exportsettings.h"
+#include "import/directshowsource.h"
 #include "platform/exporter.h"
 
 // One data source: the procedures that give a track's samples.
@@ -29,6 +30,8 @@ struct ExportInstance {
     const Movie* sourceMovie = nullptr; // while an export of a movie runs
     std::array<std::string, 3> annotations; // title, information, rights
     OSType missingDecoder = 0;
+    // An AVI whose frames no decompressor takes: rendered by time instead.
+    std::unique_ptr<DirectShowSource> aviFrames;
 };
 
 // The conversion driver: from the data sources into the file the data

@@ -2,6 +2,7 @@
 // of AVI files from every kind of codec.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <fstream>
 
@@ -190,4 +191,189 @@ TEST(AviSources, EveryKindConvertsWithPictureAndSoundInStep) {
     }
     if (previous) setenv("TMPDIR", saved.c_str(), 1);
     else unsetenv("TMPDIR");
+}
+
+#include "import/avipreview.h"
+#include "import/directshowsource.h"
+#include "import/vfwbridge.h"
+
+namespace {
+
+// The media layer's own picture of a file at a time, at a size, as 'BGRA'.
+FrameBuffer MediaLayerFrame(const std::filesystem::path& file, double seconds, int width, int height) {
+    Movie movie;
+    EXPECT_EQ(Movie::Open(file, movie), noErr);
+    std::unique_ptr<VideoSource> source;
+    EXPECT_EQ(movie.NewVideoSource(movie.FindTrack(kVideoMediaType), source), noErr);
+    VideoSample sample;
+    EXPECT_EQ(source->GetFrame(static_cast<std::int64_t>(seconds * source->TimeScale()), sample), noErr);
+    FrameBuffer buffer;
+    EXPECT_EQ(buffer.Create(width, height), noErr);
+    DecompressionSequence sequence;
+    EXPECT_EQ(sequence.Begin(sample.description, Matrix::MapRect(MakeRect(0, 0, sample.description.width, sample.description.height),
+                                                                  MakeRect(0, 0, width, height)), &buffer), noErr);
+    EXPECT_EQ(sequence.Decompress(*sample.picture), noErr);
+    return buffer;
+}
+
+// PSNR of red, green and blue between a 'BGRA' buffer and rows of another
+// layout (offsets of blue, green and red within `pixelBytes`).
+double Psnr(const FrameBuffer& a, const std::uint8_t* rows, int rowBytes, int pixelBytes, int blue, int green, int red) {
+    double sum = 0;
+    for (int y = 0; y < a.Height(); ++y)
+        for (int x = 0; x < a.Width(); ++x) {
+            const std::uint8_t* p = a.Pixel(x, y);
+            const std::uint8_t* q = rows + static_cast<std::ptrdiff_t>(y) * rowBytes + x * pixelBytes;
+            for (const auto [i, j] : {std::pair{0, blue}, std::pair{1, green}, std::pair{2, red}}) sum += (p[i] - q[j]) * (p[i] - q[j]);
+        }
+    const double mse = sum / (3.0 * a.Width() * a.Height());
+    return 10 * std::log10(255.0 * 255.0 / std::max(mse, 1e-9));
+}
+
+} // namespace
+
+TEST(VfwBridge, RowsWideningAndColourTables) {
+    EXPECT_EQ(BridgeRowSize(160), 480);
+    EXPECT_EQ(BridgeRowSize(161), 484); // 486 rounded down, 483 needed
+    EXPECT_EQ(WidenFive(31), 255);
+    EXPECT_EQ(WidenFive(1), 8);
+    EXPECT_EQ(WidenFive(0), 0);
+
+    // Two rows of two pixels, bottom-up: the bitmap's first row is the
+    // picture's last.
+    const std::uint8_t eight[] = {2, 3, 0, 0, /* bottom */ 0, 1, 0, 0 /* top */};
+    std::vector<std::uint8_t> table(768, 0);
+    for (int i = 0; i < 4; ++i) table[3 * i] = static_cast<std::uint8_t>(10 * i), table[3 * i + 1] = 100, table[3 * i + 2] = static_cast<std::uint8_t>(200 + i);
+    std::uint8_t argb[16] = {}, bgr[12] = {};
+    CopyBitmapRows(eight, 8, 2, 2, 4, table, argb, 8, k32BitARGB);
+    const std::uint8_t wantArgb[16] = {0, 0, 100, 200, 0, 10, 100, 201, 0, 20, 100, 202, 0, 30, 100, 203};
+    EXPECT_EQ(0, std::memcmp(argb, wantArgb, 16));
+    CopyBitmapRows(eight, 8, 2, 2, 4, table, bgr, 6, k24BitBGR);
+    const std::uint8_t wantBgr[12] = {200, 100, 0, 201, 100, 10, 202, 100, 20, 203, 100, 30};
+    EXPECT_EQ(0, std::memcmp(bgr, wantBgr, 12));
+
+    // 5-5-5: red 31, green 1, blue 16 in one pixel.
+    const std::uint16_t v = static_cast<std::uint16_t>(31 << 10 | 1 << 5 | 16);
+    const std::uint8_t sixteen[4] = {static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8), 0, 0};
+    std::uint8_t one[4] = {};
+    CopyBitmapRows(sixteen, 16, 1, 1, 4, {}, one, 4, k32BitARGB);
+    EXPECT_EQ(one[1], 255);
+    EXPECT_EQ(one[2], 8);
+    EXPECT_EQ(one[3], WidenFive(16));
+    // Other destinations copy nothing.
+    std::uint8_t untouched[4] = {9, 9, 9, 9};
+    CopyBitmapRows(sixteen, 16, 1, 1, 4, {}, untouched, 4, Fcc("2vuy"));
+    EXPECT_EQ(untouched[0], 9);
+}
+
+TEST(VfwBridge, TheComponentDecodesAnAviLikeTheMediaLayer) {
+    const auto avi = Avi("xvid", "mpeg4 -vtag XVID");
+    EXPECT_TRUE(VfwCanDecode(avi));
+    EXPECT_FALSE(VfwCanDecode(WriteTextFixture("notriff.avi", "This is not an AVI file at all, only text.")));
+    EXPECT_FALSE(VfwCanDecode(UnknownCodecAvi()));
+
+    const Component bridge = RegisterBridgeFor(Fcc("XVID"));
+    ASSERT_NE(bridge, nullptr);
+    EXPECT_EQ(RegisterBridgeFor(Fcc("XVID")), bridge);
+    ComponentDescription d;
+    std::string name;
+    ASSERT_EQ(GetComponentInfo(bridge, &d, &name), noErr);
+    EXPECT_EQ(d.componentType, Fcc("imdc"));
+    EXPECT_EQ(d.componentManufacturer, Fcc("VtrO"));
+    EXPECT_EQ(d.componentFlags, 0x38u);
+    EXPECT_EQ(name, "Vantro QT/VfW Bridge");
+    RegisterPresetBridges();
+    ComponentDescription preset;
+    preset.componentType = Fcc("imdc");
+    preset.componentManufacturer = Fcc("VtrO");
+    EXPECT_GE(CountComponents(preset), 17); // the sixteen codes and XVID
+
+    std::vector<VideoPacket> packets;
+    BitmapHeader format;
+    ASSERT_EQ(ReadVideoPackets(avi, packets, format), noErr);
+    ASSERT_GT(packets.size(), 10u);
+    ComponentInstance codec = nullptr;
+    ASSERT_EQ(OpenComponent(bridge, codec), noErr);
+    BridgeImage image{format.width, format.height, Fcc("XVID"), {}, {}};
+    BridgePreflightParams preflight{&image};
+    ASSERT_EQ(CallComponent(codec, kImageCodecPreflightSelect, &preflight), noErr);
+    EXPECT_EQ(preflight.wantedPixelSize, 32);
+    EXPECT_EQ(preflight.bandMin, 120);
+    EXPECT_EQ(preflight.wantedFormat, Fcc("24BG"));
+    EXPECT_TRUE(preflight.capabilities & (1u << 26));
+    // Every frame decoded, only the eleventh drawn: the frames before it
+    // must still be decoded for it to come out right.
+    std::vector<std::uint8_t> pixels(160 * 120 * 4, 0xAB);
+    const std::size_t shown = 10;
+    for (std::size_t i = 0; i <= shown; ++i) {
+        BridgeBandParams band;
+        band.baseAddress = pixels.data();
+        band.rowBytes = 160 * 4;
+        band.bandTop = band.boundsTop = 0;
+        band.data = packets[i].data;
+        band.keyFrame = packets[i].keyFrame;
+        band.draw = i == shown;
+        ASSERT_EQ(CallComponent(codec, kImageCodecBeginBandSelect, &band), noErr);
+        ASSERT_EQ(CallComponent(codec, kImageCodecDrawBandSelect, nullptr), noErr) << i;
+        ASSERT_EQ(CallComponent(codec, kImageCodecEndBandSelect, nullptr), noErr);
+        if (i < shown) ASSERT_EQ(pixels[5], 0xAB) << "frame " << i << " was drawn";
+    }
+    EXPECT_EQ(CallComponent(codec, kImageCodecQueueStoppingSelect, nullptr), noErr);
+    // The same picture as the media layer shows at that frame's time.
+    EXPECT_GT(Psnr(MediaLayerFrame(avi, packets[shown].seconds + 0.01, 160, 120), pixels.data(), 160 * 4, 4, 3, 2, 1), 60.0);
+    BridgeCodecInfo info;
+    ASSERT_EQ(CallComponent(codec, kImageCodecGetCodecInfoSelect, &info), noErr);
+    EXPECT_EQ(info.typeName, "Vantro QT/VfW Bridge");
+    ASSERT_EQ(CloseComponent(codec), noErr);
+
+    // A codec nothing decodes.
+    ComponentInstance unknown = nullptr;
+    ASSERT_EQ(OpenComponent(RegisterBridgeFor(Fcc("ZZZZ")), unknown), noErr);
+    BridgeImage nothing{160, 120, Fcc("ZZZZ"), {}, {}};
+    BridgePreflightParams refused{&nothing};
+    EXPECT_EQ(CallComponent(unknown, kImageCodecPreflightSelect, &refused), codecDataVersErr);
+    ASSERT_EQ(CloseComponent(unknown), noErr);
+}
+
+TEST(DirectShowSource, FramesByTimeAtTheSettingsRate) {
+    const auto avi = Avi("mjpeg", "mjpeg");
+    auto source = OpenDirectShowSource(avi);
+    ASSERT_TRUE(source);
+    EXPECT_EQ(source->width, 160);
+    EXPECT_EQ(source->height, 120);
+    EXPECT_NEAR(source->length, 2.0, 0.15);
+    ASSERT_EQ(SetupDirectShowSource(*source, 80, 60, IntToFixed(4)), noErr);
+    EXPECT_EQ(source->rowBytes, 240);
+    FrameBuffer pixels;
+    int frames = 0;
+    OSErr err = noErr;
+    while ((err = NextDirectShowFrame(*source, pixels)) == noErr) {
+        if (frames == 4) {
+            // One second in: the picture the media layer shows then.
+            EXPECT_GT(Psnr(MediaLayerFrame(avi, 1.0, 80, 60), pixels.Pixels(), pixels.RowBytes(), 4, 0, 1, 2), 60.0);
+            EXPECT_EQ(pixels.Pixel(3, 3)[3], 0);
+        }
+        ++frames;
+    }
+    EXPECT_EQ(err, eofErr);
+    EXPECT_EQ(frames, static_cast<int>(std::ceil(source->length * 4)));
+    CloseDirectShowSource(source);
+    EXPECT_FALSE(source);
+    EXPECT_FALSE(OpenDirectShowSource(WriteTextFixture("notriff.avi", "This is not an AVI file at all, only text.")));
+}
+
+TEST(AviPreview, RegisteredAndLooksOnlyAtAviNames) {
+    const Component preview = RegisterAviPreview();
+    ASSERT_NE(preview, nullptr);
+    EXPECT_EQ(RegisterAviPreview(), preview);
+    ComponentDescription d;
+    std::string name;
+    ASSERT_EQ(GetComponentInfo(preview, &d, &name), noErr);
+    EXPECT_EQ(d.componentType, Fcc("pnot"));
+    EXPECT_EQ(d.componentSubType, Fcc("moov"));
+    EXPECT_EQ(d.componentManufacturer, Fcc("VTRO"));
+    EXPECT_EQ(d.componentFlags, 1u);
+    EXPECT_EQ(name, "Linked AVI");
+    EXPECT_TRUE(AviPreviewExamines("Holiday.AVI"));
+    EXPECT_FALSE(AviPreviewExamines("holiday.mov"));
 }
