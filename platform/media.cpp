@@ -793,7 +793,12 @@ OSErr SoundDecompressor::Open(OSType code, std::uint32_t sampleRate, std::uint16
     QuietLibraries();
     AVCodecID id = AV_CODEC_ID_NONE;
     if (code == Fcc("atrc")) id = AV_CODEC_ID_ATRAC3;
+    if (code == Fcc(".mp2")) id = AV_CODEC_ID_MP2;
+    if (code == Fcc(".mp1")) id = AV_CODEC_ID_MP1;
     const AVCodec* decoder = id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(id);
+    // MPEG audio: the floating-point decoders, the more exact ones.
+    if (id == AV_CODEC_ID_MP2 && avcodec_find_decoder_by_name("mp2float")) decoder = avcodec_find_decoder_by_name("mp2float");
+    if (id == AV_CODEC_ID_MP1 && avcodec_find_decoder_by_name("mp1float")) decoder = avcodec_find_decoder_by_name("mp1float");
     if (decoder == nullptr || channels == 0) return noCodecErr;
     auto impl = std::make_unique<Impl>();
     impl->codec.reset(avcodec_alloc_context3(decoder));
@@ -832,6 +837,8 @@ OSErr SoundDecompressor::Decode(std::span<const std::uint8_t> data, std::vector<
                 float v = 0;
                 if (f->format == AV_SAMPLE_FMT_FLTP) v = reinterpret_cast<const float*>(f->extended_data[ch])[i];
                 else if (f->format == AV_SAMPLE_FMT_FLT) v = reinterpret_cast<const float*>(f->extended_data[0])[i * channels + ch];
+                else if (f->format == AV_SAMPLE_FMT_S16P) v = reinterpret_cast<const std::int16_t*>(f->extended_data[ch])[i] / 32768.0f;
+                else if (f->format == AV_SAMPLE_FMT_S16) v = reinterpret_cast<const std::int16_t*>(f->extended_data[0])[i * channels + ch] / 32768.0f;
                 else return codecDataVersErr;
                 out[at + static_cast<std::size_t>(i) * channels + ch] = v;
             }

@@ -219,7 +219,8 @@ private:
 };
 
 // Decodes the packets of a compressed sound codec named by its four-char
-// code ('atrc' for ATRAC3, as RealMedia names it) into 32-bit float samples,
+// code ('atrc' for ATRAC3 as RealMedia names it, '.mp2' and '.mp1' for MPEG
+// audio Layers II and I) into 32-bit float samples,
 // channels interleaved. `setup` is the codec's set-up data as its container
 // carries it; `packetBytes` the fixed packet size, for codecs that have one.
 class SoundDecompressor {

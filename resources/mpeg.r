@@ -26,3 +26,24 @@ resource 'MPSR' 128 "MPEG sampling rates"
     u32 22050 24000 16000 0
     u32 11025 8000 8000 0
 end
+
+# The MPEG-1 audio decoder's tables as text, read line by line: the four
+# Layer II bit-allocation tables (ISO/IEC 11172-3 tables 3-B.2a to 3-B.2d:
+# the subband limit, then per entry: subband, entry, steps, bits, grouping,
+# quantisation class; entry 0's bits are the allocation field's width) and
+# the synthesis window D[i] of table 3-B.3, four values a line.
+resource 'MPTB' 0 "ALLOC_0"
+    file "data/mpeg/alloc_0.txt"
+end
+resource 'MPTB' 1 "ALLOC_1"
+    file "data/mpeg/alloc_1.txt"
+end
+resource 'MPTB' 2 "ALLOC_2"
+    file "data/mpeg/alloc_2.txt"
+end
+resource 'MPTB' 3 "ALLOC_3"
+    file "data/mpeg/alloc_3.txt"
+end
+resource 'MPTB' 100 "DEWINDOW"
+    file "data/mpeg/dewindow.txt"
+end
