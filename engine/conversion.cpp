@@ -15,6 +15,7 @@
 #include "import/aviheader.h"
 #include "import/avimp3.h"
 #include "import/directshowsource.h"
+#include "import/mpegsystem.h"
 #include "import/vfwbridge.h"
 #include "moviedb/moviewriter.h"
 #include "platform/media.h"
@@ -207,7 +208,12 @@ public:
 
     OSErr Run(const FileSpec& destination) {
         video_ = instance_.video.get();
-        if (instance_.sound) sound_ = std::make_unique<ProcedureSound>(*instance_.sound);
+        if (instance_.ownSound) {
+            sound_ = instance_.ownSound.get();
+        } else if (instance_.sound) {
+            procedureSound_ = std::make_unique<ProcedureSound>(*instance_.sound);
+            sound_ = procedureSound_.get();
+        }
         movie_ = instance_.sourceMovie;
 
         // The destination and the writer.
@@ -254,7 +260,8 @@ public:
             // The source's channels: those of the movie's first sound track;
             // without a movie, whatever the settings ask for.
             std::uint16_t channels = settings_.channels;
-            if (movie_ != nullptr && movie_->FindTrack(kSoundMediaType) != 0)
+            if (instance_.ownSound) channels = instance_.ownSound->Description().channels;
+            else if (movie_ != nullptr && movie_->FindTrack(kSoundMediaType) != 0)
                 channels = movie_->Track(movie_->FindTrack(kSoundMediaType)).sound.channels;
             if (OSErr err = ConfigureAudio(settings_, channels, writer_.get(), audio_)) return err;
             if (OSErr err = AttachSoundInput(writer_.get())) return err;
@@ -482,7 +489,8 @@ private:
     std::int64_t totalMs_ = 0;
     const Movie* movie_ = nullptr;
     const ExportSource* video_ = nullptr;
-    std::unique_ptr<ProcedureSound> sound_;
+    std::unique_ptr<ProcedureSound> procedureSound_;
+    SoundSource* sound_ = nullptr;
     Fixed frameRate_ = 0;
     int sourceWidth_ = 0, sourceHeight_ = 0;
     OwnedMovieWriter writer_;
@@ -601,6 +609,7 @@ OSErr ExportMovie(ExportInstance& instance, ComponentInstance self, const FileSp
             instance.sound.reset();
             instance.sourceMovie = nullptr;
             instance.aviFrames.reset();
+            instance.ownSound.reset();
         }
     } obtained{instance};
     auto checkDecoders = [&](OSType mediaType) {
@@ -642,10 +651,31 @@ OSErr ExportMovie(ExportInstance& instance, ComponentInstance self, const FileSp
         if (OSErr err = checkDecoders(kVideoMediaType)) return err;
         if (OSErr err = addSource(0, kVideoMediaType)) return err;
     }
-    if (instance.settings.soundFormat != kSoundNone && movie.FindTrack(kSoundMediaType) != 0)
-        if (OSErr err = addSource(1, kSoundMediaType)) return err;
+    if (instance.settings.soundFormat != kSoundNone) {
+        if (movie.FindTrack(kSoundMediaType) != 0 || repaired) {
+            if (OSErr err = addSource(1, kSoundMediaType)) return err;
+        } else if (const int mpeg = movie.FindTrack(kMpegMediaType); mpeg != 0) {
+            // No sound samples to be had: the system reads the MPEG sound itself,
+            // with the bit-rate and sampling-rate tables every instance shares.
+            const auto* tables = reinterpret_cast<const std::uint32_t*>(GetComponentRefcon(GetComponentOf(self)));
+            std::unique_ptr<MpegAudioSource> source;
+            if (tables != nullptr && OpenMpegAudio(movie.Path(), {tables, kMpegTableEntries}, source) == noErr) {
+                const TrackInfo track = movie.Track(mpeg);
+                const std::int64_t duration = ConvertTimeScale(track.duration, track.timeScale, source->header.sampleRate);
+                instance.ownSound = std::make_unique<MpegSoundSource>(std::move(source), duration);
+                instance.sound = std::make_unique<ExportSource>();
+                instance.sound->trackNumber = 2;
+                instance.sound->timeScale = instance.ownSound->TimeScale();
+            }
+        }
+    }
     MovieExportFromProceduresParams run{&destination, Fcc("alis")};
-    const OSErr result = ToOSErr(CallComponent(self, kMovieExportFromProceduresToDataRefSelect, &run));
+    OSErr result = ToOSErr(CallComponent(self, kMovieExportFromProceduresToDataRefSelect, &run));
+    // A movie that is heard but whose sound was not converted: complete,
+    // with a warning.
+    bool anySound = false;
+    for (int t = 1; t <= movie.TrackCount(); ++t) anySound = anySound || movie.Track(t).mediaType == kSoundMediaType;
+    if (result == noErr && !instance.ownSound && !anySound && movie.FindTrack(kMpegMediaType) != 0) result = noSoundTrackInMovieErr;
     // The sound copy may have opened progress for a conversion that never ran.
     if (instance.progressOpen) (void)instance.progress(kProgressClose, 0, instance.progressRefcon);
     instance.progressOpen = false;

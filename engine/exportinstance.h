@@ -8,6 +8,7 @@
 
 #include "engine/exportsettings.h"
 #include "import/directshowsource.h"
+#include "import/mpegsystem.h"
 #include "platform/exporter.h"
 
 // One data source: the procedures that give a track's samples.
@@ -32,6 +33,8 @@ struct ExportInstance {
     OSType missingDecoder = 0;
     // An AVI whose frames no decompressor takes: rendered by time instead.
     std::unique_ptr<DirectShowSource> aviFrames;
+    // The system's own reading of an MPEG-1 system stream's sound.
+    std::unique_ptr<MpegSoundSource> ownSound;
 };
 
 // The conversion driver: from the data sources into the file the data

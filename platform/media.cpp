@@ -126,6 +126,15 @@ AVSampleFormat SampleFormatOf(OSType format) {
     }
 }
 
+// A file that starts with an MPEG-1 pack (not an MPEG-2 program stream).
+bool IsMpeg1SystemStream(const FileSpec& path, const AVFormatContext* f) {
+    if (std::string(f->iformat->name) != "mpeg") return false;
+    File file;
+    std::uint8_t head[5];
+    if (File::Open(path, File::Mode::Read, file) != noErr || file.ReadAt(0, head) != noErr) return false;
+    return head[0] == 0 && head[1] == 0 && head[2] == 1 && head[3] == 0xBA && (head[4] >> 4) == 0x2;
+}
+
 bool IsStillPictureFormat(const AVFormatContext* f) {
     const std::string name = f->iformat->name;
     return name == "image2" || (name.size() > 5 && name.compare(name.size() - 5, 5, "_pipe") == 0);
@@ -224,6 +233,7 @@ OSErr Movie::Open(const FileSpec& path, Movie& out) {
     if (OSErr err = OpenFormat(path, impl->format)) return err;
     AVFormatContext* f = impl->format.get();
     impl->still = IsStillPictureFormat(f);
+    const bool mpeg1System = IsMpeg1SystemStream(path, f);
 
     std::int64_t longestMs = 0;
     for (unsigned i = 0; i < f->nb_streams; ++i) {
@@ -239,7 +249,10 @@ OSErr Movie::Open(const FileSpec& path, Movie& out) {
             DisplaySize(s, t.rotation, t.info.image.width, t.info.image.height);
             t.info.image.format = CodecCode(p);
         } else if (p->codec_type == AVMEDIA_TYPE_AUDIO) {
-            t.info.mediaType = kSoundMediaType;
+            // The sound of an MPEG-1 system stream is an 'MPEG' track: audible,
+            // but without sound samples for exporters.
+            const bool mpegAudio = p->codec_id == AV_CODEC_ID_MP1 || p->codec_id == AV_CODEC_ID_MP2 || p->codec_id == AV_CODEC_ID_MP3;
+            t.info.mediaType = mpeg1System && mpegAudio ? kMpegMediaType : kSoundMediaType;
             t.info.enabled = true;
             t.info.sound.codec = CodecCode(p);
             t.info.sound.format = PackedSoundFormat(p->format);

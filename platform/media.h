@@ -20,6 +20,8 @@
 inline constexpr OSType kVideoMediaType = Fcc("vide");
 inline constexpr OSType kSoundMediaType = Fcc("soun");
 inline constexpr OSType kTextMediaType = Fcc("text");
+// The sound of an MPEG-1 system stream: heard, but read by the system itself.
+inline constexpr OSType kMpegMediaType = Fcc("MPEG");
 
 // Sample formats of decoded sound, as four-char codes: signed 16-bit and
 // 8-bit offset binary as the converter's outputs use them, and the decoders'

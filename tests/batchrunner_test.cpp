@@ -127,3 +127,21 @@ TEST(StartUp, CommandLineNames) {
     EXPECT_EQ(SplitCommandLine("   a.mov    b.mov  "), (Names{"a.mov", "b.mov"}));
     EXPECT_EQ(SplitCommandLine("\"a b.mov\"c.mov"), (Names{"a b.mov", "c.mov"}));
 }
+
+TEST_F(Runner, AHeardButUnconvertedSoundCountsAsConvertedWithAComment) {
+    // An MPEG-1 movie and no sound format: complete, with the warning.
+    EditSettings s;
+    UnpackSettings(s, settings_);
+    s.soundFormat = 0;
+    AtomContainer silent;
+    ASSERT_EQ(PackSettings(s, s.name, silent), noErr);
+    options_.settings = &silent;
+    auto files = Files({MakeFixture("clip.mpg", std::string(kTestPicture) + " " + kTestTone +
+                                                    " -c:v mpeg1video -b:v 800k -c:a mp2 -shortest -f mpeg %o")});
+    BatchRunner runner;
+    RunObserver quiet;
+    ASSERT_EQ(runner.Run(files, options_, quiet), noErr);
+    EXPECT_EQ(files[0].state, FileState::Converted);
+    EXPECT_EQ(files[0].status, "Audio track not converted");
+    EXPECT_EQ(OutputCount(), 1u);
+}

@@ -135,3 +135,130 @@ TEST(MpegAudio, LayerThreeGivesNoSamplesAndTheTablesLeaveNoFiles) {
     ASSERT_FALSE(frames.empty());
     EXPECT_EQ(decoder.DecodeFrame(std::span<const std::uint8_t>(frames[0].data(), 40), tables, count, pcm.data()), paramErr);
 }
+
+#include "engine/conversion.h"
+#include "import/mpegsystem.h"
+#include "tests/test_folder.h"
+#include "tools/inspect.h"
+
+namespace {
+
+// An MPEG-1 system stream written by hand: a pack, the system header and
+// packets of the given streams and payloads.
+std::vector<std::uint8_t> SystemStream(const std::vector<std::pair<std::uint8_t, std::vector<std::uint8_t>>>& packets) {
+    std::vector<std::uint8_t> out = {0, 0, 1, 0xBA, 0x21, 0x00, 0x01, 0x00, 0x01, 0x80, 0x00, 0x01,
+                                     0, 0, 1, 0xBB, 0x00, 0x06, 0x80, 0x00, 0x01, 0x04, 0xE1, 0xFF};
+    for (const auto& [id, payload] : packets) {
+        const std::size_t length = payload.size() + 1;
+        out.insert(out.end(), {0, 0, 1, id, static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length), 0x0F});
+        out.insert(out.end(), payload.begin(), payload.end());
+    }
+    out.insert(out.end(), {0, 0, 1, 0xB9});
+    return out;
+}
+
+double Pitch(const std::vector<std::int16_t>& s, int channels, int rate) {
+    int crossings = 0;
+    for (std::size_t i = channels; i < s.size(); i += static_cast<std::size_t>(channels)) crossings += s[i - channels] < 0 && s[i] >= 0;
+    return crossings * static_cast<double>(rate) / static_cast<double>(s.size() / static_cast<std::size_t>(channels));
+}
+
+} // namespace
+
+TEST(MpegSystem, FramesComeThroughPacketsAndGarbage) {
+    const auto tables = Tables();
+    const auto frames = Frames(MakeFixture("mp2-stereo-48k.mp2", "-f lavfi -i sine=frequency=1000:sample_rate=48000:duration=1 -ac 2 -c:a mp2 -b:a 384k -f mp2 %o"), tables);
+    ASSERT_GE(frames.size(), 6u);
+    // The sound stream cut across packets at odd places, garbage between
+    // two frames, and packets of other streams between.
+    std::vector<std::uint8_t> sound;
+    for (std::size_t i = 0; i < 6; ++i) {
+        sound.insert(sound.end(), frames[i].begin(), frames[i].end());
+        if (i == 2) sound.insert(sound.end(), {0xFF, 0xF0, 0x12, 0x00, 0xFF, 0x33});
+    }
+    std::vector<std::pair<std::uint8_t, std::vector<std::uint8_t>>> packets;
+    packets.push_back({0xE0, std::vector<std::uint8_t>(100, 0x55)});
+    for (std::size_t at = 0; at < sound.size(); at += 1000) {
+        packets.push_back({0xC0, std::vector<std::uint8_t>(sound.begin() + static_cast<std::ptrdiff_t>(at),
+                                                           sound.begin() + static_cast<std::ptrdiff_t>(std::min(sound.size(), at + 1000)))});
+        packets.push_back({0xBE, std::vector<std::uint8_t>(7, 0xFF)});
+    }
+    TestFolder folder;
+    const auto path = folder.Path() / "hand.mpg";
+    const auto stream = SystemStream(packets);
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(stream.data()), static_cast<std::streamsize>(stream.size()));
+
+    std::unique_ptr<MpegAudioSource> source;
+    ASSERT_EQ(OpenMpegAudio(path, tables, source), noErr);
+    EXPECT_EQ(source->stream, 0xC0);
+    EXPECT_EQ(source->description.channels, 2);
+    EXPECT_EQ(source->description.sampleRate, UIntToUnsignedFixed(48000));
+    for (std::size_t i = 0; i < 6; ++i) {
+        std::span<const std::uint8_t> frame;
+        ASSERT_EQ(ReadMpegFrame(*source, frame), noErr) << i;
+        EXPECT_TRUE(std::equal(frame.begin(), frame.end(), frames[i].begin(), frames[i].end())) << i;
+    }
+    std::span<const std::uint8_t> none;
+    EXPECT_EQ(ReadMpegFrame(*source, none), eofErr);
+    CloseMpegAudio(source);
+    EXPECT_FALSE(source);
+}
+
+TEST(MpegSystem, TheFirstAudioStreamOfARealFileAndNoMpeg2) {
+    const auto tables = Tables();
+    const auto two = MakeFixture("two-audio.mpg", "-f lavfi -i testsrc2=size=160x120:rate=25:duration=2 "
+                                                  "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=2 "
+                                                  "-f lavfi -i sine=frequency=1500:sample_rate=44100:duration=2 "
+                                                  "-map 0:v -map 1:a -map 2:a -c:v mpeg1video -c:a mp2 -b:a 128k -ac 2 -f mpeg %o");
+    std::unique_ptr<MpegAudioSource> source;
+    ASSERT_EQ(OpenMpegAudio(two, tables, source), noErr);
+    MpegSoundSource sound(std::move(source), 0);
+    std::vector<std::int16_t> pcm;
+    SoundChunk chunk;
+    while (sound.GetChunk(chunk) == noErr) {
+        const auto* s = reinterpret_cast<const std::int16_t*>(chunk.data.data());
+        pcm.insert(pcm.end(), s, s + chunk.sampleCount * 2);
+        EXPECT_LE(chunk.sampleCount, 44100 / 4 + 1152);
+    }
+    EXPECT_NEAR(static_cast<double>(pcm.size()) / 2 / 44100, 2.0, 0.1);
+    EXPECT_NEAR(Pitch(pcm, 2, 44100), 440.0, 5.0); // the first stream only
+
+    const auto dvd = MakeFixture("program.vob", "-f lavfi -i testsrc2=size=160x120:rate=25:duration=1 "
+                                                "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1 "
+                                                "-c:v mpeg2video -c:a mp2 -f vob %o");
+    EXPECT_EQ(OpenMpegAudio(dvd, tables, source), paramErr);
+    MpegDemuxer demuxer;
+    ASSERT_EQ(demuxer.Open(dvd), noErr);
+    std::uint8_t id = 0;
+    std::span<const std::uint8_t> payload;
+    EXPECT_EQ(demuxer.NextPacket(id, payload), kDemuxNotMpeg1);
+}
+
+TEST(MpegSystem, MovieFilesConvertWithTheirSoundOrWarn) {
+    const auto clip = MakeFixture("clip.mpg", std::string(kTestPicture) + " " + kTestTone +
+                                                  " -c:v mpeg1video -b:v 800k -c:a mp2 -shortest -f mpeg %o");
+    ExportSettings settings;
+    SetFirstPresetSettings(settings); // ADPCM 8192 Hz mono
+    TestFolder out;
+    ASSERT_EQ(ConvertMovie(clip, settings, out.Path() / "clip.pdb", nullptr, nullptr), noErr);
+    ByteBlock bytes;
+    ASSERT_EQ(ReadWholeFile(out.Path() / "clip.pdb", bytes), noErr);
+    const Inspection in = InspectDatabase(bytes.Span());
+    ASSERT_TRUE(in.Valid()) << in.problem;
+    ASSERT_TRUE(in.hasAudio);
+    EXPECT_NEAR(static_cast<double>(in.streams[0].shDuration), static_cast<double>(in.streams[1].shDuration), 10.0);
+    std::vector<std::int16_t> samples;
+    std::uint16_t channels = 0;
+    std::uint32_t rate = 0;
+    ASSERT_EQ(DecodeSoundOf(bytes.Span(), {}, samples, channels, rate), noErr);
+    EXPECT_NEAR(Pitch(samples, channels, static_cast<int>(rate)), 440.0, 5.0);
+
+    // No sound format chosen: a complete database, and the warning.
+    settings.soundFormat = kSoundNone;
+    EXPECT_EQ(ConvertMovie(clip, settings, out.Path() / "silent.pdb", nullptr, nullptr), noSoundTrackInMovieErr);
+    ByteBlock silent;
+    ASSERT_EQ(ReadWholeFile(out.Path() / "silent.pdb", silent), noErr);
+    const Inspection quiet = InspectDatabase(silent.Span());
+    EXPECT_TRUE(quiet.Valid()) << quiet.problem;
+    EXPECT_FALSE(quiet.hasAudio);
+}
