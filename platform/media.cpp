@@ -778,6 +778,20 @@ OSErr SoundConverter::End(ByteBlock& output) {
 
 void SoundConverter::Close() { impl_.reset(); }
 
+// A four-char code as FFmpeg keeps codec tags: the first character in the
+// low byte (and back).
+std::uint32_t SwappedCode(std::uint32_t code) {
+    return (code >> 24) | ((code >> 8) & 0xFF00) | ((code << 8) & 0xFF0000) | (code << 24);
+}
+
+// A decoder's context, a packet and a frame for single-packet decoding.
+OSErr NewDecoderParts(const AVCodec* decoder, CodecPtr& codec, PacketPtr& packet, FramePtr& frame) {
+    codec.reset(avcodec_alloc_context3(decoder));
+    packet.reset(av_packet_alloc());
+    frame.reset(av_frame_alloc());
+    return codec && packet && frame ? noErr : memFullErr;
+}
+
 // ---- Single-packet decoding -------------------------------------------------------------------------
 
 // Sends one packet of compressed data to a decoder. The decoder reads a
@@ -814,10 +828,7 @@ OSErr SoundDecompressor::Open(OSType code, std::uint32_t sampleRate, std::uint16
     if (id == AV_CODEC_ID_MP1 && avcodec_find_decoder_by_name("mp1float")) decoder = avcodec_find_decoder_by_name("mp1float");
     if (decoder == nullptr || channels == 0) return noCodecErr;
     auto impl = std::make_unique<Impl>();
-    impl->codec.reset(avcodec_alloc_context3(decoder));
-    impl->packet.reset(av_packet_alloc());
-    impl->frame.reset(av_frame_alloc());
-    if (!impl->codec || !impl->packet || !impl->frame) return memFullErr;
+    if (OSErr err = NewDecoderParts(decoder, impl->codec, impl->packet, impl->frame)) return err;
     AVCodecContext* c = impl->codec.get();
     c->sample_rate = static_cast<int>(sampleRate);
     av_channel_layout_default(&c->ch_layout, channels);
@@ -874,16 +885,13 @@ ImageDecompressor::~ImageDecompressor() = default;
 OSErr ImageDecompressor::Open(OSType code, std::int32_t width, std::int32_t height) {
     QuietLibraries();
     // Four-char codes name codecs the way AVI files and QuickTime movies do.
-    const std::uint32_t tag = (code >> 24) | ((code >> 8) & 0xFF00) | ((code << 8) & 0xFF0000) | (code << 24);
+    const std::uint32_t tag = SwappedCode(code);
     const AVCodecTag* const tables[] = {avformat_get_riff_video_tags(), avformat_get_mov_video_tags(), nullptr};
     const AVCodecID id = av_codec_get_id(tables, tag);
     const AVCodec* decoder = id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(id);
     if (decoder == nullptr) return noCodecErr;
     auto impl = std::make_unique<Impl>();
-    impl->codec.reset(avcodec_alloc_context3(decoder));
-    impl->packet.reset(av_packet_alloc());
-    impl->frame.reset(av_frame_alloc());
-    if (!impl->codec || !impl->packet || !impl->frame) return memFullErr;
+    if (OSErr err = NewDecoderParts(decoder, impl->codec, impl->packet, impl->frame)) return err;
     impl->codec->width = width;
     impl->codec->height = height;
     impl->codec->codec_tag = tag;
@@ -959,21 +967,17 @@ OSErr VfwDecompressor::Locate(const BitmapHeader& input, const BitmapHeader& out
     const std::uint32_t code = input.compression;
     if (code != 0) {
         // Video for Windows codes are kept in file byte order.
-        const std::uint32_t tag = (code >> 24) | ((code >> 8) & 0xFF00) | ((code << 8) & 0xFF0000) | (code << 24);
         const AVCodecTag* const tables[] = {avformat_get_riff_video_tags(), nullptr};
-        id = av_codec_get_id(tables, tag);
+        id = av_codec_get_id(tables, SwappedCode(code));
     }
     const AVCodec* decoder = id == AV_CODEC_ID_NONE ? nullptr : avcodec_find_decoder(id);
     if (decoder == nullptr) return codecDataVersErr;
     auto impl = std::make_unique<Impl>();
-    impl->codec.reset(avcodec_alloc_context3(decoder));
-    impl->packet.reset(av_packet_alloc());
-    impl->frame.reset(av_frame_alloc());
-    if (!impl->codec || !impl->packet || !impl->frame) return memFullErr;
+    if (OSErr err = NewDecoderParts(decoder, impl->codec, impl->packet, impl->frame)) return err;
     AVCodecContext* c = impl->codec.get();
     c->width = input.width;
     c->height = input.height < 0 ? -input.height : input.height;
-    c->codec_tag = code == 0 ? 0 : ((code >> 24) | ((code >> 8) & 0xFF00) | ((code << 8) & 0xFF0000) | (code << 24));
+    c->codec_tag = SwappedCode(code);
     c->bits_per_coded_sample = input.bitCount;
     if (id == AV_CODEC_ID_RAWVIDEO) {
         // Uncompressed bitmaps: only 24 and 16 bits decode without a colour table.
@@ -1056,8 +1060,7 @@ OSErr ReadVideoPackets(const FileSpec& file, std::vector<VideoPacket>& out, Bitm
     header.width = p->width;
     header.height = p->height;
     header.bitCount = static_cast<std::uint16_t>(p->bits_per_coded_sample);
-    const std::uint32_t tag = p->codec_tag;
-    header.compression = (tag >> 24) | ((tag >> 8) & 0xFF00) | ((tag << 8) & 0xFF0000) | (tag << 24);
+    header.compression = SwappedCode(p->codec_tag);
     PacketPtr packet(av_packet_alloc());
     if (!packet) return memFullErr;
     const AVStream* stream = format->streams[index];
