@@ -24,6 +24,21 @@ std::filesystem::path Avi(const std::string& name, const std::string& video, con
 
 std::string Code(OSType c) { return FourCharCodeToText(c); }
 
+// The AVI fixtures that convert, made on first use.
+std::vector<std::filesystem::path> ConvertibleAvis() {
+    return {Avi("xvid", "mpeg4 -vtag XVID"),
+            Avi("dx50", "mpeg4 -vtag DX50"),
+            Avi("divx", "mpeg4 -vtag DIVX", "-c:a pcm_s16le"),
+            Avi("div3", "msmpeg4 -vtag DIV3", "-c:a libmp3lame -q:a 4"),
+            Avi("mjpeg", "mjpeg"),
+            Avi("cinepak", "cinepak"),
+            Avi("raw24", "rawvideo -pix_fmt bgr24"),
+            Avi("pal8", "rawvideo -pix_fmt pal8", "-c:a pcm_s16le"),
+            MakeFixture("avi-audiofirst.avi", std::string(kAviPicture) + " " + kAviTone + " -map 1:a -map 0:v -c:v mjpeg -c:a libmp3lame %o"),
+            Avi("mp3-cbr", "mjpeg", "-c:a libmp3lame -b:a 64k"),
+            Avi("mp3-vbr", "mjpeg", "-c:a libmp3lame -q:a 5")};
+}
+
 std::vector<std::uint8_t> Bytes(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);
     return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
@@ -168,16 +183,17 @@ TEST(AviMp3, TheDurationRule) {
 TEST(AviSources, EveryKindConvertsWithPictureAndSoundInStep) {
     ExportSettings settings;
     SetFirstPresetSettings(settings); // 10 frames a second, ADPCM
+    const auto avis = ConvertibleAvis();
     // The sound copies and spool files go here, and must all be gone after.
     TestFolder temporary;
     const char* previous = std::getenv("TMPDIR");
     const std::string saved = previous ? previous : "";
     ASSERT_EQ(setenv("TMPDIR", temporary.Path().c_str(), 1), 0);
-    for (const auto& name : {"xvid", "dx50", "divx", "div3", "mjpeg", "cinepak", "raw24", "pal8", "audiofirst", "mp3-cbr", "mp3-vbr"}) {
-        SCOPED_TRACE(name);
+    for (const auto& avi : avis) {
+        SCOPED_TRACE(avi.filename().string());
         TestFolder out;
         const auto pdb = out.Path() / "movie.pdb";
-        ASSERT_EQ(ConvertMovie(FixtureFolder() / ("avi-" + std::string(name) + ".avi"), settings, pdb, nullptr, nullptr), noErr);
+        ASSERT_EQ(ConvertMovie(avi, settings, pdb, nullptr, nullptr), noErr);
         ByteBlock bytes;
         ASSERT_EQ(ReadWholeFile(pdb, bytes), noErr);
         const Inspection in = InspectDatabase(bytes.Span());
