@@ -49,6 +49,13 @@ write_seeds() { # target, corpus folder
     fuzz_inspect)
         build-fuzz/tests/fuzz/seed_movies "$2"
         ;;
+    fuzz_import)
+        # An MPEG-1 system stream and an AVI with MP3 sound, small.
+        ffmpeg -nostdin -y -loglevel error -f lavfi -i testsrc2=size=64x48:rate=25:duration=0.3 \
+            -f lavfi -i sine=frequency=440:sample_rate=32000:duration=0.3 -c:v mpeg1video -c:a mp2 -f mpeg "$2/seed.mpg"
+        ffmpeg -nostdin -y -loglevel error -f lavfi -i testsrc2=size=64x48:rate=10:duration=0.3 \
+            -f lavfi -i sine=frequency=440:sample_rate=22050:duration=0.3 -c:v mjpeg -c:a libmp3lame "$2/seed.avi"
+        ;;
     esac
 }
 
