@@ -70,8 +70,12 @@ TEST(CommandLine, AFolderWithThreeDevices) {
         ASSERT_EQ(ReadWholeFile(folder / name, bytes), noErr);
         const Inspection in = InspectDatabase(bytes.Span());
         EXPECT_TRUE(in.Valid()) << name << ": " << in.problem;
-        if (name == "tone-1.pdb" || name == "clip-1.pdb") EXPECT_EQ(in.audioFormat, 624u) << name;
-        if (name == "clip-2.pdb") EXPECT_EQ(in.pictureWidth, 160u);
+        if (name == "tone-1.pdb" || name == "clip-1.pdb") {
+            EXPECT_EQ(in.audioFormat, 624u) << name;
+        }
+        if (name == "clip-2.pdb") {
+            EXPECT_EQ(in.pictureWidth, 160u);
+        }
     }
 }
 

@@ -20,11 +20,15 @@ class Exporter {
 public:
     Exporter() {
         Resource probe;
-        if (GetIndResource(Fcc("MPBR"), 1, probe) != noErr) EXPECT_EQ(OpenResourceFile(kApplicationResources, resources_), noErr);
+        if (GetIndResource(Fcc("MPBR"), 1, probe) != noErr) {
+            EXPECT_EQ(OpenResourceFile(kApplicationResources, resources_), noErr);
+        }
         EXPECT_EQ(OpenComponent(RegisterExportComponent(), instance_), noErr);
     }
     ~Exporter() {
-        if (instance_) EXPECT_EQ(CloseComponent(instance_), noErr);
+        if (instance_) {
+            EXPECT_EQ(CloseComponent(instance_), noErr);
+        }
     }
     ComponentInstance get() const { return instance_; }
     void Close() {

@@ -240,7 +240,7 @@ double Psnr(const FrameBuffer& a, const std::uint8_t* rows, int rowBytes, int pi
         for (int x = 0; x < a.Width(); ++x) {
             const std::uint8_t* p = a.Pixel(x, y);
             const std::uint8_t* q = rows + static_cast<std::ptrdiff_t>(y) * rowBytes + x * pixelBytes;
-            for (const auto [i, j] : {std::pair{0, blue}, std::pair{1, green}, std::pair{2, red}}) sum += (p[i] - q[j]) * (p[i] - q[j]);
+            for (const auto& [i, j] : {std::pair{0, blue}, std::pair{1, green}, std::pair{2, red}}) sum += (p[i] - q[j]) * (p[i] - q[j]);
         }
     const double mse = sum / (3.0 * a.Width() * a.Height());
     return 10 * std::log10(255.0 * 255.0 / std::max(mse, 1e-9));
@@ -332,7 +332,9 @@ TEST(VfwBridge, TheComponentDecodesAnAviLikeTheMediaLayer) {
         ASSERT_EQ(CallComponent(codec, kImageCodecBeginBandSelect, &band), noErr);
         ASSERT_EQ(CallComponent(codec, kImageCodecDrawBandSelect, nullptr), noErr) << i;
         ASSERT_EQ(CallComponent(codec, kImageCodecEndBandSelect, nullptr), noErr);
-        if (i < shown) ASSERT_EQ(pixels[5], 0xAB) << "frame " << i << " was drawn";
+        if (i < shown) {
+            ASSERT_EQ(pixels[5], 0xAB) << "frame " << i << " was drawn";
+        }
     }
     EXPECT_EQ(CallComponent(codec, kImageCodecQueueStoppingSelect, nullptr), noErr);
     // The same picture as the media layer shows at that frame's time.

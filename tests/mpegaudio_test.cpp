@@ -18,7 +18,9 @@ namespace {
 std::vector<std::uint32_t> Tables() {
     Resource probe;
     std::int16_t ref = 0;
-    if (GetIndResource(Fcc("MPBR"), 1, probe) != noErr) EXPECT_EQ(OpenResourceFile(kApplicationResources, ref), noErr);
+    if (GetIndResource(Fcc("MPBR"), 1, probe) != noErr) {
+        EXPECT_EQ(OpenResourceFile(kApplicationResources, ref), noErr);
+    }
     Resource rates, samples;
     EXPECT_EQ(GetIndResource(Fcc("MPBR"), 1, rates), noErr);
     EXPECT_EQ(GetIndResource(Fcc("MPSR"), 1, samples), noErr);
@@ -383,7 +385,7 @@ TEST(MpegAudio, RandomFramesOfEveryModeDecodeLikeLibavcodec) {
     const auto tables = Tables();
     std::mt19937 random(2026);
     for (int layer : {0, 1})
-        for (const auto [mode, extension] : {std::pair{3, 0}, std::pair{0, 0}, std::pair{1, 0}, std::pair{1, 3}}) {
+        for (const auto& [mode, extension] : {std::pair{3, 0}, std::pair{0, 0}, std::pair{1, 0}, std::pair{1, 3}}) {
             SCOPED_TRACE(testing::Message() << "layer " << (layer ? "II" : "I") << " mode " << mode << "/" << extension);
             const int channels = mode == 3 ? 1 : 2;
             MpegAudioDecoder ours;

@@ -19,7 +19,9 @@ class Presets : public ::testing::Test {
 protected:
     void SetUp() override {
         Resource probe;
-        if (GetIndResource(Fcc("STNG"), 1, probe) != noErr) ASSERT_EQ(OpenResourceFile(kApplicationResources, resources_), noErr);
+        if (GetIndResource(Fcc("STNG"), 1, probe) != noErr) {
+            ASSERT_EQ(OpenResourceFile(kApplicationResources, resources_), noErr);
+        }
         folder_ = std::make_unique<TestFolder>();
         ASSERT_EQ(setenv(kPreferenceFolderVariable, (folder_->Path() / "config").c_str(), 1), 0);
     }
