@@ -64,6 +64,7 @@ struct At3Allocation {
     bool clc = false;      // constant-length codes for the whole unit
     int selector[kAt3Subbands] = {};
     int scaleIndex[kAt3Subbands] = {};
+    bool deadZone[kAt3Subbands] = {};
 };
 
 // Tonal components: short runs of lines around spectral peaks, coded with
@@ -87,7 +88,7 @@ int At3TonalBits(const At3Tonal& tonal, int bandsCoded);
 
 // Mantissas of `count` lines at a selector and scale factor; answers the
 // squared error of their reconstruction.
-float At3Quantise(const float* lines, int count, int selector, int scaleIndex, int* mantissas);
+float At3Quantise(const float* lines, int count, int selector, int scaleIndex, int* mantissas, bool deadZone = false);
 // The smallest scale factor index at least `peak`.
 int At3ScaleIndexFor(float peak);
 // Bits of the unit's fixed part: id, band count, gain data, spectrum header

@@ -4,7 +4,8 @@
 //
 // Each subband's error and bits are measured for every selector (with the
 // scale factor that just covers its peak, or one step below it when clipping
-// the peak costs less error). A Lagrangian choice per subband, D + λR, with λ
+// the peak costs less error), rounded to the nearest step and with a dead
+// zone that trades a little error for smaller codes. A Lagrangian choice per subband, D + λR, with λ
 // found by bisection, gives an allocation within the budget; bits still left
 // then go, one upgrade at a time, where they remove the most error per bit.
 // This is done for Huffman and for constant-length codes; the unit takes the
@@ -17,10 +18,17 @@
 
 namespace {
 
+// Options per subband: selectors 0 to 7 rounded to the nearest step, then
+// 9 to 15 the same selectors with a dead zone (8 is not used).
+constexpr int kOptions = 16;
+constexpr int Selector(int option) { return option & 7; }
+
 struct Choice {
-    float error[8] = {};
-    int scale[8] = {};
-    int bits[2][8] = {}; // [Huffman, constant length][selector], scale factor included
+    float error[kOptions] = {};
+    int scale[kOptions] = {};
+    int bits[2][kOptions] = {}; // [Huffman, constant length][option], scale factor included
+    std::uint8_t front[2][kOptions] = {};
+    int frontCount[2] = {};
 };
 
 // Subbands signalled for an allocation: up to the last coded one, and one
@@ -52,11 +60,35 @@ float Error(const Choice* choices, const int* selector, int candidates) {
     return error;
 }
 
+// The options worth weighing in one coding: each costs more bits than the
+// one before and leaves less error (an option beaten on both counts by
+// another never wins, whatever λ). Worked out once per subband.
+void BuildFront(Choice& c) {
+    for (int coding = 0; coding < 2; ++coding) {
+        std::uint8_t order[kOptions];
+        int n = 0;
+        for (int s = 0; s < kOptions; ++s)
+            if (s != 8) order[n++] = static_cast<std::uint8_t>(s);
+        std::sort(order, order + n, [&](int a, int b) {
+            return c.bits[coding][a] != c.bits[coding][b] ? c.bits[coding][a] < c.bits[coding][b] : c.error[a] < c.error[b];
+        });
+        c.frontCount[coding] = 0;
+        float last = 0;
+        for (int k = 0; k < n; ++k) {
+            const int o = order[k];
+            if (c.frontCount[coding] > 0 && !(c.error[o] < last)) continue;
+            c.front[coding][c.frontCount[coding]++] = static_cast<std::uint8_t>(o);
+            last = c.error[o];
+        }
+    }
+}
+
 void Choose(const Choice* choices, int candidates, int coding, double lambda, int* selector) {
     for (int i = 0; i < candidates; ++i) {
         int best = 0;
         double bestCost = choices[i].error[0];
-        for (int s = 1; s < 8; ++s) {
+        for (int k = 0; k < choices[i].frontCount[coding]; ++k) {
+            const int s = choices[i].front[coding][k];
             const double cost = choices[i].error[s] + lambda * choices[i].bits[coding][s];
             if (cost < bestCost) {
                 bestCost = cost;
@@ -97,7 +129,8 @@ float AllocateFor(const Choice* choices, int candidates, int coding, int budget,
         for (int i = 0; i < candidates; ++i) {
             const int current = selector[i];
             const int overhead = i > last ? 3 * (SignalledAfter(i) - signalled) : 0;
-            for (int s = 1; s < 8; ++s) {
+            for (int k = 0; k < choices[i].frontCount[coding]; ++k) {
+                const int s = choices[i].front[coding][k];
                 const float gain = choices[i].error[current] - choices[i].error[s];
                 if (gain <= 0) continue;
                 const int bits = used + choices[i].bits[coding][s] - choices[i].bits[coding][current] + overhead;
@@ -141,10 +174,11 @@ void Measure(const float* spectrum, int subband, Choice& c) {
     c.error[0] = energy;
     if (peak == 0) {
         // Nothing to code: every selector is worse than none.
-        for (int s = 1; s < 8; ++s) {
+        for (int s = 1; s < kOptions; ++s) {
             c.error[s] = 0;
             c.bits[0][s] = c.bits[1][s] = 1 << 20;
         }
+        c.frontCount[0] = c.frontCount[1] = 0; // nothing to weigh
         return;
     }
     const int cover = At3ScaleIndexFor(peak);
@@ -164,7 +198,16 @@ void Measure(const float* spectrum, int subband, Choice& c) {
         c.scale[s] = scale;
         c.bits[0][s] = 6 + At3VlcBits(s, mantissas, count);
         c.bits[1][s] = 6 + At3ClcBits(s, count);
+        // The same selector and scale factor with a dead zone.
+        const int z = s + 8;
+        c.error[z] = At3Quantise(lines, count, s, scale, mantissas, true);
+        c.scale[z] = scale;
+        c.bits[0][z] = 6 + At3VlcBits(s, mantissas, count);
+        c.bits[1][z] = 6 + At3ClcBits(s, count);
     }
+    c.error[8] = c.error[0];
+    c.bits[0][8] = c.bits[1][8] = 1 << 20;
+    BuildFront(c);
 }
 
 float AllocateFromChoices(const float* spectrum, const Choice* choices, int candidates, int budgetBits,
@@ -176,7 +219,8 @@ float AllocateFromChoices(const float* spectrum, const Choice* choices, int cand
     const int coding = (clc >= 0 && (vlc < 0 || clc < vlc)) ? 1 : 0;
     allocation.clc = coding == 1;
     for (int i = 0; i < candidates; ++i) {
-        allocation.selector[i] = best[coding][i];
+        allocation.selector[i] = Selector(best[coding][i]);
+        allocation.deadZone[i] = best[coding][i] >= 8;
         allocation.scaleIndex[i] = choices[i].scale[best[coding][i]];
     }
     allocation.codedSubbands = Signalled(allocation.selector, candidates);

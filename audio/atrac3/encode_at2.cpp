@@ -35,14 +35,17 @@ const float kAt3ScaleFactor[64] = {
 
 const float kAt3MaxQuant[8] = {0.0f, 1.5f, 2.5f, 3.5f, 4.5f, 7.5f, 15.5f, 31.5f};
 
-float At3Quantise(const float* lines, int count, int selector, int scaleIndex, int* mantissas) {
+float At3Quantise(const float* lines, int count, int selector, int scaleIndex, int* mantissas, bool deadZone) {
     const float scale = kAt3ScaleFactor[scaleIndex];
     const float step = scale / kAt3MaxQuant[selector];
     const float inverse = kAt3MaxQuant[selector] / scale;
     const int top = kAt3MaxMantissa[selector];
     float error = 0;
     for (int i = 0; i < count; ++i) {
-        int q = static_cast<int>(std::lrint(lines[i] * inverse));
+        // The dead zone rounds values just past a half down: smaller codes
+        // for a little more error, which the allocation may prefer.
+        int q = deadZone ? static_cast<int>(std::copysign(std::floor(std::fabs(lines[i] * inverse) + 0.35f), lines[i]))
+                         : static_cast<int>(std::lrint(lines[i] * inverse));
         q = q > top ? top : q < -top ? -top : q;
         mantissas[i] = q;
         const float e = lines[i] - static_cast<float>(q) * step;
@@ -194,7 +197,7 @@ bool At3WriteSoundUnit(const float* spectrum, int bandsCoded, const At3GainInfo*
         if (selector == 0) continue;
         const int first = kAt3SubbandStart[i];
         const int count = kAt3SubbandStart[i + 1] - first;
-        (void)At3Quantise(spectrum + first, count, selector, allocation.scaleIndex[i], mantissas);
+        (void)At3Quantise(spectrum + first, count, selector, allocation.scaleIndex[i], mantissas, allocation.deadZone[i]);
         ok = PutMantissas(w, mantissas, count, selector, allocation.clc);
     }
     return ok;
