@@ -147,6 +147,35 @@ TEST(CinepakPalette, MedianCutSeparatesColoursAndSaturates) {
     EXPECT_EQ(full.Counts()[ColourHistogram::Bin(c)], 0xFFFFFFFFu);
 }
 
+TEST(CinepakPalette, CountingPicturesMatchesCountingColourByColour) {
+    // The fast count (four pixels at a time) against the colour-by-colour
+    // reference: every colour of a coarse cube, the extremes, random
+    // pixels, and widths that leave pixels over, with rows that do not
+    // start on the picture's first byte.
+    std::mt19937 random(17);
+    std::vector<std::uint8_t> pixels;
+    for (int r = 0; r < 256; r += 15)
+        for (int g = 0; g < 256; g += 15)
+            for (int b = 0; b < 256; b += 15) pixels.insert(pixels.end(), {static_cast<std::uint8_t>(b), static_cast<std::uint8_t>(g), static_cast<std::uint8_t>(r), 0});
+    for (int v : {0, 255})
+        for (int i = 0; i < 8; ++i) pixels.insert(pixels.end(), {static_cast<std::uint8_t>(i & 1 ? v : 255 - v), static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(i & 2 ? v : 255 - v), 255});
+    while (pixels.size() < 4u * 7 * 1500) pixels.push_back(static_cast<std::uint8_t>(random()));
+    for (std::uint32_t width : {1u, 3u, 4u, 7u, 13u}) {
+        const std::uint32_t height = static_cast<std::uint32_t>(pixels.size() / 4 / 7 * 7 / width / 2);
+        const std::int32_t rowBytes = static_cast<std::int32_t>(width * 4 + 8);
+        ColourHistogram fast, plain;
+        ASSERT_EQ(fast.Create(), noErr);
+        ASSERT_EQ(plain.Create(), noErr);
+        fast.Count(pixels.data(), rowBytes, width, height);
+        for (std::uint32_t y = 0; y < height; ++y)
+            for (std::uint32_t x = 0; x < width; ++x) {
+                const std::uint8_t* p = pixels.data() + y * static_cast<std::uint32_t>(rowBytes) + 4 * x;
+                plain.CountColour(CinepakColour(p[0], p[1], p[2]));
+            }
+        EXPECT_TRUE(std::equal(fast.Counts().begin(), fast.Counts().end(), plain.Counts().begin())) << width;
+    }
+}
+
 TEST(CinepakRate, PrimedHistoryAndTheLastSecond) {
     RateHistory history;
     history.Prime(40000);
