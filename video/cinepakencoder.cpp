@@ -310,6 +310,7 @@ struct StripPlan {
     std::vector<int> reuse1, reuse4; // per entry: a decoder slot that serves, or −1
     std::vector<int> errorV1, errorV4, errorSkip;
     std::vector<Mode> mode;
+    std::vector<Vec> v1Vectors, v4Vectors; // this frame's candidates' vectors
 };
 
 } // namespace
@@ -325,7 +326,6 @@ struct CinepakEncoder::State {
     std::vector<StripPlan> strips;
     std::vector<DecoderBook> books1, books4; // by strip number
     std::uint32_t stripRows = 0;
-    std::vector<Vec> v1Vectors, v4Vectors;
 
     // Cuts the picture into strips of at most `rows` rows of equal height.
     void LayOutStrips(std::uint32_t rows) {
@@ -506,18 +506,19 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
     auto plan = [&](std::size_t bookSize, bool refine) {
         for (std::size_t number = 0; number < s.strips.size(); ++number) {
             StripPlan& strip = s.strips[number];
-            s.v1Vectors.clear();
-            s.v4Vectors.clear();
-            for (std::uint32_t m : strip.blocks) {
-                s.v1Vectors.push_back(s.V1Vector(m));
-                for (int b = 0; b < 4; ++b) s.v4Vectors.push_back(s.current[s.MacroBlock(m, b)]);
-            }
             if (!cut) {
-                strip.v1.Cut(s.v1Vectors, kBookSizes);
-                strip.v4.Cut(s.v4Vectors, kBookSizes);
+                // The candidates' vectors, once a frame for every size.
+                strip.v1Vectors.clear();
+                strip.v4Vectors.clear();
+                for (std::uint32_t m : strip.blocks) {
+                    strip.v1Vectors.push_back(s.V1Vector(m));
+                    for (int b = 0; b < 4; ++b) strip.v4Vectors.push_back(s.current[s.MacroBlock(m, b)]);
+                }
+                strip.v1.Cut(strip.v1Vectors, kBookSizes);
+                strip.v4.Cut(strip.v4Vectors, kBookSizes);
             }
-            strip.v1.Take(s.v1Vectors, bookSize, refine);
-            strip.v4.Take(s.v4Vectors, bookSize, refine);
+            strip.v1.Take(strip.v1Vectors, bookSize, refine);
+            strip.v4.Take(strip.v4Vectors, bookSize, refine);
             // A difference frame reuses what the decoder holds where it fits
             // (worked out for the final plan only: the search assumes none).
             strip.reuse1.assign(strip.v1.entries.size(), -1);
