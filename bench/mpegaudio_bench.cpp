@@ -21,13 +21,10 @@ int main() {
     CPU_ZERO(&one);
     CPU_SET(0, &one);
     sched_setaffinity(0, sizeof one, &one);
-    std::int16_t ref = 0;
-    if (OpenResourceFile(kApplicationResources, ref) != noErr) return 1;
-    Resource rates, samples;
-    if (GetIndResource(Fcc("MPBR"), 1, rates) != noErr || GetIndResource(Fcc("MPSR"), 1, samples) != noErr) return 1;
-    std::vector<std::uint32_t> tables;
-    for (std::size_t i = 0; i < 144; ++i) tables.push_back(ReadBE32(rates.data.data() + 4 * i));
-    for (std::size_t i = 0; i < 12; ++i) tables.push_back(ReadBE32(samples.data.data() + 4 * i));
+    std::vector<std::uint32_t> tables(kMpegTableEntries);
+    if (OpenApplicationResources() != noErr ||
+        ReadMpegRateTables(std::span<std::uint32_t, kMpegTableEntries>(tables.data(), kMpegTableEntries)) != noErr)
+        return 1;
 
     constexpr int kSeconds = 60;
     const FileSpec file = TemporaryFolder() / "vantro-bench.mp2";

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -682,21 +681,6 @@ OSErr ExportMovie(ExportInstance& instance, ComponentInstance self, const FileSp
     return result;
 }
 
-namespace {
-
-// The application's resources for the component's open (its MPEG tables),
-// opened once when nobody has.
-void EnsureResources() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        Resource probe;
-        if (GetIndResource(Fcc("MPBR"), 1, probe) == noErr) return;
-        std::int16_t refNum = 0;
-        (void)OpenResourceFile(kApplicationResources, refNum);
-    });
-}
-
-} // namespace
 
 OSErr ConvertMovie(const FileSpec& source, const ExportSettings& settings, const FileSpec& destination,
                    ConversionProgressProc progress, void* refcon, ConversionResult* result) {
@@ -706,7 +690,8 @@ OSErr ConvertMovie(const FileSpec& source, const ExportSettings& settings, const
     const int videoTrack = movie.FindTrack(kVideoMediaType);
     if (videoTrack != 0 && movie.Track(videoTrack).timeScale < 600) movie.ScaleTrackTimeScale(videoTrack, 100);
 
-    EnsureResources();
+    // The component's open needs the application's resources (its MPEG tables).
+    (void)OpenApplicationResources();
     ComponentInstance exporter = nullptr;
     if (OSErr err = OpenComponent(RegisterExportComponent(), exporter)) return err;
     struct Closer {

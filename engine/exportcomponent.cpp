@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/exportinstance.h"
+#include "import/mpegaudio.h"
 #include "platform/resources.h"
 
 namespace {
@@ -14,20 +15,14 @@ namespace {
 // The MPEG audio tables every instance shares: 144 bit rates then 12
 // sample rates, 32-bit, host order; the component's reference value from
 // the first open to the last close.
-constexpr std::size_t kMpegTableBytes = 624;
-
 OSErr LoadMpegTables(Component component) {
     if (GetComponentRefcon(component) != 0) return noErr;
-    auto* table = new (std::nothrow) std::uint32_t[kMpegTableBytes / 4];
+    auto* table = new (std::nothrow) std::uint32_t[kMpegTableEntries];
     if (table == nullptr) return memFullErr;
-    Resource rates, samples;
-    if (GetIndResource(Fcc("MPBR"), 1, rates) != noErr || rates.data.size() < 576 ||
-        GetIndResource(Fcc("MPSR"), 1, samples) != noErr || samples.data.size() < 48) {
+    if (OSErr err = ReadMpegRateTables(std::span<std::uint32_t, kMpegTableEntries>(table, kMpegTableEntries))) {
         delete[] table;
-        return memFullErr;
+        return err;
     }
-    for (std::size_t i = 0; i < 144; ++i) table[i] = ReadBE32(rates.data.data() + 4 * i);
-    for (std::size_t i = 0; i < 12; ++i) table[144 + i] = ReadBE32(samples.data.data() + 4 * i);
     SetComponentRefcon(component, reinterpret_cast<std::intptr_t>(table));
     return noErr;
 }

@@ -4,10 +4,6 @@
 
 namespace {
 
-constexpr std::uint32_t LE32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0] | p[1] << 8 | p[2] << 16) | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
 bool Is(const std::uint8_t* p, const char (&code)[5]) {
     return p[0] == code[0] && p[1] == code[1] && p[2] == code[2] && p[3] == code[3];
 }
@@ -26,17 +22,17 @@ OSErr ReadAviHeader(const FileSpec& path, OSType* videoCodec, std::uint16_t* aud
     if (file.ReadAt(0, head) != noErr) return noErr;
     if (!Is(head, "RIFF") || !Is(head + 8, "AVI ") || !Is(head + 12, "LIST") || !Is(head + 20, "hdrl") || !Is(head + 24, "avih"))
         return noErr;
-    const std::uint32_t avihSize = LE32(head + 28);
+    const std::uint32_t avihSize = ReadLE32(head + 28);
     if (avihSize < 28 || avihSize > kMaxListBytes) return noErr;
     std::vector<std::uint8_t> avih(avihSize);
     if (file.ReadAt(32, avih) != noErr) return noErr;
-    const std::uint32_t streams = LE32(avih.data() + 24);
+    const std::uint32_t streams = ReadLE32(avih.data() + 24);
     std::uint64_t at = 32 + std::uint64_t{avihSize};
     bool haveVideo = false, haveAudio = false;
     for (std::uint32_t s = 0; s < streams; ++s) {
         std::uint8_t list[8];
         if (file.ReadAt(at, list) != noErr || !Is(list, "LIST")) break;
-        const std::uint32_t size = LE32(list + 4);
+        const std::uint32_t size = ReadLE32(list + 4);
         if (size < 4 || size > kMaxListBytes) break;
         std::vector<std::uint8_t> body(size);
         if (file.ReadAt(at + 8, body) != noErr || !Is(body.data(), "strl")) break;
@@ -45,7 +41,7 @@ OSErr ReadAviHeader(const FileSpec& path, OSType* videoCodec, std::uint16_t* aud
         enum class Kind { Other, Video, Audio } kind = Kind::Other;
         for (std::size_t c = 4; c + 8 <= body.size();) {
             const std::uint8_t* chunk = body.data() + c;
-            const std::uint32_t length = LE32(chunk + 4);
+            const std::uint32_t length = ReadLE32(chunk + 4);
             if (length > body.size() - c - 8) break;
             const std::uint8_t* data = chunk + 8;
             if (Is(chunk, "strh") && length >= 4) {
@@ -56,7 +52,7 @@ OSErr ReadAviHeader(const FileSpec& path, OSType* videoCodec, std::uint16_t* aud
                     if (videoCodec) *videoCodec = ReadBE32(data + 16);
                     haveVideo = true;
                 } else if (kind == Kind::Audio && length >= 2) {
-                    if (audioTag) *audioTag = static_cast<std::uint16_t>(data[0] | data[1] << 8);
+                    if (audioTag) *audioTag = ReadLE16(data);
                     haveAudio = true;
                 }
             }

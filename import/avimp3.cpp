@@ -44,8 +44,7 @@ OSErr ExtractAviMp3(const FileSpec& source, CopyProgressProc progress, void* ref
             case Step::Size:
                 sizeBytes[sizeHave++] = b;
                 if (sizeHave == 4) {
-                    chunkSize = static_cast<std::uint32_t>(sizeBytes[0] | sizeBytes[1] << 8 | sizeBytes[2] << 16) |
-                                static_cast<std::uint32_t>(sizeBytes[3]) << 24;
+                    chunkSize = ReadLE32(sizeBytes);
                     remaining = chunkSize;
                     body.clear();
                     step = chunkSize == 0 ? Step::Seek : chunkSize <= kSmallestKeptChunk ? Step::Skip : Step::Body;

@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "platform/bytes.h"
 #include "platform/files.h"
 #include "platform/resources.h"
 
@@ -110,6 +111,16 @@ struct MpegAudioDecoder::State {
         }
     }
 };
+
+OSErr ReadMpegRateTables(std::span<std::uint32_t, kMpegTableEntries> out) {
+    Resource rates, samples;
+    if (GetIndResource(Fcc("MPBR"), 1, rates) != noErr || rates.data.size() < 4 * 144 ||
+        GetIndResource(Fcc("MPSR"), 1, samples) != noErr || samples.data.size() < 4 * 12)
+        return memFullErr;
+    for (std::size_t i = 0; i < 144; ++i) out[i] = ReadBE32(rates.data.data() + 4 * i);
+    for (std::size_t i = 0; i < 12; ++i) out[144 + i] = ReadBE32(samples.data.data() + 4 * i);
+    return noErr;
+}
 
 bool ParseMpegHeader(std::uint32_t w, std::span<const std::uint32_t> tables, MpegHeader& h) {
     if ((w >> 21) != 0x7FF || tables.size() < kMpegTableEntries) return false;

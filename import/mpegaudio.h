@@ -27,6 +27,11 @@ struct MpegHeader {
     int frameLength = 0; // bytes, header included
 };
 
+// The bit-rate and sampling-rate tables from the application's 'MPBR' and
+// 'MPSR' resources, in host order; memFullErr when either is missing (the
+// export component's answer when it cannot have them).
+[[nodiscard]] OSErr ReadMpegRateTables(std::span<std::uint32_t, kMpegTableEntries> out);
+
 // Parses a header word; false when it is not a valid one (the top 11 bits
 // set, a bit rate and a sampling rate in the tables).
 bool ParseMpegHeader(std::uint32_t word, std::span<const std::uint32_t> tables, MpegHeader& out);

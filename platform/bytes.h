@@ -29,6 +29,15 @@ constexpr void WriteBE32(std::uint8_t* p, std::uint32_t v) {
     p[3] = static_cast<std::uint8_t>(v);
 }
 
+// ---- Little-endian access (RIFF files) --------------------------------------
+
+constexpr std::uint16_t ReadLE16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+constexpr std::uint32_t ReadLE32(const std::uint8_t* p) {
+    return p[0] | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[3]} << 24);
+}
+
 // A bounds-checked big-endian reader over untrusted bytes. A read past the end
 // fails (answers false) and leaves the position where it was; nothing is ever
 // read outside the span.

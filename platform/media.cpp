@@ -921,10 +921,6 @@ OSErr ImageDecompressor::Decode(std::span<const std::uint8_t> data, FrameBuffer&
 
 namespace {
 
-std::uint32_t LittleEndian32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0] | p[1] << 8 | p[2] << 16) | static_cast<std::uint32_t>(p[3]) << 24;
-}
-
 // The first video stream of a file, or -1.
 int FirstVideoStream(const AVFormatContext* f) {
     for (unsigned i = 0; i < f->nb_streams; ++i)
@@ -939,12 +935,12 @@ int FirstVideoStream(const AVFormatContext* f) {
 BitmapHeader ParseBitmapHeader(std::span<const std::uint8_t> b) {
     BitmapHeader h;
     if (b.size() < 40) return h;
-    h.width = static_cast<std::int32_t>(LittleEndian32(b.data() + 4));
-    h.height = static_cast<std::int32_t>(LittleEndian32(b.data() + 8));
-    h.planes = static_cast<std::uint16_t>(b[12] | b[13] << 8);
-    h.bitCount = static_cast<std::uint16_t>(b[14] | b[15] << 8);
+    h.width = static_cast<std::int32_t>(ReadLE32(b.data() + 4));
+    h.height = static_cast<std::int32_t>(ReadLE32(b.data() + 8));
+    h.planes = ReadLE16(b.data() + 12);
+    h.bitCount = ReadLE16(b.data() + 14);
     h.compression = ReadBE32(b.data() + 16);
-    h.imageSize = LittleEndian32(b.data() + 20);
+    h.imageSize = ReadLE32(b.data() + 20);
     return h;
 }
 

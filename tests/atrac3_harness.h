@@ -1,9 +1,8 @@
 // Encoding test signals with the ATRAC3 encoder and playing the frames back
-// through libavcodec's ATRAC3 decoder, the way a RealMedia file carries them:
-// set-up data (version 4, samples per frame, delay 0x88E, coding mode 2 for
-// independent channels; big-endian) and every frame scrambled by XOR with
-// 0x537F6103 per 32-bit word. Each channel's slice of a frame is decoded as
-// a mono frame, which serves "Dual" frames with their unequal halves too.
+// through libavcodec's ATRAC3 decoder, the way a RealMedia file carries them
+// (the inspector's OpenAtracDecoder and ScrambledAtracPacket). Each
+// channel's slice of a frame is decoded as a mono frame, which serves
+// "Dual" frames with their unequal halves too.
 #pragma once
 
 #include <algorithm>
@@ -14,6 +13,7 @@
 #include "audio/atrac3/at3enc.h"
 #include "platform/bytes.h"
 #include "platform/media.h"
+#include "tools/inspect.h"
 
 namespace at3test {
 
@@ -54,33 +54,17 @@ inline Encoded Encode(const std::vector<std::int16_t>& samples, int inputChannel
     return e;
 }
 
-inline std::vector<std::uint8_t> Scrambled(const std::uint8_t* data, int bytes) {
-    static constexpr std::uint8_t kKey[4] = {0x53, 0x7F, 0x61, 0x03};
-    std::vector<std::uint8_t> out(data, data + bytes);
-    for (int i = 0; i < bytes; ++i) out[static_cast<std::size_t>(i)] ^= kKey[i % 4];
-    return out;
-}
-
-inline std::vector<std::uint8_t> SetupData(int channels) {
-    std::vector<std::uint8_t> setup(10);
-    WriteBE32(setup.data(), 4);
-    WriteBE16(setup.data() + 4, static_cast<std::uint16_t>(1024 * channels));
-    WriteBE16(setup.data() + 6, 0x088E);
-    WriteBE16(setup.data() + 8, 2);
-    return setup;
-}
-
 // One channel of the encoded stream, decoded by libavcodec as mono frames
 // (scaled to 16-bit units). Empty when the decoder refuses a frame.
 inline std::vector<float> DecodeChannel(const Encoded& e, int channel) {
     const int offset = channel == 0 ? 0 : e.channelBytes[0];
     const int bytes = e.channelBytes[channel];
     SoundDecompressor decoder;
-    if (decoder.Open(Fcc("atrc"), 44100, 1, static_cast<std::uint32_t>(bytes), SetupData(1)) != noErr) return {};
+    if (OpenAtracDecoder(decoder, 1, static_cast<std::uint32_t>(bytes)) != noErr) return {};
     std::vector<float> out;
     for (std::size_t at = 0; at + static_cast<std::size_t>(e.frameBytes) <= e.frames.size();
          at += static_cast<std::size_t>(e.frameBytes)) {
-        const auto packet = Scrambled(e.frames.data() + at + offset, bytes);
+        const auto packet = ScrambledAtracPacket({e.frames.data() + at + offset, static_cast<std::size_t>(bytes)});
         if (decoder.Decode(packet, out) != noErr) return {};
     }
     for (float& v : out) v *= 32768.0f;

@@ -99,10 +99,10 @@ TEST(Atrac3, EveryCombinationGivesFramesOfItsSizeThatTheDecoderPlays) {
         if (c.mode == 2) {
             // Equal halves: the decoder's own stereo framing reads them too.
             SoundDecompressor decoder;
-            ASSERT_EQ(decoder.Open(Fcc("atrc"), 44100, 2, static_cast<std::uint32_t>(c.frameBytes), at3test::SetupData(2)), noErr);
+            ASSERT_EQ(OpenAtracDecoder(decoder, 2, static_cast<std::uint32_t>(c.frameBytes)), noErr);
             std::vector<float> both;
             for (std::size_t at = 0; at < encoded.frames.size(); at += static_cast<std::size_t>(c.frameBytes))
-                ASSERT_EQ(decoder.Decode(at3test::Scrambled(encoded.frames.data() + at, c.frameBytes), both), noErr);
+                ASSERT_EQ(decoder.Decode(ScrambledAtracPacket({encoded.frames.data() + at, static_cast<std::size_t>(c.frameBytes)}), both), noErr);
             EXPECT_EQ(both.size(), 2 * encoded.frames.size() / static_cast<std::size_t>(c.frameBytes) * 1024);
         }
     }

@@ -19,10 +19,7 @@ namespace {
 class Exporter {
 public:
     Exporter() {
-        Resource probe;
-        if (GetIndResource(Fcc("MPBR"), 1, probe) != noErr) {
-            EXPECT_EQ(OpenResourceFile(kApplicationResources, resources_), noErr);
-        }
+        EXPECT_EQ(OpenApplicationResources(), noErr);
         EXPECT_EQ(OpenComponent(RegisterExportComponent(), instance_), noErr);
     }
     ~Exporter() {
@@ -37,7 +34,6 @@ public:
     }
 
 private:
-    std::int16_t resources_ = 0;
     ComponentInstance instance_ = nullptr;
 };
 

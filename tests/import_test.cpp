@@ -44,15 +44,13 @@ std::vector<std::uint8_t> Bytes(const std::filesystem::path& p) {
     return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
-std::uint32_t LE32(const std::uint8_t* p) { return static_cast<std::uint32_t>(p[0] | p[1] << 8 | p[2] << 16) | std::uint32_t{p[3]} << 24; }
-
 // The sound chunks of stream 1, found by walking the RIFF structure (not by
 // scanning bytes): the bodies over 16 bytes, in file order.
 std::vector<std::uint8_t> WalkedMp3(const std::vector<std::uint8_t>& avi) {
     std::vector<std::uint8_t> out;
     auto walk = [&](auto& self, std::size_t from, std::size_t to) -> void {
         for (std::size_t at = from; at + 8 <= to;) {
-            const std::uint32_t size = LE32(&avi[at + 4]);
+            const std::uint32_t size = ReadLE32(&avi[at + 4]);
             const std::string id(avi.begin() + static_cast<std::ptrdiff_t>(at), avi.begin() + static_cast<std::ptrdiff_t>(at + 4));
             if (id == "RIFF" || id == "LIST") self(self, at + 12, std::min(to, at + 8 + size));
             else if (id == "01wb" && size > 16) out.insert(out.end(), avi.begin() + static_cast<std::ptrdiff_t>(at + 8),

@@ -16,17 +16,9 @@ namespace {
 
 // The bit-rate and sampling-rate tables as the export component keeps them.
 std::vector<std::uint32_t> Tables() {
-    Resource probe;
-    std::int16_t ref = 0;
-    if (GetIndResource(Fcc("MPBR"), 1, probe) != noErr) {
-        EXPECT_EQ(OpenResourceFile(kApplicationResources, ref), noErr);
-    }
-    Resource rates, samples;
-    EXPECT_EQ(GetIndResource(Fcc("MPBR"), 1, rates), noErr);
-    EXPECT_EQ(GetIndResource(Fcc("MPSR"), 1, samples), noErr);
-    std::vector<std::uint32_t> t;
-    for (std::size_t i = 0; i < 144; ++i) t.push_back(ReadBE32(rates.data.data() + 4 * i));
-    for (std::size_t i = 0; i < 12; ++i) t.push_back(ReadBE32(samples.data.data() + 4 * i));
+    EXPECT_EQ(OpenApplicationResources(), noErr);
+    std::vector<std::uint32_t> t(kMpegTableEntries);
+    EXPECT_EQ(ReadMpegRateTables(std::span<std::uint32_t, kMpegTableEntries>(t.data(), kMpegTableEntries)), noErr);
     return t;
 }
 

@@ -18,10 +18,7 @@ namespace {
 class Presets : public ::testing::Test {
 protected:
     void SetUp() override {
-        Resource probe;
-        if (GetIndResource(Fcc("STNG"), 1, probe) != noErr) {
-            ASSERT_EQ(OpenResourceFile(kApplicationResources, resources_), noErr);
-        }
+        ASSERT_EQ(OpenApplicationResources(), noErr);
         folder_ = std::make_unique<TestFolder>();
         ASSERT_EQ(setenv(kPreferenceFolderVariable, (folder_->Path() / "config").c_str(), 1), 0);
     }
@@ -55,7 +52,6 @@ protected:
         return out;
     }
 
-    std::int16_t resources_ = 0;
     std::unique_ptr<TestFolder> folder_;
 };
 

@@ -561,25 +561,39 @@ OSErr WritePgm(const std::string& path, std::span<const std::uint8_t> gray, std:
     return file.Close();
 }
 
+OSErr OpenAtracDecoder(SoundDecompressor& decoder, std::uint16_t channels, std::uint32_t packetBytes) {
+    // Version 4, samples per frame, the delay 0x88E, coding mode 2
+    // (independent channels); big-endian.
+    std::uint8_t setup[10];
+    WriteBE32(setup, 4);
+    WriteBE16(setup + 4, static_cast<std::uint16_t>(kAt3FrameSamples * channels));
+    WriteBE16(setup + 6, 0x088E);
+    WriteBE16(setup + 8, 2);
+    return decoder.Open(Fcc("atrc"), kAt3SampleRate, channels, packetBytes, setup);
+}
+
+std::vector<std::uint8_t> ScrambledAtracPacket(std::span<const std::uint8_t> packet) {
+    static constexpr std::uint8_t kKey[4] = {0x53, 0x7F, 0x61, 0x03};
+    std::vector<std::uint8_t> out(packet.begin(), packet.end());
+    for (std::size_t i = 0; i < out.size(); ++i) out[i] ^= kKey[i % 4];
+    return out;
+}
+
 namespace {
 
 // One record of ATRAC3 frames: 1024 sample frames each, channel slices one
-// after the other; the decoders see each slice scrambled as RealMedia
-// stores it (XOR with 0x537F6103 per 32-bit word).
+// after the other, each decoded as a mono stream.
 OSErr DecodeAtracRecord(std::span<const std::uint8_t> data, std::uint32_t frames, std::uint16_t channels,
                         const At3EncContext& sizes, SoundDecompressor* decoders, std::int16_t* dest) {
-    static constexpr std::uint8_t kKey[4] = {0x53, 0x7F, 0x61, 0x03};
     const std::size_t frameBytes = static_cast<std::size_t>(sizes.frameBytes);
     const std::uint32_t count = (frames + kAt3FrameSamples - 1) / kAt3FrameSamples;
     if (data.size() < count * frameBytes) return paramErr;
     std::vector<float> decoded;
-    std::vector<std::uint8_t> slice;
     for (std::uint32_t f = 0; f < count; ++f) {
         std::size_t offset = f * frameBytes;
         for (std::uint16_t ch = 0; ch < channels; ++ch) {
             const auto bytes = static_cast<std::size_t>(sizes.channelBytes[ch]);
-            slice.assign(data.begin() + static_cast<std::ptrdiff_t>(offset), data.begin() + static_cast<std::ptrdiff_t>(offset + bytes));
-            for (std::size_t i = 0; i < slice.size(); ++i) slice[i] ^= kKey[i % 4];
+            const auto slice = ScrambledAtracPacket(data.subspan(offset, bytes));
             offset += bytes;
             decoded.clear();
             if (OSErr err = decoders[ch].Decode(slice, decoded)) return err;
@@ -616,15 +630,8 @@ OSErr DecodeSoundOf(std::span<const std::uint8_t> bytes, std::span<const std::ui
         if (!in.atrac || At3EncOpen(in.atrac->second, in.atrac->first, sizes) != kAt3Ok || sizes.channels != channels)
             return paramErr;
         At3EncClose(sizes);
-        for (std::uint16_t ch = 0; ch < channels; ++ch) {
-            std::uint8_t setup[10];
-            WriteBE32(setup, 4);
-            WriteBE16(setup + 4, 1024);
-            WriteBE16(setup + 6, 0x088E);
-            WriteBE16(setup + 8, 2);
-            if (OSErr err = atrac[ch].Open(Fcc("atrc"), 44100, 1, static_cast<std::uint32_t>(sizes.channelBytes[ch]), setup))
-                return err;
-        }
+        for (std::uint16_t ch = 0; ch < channels; ++ch)
+            if (OSErr err = OpenAtracDecoder(atrac[ch], 1, static_cast<std::uint32_t>(sizes.channelBytes[ch]))) return err;
     }
     for (const auto& record : in.records)
         for (const auto& c : record.chunks) {

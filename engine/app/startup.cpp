@@ -6,10 +6,8 @@
 
 OSErr StartApplication(Application& app) {
     (void)RegisterExportComponent();
-    Resource probe;
-    // Resources opened before (tests, a second front end) stay the ones used.
-    if (GetIndResource(Fcc("STNG"), 1, probe) != noErr && OpenResourceFile(kApplicationResources, app.resourceFile) != noErr)
-        app.resourceFile = -1;
+    // When they cannot be opened, start-up goes on with what is open.
+    (void)OpenApplicationResources(&app.resourceFile);
     ComponentInstance check = nullptr;
     if (OSErr err = OpenDefaultComponent(kMovieExportType, kVantroExportSubType, check)) return err;
     (void)CloseComponent(check);

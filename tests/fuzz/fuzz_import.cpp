@@ -26,12 +26,10 @@ MpegAudioDecoder* gDecoder = nullptr;
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    std::int16_t ref = 0;
-    if (OpenResourceFile(kApplicationResources, ref) != noErr) return 0;
-    Resource rates, samples;
-    if (GetIndResource(Fcc("MPBR"), 1, rates) != noErr || GetIndResource(Fcc("MPSR"), 1, samples) != noErr) return 0;
-    for (std::size_t i = 0; i < 144; ++i) gTables.push_back(ReadBE32(rates.data.data() + 4 * i));
-    for (std::size_t i = 0; i < 12; ++i) gTables.push_back(ReadBE32(samples.data.data() + 4 * i));
+    gTables.resize(kMpegTableEntries);
+    if (OpenApplicationResources() != noErr ||
+        ReadMpegRateTables(std::span<std::uint32_t, kMpegTableEntries>(gTables.data(), kMpegTableEntries)) != noErr)
+        return 0;
     gDecoder = new MpegAudioDecoder;
     if (gDecoder->Start() != noErr) gDecoder = nullptr;
     return 0;
