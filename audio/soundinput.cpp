@@ -9,12 +9,14 @@
 #include "audio/adpcm.h"
 #include "audio/atrac3/at3enc.h"
 #include "platform/byteblock.h"
+#include "platform/bytes.h"
 
 namespace {
 
 constexpr std::uint32_t kAtracRates[] = {66000, 47000, 33000, 23500, 16500, 11750};
 
-std::int16_t ReadLE16(const std::uint8_t* p) { return static_cast<std::int16_t>(p[0] | p[1] << 8); }
+// A 16-bit signed little-endian sample.
+std::int16_t SampleAt(const std::uint8_t* p) { return static_cast<std::int16_t>(ReadLE16(p)); }
 
 class SoundInput final : public WriterEncoder {
 public:
@@ -113,12 +115,10 @@ public:
             pendingFrames_ = 0;
             in += std::size_t{take} * frameBytes_;
             left -= take;
-            stopped_ = false;
             if (OSErr err = Block(writer, work_.data())) return err;
             if (stopped_) return noErr;
         }
         for (; left >= block_; left -= block_, in += std::size_t{block_} * frameBytes_) {
-            stopped_ = false;
             if (OSErr err = Block(writer, in)) return err;
             if (stopped_) return noErr;
         }
@@ -133,6 +133,7 @@ private:
     // answers anything but success ends the write call quietly (`stopped_`):
     // the block is neither counted nor stored.
     OSErr Block(MovieWriter* writer, const std::uint8_t* frames) {
+        stopped_ = false;
         std::uint8_t out[512];
         std::uint32_t size = 0;
         if (code_ == 624) {
@@ -140,10 +141,10 @@ private:
             for (int i = 0; i < kAt3FrameSamples; ++i) {
                 if (mixdown_) {
                     // The mean, truncated toward zero.
-                    samples[i] = static_cast<std::int16_t>((ReadLE16(frames + 4 * i) + ReadLE16(frames + 4 * i + 2)) / 2);
+                    samples[i] = static_cast<std::int16_t>((SampleAt(frames + 4 * i) + SampleAt(frames + 4 * i + 2)) / 2);
                 } else {
                     for (std::uint16_t c = 0; c < channels_; ++c)
-                        samples[i * channels_ + c] = ReadLE16(frames + (static_cast<std::size_t>(i) * channels_ + c) * 2);
+                        samples[i * channels_ + c] = SampleAt(frames + (static_cast<std::size_t>(i) * channels_ + c) * 2);
                 }
             }
             if (boost_ != 1.0f)
@@ -156,7 +157,7 @@ private:
             size = static_cast<std::uint32_t>(atrac_->frameBytes);
         } else if (code_ == 629) {
             std::int16_t mono[kYamahaBlockFrames];
-            for (int i = 0; i < kYamahaBlockFrames; ++i) mono[i] = ReadLE16(frames + 2 * i);
+            for (int i = 0; i < kYamahaBlockFrames; ++i) mono[i] = SampleAt(frames + 2 * i);
             std::uint32_t capacity = 64;
             if (!EncodeYamahaBlock(mono, 2 * kYamahaBlockFrames, out, capacity, blocks_ == 0, boost_, yamaha_))
                 return paramErr;
@@ -165,7 +166,7 @@ private:
             // ADPCM: a mono block, or a left block and then a right block.
             std::int16_t channel[kAdpcmBlockFrames];
             for (std::uint16_t c = 0; c < channels_; ++c) {
-                for (int i = 0; i < kAdpcmBlockFrames; ++i) channel[i] = ReadLE16(frames + (static_cast<std::size_t>(i) * channels_ + c) * 2);
+                for (int i = 0; i < kAdpcmBlockFrames; ++i) channel[i] = SampleAt(frames + (static_cast<std::size_t>(i) * channels_ + c) * 2);
                 size += EncodeAdpcmBlock(channel, kAdpcmBlockFrames, codeBits_, out + size, boost_);
             }
         }

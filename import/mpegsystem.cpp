@@ -242,14 +242,14 @@ OSErr MpegSoundSource::GetChunk(SoundChunk& out) {
     const int wanted = source_->header.sampleRate / 4;
     pcm_.clear();
     int frames = 0;
-    std::vector<std::int16_t> block(1152 * 2);
+    block_.resize(1152 * 2);
     while (frames < wanted) {
         std::span<const std::uint8_t> frame;
         if (ReadMpegFrame(*source_, frame) != noErr) break;
         if (source_->header.channels != channels) break; // the stream changed: it ends here
         int count = 0;
-        if (DecodeMpegFrame(*source_, frame, count, block.data()) != noErr) continue;
-        pcm_.insert(pcm_.end(), block.begin(), block.begin() + count * channels);
+        if (DecodeMpegFrame(*source_, frame, count, block_.data()) != noErr) continue;
+        pcm_.insert(pcm_.end(), block_.begin(), block_.begin() + count * channels);
         frames += count;
     }
     if (frames == 0) return eofErr;

@@ -80,5 +80,5 @@ public:
 
 private:
     std::unique_ptr<MpegAudioSource> source_;
-    std::vector<std::int16_t> pcm_;
+    std::vector<std::int16_t> pcm_, block_; // the chunk; one frame's samples
 };
