@@ -1,13 +1,13 @@
 #include "engine/exportcomponent.h"
 
 #include <cstring>
-#include <ctime>
 #include <mutex>
 #include <new>
 #include <vector>
 
 #include "engine/exportinstance.h"
 #include "import/mpegaudio.h"
+#include "moviedb/pdb.h"
 #include "platform/resources.h"
 
 namespace {
@@ -142,38 +142,34 @@ ComponentResult Merge(const MergeMovieDatabasesParams* p) {
         first = static_cast<std::uint16_t>(first + sources[static_cast<std::size_t>(i)].offsets.size());
     }
 
-    std::uint8_t header[78] = {};
-    std::memcpy(header, p->name->data(), p->name->size());
-    WriteBE16(header + 34, 1);
-    const auto now = static_cast<std::uint32_t>(static_cast<std::uint64_t>(std::time(nullptr)) + 2082844800u);
-    WriteBE32(header + 36, now);
-    WriteBE32(header + 40, now);
-    WriteBE32(header + 60, Fcc("VMRG"));
-    WriteBE32(header + 64, Fcc("VTRO"));
-    WriteBE16(header + 76, static_cast<std::uint16_t>(total));
-
-    std::vector<std::uint8_t> list(std::size_t{total} * 8 + 2, 0);
-    std::uint32_t offset = 80 + 8 * total;
-    auto entry = [&](std::uint32_t index, std::uint32_t size) {
-        std::uint8_t* e = list.data() + 8 * index;
-        WriteBE32(e, offset);
-        e[4] = 0x40;
-        e[5] = 0xA4;
-        WriteBE16(e + 6, static_cast<std::uint16_t>(0x8000 + index));
+    // The merged database's header and record list, the way the writer
+    // makes them: the directory first, then every source's records.
+    PdbHeader pdb;
+    pdb.name = *p->name;
+    pdb.creationDate = pdb.modificationDate = PalmDateNow();
+    pdb.type = Fcc("VMRG");
+    pdb.creator = Fcc("VTRO");
+    pdb.recordCount = static_cast<std::uint16_t>(total);
+    ByteBlock head;
+    OSErr built = AppendPdbHeader(head, pdb);
+    std::uint32_t offset = kPdbHeaderSize + kPdbRecordEntrySize * total + kPdbGapSize;
+    std::uint32_t index = 0;
+    auto entry = [&](std::uint32_t size) {
+        if (!built) built = AppendPdbRecordEntry(head, offset, index++);
         offset += size;
     };
-    std::uint32_t index = 0;
-    entry(index++, static_cast<std::uint32_t>(directory.size()));
+    entry(static_cast<std::uint32_t>(directory.size()));
     for (const SourceDatabase& s : sources)
-        for (std::uint32_t size : s.sizes) entry(index++, size);
+        for (std::uint32_t size : s.sizes) entry(size);
+    const std::uint8_t gap[kPdbGapSize] = {};
+    if (!built) built = head.Append(gap);
+    if (built) return built;
 
     (void)DeleteFile(*p->destination);
     File out;
     if (OSErr err = File::CreateNew(*p->destination, out)) return err;
-    OSErr err = out.WriteAt(0, header);
-    std::uint64_t at = sizeof header;
-    if (!err) err = out.WriteAt(at, list);
-    at += list.size();
+    OSErr err = out.WriteAt(0, head.Span());
+    std::uint64_t at = head.Size();
     if (!err) err = out.WriteAt(at, directory);
     at += directory.size();
     std::vector<std::uint8_t> record;
