@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "delivery/outputfile.h"
+#include "engine/conversion.h"
 #include "engine/exportcomponent.h"
 #include "engine/messages.h"
 #include "platform/media.h"
@@ -12,20 +13,11 @@ OSErr ConvertOneFile(ComponentInstance exporter, const FileSpec& source, const R
                      std::int16_t (*progress)(std::int16_t, Fixed, void*), void* refcon, FileSpec& output,
                      OSType& missingDecoder, std::int64_t* lengthMs) {
     output = MakeOutputFile(source, options.movieName, options.toSourceFolder, options.exportFolder);
-    Movie movie;
-    if (OSErr err = Movie::Open(source, movie)) return err == fnfErr ? noMovieFound : err;
-    if (lengthMs) *lengthMs = ConvertTimeScale(movie.Duration(), movie.TimeScale(), 1000);
-    // Small time scales are made finer so that frame times stay exact.
-    const int video = movie.FindTrack(kVideoMediaType);
-    if (video != 0 && movie.Track(video).timeScale < 600) movie.ScaleTrackTimeScale(video, 100);
     AtomContainer settings;
     if (options.settings != nullptr)
         if (OSErr err = options.settings->CopyTo(settings)) return err;
-    OSErr err = noErr;
-    if (!settings.IsNull()) err = ToOSErr(MovieExportSetSettings(exporter, settings));
-    if (!err) err = ToOSErr(MovieExportSetProgressProc(exporter, progress, refcon));
-    if (!err) err = ToOSErr(MovieExportToFile(exporter, output, movie));
-    if (err == noCodecErr) (void)MovieExportGetMissingDecoder(exporter, missingDecoder);
+    const OSErr err = ExportMovieFile(exporter, source, settings.IsNull() ? nullptr : &settings, progress, refcon, output,
+                                      &missingDecoder, lengthMs);
     // Only a complete database stays.
     if (err != noErr && err != noSoundTrackInMovieErr) (void)DeleteFile(output);
     return err;

@@ -682,14 +682,24 @@ OSErr ExportMovie(ExportInstance& instance, ComponentInstance self, const FileSp
 }
 
 
-OSErr ConvertMovie(const FileSpec& source, const ExportSettings& settings, const FileSpec& destination,
-                   ConversionProgressProc progress, void* refcon, ConversionResult* result) {
+OSErr ExportMovieFile(ComponentInstance exporter, const FileSpec& source, AtomContainer* settings,
+                      ConversionProgressProc progress, void* refcon, const FileSpec& destination, OSType* missingDecoder,
+                      std::int64_t* lengthMs) {
     Movie movie;
     if (OSErr err = Movie::Open(source, movie)) return err == fnfErr ? noMovieFound : err;
-    // Small time scales are made finer so that frame times stay exact.
-    const int videoTrack = movie.FindTrack(kVideoMediaType);
-    if (videoTrack != 0 && movie.Track(videoTrack).timeScale < 600) movie.ScaleTrackTimeScale(videoTrack, 100);
+    if (lengthMs) *lengthMs = ConvertTimeScale(movie.Duration(), movie.TimeScale(), 1000);
+    const int video = movie.FindTrack(kVideoMediaType);
+    if (video != 0 && movie.Track(video).timeScale < 600) movie.ScaleTrackTimeScale(video, 100);
+    if (settings != nullptr)
+        if (ComponentResult r = MovieExportSetSettings(exporter, *settings)) return ToOSErr(r);
+    if (ComponentResult r = MovieExportSetProgressProc(exporter, progress, refcon)) return ToOSErr(r);
+    const OSErr err = ToOSErr(MovieExportToFile(exporter, destination, movie));
+    if (err == noCodecErr && missingDecoder != nullptr) (void)MovieExportGetMissingDecoder(exporter, *missingDecoder);
+    return err;
+}
 
+OSErr ConvertMovie(const FileSpec& source, const ExportSettings& settings, const FileSpec& destination,
+                   ConversionProgressProc progress, void* refcon, ConversionResult* result) {
     // The component's open needs the application's resources (its MPEG tables).
     (void)OpenApplicationResources();
     ComponentInstance exporter = nullptr;
@@ -709,9 +719,6 @@ OSErr ConvertMovie(const FileSpec& source, const ExportSettings& settings, const
     if (OSErr err = container.InsertChild(size, Fcc("dimn"), 1, 0, code)) return err;
     if (settings.hasScramblingKey)
         if (OSErr err = container.InsertChild(0, Fcc("cryp"), 1, 0, settings.scramblingKey.Span())) return err;
-    if (ComponentResult r = MovieExportSetSettings(exporter, container)) return ToOSErr(r);
-    if (ComponentResult r = MovieExportSetProgressProc(exporter, progress, refcon)) return ToOSErr(r);
-    const OSErr err = ToOSErr(MovieExportToFile(exporter, destination, movie));
-    if (err == noCodecErr && result != nullptr) (void)MovieExportGetMissingDecoder(exporter, result->missingDecoder);
-    return err;
+    return ExportMovieFile(exporter, source, &container, progress, refcon, destination,
+                           result != nullptr ? &result->missingDecoder : nullptr);
 }

@@ -8,6 +8,8 @@
 #include <cstdint>
 
 #include "engine/exportsettings.h"
+#include "platform/atoms.h"
+#include "platform/components.h"
 #include "platform/exporter.h"
 #include "platform/files.h"
 #include "platform/status.h"
@@ -23,6 +25,15 @@ using ConversionProgressProc = MovieProgressProc;
 struct ConversionResult {
     OSType missingDecoder = 0; // the format without a decoder, after noCodecErr
 };
+
+// One movie file through an open export component: the movie opened (small
+// video time scales made finer, so that frame times stay exact), the
+// settings container (when given) and the progress procedure handed over,
+// and the movie exported into `destination`. `missingDecoder` receives the
+// format after noCodecErr, `lengthMs` the movie's length once it is open.
+[[nodiscard]] OSErr ExportMovieFile(ComponentInstance exporter, const FileSpec& source, AtomContainer* settings,
+                                    ConversionProgressProc progress, void* refcon, const FileSpec& destination,
+                                    OSType* missingDecoder, std::int64_t* lengthMs = nullptr);
 
 // Converts `source` into a new file `destination` (an existing file is never
 // replaced: dupFNErr) through an instance of the export component. The
