@@ -6,7 +6,6 @@
 #include "engine/conversion.h"
 #include "engine/exportcomponent.h"
 #include "engine/messages.h"
-#include "platform/media.h"
 #include "platform/resources.h"
 
 OSErr ConvertOneFile(ComponentInstance exporter, const FileSpec& source, const RunOptions& options,
