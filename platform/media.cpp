@@ -7,6 +7,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/pixels.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -613,6 +615,7 @@ struct DecompressionSequence::Impl {
     Matrix matrix;
     FrameBuffer* destination = nullptr;
     SwsPtr scaler;
+    std::vector<std::uint8_t> planes; // the scaler's output
     std::vector<std::uint8_t> scaled; // the picture at its final size, before turning
 };
 
@@ -644,20 +647,27 @@ OSErr DecompressionSequence::Decompress(const DecodedPicture& picture) {
     const int sh = sideways ? target.Width() : target.Height();
     if (sw > 16384 || sh > 16384) return paramErr;
 
+    // The scaler writes planes of green, blue, red (and alpha), which are
+    // then interleaved: the same pixels as its packed 'BGRA' output, which
+    // takes several times as long.
     const int flags = ScalingFlags(sw < frame->width && sh < frame->height);
     s.scaler.reset(sws_getCachedContext(s.scaler.release(), frame->width, frame->height,
-                                        static_cast<AVPixelFormat>(frame->format), sw, sh, AV_PIX_FMT_BGRA, flags,
-                                        nullptr, nullptr, nullptr));
+                                        static_cast<AVPixelFormat>(frame->format), sw, sh,
+                                        picture.alpha ? AV_PIX_FMT_GBRAP : AV_PIX_FMT_GBRP, flags, nullptr, nullptr, nullptr));
     if (!s.scaler) return cantFindHandler;
+    const std::size_t area = static_cast<std::size_t>(sw) * sh;
     try {
-        s.scaled.resize(static_cast<std::size_t>(sw) * sh * 4);
+        s.planes.resize(area * (picture.alpha ? 4 : 3));
+        s.scaled.resize(area * 4);
     } catch (const std::bad_alloc&) {
         return memFullErr;
     }
-    std::uint8_t* planes[4] = {s.scaled.data(), nullptr, nullptr, nullptr};
-    int strides[4] = {sw * 4, 0, 0, 0};
+    std::uint8_t* planes[4] = {s.planes.data(), s.planes.data() + area, s.planes.data() + 2 * area,
+                               picture.alpha ? s.planes.data() + 3 * area : nullptr};
+    int strides[4] = {sw, sw, sw, picture.alpha ? sw : 0};
     if (sws_scale(s.scaler.get(), frame->data, frame->linesize, 0, frame->height, planes, strides) != sh)
         return cantFindHandler;
+    InterleaveBgra(planes[1], planes[0], planes[2], planes[3], s.scaled.data(), area);
     if (picture.alpha) {
         // Transparent parts show the white background.
         for (std::size_t i = 0; i < s.scaled.size(); i += 4) {
@@ -675,6 +685,10 @@ OSErr DecompressionSequence::Decompress(const DecodedPicture& picture) {
     for (int y = y0; y < y1; ++y) {
         auto* row = reinterpret_cast<std::uint32_t*>(out.Pixels() + static_cast<std::size_t>(y) * out.RowBytes());
         const int ty = y - target.top;
+        if (turn == 0) {
+            if (x1 > x0) std::memcpy(row + x0, source + static_cast<std::size_t>(ty) * sw + (x0 - target.left), 4u * (x1 - x0));
+            continue;
+        }
         for (int x = x0; x < x1; ++x) {
             const int tx = x - target.left;
             int sx, sy;

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <random>
 
 #include "platform/media.h"
+#include "platform/pixels.h"
 #include "tests/media_fixtures.h"
 
 namespace {
@@ -104,6 +107,51 @@ TEST(Media, PosterFrameFillsTheBuffer) {
     EXPECT_EQ(ColourAt(poster, 55, 40), Colour::Green);
     Movie sound = OpenMovie(MakeFixture("tone.wav", std::string(kTestTone) + " %o"));
     EXPECT_EQ(sound.PosterFrame(poster), invalidTrack);
+}
+
+TEST(Media, TransparentPicturesShowTheWhiteBackground) {
+    // Half-transparent red with a half-transparent blue stripe: each comes
+    // out halfway to the white background.
+    const auto png = MakeFixture("half-red.png", "-f lavfi -i \"color=c=red@0.5:s=40x20,format=rgba,"
+                                                 "drawbox=x=0:y=0:w=10:h=20:color=blue:t=fill\" -frames:v 1 %o");
+    Movie movie = OpenMovie(png);
+    FrameBuffer picture;
+    ASSERT_EQ(picture.Create(40, 20), noErr);
+    ASSERT_EQ(movie.PosterFrame(picture), noErr);
+    const std::uint8_t* pink = picture.Pixel(30, 10);
+    EXPECT_EQ(pink[2], 255);
+    EXPECT_NEAR(pink[1], 128, 2);
+    EXPECT_NEAR(pink[0], 128, 2);
+    EXPECT_EQ(pink[3], 255);
+    const std::uint8_t* lightBlue = picture.Pixel(4, 10);
+    EXPECT_EQ(lightBlue[0], 255);
+    EXPECT_NEAR(lightBlue[1], 128, 2);
+    EXPECT_NEAR(lightBlue[2], 128, 2);
+}
+
+// The vector interleaving of scaled planes against the plain one: every
+// length around the sixteen-pixel step, with and without alpha, on random
+// bytes and at both ends of the range.
+TEST(Media, PlanesInterleaveAsThePlainLoopDoes) {
+    std::mt19937 rng(7);
+    std::vector<std::uint8_t> planes[4];
+    for (auto& plane : planes) {
+        plane.resize(200);
+        for (auto& b : plane) b = static_cast<std::uint8_t>(rng());
+    }
+    std::fill(planes[3].begin() + 100, planes[3].end(), 0);
+    std::fill(planes[0].begin() + 150, planes[0].end(), 255);
+    for (std::size_t count : {0, 1, 15, 16, 17, 31, 32, 33, 63, 64, 65, 199}) {
+        for (const bool alpha : {false, true}) {
+            for (std::size_t skew : {0, 1, 3}) {
+                const std::uint8_t* a = alpha ? planes[3].data() + skew : nullptr;
+                std::vector<std::uint8_t> fast(count * 4 + 8, 0xA5), plain(count * 4 + 8, 0xA5);
+                InterleaveBgra(planes[0].data() + skew, planes[1].data(), planes[2].data(), a, fast.data() + skew, count);
+                InterleaveBgraPlain(planes[0].data() + skew, planes[1].data(), planes[2].data(), a, plain.data() + skew, count);
+                EXPECT_EQ(fast, plain) << count << " " << alpha << " " << skew;
+            }
+        }
+    }
 }
 
 TEST(Media, AnnotationsAndChaptersReadBack) {
