@@ -47,6 +47,12 @@ int Distance(const Vec& a, const Vec& b) {
 #endif
 }
 
+// The luma sum of a vector: (Σ ΔY)² / 4 is a lower bound of the luma part
+// of any distance (Cauchy–Schwarz), so entries sorted by it can be searched
+// outward from the closest sum and the search stopped early.
+int LumaSum(const Vec& v) { return v.c[0] + v.c[1] + v.c[2] + v.c[3]; }
+constexpr int kLargestSum = 4 * 255;
+
 // num / den rounded to nearest, halves away from zero (den > 0), in integers:
 // means are taken millions of times a second.
 std::int64_t RoundDiv(std::int64_t num, std::int64_t den) {
@@ -150,7 +156,14 @@ public:
                                  return a.c[static_cast<std::size_t>(dim)] < b.c[static_cast<std::size_t>(dim)];
                              });
             boxes_[chosen] = Measure(box.begin, mid);
-            boxes_.push_back(Measure(mid, box.end));
+            // Sums add up: the second half's are the box's less the first's.
+            Box rest{mid, box.end, 0, 0, Vec{}, {}, {}};
+            for (std::size_t d = 0; d < 6; ++d) {
+                rest.sum[d] = box.sum[d] - boxes_[chosen].sum[d];
+                rest.squares[d] = box.squares[d] - boxes_[chosen].squares[d];
+            }
+            Summarise(rest);
+            boxes_.push_back(rest);
             offer(chosen);
             offer(boxes_.size() - 1);
             keep();
@@ -188,42 +201,52 @@ private:
         std::int64_t error; // weighted sum of squared deviations from the mean
         int widest;         // the dimension with the largest weighted spread
         Vec mean;
+        std::array<std::int64_t, 6> sum, squares; // of the components
     };
 
     Box Measure(std::size_t begin, std::size_t end) const {
-        std::int64_t sum[6] = {}, squares[6] = {};
+        Box box{begin, end, 0, 0, Vec{}, {}, {}};
         for (std::size_t i = begin; i < end; ++i) {
             const Vec& v = order_[i];
-            for (int d = 0; d < 6; ++d) {
-                sum[d] += v.c[static_cast<std::size_t>(d)];
-                squares[d] += std::int64_t{v.c[static_cast<std::size_t>(d)]} * v.c[static_cast<std::size_t>(d)];
+            for (std::size_t d = 0; d < 6; ++d) {
+                box.sum[d] += v.c[d];
+                box.squares[d] += std::int64_t{v.c[d]} * v.c[d];
             }
         }
-        const auto n = static_cast<std::int64_t>(end - begin);
-        Box box{begin, end, 0, 0, Vec{}};
-        std::int64_t widest = -1;
-        for (int d = 0; d < 6; ++d) {
-            // n² × variance, kept in integers.
-            const std::int64_t spread = squares[d] * n - sum[d] * sum[d];
-            box.error += spread / n;
-            if (spread > widest) widest = spread, box.widest = d;
-            box.mean.c[static_cast<std::size_t>(d)] = static_cast<std::int16_t>(RoundDiv(sum[d], n));
-        }
-        if (end - begin < 2) box.error = 0;
+        Summarise(box);
         return box;
     }
 
-    // The luma sum of a vector: (Σ ΔY)² / 4 is a lower bound of the luma part
-    // of any distance (Cauchy–Schwarz), so entries sorted by it can be
-    // searched outward from the closest sum and the search stopped early.
-    static int LumaSum(const Vec& v) { return v.c[0] + v.c[1] + v.c[2] + v.c[3]; }
+    // Error, widest dimension and mean from the sums.
+    static void Summarise(Box& box) {
+        const auto n = static_cast<std::int64_t>(box.end - box.begin);
+        std::int64_t widest = -1;
+        for (std::size_t d = 0; d < 6; ++d) {
+            // n² × variance, kept in integers.
+            const std::int64_t spread = box.squares[d] * n - box.sum[d] * box.sum[d];
+            box.error += spread / n;
+            if (spread > widest) widest = spread, box.widest = static_cast<int>(d);
+            box.mean.c[d] = static_cast<std::int16_t>(RoundDiv(box.sum[d], n));
+        }
+        if (n < 2) box.error = 0;
+    }
 
     void Refine(const std::vector<Vec>& vectors) {
         const std::size_t k = entries.size();
         if (k < 2) return;
+        // The entries in order of luma sum, then number (a counting sort:
+        // sums of means of luma run from 0 to 1020).
+        firstWithSum_.fill(0);
+        for (std::size_t e = 0; e < k; ++e) ++firstWithSum_[static_cast<std::size_t>(LumaSum(entries[e])) + 1];
+        for (std::size_t sum = 1; sum < firstWithSum_.size(); ++sum) firstWithSum_[sum] += firstWithSum_[sum - 1];
         std::vector<std::pair<int, std::uint8_t>> sorted(k);
-        for (std::size_t e = 0; e < k; ++e) sorted[e] = {LumaSum(entries[e]), static_cast<std::uint8_t>(e)};
-        std::sort(sorted.begin(), sorted.end());
+        {
+            std::array<int, kLargestSum + 2> next = firstWithSum_;
+            for (std::size_t e = 0; e < k; ++e) {
+                const int sum = LumaSum(entries[e]);
+                sorted[static_cast<std::size_t>(next[static_cast<std::size_t>(sum)]++)] = {sum, static_cast<std::uint8_t>(e)};
+            }
+        }
         std::vector<std::array<std::int64_t, 6>> sums(k, std::array<std::int64_t, 6>{});
         std::vector<std::int64_t> counts(k, 0);
         for (std::size_t i = 0; i < vectors.size(); ++i) {
@@ -231,7 +254,7 @@ private:
             int best = assignment[i];
             int bestDistance = Distance(v, entries[static_cast<std::size_t>(best)]);
             const int sum = LumaSum(v);
-            const auto start = std::lower_bound(sorted.begin(), sorted.end(), std::pair<int, std::uint8_t>{sum, 0}) - sorted.begin();
+            const std::ptrdiff_t start = firstWithSum_[static_cast<std::size_t>(sum)];
             auto consider = [&](std::size_t at) {
                 const std::size_t e = sorted[at].second;
                 const int d = Distance(v, entries[e]);
@@ -268,6 +291,7 @@ private:
         return a.first < b.first || (a.first == b.first && a.second > b.second);
     }
 
+    std::array<int, kLargestSum + 2> firstWithSum_{}; // Refine's: where each luma sum starts
     std::vector<Vec> order_;
     std::vector<std::pair<std::int64_t, std::size_t>> heap_;
     std::vector<Box> boxes_;
@@ -290,16 +314,38 @@ struct DecoderBook {
     std::array<Vec, 256> entries{};
     std::array<bool, 256> valid{};
 
-    // The valid slot nearest to v, or −1 when none is within reach.
+    // The valid slot nearest to the clamped vector v (the lowest among
+    // equals), or −1 when none is within reach. Reads the index that Index()
+    // built after the last change to the book.
     int Reusable(const Vec& v) const {
         int best = -1, bestDistance = kReuseDistance + 1;
-        for (int slot = 0; slot < 256; ++slot)
-            if (valid[static_cast<std::size_t>(slot)]) {
-                const int d = Distance(v, entries[static_cast<std::size_t>(slot)]);
-                if (d < bestDistance) bestDistance = d, best = slot;
-            }
+        // A slot within reach has a luma sum within √(4 × reach) of v's.
+        constexpr int kSumReach = 5;
+        static_assert(kSumReach * kSumReach <= 4 * kReuseDistance && (kSumReach + 1) * (kSumReach + 1) > 4 * kReuseDistance);
+        const int sum = LumaSum(v);
+        const int low = std::max(0, sum - kSumReach), high = std::min(kLargestSum, sum + kSumReach);
+        for (int at = firstWithSum[static_cast<std::size_t>(low)]; at < firstWithSum[static_cast<std::size_t>(high) + 1]; ++at) {
+            const int slot = bySum[static_cast<std::size_t>(at)];
+            const int d = Distance(v, entries[static_cast<std::size_t>(slot)]);
+            if (d < bestDistance || (d == bestDistance && slot < best)) bestDistance = d, best = slot;
+        }
         return best;
     }
+
+    // Sorts the valid slots by luma sum (a counting sort), so that Reusable()
+    // looks only at those whose sum is near.
+    void Index() {
+        firstWithSum.fill(0);
+        for (std::size_t slot = 0; slot < 256; ++slot)
+            if (valid[slot]) ++firstWithSum[static_cast<std::size_t>(LumaSum(entries[slot])) + 1];
+        for (std::size_t sum = 1; sum < firstWithSum.size(); ++sum) firstWithSum[sum] += firstWithSum[sum - 1];
+        std::array<int, kLargestSum + 2> next = firstWithSum;
+        for (std::size_t slot = 0; slot < 256; ++slot)
+            if (valid[slot]) bySum[static_cast<std::size_t>(next[static_cast<std::size_t>(LumaSum(entries[slot]))]++)] = static_cast<std::uint8_t>(slot);
+    }
+
+    std::array<int, kLargestSum + 2> firstWithSum{}; // where each sum's slots start in bySum
+    std::array<std::uint8_t, 256> bySum{};
 };
 
 // What one strip could send: its macroblocks' candidate codings.
@@ -524,6 +570,8 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
             strip.reuse1.assign(strip.v1.entries.size(), -1);
             strip.reuse4.assign(strip.v4.entries.size(), -1);
             if (!key && refine) {
+                s.books1[number].Index();
+                s.books4[number].Index();
                 for (std::size_t e = 0; e < strip.v1.entries.size(); ++e) {
                     strip.reuse1[e] = s.books1[number].Reusable(Clamped(strip.v1.entries[e]));
                     if (strip.reuse1[e] >= 0) strip.v1.entries[e] = s.books1[number].entries[static_cast<std::size_t>(strip.reuse1[e])];
