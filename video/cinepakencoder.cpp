@@ -86,13 +86,15 @@ constexpr std::uint32_t kLargestFrame = 65000;
 // for 256 entries of 6 bytes.
 constexpr std::size_t kBookSizes[] = {256, 128, 64, 32, 16};
 
-Vec BlockVector(const std::uint8_t* const px[4]) {
+// The block of four 'BGRA' pixels: two from `top`, two from `bottom`.
+Vec BlockVector(const std::uint8_t* top, const std::uint8_t* bottom) {
     Vec v;
     int u = 0, w = 0;
-    for (int i = 0; i < 4; ++i) {
+    const std::uint8_t* px[4] = {top, top + 4, bottom, bottom + 4};
+    for (std::size_t i = 0; i < 4; ++i) {
         const int b = px[i][0], g = px[i][1], r = px[i][2];
         const int y = (2 * r + 4 * g + b + 3) / 7;
-        v.c[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(y);
+        v.c[i] = static_cast<std::int16_t>(y);
         u += b - y;
         w += r - y;
     }
@@ -355,8 +357,10 @@ struct StripPlan {
     Codebook v1, v4;
     std::vector<int> reuse1, reuse4; // per entry: a decoder slot that serves, or −1
     std::vector<int> errorV1, errorV4, errorSkip;
+    std::int64_t skipTotal = 0; // the error when no macroblock is coded
     std::vector<Mode> mode;
     std::vector<Vec> v1Vectors, v4Vectors; // this frame's candidates' vectors
+    std::vector<Vec> expanded1;            // the V1 entries as the four blocks each draws
 };
 
 } // namespace
@@ -365,6 +369,7 @@ struct CinepakEncoder::State {
     std::uint32_t width = 0, height = 0, exactWidth = 0, exactHeight = 0;
     std::uint32_t mbWide = 0, mbHigh = 0;
     std::vector<Vec> current;   // this picture's 2 × 2 blocks
+    std::vector<std::uint8_t> paddedRows; // two rows widened with white to the padded width
     std::vector<Vec> shown;     // what the decoder shows now
     bool haveReference = false;
     std::uint32_t sinceKey = 0;
@@ -498,17 +503,35 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
     if (!state_ || pixels == nullptr) return paramErr;
     State& s = *state_;
 
-    // The picture as 2 × 2 blocks; beyond the exact size it is white.
-    static const std::uint8_t kWhite[4] = {255, 255, 255, 255};
-    for (std::uint32_t by = 0; by < s.height / 2; ++by)
-        for (std::uint32_t bx = 0; bx < s.width / 2; ++bx) {
-            const std::uint8_t* px[4];
-            for (int i = 0; i < 4; ++i) {
-                const std::uint32_t x = bx * 2 + static_cast<std::uint32_t>(i % 2), y = by * 2 + static_cast<std::uint32_t>(i / 2);
-                px[i] = x < s.exactWidth && y < s.exactHeight ? pixels + static_cast<std::ptrdiff_t>(y) * rowBytes + 4 * x : kWhite;
+    // The picture as 2 × 2 blocks; beyond the exact size it is white. Rows
+    // run through a padded copy only where the picture ends inside a block
+    // row or column.
+    const bool padded = s.exactWidth < s.width || s.exactHeight < s.height;
+    try {
+        if (padded) s.paddedRows.assign(std::size_t{s.width} * 4 * 2, 255);
+    } catch (const std::bad_alloc&) {
+        return memFullErr;
+    }
+    for (std::uint32_t by = 0; by < s.height / 2; ++by) {
+        const std::uint8_t* rows[2];
+        for (std::uint32_t r = 0; r < 2; ++r) {
+            const std::uint32_t y = by * 2 + r;
+            std::uint8_t* copy = padded ? s.paddedRows.data() + std::size_t{r} * s.width * 4 : nullptr;
+            if (y >= s.exactHeight) {
+                std::fill_n(copy, std::size_t{s.width} * 4, std::uint8_t{255});
+                rows[r] = copy;
+                continue;
             }
-            s.current[s.BlockIndex(bx, by)] = BlockVector(px);
+            rows[r] = pixels + static_cast<std::ptrdiff_t>(y) * rowBytes;
+            if (padded) {
+                std::memcpy(copy, rows[r], std::size_t{s.exactWidth} * 4);
+                std::fill(copy + std::size_t{s.exactWidth} * 4, copy + std::size_t{s.width} * 4, std::uint8_t{255});
+                rows[r] = copy;
+            }
         }
+        Vec* out = &s.current[s.BlockIndex(0, by)];
+        for (std::uint32_t bx = 0; bx < s.width / 2; ++bx) out[bx] = BlockVector(rows[0] + 8 * bx, rows[1] + 8 * bx);
+    }
 
     const bool key = params.forceKeyFrame || !s.haveReference || s.sinceKey + 1 >= kKeyFrameRate;
     // The budget: this frame's share of the rate, less its share of what the
@@ -535,12 +558,14 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
         const std::uint32_t first = strip.firstRow * s.mbWide, last = (strip.firstRow + strip.rows) * s.mbWide;
         const std::size_t count = last - first;
         strip.errorSkip.assign(count, 0);
+        strip.skipTotal = 0;
         strip.mode.assign(count, Mode::Skip);
         for (std::uint32_t m = first; m < last; ++m) {
             int e = 0;
             if (!key)
                 for (int b = 0; b < 4; ++b) e += Distance(s.current[s.MacroBlock(m, b)], s.shown[s.MacroBlock(m, b)]);
             strip.errorSkip[m - first] = e;
+            strip.skipTotal += e;
             if (key || e > kChanged) strip.blocks.push_back(m);
         }
     }
@@ -583,14 +608,18 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
             }
             strip.errorV1.assign(strip.blocks.size(), 0);
             strip.errorV4.assign(strip.blocks.size(), 0);
+            // Each V1 entry as the four blocks it draws.
+            strip.expanded1.resize(strip.v1.entries.size() * 4);
+            for (std::size_t e = 0; e < strip.v1.entries.size(); ++e)
+                for (int b = 0; b < 4; ++b) strip.expanded1[4 * e + static_cast<std::size_t>(b)] = State::Expand(strip.v1.entries[e], b);
             for (std::size_t i = 0; i < strip.blocks.size(); ++i) {
-                const std::uint32_t m = strip.blocks[i];
-                const Vec& entry = strip.v1.entries[strip.v1.assignment[i]];
+                const Vec* blocks = &strip.v4Vectors[4 * i];
+                const Vec* drawn1 = &strip.expanded1[4 * std::size_t{strip.v1.assignment[i]}];
+                const std::uint8_t* chosen4 = &strip.v4.assignment[4 * i];
                 int e1 = 0, e4 = 0;
-                for (int b = 0; b < 4; ++b) {
-                    const Vec& v = s.current[s.MacroBlock(m, b)];
-                    e1 += Distance(v, State::Expand(entry, b));
-                    e4 += Distance(v, strip.v4.entries[strip.v4.assignment[4 * i + static_cast<std::size_t>(b)]]);
+                for (std::size_t b = 0; b < 4; ++b) {
+                    e1 += Distance(blocks[b], drawn1[b]);
+                    e4 += Distance(blocks[b], strip.v4.entries[chosen4[b]]);
                 }
                 strip.errorV1[i] = e1;
                 strip.errorV4[i] = e4;
@@ -601,51 +630,56 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
     auto evaluate = [&](double lambda, bool decide) {
         std::size_t bytes = 10;
         std::int64_t distortion = 0;
-        std::vector<bool> used1, used4;
+        // Which entries the coded blocks use, counted as they first are: a
+        // full chunk carries every used entry; a partial one only the new
+        // ones, behind flag words (counted at their most, 8).
+        struct Usage {
+            std::array<bool, 256> used;
+            std::size_t all, fresh;
+            void Use(std::uint8_t e, const std::vector<int>& reuse) {
+                if (used[e]) return;
+                used[e] = true;
+                ++all;
+                fresh += reuse[e] < 0;
+            }
+            std::size_t Bytes() const {
+                if (all == 0) return 0;
+                if (fresh == all) return 4 + 6 * all;
+                return fresh == 0 ? 0 : 4 + 32 + 6 * fresh;
+            }
+        };
+        Usage usage1, usage4;
         for (StripPlan& strip : s.strips) {
             const std::uint32_t first = strip.firstRow * s.mbWide;
-            used1.assign(strip.v1.entries.size(), false);
-            used4.assign(strip.v4.entries.size(), false);
+            usage1.used.fill(false), usage1.all = usage1.fresh = 0;
+            usage4.used.fill(false), usage4.all = usage4.fresh = 0;
             std::size_t bits = 0, indexBytes = 0;
-            std::int64_t strip_distortion = 0;
-            for (std::size_t m = 0; m < strip.errorSkip.size(); ++m) strip_distortion += strip.errorSkip[m];
+            std::int64_t strip_distortion = strip.skipTotal;
             if (!key) bits += strip.errorSkip.size(); // one bit per macroblock: coded or not
             for (std::size_t i = 0; i < strip.blocks.size(); ++i) {
                 const std::size_t m = strip.blocks[i] - first;
-                const double skip = key ? std::numeric_limits<double>::infinity() : strip.errorSkip[m];
+                const int skipError = strip.errorSkip[m];
+                const double skip = key ? std::numeric_limits<double>::infinity() : skipError;
                 const double v1 = strip.errorV1[i] + lambda * 9;
                 const double v4 = strip.errorV4[i] + lambda * 33;
                 Mode mode = Mode::V1;
                 if (v4 < v1) mode = Mode::V4;
                 if (skip <= std::min(v1, v4)) mode = Mode::Skip;
                 if (decide) strip.mode[m] = mode;
-                strip_distortion -= strip.errorSkip[m];
-                if (mode == Mode::Skip) {
-                    strip_distortion += strip.errorSkip[m];
-                    continue;
-                }
+                if (mode == Mode::Skip) continue;
+                strip_distortion -= skipError;
                 bits += 1; // V1 or V4
                 if (mode == Mode::V1) {
                     strip_distortion += strip.errorV1[i];
                     indexBytes += 1;
-                    used1[strip.v1.assignment[i]] = true;
+                    usage1.Use(strip.v1.assignment[i], strip.reuse1);
                 } else {
                     strip_distortion += strip.errorV4[i];
                     indexBytes += 4;
-                    for (int b = 0; b < 4; ++b) used4[strip.v4.assignment[4 * i + static_cast<std::size_t>(b)]] = true;
+                    for (std::size_t b = 0; b < 4; ++b) usage4.Use(strip.v4.assignment[4 * i + b], strip.reuse4);
                 }
             }
-            // A full chunk carries every used entry; a partial one only the
-            // new ones, behind flag words (counted at their most, 8).
-            auto bookBytes = [](const std::vector<bool>& used, const std::vector<int>& reuse) -> std::size_t {
-                std::size_t all = 0, fresh = 0;
-                for (std::size_t e = 0; e < used.size(); ++e)
-                    if (used[e]) ++all, fresh += reuse[e] < 0;
-                if (all == 0) return 0;
-                if (fresh == all) return 4 + 6 * all;
-                return fresh == 0 ? 0 : 4 + 32 + 6 * fresh;
-            };
-            bytes += 12 + bookBytes(used1, strip.reuse1) + bookBytes(used4, strip.reuse4) + 4 + (bits + 31) / 32 * 4 + indexBytes;
+            bytes += 12 + usage1.Bytes() + usage4.Bytes() + 4 + (bits + 31) / 32 * 4 + indexBytes;
             distortion += strip_distortion;
         }
         return Choice{lambda, bytes, distortion};
