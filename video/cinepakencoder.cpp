@@ -374,6 +374,7 @@ struct CinepakEncoder::State {
     bool haveReference = false;
     std::uint32_t sinceKey = 0;
     std::uint32_t lastBudget = 0;
+    std::array<double, std::size(kBookSizes)> lastLambda{}; // where the rate search ended, per codebook size
     std::vector<StripPlan> strips;
     std::vector<DecoderBook> books1, books4; // by strip number
     std::uint32_t stripRows = 0;
@@ -685,16 +686,44 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
         return Choice{lambda, bytes, distortion};
     };
 
-    // The smallest λ (the best quality) whose frame fits the budget; when
-    // nothing fits, the smallest frame there is.
-    auto search = [&] {
+    // The smallest whole λ up to 2¹⁶ (the best quality) whose frame fits the
+    // budget; when nothing fits, the smallest frame there is. Bytes never
+    // grow with λ, so the search starts from a guess (where the last frame's
+    // search for the same codebook size ended) and gallops away from it
+    // until the answer is bracketed, then halves: the answer halving the
+    // whole range would give, in about half the steps on a steady movie.
+    auto search = [&](double guess) {
         Choice fit = evaluate(0, false);
         if (fit.bytes <= budget) return fit;
-        double lo = 0, hi = 1 << 16;
-        fit = evaluate(hi, false);
-        if (fit.bytes > budget) return fit;
-        for (int step = 0; step < 16; ++step) {
-            const double mid = (lo + hi) / 2;
+        constexpr double kTop = 1 << 16;
+        double lo = 0, hi = kTop; // lo does not fit; hi fits once `fit` holds it
+        const double start = std::clamp(std::round(guess), 1.0, kTop);
+        fit = evaluate(start, false);
+        if (fit.bytes <= budget) {
+            hi = start;
+            for (double step = 1; hi - step > lo; step *= 2) {
+                const Choice c = evaluate(hi - step, false);
+                if (c.bytes > budget) {
+                    lo = hi - step;
+                    break;
+                }
+                hi -= step, fit = c;
+            }
+        } else {
+            lo = start;
+            for (double step = 1;; step *= 2) {
+                const double at = std::min(kTop, lo + step);
+                const Choice c = evaluate(at, false);
+                if (c.bytes <= budget) {
+                    hi = at, fit = c;
+                    break;
+                }
+                if (at == kTop) return c; // nothing fits
+                lo = at;
+            }
+        }
+        while (hi - lo > 1) {
+            const double mid = std::floor((lo + hi) / 2);
             const Choice c = evaluate(mid, false);
             if (c.bytes <= budget) hi = mid, fit = c;
             else lo = mid;
@@ -706,9 +735,11 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
     // least distortion (or, when none fits, the smallest frame).
     Choice best{0, 0, std::numeric_limits<std::int64_t>::max()};
     std::size_t bestSize = 0;
-    for (std::size_t bookSize : kBookSizes) {
+    for (std::size_t n = 0; n < std::size(kBookSizes); ++n) {
+        const std::size_t bookSize = kBookSizes[n];
         plan(bookSize, false);
-        const Choice fit = search();
+        const Choice fit = search(s.lastLambda[n]);
+        s.lastLambda[n] = fit.lambda;
         const bool fits = fit.bytes <= budget, bestFits = bestSize != 0 && best.bytes <= budget;
         if (bestSize == 0 || (fits && (!bestFits || fit.distortion < best.distortion)) ||
             (!fits && !bestFits && fit.bytes < best.bytes))
@@ -716,9 +747,9 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
         if (fits && fit.lambda == 0) break; // everything at its best already fits
     }
     // The search compared sizes on the median cut alone; the chosen size is
-    // refined, which moves the fit.
+    // refined, which moves the fit a little.
     plan(bestSize, true);
-    best = search();
+    best = search(best.lambda);
     (void)evaluate(best.lambda, true);
 
     // Write the frame.
