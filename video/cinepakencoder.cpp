@@ -133,7 +133,7 @@ public:
         boxes_.push_back(Measure(0, vectors.size()));
         auto keep = [&] {
             if (std::any_of(sizes.begin(), sizes.end(), [&](std::size_t k) { return std::min(k, vectors.size()) == boxes_.size(); }))
-                snapshots_.push_back({boxes_.size(), boxes_});
+                Snapshot();
         };
         keep();
         // The box to split next: the largest error, the earliest box among
@@ -152,11 +152,7 @@ public:
             heap_.pop_back();
             const Box box = boxes_[chosen];
             const std::size_t mid = box.begin + (box.end - box.begin) / 2;
-            const int dim = box.widest;
-            std::nth_element(order_.begin() + static_cast<long>(box.begin), order_.begin() + static_cast<long>(mid),
-                             order_.begin() + static_cast<long>(box.end), [dim](const Vec& a, const Vec& b) {
-                                 return a.c[static_cast<std::size_t>(dim)] < b.c[static_cast<std::size_t>(dim)];
-                             });
+            SplitAtMedian(box, mid);
             boxes_[chosen] = Measure(box.begin, mid);
             // Sums add up: the second half's are the box's less the first's.
             Box rest{mid, box.end, 0, 0, Vec{}, {}, {}};
@@ -170,6 +166,7 @@ public:
             offer(boxes_.size() - 1);
             keep();
         }
+        if (snapshots_.empty() || snapshots_.back().first != boxes_.size()) Snapshot();
     }
 
     // The cut's boxes at size k (or, when the vectors could not be split
@@ -179,12 +176,12 @@ public:
         assignment.assign(vectors.size(), 0);
         if (vectors.empty() || k == 0) return;
         k = std::min(k, vectors.size());
-        const std::vector<Box>* boxes = &boxes_;
+        const std::vector<Part>* boxes = &snapshots_.back().second;
         for (const auto& snapshot : snapshots_)
             if (snapshot.first == k) boxes = &snapshot.second;
         entries.resize(boxes->size());
         for (std::size_t b = 0; b < boxes->size(); ++b) {
-            const Box& box = (*boxes)[b];
+            const Part& box = (*boxes)[b];
             entries[b] = box.mean;
             for (std::size_t i = box.begin; i < box.end; ++i) assignment[IndexOf(order_[i])] = static_cast<std::uint8_t>(b);
         }
@@ -205,6 +202,48 @@ private:
         Vec mean;
         std::array<std::int64_t, 6> sum, squares; // of the components
     };
+
+    // Reorders the box's vectors so that those before mid have no larger
+    // value in the box's widest dimension than those after. Values are
+    // small integers: a count of each finds the median value, then two
+    // partitions put the smaller values first and the median's next.
+    void SplitAtMedian(const Box& box, std::size_t mid) {
+        const auto dim = static_cast<std::size_t>(box.widest);
+        // Colour differences (dimensions 4 and 5) run from −128: the byte
+        // of a value is its bin either way.
+        std::array<std::uint32_t, 256> counts{};
+        for (std::size_t i = box.begin; i < box.end; ++i) ++counts[static_cast<std::uint8_t>(order_[i].c[dim])];
+        const int bias = dim >= 4 ? 128 : 0; // bins in order of value from here
+        std::size_t below = 0;
+        int median = 0;
+        for (int bin = 0; bin < 256; ++bin) {
+            const std::size_t here = counts[static_cast<std::uint8_t>(bin - bias)];
+            if (below + here > mid - box.begin) {
+                median = bin - bias;
+                break;
+            }
+            below += here;
+        }
+        Vec* first = order_.data() + box.begin;
+        Vec* smaller = Partition(first, order_.data() + box.end, [&](const Vec& v) { return v.c[dim] < median; });
+        (void)Partition(smaller, order_.data() + box.end, [&](const Vec& v) { return v.c[dim] == median; });
+    }
+
+    // Moves the vectors for which `front` holds to the front (in an order of
+    // this function's own, so that every build cuts alike); answers where
+    // the rest start.
+    template <typename Predicate>
+    static Vec* Partition(Vec* begin, Vec* end, Predicate front) {
+        for (;;) {
+            while (begin != end && front(*begin)) ++begin;
+            do {
+                if (begin == end) return begin;
+                --end;
+            } while (!front(*end));
+            std::swap(*begin, *end);
+            ++begin;
+        }
+    }
 
     Box Measure(std::size_t begin, std::size_t end) const {
         Box box{begin, end, 0, 0, Vec{}, {}, {}};
@@ -296,8 +335,20 @@ private:
     std::array<int, kLargestSum + 2> firstWithSum_{}; // Refine's: where each luma sum starts
     std::vector<Vec> order_;
     std::vector<std::pair<std::int64_t, std::size_t>> heap_;
+    // What a codebook takes of a box.
+    struct Part {
+        std::size_t begin, end;
+        Vec mean;
+    };
+    void Snapshot() {
+        std::vector<Part> parts(boxes_.size());
+        for (std::size_t b = 0; b < boxes_.size(); ++b) parts[b] = {boxes_[b].begin, boxes_[b].end, boxes_[b].mean};
+        snapshots_.emplace_back(boxes_.size(), std::move(parts));
+    }
+
     std::vector<Box> boxes_;
-    std::vector<std::pair<std::size_t, std::vector<Box>>> snapshots_;
+    // The boxes at each size asked for, and where the cut ended.
+    std::vector<std::pair<std::size_t, std::vector<Part>>> snapshots_;
 };
 
 enum class Mode : std::uint8_t { Skip, V1, V4 };
