@@ -212,16 +212,17 @@ private:
         // Colour differences (dimensions 4 and 5) run from −128: the byte
         // of a value is its bin either way.
         std::array<std::uint32_t, 256> counts{};
-        for (std::size_t i = box.begin; i < box.end; ++i) ++counts[static_cast<std::uint8_t>(order_[i].c[dim])];
-        const int bias = dim >= 4 ? 128 : 0; // bins in order of value from here
+        int lowest = 255;
+        for (std::size_t i = box.begin; i < box.end; ++i) {
+            const int value = order_[i].c[dim];
+            ++counts[static_cast<std::uint8_t>(value)];
+            lowest = std::min(lowest, value);
+        }
         std::size_t below = 0;
-        int median = 0;
-        for (int bin = 0; bin < 256; ++bin) {
-            const std::size_t here = counts[static_cast<std::uint8_t>(bin - bias)];
-            if (below + here > mid - box.begin) {
-                median = bin - bias;
-                break;
-            }
+        int median = lowest;
+        for (;; ++median) {
+            const std::size_t here = counts[static_cast<std::uint8_t>(median)];
+            if (below + here > mid - box.begin) break;
             below += here;
         }
         Vec* first = order_.data() + box.begin;
