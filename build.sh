@@ -49,6 +49,11 @@ write_seeds() { # target, corpus folder
     fuzz_inspect)
         build-fuzz/tests/fuzz/seed_movies "$2"
         ;;
+    fuzz_cinepak)
+        # A 16 × 16 test picture at a middling rate.
+        { printf '\x03\x03\0\0\x10\0'
+          ffmpeg -nostdin -loglevel error -f lavfi -i testsrc2=size=16x16 -frames:v 1 -f rawvideo -pix_fmt bgra -; } > "$2/seed-picture"
+        ;;
     fuzz_import)
         # An MPEG-1 system stream and an AVI with MP3 sound, small.
         ffmpeg -nostdin -y -loglevel error -f lavfi -i testsrc2=size=64x48:rate=25:duration=0.3 \

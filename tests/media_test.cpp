@@ -136,7 +136,7 @@ TEST(Media, PlanesInterleaveAsThePlainLoopDoes) {
     std::mt19937 rng(7);
     std::vector<std::uint8_t> planes[4];
     for (auto& plane : planes) {
-        plane.resize(200);
+        plane.resize(256); // room for the longest count at the largest skew
         for (auto& b : plane) b = static_cast<std::uint8_t>(rng());
     }
     std::fill(planes[3].begin() + 100, planes[3].end(), 0);

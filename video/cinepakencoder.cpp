@@ -52,6 +52,21 @@ int Distance(const Vec& a, const Vec& b) {
 // outward from the closest sum and the search stopped early.
 int LumaSum(const Vec& v) { return v.c[0] + v.c[1] + v.c[2] + v.c[3]; }
 constexpr int kLargestSum = 4 * 255;
+using SumStarts = std::array<int, kLargestSum + 2>;
+
+// Orders the entries that `take` accepts by luma sum, then number (a counting
+// sort: luma sums of entries run from 0 to 1020). `order` receives their
+// numbers; `firstWithSum[s]` is where those of sum s start in it.
+template <typename Take>
+void OrderByLumaSum(std::span<const Vec> entries, Take take, SumStarts& firstWithSum, std::uint8_t* order) {
+    firstWithSum.fill(0);
+    for (std::size_t e = 0; e < entries.size(); ++e)
+        if (take(e)) ++firstWithSum[static_cast<std::size_t>(LumaSum(entries[e])) + 1];
+    for (std::size_t sum = 1; sum < firstWithSum.size(); ++sum) firstWithSum[sum] += firstWithSum[sum - 1];
+    SumStarts next = firstWithSum;
+    for (std::size_t e = 0; e < entries.size(); ++e)
+        if (take(e)) order[next[static_cast<std::size_t>(LumaSum(entries[e]))]++] = static_cast<std::uint8_t>(e);
+}
 
 // num / den rounded to nearest, halves away from zero (den > 0), in integers:
 // means are taken millions of times a second.
@@ -276,19 +291,10 @@ private:
     void Refine(const std::vector<Vec>& vectors) {
         const std::size_t k = entries.size();
         if (k < 2) return;
-        // The entries in order of luma sum, then number (a counting sort:
-        // sums of means of luma run from 0 to 1020).
-        firstWithSum_.fill(0);
-        for (std::size_t e = 0; e < k; ++e) ++firstWithSum_[static_cast<std::size_t>(LumaSum(entries[e])) + 1];
-        for (std::size_t sum = 1; sum < firstWithSum_.size(); ++sum) firstWithSum_[sum] += firstWithSum_[sum - 1];
+        std::array<std::uint8_t, 256> order;
+        OrderByLumaSum(entries, [](std::size_t) { return true; }, firstWithSum_, order.data());
         std::vector<std::pair<int, std::uint8_t>> sorted(k);
-        {
-            std::array<int, kLargestSum + 2> next = firstWithSum_;
-            for (std::size_t e = 0; e < k; ++e) {
-                const int sum = LumaSum(entries[e]);
-                sorted[static_cast<std::size_t>(next[static_cast<std::size_t>(sum)]++)] = {sum, static_cast<std::uint8_t>(e)};
-            }
-        }
+        for (std::size_t at = 0; at < k; ++at) sorted[at] = {LumaSum(entries[order[at]]), order[at]};
         std::vector<std::array<std::int64_t, 6>> sums(k, std::array<std::int64_t, 6>{});
         std::vector<std::int64_t> counts(k, 0);
         for (std::size_t i = 0; i < vectors.size(); ++i) {
@@ -333,7 +339,7 @@ private:
         return a.first < b.first || (a.first == b.first && a.second > b.second);
     }
 
-    std::array<int, kLargestSum + 2> firstWithSum_{}; // Refine's: where each luma sum starts
+    SumStarts firstWithSum_{}; // Refine's: where each luma sum starts
     std::vector<Vec> order_;
     std::vector<std::pair<std::int64_t, std::size_t>> heap_;
     // What a codebook takes of a box.
@@ -388,17 +394,9 @@ struct DecoderBook {
 
     // Sorts the valid slots by luma sum (a counting sort), so that Reusable()
     // looks only at those whose sum is near.
-    void Index() {
-        firstWithSum.fill(0);
-        for (std::size_t slot = 0; slot < 256; ++slot)
-            if (valid[slot]) ++firstWithSum[static_cast<std::size_t>(LumaSum(entries[slot])) + 1];
-        for (std::size_t sum = 1; sum < firstWithSum.size(); ++sum) firstWithSum[sum] += firstWithSum[sum - 1];
-        std::array<int, kLargestSum + 2> next = firstWithSum;
-        for (std::size_t slot = 0; slot < 256; ++slot)
-            if (valid[slot]) bySum[static_cast<std::size_t>(next[static_cast<std::size_t>(LumaSum(entries[slot]))]++)] = static_cast<std::uint8_t>(slot);
-    }
+    void Index() { OrderByLumaSum(entries, [&](std::size_t slot) { return valid[slot]; }, firstWithSum, bySum.data()); }
 
-    std::array<int, kLargestSum + 2> firstWithSum{}; // where each sum's slots start in bySum
+    SumStarts firstWithSum{}; // where each sum's slots start in bySum
     std::array<std::uint8_t, 256> bySum{};
 };
 
