@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
+#include <limits>
 #include <mutex>
 
 #include "platform/pixels.h"
@@ -181,7 +183,10 @@ public:
                 continue;
             }
             int sent = 0;
-            if (packet_->stream_index == stream_->index) sent = avcodec_send_packet(codec_.get(), packet_.get());
+            if (packet_->stream_index == stream_->index) {
+                codec_->skip_frame = mayDrop && mayDrop(*packet_) ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+                sent = avcodec_send_packet(codec_.get(), packet_.get());
+            }
             av_packet_unref(packet_.get());
             if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_INVALIDDATA) return sent;
         }
@@ -196,6 +201,10 @@ public:
     }
 
     AVStream* Stream() const { return stream_; }
+
+    // Asked before each of the stream's packets goes to the decoder: true
+    // lets the decoder drop its picture when no other picture refers to it.
+    std::function<bool(const AVPacket&)> mayDrop;
 
 private:
     FormatPtr format_;
@@ -379,11 +388,13 @@ public:
         if (!current_ || !next_) return memFullErr;
         const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(stream_->codecpar->format));
         picture_.alpha = d != nullptr && (d->flags & AV_PIX_FMT_FLAG_ALPHA) != 0;
+        decoder_.mayDrop = [this](const AVPacket& packet) { return MayDrop(packet); };
         return noErr;
     }
 
     OSErr GetFrame(std::int64_t time, VideoSample& out) override {
         if (time < 0) time = 0;
+        lastRequest_ = time;
         if (haveCurrent_ && time < currentStart_) {
             if (OSErr err = Seek(time)) return err;
         }
@@ -398,7 +409,20 @@ public:
             currentStart_ = nextStart_;
             if (OSErr err = DecodeNext()) return err;
         }
-        const std::int64_t end = haveNext_ ? nextStart_ : LastFrameEnd();
+        dropped_.erase(dropped_.begin(), std::upper_bound(dropped_.begin(), dropped_.end(), currentStart_));
+        // Frames come out in time order, so a picture allowed to drop that
+        // would lie between the current picture and the next was dropped: it
+        // ends the current picture's display.
+        const std::int64_t dropped =
+            !dropped_.empty() && (!haveNext_ || dropped_.front() < nextStart_) ? dropped_.front() : std::numeric_limits<std::int64_t>::max();
+        if (dropped <= time) {
+            // The picture asked for was dropped after all: decode again from
+            // the key frame before it, and drop nothing from now on.
+            dropping_ = false;
+            if (OSErr err = Seek(time)) return err;
+            return GetFrame(time, out);
+        }
+        const std::int64_t end = std::min(haveNext_ ? nextStart_ : LastFrameEnd(), dropped);
         if (time >= end) return eofErr;
         UpdateSeed();
         picture_.frame = current_.get();
@@ -443,6 +467,24 @@ private:
 
     OSErr DecodeNext() { return DecodeInto(next_, nextStart_, haveNext_); }
 
+    // Requests follow the frame rate the exporter was told, so the next one
+    // comes at least a whole period after the last: a picture that starts
+    // after the last request and ends by then is never shown, and when no
+    // other picture refers to it the decoder need not make it. (A 30
+    // frames/s movie converted at 15 skips the unreferenced B-frames that
+    // fall between requests: up to a third of its decoding.)
+    bool MayDrop(const AVPacket& packet) {
+        if (!dropping_ || still_ || frameRate_ <= 0 || lastRequest_ < 0 || packet.pts == AV_NOPTS_VALUE || packet.duration <= 0)
+            return false;
+        const AVRational track{1, timeScale_};
+        const std::int64_t start = av_rescale_q(packet.pts - start_, stream_->time_base, track);
+        const std::int64_t end = av_rescale_q(packet.pts + packet.duration - start_, stream_->time_base, track);
+        const std::int64_t period = (std::int64_t{timeScale_} << 16) / frameRate_;
+        if (start <= lastRequest_ || end > lastRequest_ + period) return false;
+        dropped_.insert(std::upper_bound(dropped_.begin(), dropped_.end(), start), start);
+        return true;
+    }
+
     // The end of the last frame: its own duration, else one frame period,
     // else the track's end.
     std::int64_t LastFrameEnd() const {
@@ -461,6 +503,7 @@ private:
         haveCurrent_ = haveNext_ = false;
         framesOut_ = 0;
         lastStart_ = 0;
+        dropped_.clear();
         return noErr;
     }
 
@@ -479,6 +522,9 @@ private:
     bool haveCurrent_ = false, haveNext_ = false, still_ = false;
     std::int64_t currentStart_ = 0, nextStart_ = 0, lastStart_ = 0, lastDuration_ = 0, start_ = 0;
     std::uint64_t framesOut_ = 0;
+    std::int64_t lastRequest_ = -1;
+    bool dropping_ = true;
+    std::vector<std::int64_t> dropped_; // starts of pictures the decoder may have dropped, in order
     int rotation_ = 0;
     int seedWidth_ = -1, seedHeight_ = -1, seedFormat_ = -1;
     std::int32_t seed_ = 0;

@@ -154,6 +154,64 @@ TEST(Media, PlanesInterleaveAsThePlainLoopDoes) {
     }
 }
 
+namespace {
+
+// What the driver gets for each request: the frame's interval and a digest
+// of its picture.
+struct Answer {
+    std::int64_t frameTime, duration;
+    std::uint64_t digest;
+    bool operator==(const Answer&) const = default;
+};
+
+std::vector<Answer> Answers(const Movie& movie, Fixed toldRate, const std::vector<std::int64_t>& times) {
+    auto source = OpenVideo(movie);
+    source->SetFrameRate(toldRate);
+    FrameBuffer picture;
+    EXPECT_EQ(picture.Create(64, 48), noErr);
+    DecompressionSequence sequence;
+    std::vector<Answer> answers;
+    for (const std::int64_t time : times) {
+        VideoSample s;
+        if (source->GetFrame(time, s) != noErr) break;
+        if (answers.empty()) {
+            const Rect from = MakeRect(0, 0, s.description.width, s.description.height);
+            EXPECT_EQ(sequence.Begin(s.description, Matrix::MapRect(from, MakeRect(0, 0, 64, 48)), &picture), noErr);
+        }
+        EXPECT_EQ(sequence.Decompress(*s.picture), noErr);
+        std::uint64_t digest = 1469598103934665603u;
+        for (std::size_t i = 0; i < 64 * 48 * 4; ++i) digest = (digest ^ picture.Pixels()[i]) * 1099511628211u;
+        answers.push_back({s.frameTime, s.duration, digest});
+    }
+    return answers;
+}
+
+} // namespace
+
+// Told the frame rate, the source lets the decoder skip pictures no request
+// can show and no other picture refers to. What each request gets must not
+// change: at the told rate, with B-frames between the requested frames or
+// on them, and when requests come faster than told (the source then decodes
+// again what it let go).
+TEST(Media, PicturesLetGoAreNeverOnesAskedFor) {
+    const std::string moving = "-f lavfi -i testsrc2=size=128x96:rate=30:duration=3 -an -c:v libx264 -g 40 ";
+    for (const auto& movie : {OpenMovie(MakeFixture("b-frames-1.mp4", moving + "-bf 1 %o")),
+                              OpenMovie(MakeFixture("b-frames-3.mp4", moving + "-bf 3 -b_strategy 0 %o"))}) {
+        auto source = OpenVideo(movie);
+        const std::int64_t scale = source->TimeScale();
+        std::vector<std::int64_t> at15, at30;
+        for (int n = 0; n < 45; ++n) at15.push_back(n * scale / 15);
+        for (int n = 0; n < 90; ++n) at30.push_back(n * scale / 30);
+        const auto plain15 = Answers(movie, 0, at15);
+        ASSERT_EQ(plain15.size(), 45u);
+        EXPECT_EQ(Answers(movie, IntToFixed(15), at15), plain15);
+        const auto plain30 = Answers(movie, 0, at30);
+        ASSERT_EQ(plain30.size(), 90u);
+        EXPECT_EQ(Answers(movie, IntToFixed(15), at30), plain30);
+        for (std::size_t n = 1; n < plain30.size(); ++n) EXPECT_NE(plain30[n].digest, plain30[n - 1].digest) << n;
+    }
+}
+
 TEST(Media, AnnotationsAndChaptersReadBack) {
     Movie movie = OpenMovie(MovWithChapters());
     EXPECT_EQ(movie.Annotation(Fcc("\xA9nam")), "The Title");
