@@ -161,6 +161,7 @@ OSErr OpenDecoder(const AVStream* s, CodecPtr& out) {
 class StreamDecoder {
 public:
     OSErr Open(const FileSpec& path, int index) {
+        path_ = path;
         if (OSErr err = OpenFormat(path, format_)) return err;
         stream_ = format_->streams[index];
         for (unsigned i = 0; i < format_->nb_streams; ++i)
@@ -192,6 +193,14 @@ public:
         }
     }
 
+    // Back to the file's beginning, whatever the container's seeking can
+    // do: the file opened afresh.
+    OSErr Rewind() {
+        if (OSErr err = Open(path_, stream_->index)) return err;
+        draining_ = false;
+        return noErr;
+    }
+
     // Moves to the last key frame at or before the stream time.
     bool Seek(std::int64_t streamTime) {
         if (avformat_seek_file(format_.get(), stream_->index, INT64_MIN, streamTime, streamTime, 0) < 0) return false;
@@ -207,6 +216,7 @@ public:
     std::function<bool(const AVPacket&)> mayDrop;
 
 private:
+    FileSpec path_;
     FormatPtr format_;
     AVStream* stream_ = nullptr;
     CodecPtr codec_;
@@ -497,14 +507,27 @@ private:
         return end;
     }
 
+    // Decodes from a key frame at or before the time, leaving the first
+    // frame current. Seeking in a stream without an index (a program
+    // stream) may land late or fail: then it asks again a second further
+    // back, doubling, and at worst decodes from the file's beginning.
     OSErr Seek(std::int64_t time) {
-        const std::int64_t target = av_rescale_q(time, AVRational{1, timeScale_}, stream_->time_base) + start_;
-        if (!decoder_.Seek(target) && !decoder_.Seek(start_)) return cantFindHandler;
-        haveCurrent_ = haveNext_ = false;
-        framesOut_ = 0;
-        lastStart_ = 0;
-        dropped_.clear();
-        return noErr;
+        for (std::int64_t back = 0;; back = back == 0 ? timeScale_ : 2 * back) {
+            const std::int64_t from = std::max<std::int64_t>(0, time - back);
+            if (from == 0) {
+                if (OSErr err = decoder_.Rewind()) return err;
+                stream_ = decoder_.Stream();
+            } else if (!decoder_.Seek(av_rescale_q(from, AVRational{1, timeScale_}, stream_->time_base) + start_)) {
+                continue;
+            }
+            haveCurrent_ = haveNext_ = false;
+            framesOut_ = 0;
+            lastStart_ = 0;
+            dropped_.clear();
+            if (OSErr err = DecodeInto(current_, currentStart_, haveCurrent_)) return err;
+            if (!haveCurrent_ || currentStart_ <= time || from == 0) break;
+        }
+        return haveCurrent_ ? DecodeNext() : noErr;
     }
 
     // The seed counts changes of picture size or pixel format.

@@ -192,11 +192,15 @@ std::vector<Answer> Answers(const Movie& movie, Fixed toldRate, const std::vecto
 // can show and no other picture refers to. What each request gets must not
 // change: at the told rate, with B-frames between the requested frames or
 // on them, and when requests come faster than told (the source then decodes
-// again what it let go).
+// again what it let go); also where the container's times are in decoding
+// order (AVI) or come from a program stream.
 TEST(Media, PicturesLetGoAreNeverOnesAskedFor) {
-    const std::string moving = "-f lavfi -i testsrc2=size=128x96:rate=30:duration=3 -an -c:v libx264 -g 40 ";
-    for (const auto& movie : {OpenMovie(MakeFixture("b-frames-1.mp4", moving + "-bf 1 %o")),
-                              OpenMovie(MakeFixture("b-frames-3.mp4", moving + "-bf 3 -b_strategy 0 %o"))}) {
+    const std::string moving = "-f lavfi -i testsrc2=size=128x96:rate=30:duration=3 -an ";
+    const std::string h264 = moving + "-c:v libx264 -g 40 ";
+    for (const auto& movie : {OpenMovie(MakeFixture("b-frames-1.mp4", h264 + "-bf 1 %o")),
+                              OpenMovie(MakeFixture("b-frames-3.mp4", h264 + "-bf 3 -b_strategy 0 %o")),
+                              OpenMovie(MakeFixture("b-frames.avi", moving + "-c:v mpeg4 -bf 2 -vtag XVID %o")),
+                              OpenMovie(MakeFixture("b-frames.mpg", moving + "-c:v mpeg2video -bf 2 %o"))}) {
         auto source = OpenVideo(movie);
         const std::int64_t scale = source->TimeScale();
         std::vector<std::int64_t> at15, at30;
@@ -208,7 +212,10 @@ TEST(Media, PicturesLetGoAreNeverOnesAskedFor) {
         const auto plain30 = Answers(movie, 0, at30);
         ASSERT_EQ(plain30.size(), 90u);
         EXPECT_EQ(Answers(movie, IntToFixed(15), at30), plain30);
-        for (std::size_t n = 1; n < plain30.size(); ++n) EXPECT_NE(plain30[n].digest, plain30[n - 1].digest) << n;
+        // Every frame differs, so an answer of the wrong one shows.
+        if (movie.Path().extension() == ".mp4") {
+            for (std::size_t n = 1; n < plain30.size(); ++n) EXPECT_NE(plain30[n].digest, plain30[n - 1].digest) << n;
+        }
     }
 }
 
