@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -16,15 +17,44 @@
 namespace {
 
 // Ctrl-C: the first cancels the current file, a second during the same
-// file cancels the rest.
+// file cancels the rest. SIGTERM and SIGHUP (a shutdown, a closed
+// terminal) cancel the rest at once. Either way the runner ends the file in
+// progress as a cancelled one: its partial output and temporary files go,
+// and the exit status is 128 + the signal's number.
 BatchRunner* gRunner = nullptr;
 std::atomic<int> gInterrupts{0};
+volatile std::sig_atomic_t gSignal = 0;
 
-extern "C" void OnInterrupt(int) {
+extern "C" void OnSignal(int signal) {
+    gSignal = signal;
     if (gRunner == nullptr) return;
-    if (gInterrupts.fetch_add(1) == 0) gRunner->CancelCurrent();
+    if (signal == SIGINT && gInterrupts.fetch_add(1) == 0) gRunner->CancelCurrent();
     else gRunner->CancelAll();
 }
+
+// Catches the cancelling signals while a run lasts, and puts the previous
+// handlers back afterwards.
+class SignalScope {
+public:
+    explicit SignalScope(BatchRunner& runner) {
+        gRunner = &runner;
+        gSignal = 0;
+        struct sigaction action {};
+        action.sa_handler = OnSignal;
+        sigemptyset(&action.sa_mask);
+        for (std::size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], &action, &previous_[i]);
+    }
+    ~SignalScope() {
+        for (std::size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], &previous_[i], nullptr);
+        gRunner = nullptr;
+    }
+    SignalScope(const SignalScope&) = delete;
+    SignalScope& operator=(const SignalScope&) = delete;
+
+private:
+    static constexpr std::array<int, 3> kSignals = {SIGINT, SIGTERM, SIGHUP};
+    std::array<struct sigaction, 3> previous_{};
+};
 
 // Extensions of the files a folder contributes.
 bool IsMediaFile(const std::filesystem::path& p) {
@@ -110,7 +140,9 @@ void PrintHelp() {
                 "  --out FOLDER                where the databases go (default: beside each source)\n"
                 "%s\n"
                 "Without --preset the settings in force when the program last ended are used, or\n"
-                "\"All color Palm OS devices\". Ctrl-C cancels the current file, a second Ctrl-C all.\n",
+                "\"All color Palm OS devices\". Ctrl-C cancels the current file, a second Ctrl-C all;\n"
+                "SIGTERM and SIGHUP cancel all. Exit status: 0 all converted, 1 not all, 2 wrong usage,\n"
+                "128 + the signal when a signal cancelled a file.\n",
                 kSettingOptionsHelp);
 }
 
@@ -191,15 +223,11 @@ int ConvertCommand(Application& app, const Arguments& given) {
                 shown.customised ? " (customised)" : "");
     BatchRunner runner;
     ConsoleObserver observer(files, shown.frameRate / 65536.0);
-    gRunner = &runner;
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    struct sigaction previous {};
-    sigaction(SIGINT, &action, &previous);
-    const OSErr stopped = runner.Run(files, options, observer);
-    sigaction(SIGINT, &previous, nullptr);
-    gRunner = nullptr;
+    OSErr stopped = noErr;
+    {
+        const SignalScope signals(runner);
+        stopped = runner.Run(files, options, observer);
+    }
     if (stopped) {
         std::fprintf(stderr, "vantro: the conversion engine could not be opened (error %d)\n", static_cast<int>(stopped));
         return 1;
@@ -213,5 +241,6 @@ int ConvertCommand(Application& app, const Arguments& given) {
         std::printf("\n");
         if (f.state != FileState::Converted) ++failed;
     }
+    if (gSignal != 0 && failed != 0) return 128 + gSignal;
     return failed == 0 ? 0 : 1;
 }

@@ -2,11 +2,75 @@
 // the chosen one, the movie's name (or the source's, underscores made
 // spaces), without its extension, then ".pdb"; "-1", "-2", … when the name
 // is taken, so that no file is ever overwritten.
+//
+// A name is taken and its file created in one step: the conversion writes
+// into a hidden partial file beside the final name (".clip.pdb.vantro-partial"),
+// created exclusively and locked for as long as its run lives, and the
+// finished database is moved to its final name without ever replacing a
+// file. However a run ends, nothing partial or empty carries a final name;
+// a partial file whose lock no process holds is a dead run's, and the next
+// reservation in that folder removes it.
 #pragma once
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/files.h"
 
-FileSpec MakeOutputFile(const FileSpec& source, std::string_view movieName, bool useSourceFolder,
-                        const FileSpec& exportFolder);
+// The folder of 8.3's first step.
+FileSpec OutputFolder(const FileSpec& source, bool useSourceFolder, const FileSpec& exportFolder);
+// The base name of the second step; bdNamErr for a typed name that is a
+// path rather than a name (a separator, ".", "..") or empty.
+[[nodiscard]] OSErr OutputBaseName(const FileSpec& source, std::string_view movieName, std::string& base);
+// The hidden name a final name is written under until it is complete.
+FileSpec PartialNameOf(const FileSpec& final);
+inline constexpr std::string_view kPartialSuffix = ".vantro-partial";
+
+// One output file from its reservation to its final name.
+class OutputReservation {
+public:
+    OutputReservation() = default;
+    ~OutputReservation() { Discard(); }
+    OutputReservation(OutputReservation&&) noexcept = default;
+    OutputReservation& operator=(OutputReservation&& other) noexcept;
+    OutputReservation(const OutputReservation&) = delete;
+    OutputReservation& operator=(const OutputReservation&) = delete;
+
+    bool Active() const { return file_.IsOpen(); }
+    // The name the database will have; after Commit, the name it has.
+    const FileSpec& FinalPath() const { return final_; }
+    // Where the conversion writes it meanwhile.
+    const FileSpec& PartialPath() const { return partial_; }
+    // The database's name on the handheld (code page 1252, at most 31 bytes),
+    // also stored in the partial file's name field from the start so that
+    // other reservations in the folder see it.
+    const std::string& DatabaseName() const { return databaseName_; }
+
+    // Moves the complete database to its final name, flushed to the disk
+    // first. Should something have taken that name meanwhile, the next free
+    // "-N" name is used. Succeeds only when the file is there under its
+    // name; a folder that vanished is fnOpnErr.
+    [[nodiscard]] OSErr Commit();
+    // Deletes the partial file, when it is still this reservation's.
+    void Discard();
+
+private:
+    friend OSErr ReserveOutputFile(const FileSpec&, const std::string&, std::vector<std::string>*, OutputReservation&);
+    File file_;
+    FileIdentity identity_;
+    FileSpec folder_, final_, partial_;
+    std::string base_, databaseName_;
+};
+
+// Reserves the first free name (`base`.pdb, `base`-1.pdb, …) in `folder` and
+// creates its partial file. The database name is made unique among the
+// databases in the folder (finished or being written) and `batchNames`,
+// which receives it. Dead runs' partial files in the folder are removed
+// first.
+[[nodiscard]] OSErr ReserveOutputFile(const FileSpec& folder, const std::string& base,
+                                      std::vector<std::string>* batchNames, OutputReservation& out);
+
+// Removes the partial files in `folder` that no live run holds; answers how
+// many.
+int SweepDeadPartials(const FileSpec& folder);

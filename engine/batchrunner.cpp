@@ -10,15 +10,24 @@
 
 OSErr ConvertOneFile(ComponentInstance exporter, const FileSpec& source, const RunOptions& options,
                      std::int16_t (*progress)(std::int16_t, Fixed, void*), void* refcon, FileSpec& output,
-                     OSType& missingDecoder, std::int64_t* lengthMs) {
-    output = MakeOutputFile(source, options.movieName, options.toSourceFolder, options.exportFolder);
+                     OSType& missingDecoder, std::int64_t* lengthMs, std::vector<std::string>* batchNames) {
+    output.clear();
+    std::string base;
+    if (OSErr err = OutputBaseName(source, options.movieName, base)) return err;
+    OutputReservation reservation;
+    if (OSErr err = ReserveOutputFile(OutputFolder(source, options.toSourceFolder, options.exportFolder), base,
+                                      batchNames, reservation))
+        return err;
     AtomContainer settings;
     if (options.settings != nullptr)
         if (OSErr err = options.settings->CopyTo(settings)) return err;
-    const OSErr err = ExportMovieFile(exporter, source, settings.IsNull() ? nullptr : &settings, progress, refcon, output,
-                                      &missingDecoder, lengthMs);
-    // Only a complete database stays.
-    if (err != noErr && err != noSoundTrackInMovieErr) (void)DeleteFile(output);
+    const OSErr err = ExportMovieFile(exporter, source, settings.IsNull() ? nullptr : &settings, progress, refcon,
+                                      reservation.PartialPath(), &missingDecoder, lengthMs, kReservedFileDataRefType);
+    // Only a complete database gets its name; anything else goes with the
+    // reservation.
+    if (err != noErr && err != noSoundTrackInMovieErr) return err;
+    if (OSErr committed = reservation.Commit()) return committed;
+    output = reservation.FinalPath();
     return err;
 }
 
@@ -48,10 +57,7 @@ std::int16_t BatchRunner::Progress(std::int16_t message, Fixed fraction, void* r
         self->observer_->FileProgress(self->current_, permille);
         break;
     }
-    case 2:
-        if (self->cancelCurrent_) (void)DeleteFile(self->currentOutput_);
-        break;
-    default: break;
+    default: break; // a cancelled file's output goes with its reservation
     }
     return self->cancelCurrent_ || self->cancelAll_ ? userCanceledErr : 0;
 }
@@ -65,6 +71,7 @@ OSErr BatchRunner::Run(std::vector<FileRecord>& files, const RunOptions& options
         if (files[i].state == FileState::Waiting) waiting.push_back(i);
     running_ = true;
     OSErr stopped = noErr;
+    std::vector<std::string> databaseNames; // kept distinct within the run
     const int total = static_cast<int>(waiting.size());
     for (int ordinal = 1; ordinal <= total; ++ordinal) {
         current_ = waiting[static_cast<std::size_t>(ordinal - 1)];
@@ -83,7 +90,8 @@ OSErr BatchRunner::Run(std::vector<FileRecord>& files, const RunOptions& options
         OSType missing = 0;
         currentLength_ = 0;
         const OSErr err =
-            ConvertOneFile(exporter, file.source, options, &BatchRunner::Progress, this, currentOutput_, missing, &currentLength_);
+            ConvertOneFile(exporter, file.source, options, &BatchRunner::Progress, this, currentOutput_, missing,
+                           &currentLength_, &databaseNames);
         if (err == noErr || err == noSoundTrackInMovieErr) {
             file.state = FileState::Converted;
             file.output = currentOutput_;

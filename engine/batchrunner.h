@@ -76,12 +76,15 @@ private:
     std::int64_t currentLength_ = 0;
 };
 
-// Converting one file: its output file named (never overwriting), the
+// Converting one file: its output file reserved (never overwriting), the
 // source opened as a movie (small video time scales made finer), the
 // component given the settings and the progress procedure, and the movie
-// exported. Every answer but noErr and noSoundTrackInMovieErr deletes the
-// partly written output. `missingDecoder` receives the format after
-// noCodecErr; `lengthMs` the source's length once it is open.
+// exported into the reservation. Only noErr and noSoundTrackInMovieErr move
+// the database to its final name, `output`; every other answer deletes what
+// was written. `missingDecoder` receives the format after noCodecErr;
+// `lengthMs` the source's length once it is open; `batchNames` the database
+// names of the run so far, which the new one is kept apart from.
 [[nodiscard]] OSErr ConvertOneFile(ComponentInstance exporter, const FileSpec& source, const RunOptions& options,
                                    std::int16_t (*progress)(std::int16_t, Fixed, void*), void* refcon, FileSpec& output,
-                                   OSType& missingDecoder, std::int64_t* lengthMs = nullptr);
+                                   OSType& missingDecoder, std::int64_t* lengthMs = nullptr,
+                                   std::vector<std::string>* batchNames = nullptr);

@@ -17,6 +17,7 @@
 #include "import/mpegsystem.h"
 #include "import/vfwbridge.h"
 #include "moviedb/moviewriter.h"
+#include "moviedb/pdbname.h"
 #include "platform/media.h"
 #include "platform/resources.h"
 #include "resources/application_resources.h"
@@ -205,7 +206,7 @@ public:
         instance_.progressOpen = false;
     }
 
-    OSErr Run(const FileSpec& destination) {
+    OSErr Run(const FileSpec& destination, OSType dataRefType) {
         video_ = instance_.video.get();
         if (instance_.ownSound) {
             sound_ = instance_.ownSound.get();
@@ -217,13 +218,11 @@ public:
 
         // The destination and the writer.
         File file;
-        if (OSErr err = File::CreateNew(destination, file)) return err;
+        std::string name;
+        if (OSErr err = OpenDestination(destination, dataRefType, file, name)) return err;
         MovieWriter* raw = nullptr;
         if (OSErr err = NewMovieWriter(&raw)) return err;
         writer_.reset(raw);
-        std::string name = destination.filename().string();
-        if (const auto dot = name.rfind('.'); dot != std::string::npos) name.resize(dot);
-        if (name.empty()) name = "Lumexa document";
         if (OSErr err = SetDatabaseName(writer_.get(), name.c_str())) return err;
         for (int i = 0; i < 3; ++i)
             if (!instance_.annotations[i].empty())
@@ -297,12 +296,31 @@ public:
         std::uint32_t size = 0;
         if (OSErr err = GetDatabaseSize(writer_.get(), size)) return err;
         if (OSErr err = CopyOut(file, size)) return err;
+        if (OSErr err = file.Truncate(size)) return err;
         if (OSErr err = file.Close()) return err;
         if (progress_) (void)progress_(kProgressUpdate, fixed1, refcon_);
         return noErr;
     }
 
 private:
+    // An alias names a file to create, and the database is named after it
+    // in the handheld's character set; a reserved file exists already and
+    // carries the database's name.
+    static OSErr OpenDestination(const FileSpec& destination, OSType dataRefType, File& file, std::string& name) {
+        if (dataRefType == kReservedFileDataRefType) {
+            if (OSErr err = File::Open(destination, File::Mode::ReadWrite, file)) return err;
+            char field[kDatabaseNameLimit + 1] = {};
+            if (OSErr err = file.ReadAt(0, {reinterpret_cast<std::uint8_t*>(field), kDatabaseNameLimit})) return err;
+            name = field;
+            return name.empty() ? paramErr : noErr;
+        }
+        if (OSErr err = File::CreateNew(destination, file)) return err;
+        std::string stem = destination.filename().string();
+        if (const auto dot = stem.rfind('.'); dot != std::string::npos) stem.resize(dot);
+        name = stem.empty() ? "Lumexa document" : HandheldText(stem);
+        return noErr;
+    }
+
     // The standard exporter is told the frame rate and depth: the temporal
     // settings ('tprl': quality, frame rate, key frame rate) and the spatial
     // ones ('sptl': codec type, codec, depth, quality).
@@ -508,9 +526,9 @@ private:
 
 } // namespace
 
-OSErr RunConversion(ExportInstance& instance, const FileSpec& destination) {
+OSErr RunConversion(ExportInstance& instance, const FileSpec& destination, OSType dataRefType) {
     Conversion conversion(instance);
-    return conversion.Run(destination);
+    return conversion.Run(destination, dataRefType);
 }
 
 namespace {
@@ -578,8 +596,8 @@ bool DecideAviVideo(ExportInstance& instance, const Movie& movie) {
 
 } // namespace
 
-OSErr ExportMovie(ExportInstance& instance, ComponentInstance self, const FileSpec& destination, const Movie& movie,
-                  int onlyThisTrack, std::int64_t startTime, std::int64_t duration) {
+OSErr ExportMovie(ExportInstance& instance, ComponentInstance self, const FileSpec& destination, OSType dataRefType,
+                  const Movie& movie, int onlyThisTrack, std::int64_t startTime, std::int64_t duration) {
     instance.missingDecoder = 0;
     instance.sourceMovie = &movie;
     instance.progressOpen = false;
@@ -668,7 +686,7 @@ OSErr ExportMovie(ExportInstance& instance, ComponentInstance self, const FileSp
             }
         }
     }
-    MovieExportFromProceduresParams run{&destination, Fcc("alis")};
+    MovieExportFromProceduresParams run{&destination, dataRefType};
     OSErr result = ToOSErr(CallComponent(self, kMovieExportFromProceduresToDataRefSelect, &run));
     // A movie that is heard but whose sound was not converted: complete,
     // with a warning.
@@ -684,7 +702,7 @@ OSErr ExportMovie(ExportInstance& instance, ComponentInstance self, const FileSp
 
 OSErr ExportMovieFile(ComponentInstance exporter, const FileSpec& source, AtomContainer* settings,
                       ConversionProgressProc progress, void* refcon, const FileSpec& destination, OSType* missingDecoder,
-                      std::int64_t* lengthMs) {
+                      std::int64_t* lengthMs, OSType dataRefType) {
     Movie movie;
     if (OSErr err = Movie::Open(source, movie)) return err == fnfErr ? noMovieFound : err;
     if (lengthMs) *lengthMs = ConvertTimeScale(movie.Duration(), movie.TimeScale(), 1000);
@@ -693,7 +711,8 @@ OSErr ExportMovieFile(ComponentInstance exporter, const FileSpec& source, AtomCo
     if (settings != nullptr)
         if (ComponentResult r = MovieExportSetSettings(exporter, *settings)) return ToOSErr(r);
     if (ComponentResult r = MovieExportSetProgressProc(exporter, progress, refcon)) return ToOSErr(r);
-    const OSErr err = ToOSErr(MovieExportToFile(exporter, destination, movie));
+    const OSErr err = ToOSErr(dataRefType == Fcc("alis") ? MovieExportToFile(exporter, destination, movie)
+                                                         : MovieExportToDataRef(exporter, destination, dataRefType, movie));
     if (err == noCodecErr && missingDecoder != nullptr) (void)MovieExportGetMissingDecoder(exporter, *missingDecoder);
     return err;
 }

@@ -29,11 +29,13 @@ struct ConversionResult {
 // One movie file through an open export component: the movie opened (small
 // video time scales made finer, so that frame times stay exact), the
 // settings container (when given) and the progress procedure handed over,
-// and the movie exported into `destination`. `missingDecoder` receives the
+// and the movie exported into `destination` (a new file; with
+// kReservedFileDataRefType a reserved one). `missingDecoder` receives the
 // format after noCodecErr, `lengthMs` the movie's length once it is open.
 [[nodiscard]] OSErr ExportMovieFile(ComponentInstance exporter, const FileSpec& source, AtomContainer* settings,
                                     ConversionProgressProc progress, void* refcon, const FileSpec& destination,
-                                    OSType* missingDecoder, std::int64_t* lengthMs = nullptr);
+                                    OSType* missingDecoder, std::int64_t* lengthMs = nullptr,
+                                    OSType dataRefType = Fcc("alis"));
 
 // Converts `source` into a new file `destination` (an existing file is never
 // replaced: dupFNErr) through an instance of the export component. The

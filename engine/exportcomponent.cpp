@@ -224,13 +224,14 @@ ComponentResult UserDialog(ComponentInstance self, ExportInstance&, void* params
 ComponentResult ToDataRef(ComponentInstance self, ExportInstance& instance, void* params) {
     auto* p = static_cast<MovieExportToDataRefParams*>(params);
     if (p == nullptr || p->dataRef == nullptr || p->movie == nullptr) return paramErr;
-    return ExportMovie(instance, self, *p->dataRef, *p->movie, p->onlyThisTrack, p->startTime, p->duration);
+    return ExportMovie(instance, self, *p->dataRef, p->dataRefType, *p->movie, p->onlyThisTrack, p->startTime,
+                       p->duration);
 }
 
 ComponentResult FromProcedures(ComponentInstance, ExportInstance& instance, void* params) {
     auto* p = static_cast<MovieExportFromProceduresParams*>(params);
     if (p == nullptr || p->dataRef == nullptr) return paramErr;
-    return RunConversion(instance, *p->dataRef);
+    return RunConversion(instance, *p->dataRef, p->dataRefType);
 }
 
 ComponentResult AddSource(ComponentInstance, ExportInstance& instance, void* params) {
@@ -339,6 +340,12 @@ Component RegisterExportComponent() {
 ComponentResult MovieExportToFile(ComponentInstance exporter, const FileSpec& file, const Movie& movie) {
     MovieExportToFileParams p{&file, &movie, 0, 0, movie.Duration()};
     return CallComponent(exporter, kMovieExportToFileSelect, &p);
+}
+
+ComponentResult MovieExportToDataRef(ComponentInstance exporter, const FileSpec& dataRef, OSType dataRefType,
+                                     const Movie& movie) {
+    MovieExportToDataRefParams p{&dataRef, dataRefType, &movie, 0, 0, movie.Duration()};
+    return CallComponent(exporter, kMovieExportToDataRefSelect, &p);
 }
 
 ComponentResult MovieExportSetProgressProc(ComponentInstance exporter, MovieProgressProc proc, void* refcon) {

@@ -34,8 +34,16 @@ struct MergeMovieDatabasesParams {
     const std::string* name; // at most 31 characters
 };
 
+// A data reference type of the exporter's own: a file reserved for the
+// conversion, which exists and holds the database's name in its first 32
+// bytes (the name field of the database header); the database is written
+// into it in place.
+inline constexpr OSType kReservedFileDataRefType = Fcc("rsvf");
+
 // Typed calls.
 [[nodiscard]] ComponentResult MovieExportToFile(ComponentInstance exporter, const FileSpec& file, const Movie& movie);
+[[nodiscard]] ComponentResult MovieExportToDataRef(ComponentInstance exporter, const FileSpec& dataRef, OSType dataRefType,
+                                                   const Movie& movie);
 [[nodiscard]] ComponentResult MovieExportSetProgressProc(ComponentInstance exporter, MovieProgressProc proc, void* refcon);
 [[nodiscard]] ComponentResult MovieExportSetSettings(ComponentInstance exporter, AtomContainer& settings);
 [[nodiscard]] ComponentResult MovieExportGetSettings(ComponentInstance exporter, AtomContainer& settings);

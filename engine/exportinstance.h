@@ -38,9 +38,11 @@ struct ExportInstance {
 };
 
 // The conversion driver: from the data sources into the file the data
-// reference names (created new; never deleted here).
-[[nodiscard]] OSErr RunConversion(ExportInstance& instance, const FileSpec& destination);
+// reference names: an alias ('alis') is created new; a reserved file
+// (kReservedFileDataRefType) is written in place. Never deleted here.
+[[nodiscard]] OSErr RunConversion(ExportInstance& instance, const FileSpec& destination, OSType dataRefType);
 // Source analysis: decides the data sources for a movie, then converts
 // through the component's own selectors (`self`).
 [[nodiscard]] OSErr ExportMovie(ExportInstance& instance, ComponentInstance self, const FileSpec& destination,
-                                const Movie& movie, int onlyThisTrack, std::int64_t startTime, std::int64_t duration);
+                                OSType dataRefType, const Movie& movie, int onlyThisTrack, std::int64_t startTime,
+                                std::int64_t duration);

@@ -70,7 +70,7 @@ struct MovieExportToFileParams {
 };
 struct MovieExportToDataRefParams {
     const FileSpec* dataRef; // the data reference: an alias, the file's path
-    OSType dataRefType;      // 'alis'
+    OSType dataRefType;      // 'alis', or a type of the exporter's own
     const Movie* movie;
     int onlyThisTrack;
     std::int64_t startTime, duration;

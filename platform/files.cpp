@@ -3,10 +3,15 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cctype>
 #include <cstdio>
+#include <csignal>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <string>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -66,6 +71,47 @@ OSErr File::CreateNew(const FileSpec& path, File& out) {
     out.fd_ = fd;
     return noErr;
 }
+
+OSErr File::OpenOrCreate(const FileSpec& path, File& out) {
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return StatusFromErrno(errno);
+    out = File();
+    out.fd_ = fd;
+    return noErr;
+}
+
+OSErr File::OpenFolder(const FileSpec& path, File& out) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return StatusFromErrno(errno);
+    out = File();
+    out.fd_ = fd;
+    return noErr;
+}
+
+OSErr File::Identity(FileIdentity& out) const {
+    if (fd_ < 0) return paramErr;
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) return StatusFromErrno(errno);
+    out = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    return noErr;
+}
+
+namespace {
+
+OSErr LockFile(int fd, int operation) {
+    if (fd < 0) return paramErr;
+    int r;
+    do {
+        r = ::flock(fd, operation);
+    } while (r != 0 && errno == EINTR);
+    if (r == 0) return noErr;
+    return errno == EWOULDBLOCK ? dupFNErr : StatusFromErrno(errno);
+}
+
+} // namespace
+
+OSErr File::TryLock() { return LockFile(fd_, LOCK_EX | LOCK_NB); }
+OSErr File::Lock() { return LockFile(fd_, LOCK_EX); }
 
 OSErr File::ReadAt(std::uint64_t offset, std::span<std::uint8_t> dest) const {
     if (fd_ < 0) return paramErr;
@@ -204,6 +250,42 @@ bool FileExists(const FileSpec& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
+bool NameTaken(const FileSpec& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0 || errno != ENOENT;
+}
+
+OSErr IdentityOf(const FileSpec& path, FileIdentity& out) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return StatusFromErrno(errno);
+    out = {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+    return noErr;
+}
+
+OSErr DeleteFileIfSame(const FileSpec& path, const FileIdentity& identity) {
+    FileIdentity now;
+    if (OSErr err = IdentityOf(path, now)) return err;
+    if (!(now == identity)) return dupFNErr;
+    return DeleteFile(path);
+}
+
+OSErr RenameNoReplace(const FileSpec& from, const FileSpec& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return noErr;
+    if (errno != EINVAL && errno != ENOSYS) return StatusFromErrno(errno);
+    // A file system without the no-replace rename: a second link fails on
+    // an existing name just the same.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        ::unlink(from.c_str());
+        return noErr;
+    }
+    if (errno != EPERM && errno != ENOTSUP) return StatusFromErrno(errno);
+    // Nor links (FAT cards on old kernels): look, then rename. The window
+    // between the two is the only one left, and it is tiny.
+    if (NameTaken(to)) return dupFNErr;
+    if (::rename(from.c_str(), to.c_str()) != 0) return StatusFromErrno(errno);
+    return noErr;
+}
+
 OSErr CreateFolders(const FileSpec& folder) {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
@@ -243,6 +325,46 @@ OSErr CreateTemporaryFile(std::string_view stem, std::string_view extension, Fil
         if (errno != EEXIST) return StatusFromErrno(errno);
     }
     return ioErr;
+}
+
+namespace {
+
+// The process ID in a temporary name made by CreateTemporaryFile from this
+// stem: "<stem><pid>-<8 hex digits><extension>"; 0 when the name is not one.
+pid_t OwnerOfTemporaryName(std::string_view name, std::string_view stem) {
+    if (name.size() <= stem.size() || name.substr(0, stem.size()) != stem) return 0;
+    std::size_t i = stem.size();
+    long pid = 0;
+    const std::size_t digits = i;
+    while (i < name.size() && name[i] >= '0' && name[i] <= '9' && i - digits < 10) pid = pid * 10 + (name[i++] - '0');
+    if (i == digits || i >= name.size() || name[i] != '-') return 0;
+    for (std::size_t h = 1; h <= 8; ++h)
+        if (i + h >= name.size() || !std::isxdigit(static_cast<unsigned char>(name[i + h]))) return 0;
+    return static_cast<pid_t>(pid);
+}
+
+bool ProcessAlive(pid_t pid) { return ::kill(pid, 0) == 0 || errno == EPERM; }
+
+} // namespace
+
+int SweepTemporaryFiles(const FileSpec& folder, std::initializer_list<std::string_view> stems) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return 0;
+    int deleted = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        pid_t owner = 0;
+        for (std::string_view stem : stems)
+            if ((owner = OwnerOfTemporaryName(name, stem)) != 0) break;
+        if (owner <= 0 || owner == ::getpid() || ProcessAlive(owner)) continue;
+        struct stat st;
+        if (::fstatat(::dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_uid != ::getuid())
+            continue;
+        if (::unlinkat(::dirfd(dir), entry->d_name, 0) == 0) ++deleted;
+    }
+    ::closedir(dir);
+    return deleted;
 }
 
 // ---- ScopedFileDeletion ------------------------------------------------------------

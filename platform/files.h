@@ -14,6 +14,13 @@
 
 using FileSpec = std::filesystem::path;
 
+// Which file a path or an open file is: its device and inode. A path can be
+// made to name another file at any moment; an identity cannot.
+struct FileIdentity {
+    std::uint64_t device = 0, inode = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
 // The status for a POSIX errno: ENOSPC dskFulErr, ENOENT fnfErr, EEXIST
 // dupFNErr, EACCES/EPERM/EROFS permErr, ENAMETOOLONG bdNamErr, ENOMEM
 // memFullErr, anything else ioErr.
@@ -34,6 +41,10 @@ public:
     [[nodiscard]] static OSErr Open(const FileSpec& path, Mode mode, File& out);
     // Creates a new file; an existing file is never replaced (dupFNErr).
     [[nodiscard]] static OSErr CreateNew(const FileSpec& path, File& out);
+    // Opens the file, creating it when there is none (lock files).
+    [[nodiscard]] static OSErr OpenOrCreate(const FileSpec& path, File& out);
+    // Opens a folder for locking and for its identity.
+    [[nodiscard]] static OSErr OpenFolder(const FileSpec& path, File& out);
 
     bool IsOpen() const { return fd_ >= 0; }
     // Reads exactly dest.size() bytes at offset; eofErr when the file ends first.
@@ -48,6 +59,13 @@ public:
     // Closes now and answers what closing said (a write error can surface here).
     [[nodiscard]] OSErr Close();
 
+    [[nodiscard]] OSErr Identity(FileIdentity& out) const;
+    // An advisory lock on the whole file, held until this object closes it
+    // (or its process ends, however it ends). TryLock answers dupFNErr at
+    // once when another open of the file holds a lock; Lock waits for it.
+    [[nodiscard]] OSErr TryLock();
+    [[nodiscard]] OSErr Lock();
+
 private:
     int fd_ = -1;
 };
@@ -59,15 +77,32 @@ private:
 // fnfErr when there is no such file.
 [[nodiscard]] OSErr DeleteFile(const FileSpec& path);
 bool FileExists(const FileSpec& path);
+// True when anything at all has that name: a file, a folder, a symbolic link
+// (even a dangling one). A name that is taken is never written over.
+bool NameTaken(const FileSpec& path);
+// The identity of what the path names, not following a last symbolic link.
+[[nodiscard]] OSErr IdentityOf(const FileSpec& path, FileIdentity& out);
+// Deletes the path only while it still names the file of that identity:
+// whatever took its place since is left alone (dupFNErr).
+[[nodiscard]] OSErr DeleteFileIfSame(const FileSpec& path, const FileIdentity& identity);
+// Gives `from` the name `to` unless something already has that name
+// (dupFNErr): a file is never replaced, whatever arrives meanwhile.
+[[nodiscard]] OSErr RenameNoReplace(const FileSpec& from, const FileSpec& to);
 // Creates the folder and its missing parents; an existing folder is no error.
 [[nodiscard]] OSErr CreateFolders(const FileSpec& folder);
 
 // $TMPDIR when it names a folder, else /tmp.
 FileSpec TemporaryFolder();
-// Creates a new empty file "<stem><unique><extension>" in the temporary
-// folder (or in `folder` when given) and answers its path.
+// Creates a new empty file "<stem><pid>-<unique><extension>" in the
+// temporary folder (or in `folder` when given) and answers its path. The
+// process ID in the name tells a later start whose file it is.
 [[nodiscard]] OSErr CreateTemporaryFile(std::string_view stem, std::string_view extension, FileSpec& out,
                                         const FileSpec& folder = {});
+// Deletes the temporary files with one of these stems that a process left
+// behind when it ended without cleaning up (killed, or the power went):
+// only files of this user whose process is gone; a live process's files are
+// never touched. Answers how many were deleted.
+int SweepTemporaryFiles(const FileSpec& folder, std::initializer_list<std::string_view> stems);
 
 // Deletes a file when it goes out of scope, unless released first.
 class ScopedFileDeletion {

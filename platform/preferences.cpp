@@ -40,6 +40,19 @@ FileSpec PreferenceFolder() {
 
 FileSpec PreferenceFile(OSType type) { return PreferenceFolder() / FourCharCodeToText(type); }
 
+namespace {
+thread_local int gLockDepth = 0;
+}
+
+PreferenceLock::PreferenceLock(OSType type) {
+    if (gLockDepth++ > 0) return;
+    if (CreateFolders(PreferenceFolder()) != noErr) return;
+    const FileSpec path = PreferenceFolder() / (FourCharCodeToText(type) + ".lock");
+    if (File::OpenOrCreate(path, file_) == noErr && file_.Lock() != noErr) (void)file_.Close();
+}
+
+PreferenceLock::~PreferenceLock() { --gLockDepth; }
+
 OSErr GetUserPreference(OSType type, AtomContainer& out) {
     const FileSpec path = PreferenceFile(type);
     ByteBlock bytes;

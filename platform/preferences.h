@@ -20,3 +20,20 @@ FileSpec PreferenceFile(OSType type);
 // corrupt file was moved aside).
 [[nodiscard]] OSErr GetUserPreference(OSType type, AtomContainer& out);
 [[nodiscard]] OSErr SetUserPreference(OSType type, const AtomContainer& preference);
+
+// The store's lock for one preference type, held while the object lives: an
+// advisory lock on "<TYPE>.lock" beside the file. A read-modify-write of a
+// preference happens under it, so that processes and threads changing it
+// at once (the command line, the window) keep each other's changes. Nested
+// in one thread it locks once. Where the lock cannot be had (no folder to
+// write), the store works unlocked.
+class PreferenceLock {
+public:
+    explicit PreferenceLock(OSType type);
+    ~PreferenceLock();
+    PreferenceLock(const PreferenceLock&) = delete;
+    PreferenceLock& operator=(const PreferenceLock&) = delete;
+
+private:
+    File file_;
+};

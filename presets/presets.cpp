@@ -313,6 +313,7 @@ OSErr PackSettings(const EditSettings& s, std::string_view name, AtomContainer& 
 }
 
 OSErr LoadPreferences(Preferences& out) {
+    const PreferenceLock lock(kPreference);
     out = Preferences{};
     AtomContainer pref;
     QTAtom root = 0;
@@ -354,6 +355,7 @@ OSErr LoadPreferences(Preferences& out) {
 }
 
 OSErr SavePreferences(const AtomContainer& settings, ExportDestination destination, const FileSpec& exportFolder) {
+    const PreferenceLock lock(kPreference);
     AtomContainer pref;
     QTAtom root = 0;
     if (OSErr err = ReadPreference(pref, root, true)) return err;
@@ -381,6 +383,7 @@ OSErr SavePreferences(const AtomContainer& settings, ExportDestination destinati
 }
 
 OSErr AddUserPreset(const AtomContainer* preset) {
+    const PreferenceLock lock(kPreference);
     if (preset == nullptr || preset->IsNull()) return paramErr;
     AtomContainer pref;
     QTAtom root = 0;
@@ -390,6 +393,7 @@ OSErr AddUserPreset(const AtomContainer* preset) {
 }
 
 OSErr DeleteUserPreset(std::string_view name) {
+    const PreferenceLock lock(kPreference);
     AtomContainer pref;
     QTAtom root = 0;
     if (ReadPreference(pref, root, false) != noErr) return cannotFindAtomErr;
@@ -405,6 +409,7 @@ OSErr DeleteUserPreset(std::string_view name) {
 }
 
 OSErr RenameUserPreset(std::string_view oldName, std::string_view newName) {
+    const PreferenceLock lock(kPreference);
     AtomContainer pref;
     QTAtom root = 0;
     if (ReadPreference(pref, root, false) != noErr) return cannotFindAtomErr;

@@ -1,6 +1,7 @@
 #include "engine/app/startup.h"
 
 #include "engine/exportcomponent.h"
+#include "platform/preferences.h"
 #include "platform/resources.h"
 #include "resources/application_resources.h"
 
@@ -8,6 +9,10 @@ OSErr StartApplication(Application& app) {
     (void)RegisterExportComponent();
     // When they cannot be opened, start-up goes on with what is open.
     (void)OpenApplicationResources(&app.resourceFile);
+    // What runs that were killed left behind: spool files, sound copies,
+    // half-written preferences.
+    (void)SweepTemporaryFiles(TemporaryFolder(), {"lxmv", "blah"});
+    (void)SweepTemporaryFiles(PreferenceFolder(), {"VTRP."});
     ComponentInstance check = nullptr;
     if (OSErr err = OpenDefaultComponent(kMovieExportType, kVantroExportSubType, check)) return err;
     (void)CloseComponent(check);

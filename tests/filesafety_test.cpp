@@ -1,0 +1,287 @@
+// Files are never lost: conversions at once into one folder, runs stopped by
+// signals or killed, vanished folders, names that are paths, and parallel
+// changes of the preference file. Through the real executable where the
+// behaviour is the executable's.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <fstream>
+#include <thread>
+
+#include "engine/app/startup.h"
+#include "engine/batchrunner.h"
+#include "platform/preferences.h"
+#include "presets/presets.h"
+#include "tests/media_fixtures.h"
+#include "tests/test_folder.h"
+#include "tools/inspect.h"
+
+extern char** environ;
+
+namespace {
+
+// `vantro` with its arguments, in the background, with the test's own
+// configuration and temporary folders; output goes to files in `home`.
+class Vantro {
+public:
+    Vantro(const TestFolder& home, std::vector<std::string> args, const std::string& tag = "run") {
+        std::vector<std::string> env = {"VANTRO_CONFIG_DIR=" + (home.Path() / "config").string(),
+                                        "TMPDIR=" + (home.Path() / "tmp").string(), "PATH=/usr/bin:/bin"};
+        std::filesystem::create_directories(home.Path() / "tmp");
+        args.insert(args.begin(), VANTRO_CLI);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        out_ = home.Path() / (tag + ".out");
+        posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        std::vector<char*> argv, envp;
+        for (auto& a : args) argv.push_back(a.data());
+        for (auto& e : env) envp.push_back(e.data());
+        argv.push_back(nullptr);
+        envp.push_back(nullptr);
+        if (posix_spawn(&pid_, VANTRO_CLI, &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    // The exit status; 256 + the signal's number when one killed it.
+    int Wait() {
+        Reap(0);
+        return status_;
+    }
+    bool Running() { return !Reap(WNOHANG); }
+    void Signal(int signal) const { kill(pid_, signal); }
+    std::string Output() const {
+        std::ifstream in(out_);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+private:
+    bool Reap(int options) {
+        int status = 0;
+        if (pid_ <= 0) return true;
+        const pid_t r = waitpid(pid_, &status, options);
+        if (r == 0) return false;
+        pid_ = -1;
+        if (r > 0) status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 256 + WTERMSIG(status);
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    int status_ = -1;
+    std::filesystem::path out_;
+};
+
+std::vector<std::string> Names(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(folder, ec)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+Inspection Inspect(const std::filesystem::path& path) {
+    ByteBlock bytes;
+    EXPECT_EQ(ReadWholeFile(path, bytes), noErr) << path;
+    return InspectDatabase(bytes.Span());
+}
+
+// Waits until the run's partial file appears in the folder; false when the
+// run ended first.
+bool WaitForPartial(Vantro& run, const std::filesystem::path& folder) {
+    while (run.Running()) {
+        for (const std::string& n : Names(folder))
+            if (n.find(".vantro-partial") != std::string::npos) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
+}
+
+// Two minutes of picture and sound at 160 × 120: quick to make, slow
+// enough to convert that a signal finds the conversion under way.
+std::filesystem::path LongClip() {
+    return MakeFixture("long.mp4", "-f lavfi -i testsrc2=size=160x120:rate=25:duration=120 "
+                                   "-f lavfi -i sine=frequency=440:sample_rate=22050:duration=120 "
+                                   "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -shortest %o");
+}
+
+} // namespace
+
+TEST(FileSafety, ConversionsAtOnceIntoOneFolderEachKeepTheirDatabase) {
+    TestFolder home;
+    const auto out = home.Path() / "out";
+    // Two processes.
+    Vantro a(home, {"convert", Mp4().string(), "--out", out.string(), "--preset", "m500"}, "a");
+    Vantro b(home, {"convert", Mp4().string(), "--out", out.string(), "--preset", "m500"}, "b");
+    EXPECT_EQ(a.Wait(), 0) << a.Output();
+    EXPECT_EQ(b.Wait(), 0) << b.Output();
+    // Two threads of one process.
+    ASSERT_EQ(setenv(kPreferenceFolderVariable, (home.Path() / "config").c_str(), 1), 0);
+    Application app;
+    ASSERT_EQ(StartApplication(app), noErr);
+    AtomContainer settings;
+    ASSERT_EQ(FindPreset("m500", false, &settings), noErr);
+    std::vector<FileRecord> files[2];
+    std::vector<std::thread> threads;
+    for (auto& list : files)
+        threads.emplace_back([&] {
+            list.push_back({Mp4(), FileState::Waiting, {}, {}});
+            RunOptions options;
+            options.settings = &settings;
+            options.toSourceFolder = false;
+            options.exportFolder = out;
+            BatchRunner runner;
+            RunObserver quiet;
+            EXPECT_EQ(runner.Run(list, options, quiet), noErr);
+        });
+    for (auto& t : threads) t.join();
+    unsetenv(kPreferenceFolderVariable);
+    for (auto& list : files) EXPECT_EQ(list[0].state, FileState::Converted) << list[0].status;
+
+    ASSERT_EQ(Names(out), (std::vector<std::string>{"clip-1.pdb", "clip-2.pdb", "clip-3.pdb", "clip.pdb"}));
+    std::set<std::string> databaseNames;
+    for (const auto& name : Names(out)) {
+        const Inspection inspection = Inspect(out / name);
+        EXPECT_TRUE(inspection.Valid()) << name << ": " << inspection.problem;
+        databaseNames.insert(inspection.header.name);
+    }
+    EXPECT_EQ(databaseNames.size(), 4u);
+}
+
+TEST(FileSafety, SignalsCancelAndLeaveNothingBehind) {
+    const auto source = LongClip();
+    for (int signal : {SIGTERM, SIGHUP, SIGINT}) {
+        SCOPED_TRACE(strsignal(signal));
+        TestFolder home;
+        const auto out = home.Path() / "out";
+        std::filesystem::create_directories(out);
+        Vantro run(home, {"convert", source.string(), "--out", out.string(), "--preset", "Tungsten T3"});
+        ASSERT_TRUE(WaitForPartial(run, out));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100)); // under way
+        run.Signal(signal);
+        EXPECT_EQ(run.Wait(), 128 + signal) << run.Output();
+        EXPECT_NE(run.Output().find("cancelled"), std::string::npos) << run.Output();
+        EXPECT_EQ(Names(out), std::vector<std::string>{});
+        EXPECT_EQ(Names(home.Path() / "tmp"), std::vector<std::string>{});
+    }
+}
+
+TEST(FileSafety, WhatAKilledRunLeftIsRemovedAtTheNextStart) {
+    const auto source = LongClip();
+    TestFolder home;
+    const auto out = home.Path() / "out";
+    std::filesystem::create_directories(out);
+    Vantro killed(home, {"convert", source.string(), "--out", out.string(), "--preset", "Tungsten T3"}, "killed");
+    ASSERT_TRUE(WaitForPartial(killed, out));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    killed.Signal(SIGKILL);
+    EXPECT_EQ(killed.Wait(), 256 + SIGKILL);
+    EXPECT_EQ(Names(out), std::vector<std::string>{".long.pdb.vantro-partial"}); // nothing under a final name
+    std::vector<std::string> spool = Names(home.Path() / "tmp");
+    ASSERT_EQ(spool.size(), 1u);
+    EXPECT_EQ(spool[0].rfind("lxmv", 0), 0u);
+
+    // A spool file of a live process stays: this test's own.
+    const std::string live = "lxmv" + std::to_string(getpid()) + "-0badcafe.tmp";
+    std::ofstream(home.Path() / "tmp" / live) << "live";
+    Vantro start(home, {"presets"}, "presets");
+    EXPECT_EQ(start.Wait(), 0);
+    EXPECT_EQ(Names(home.Path() / "tmp"), std::vector<std::string>{live});
+    // The next conversion into the folder removes the dead partial file.
+    Vantro next(home, {"convert", Mp4().string(), "--out", out.string(), "--preset", "m500"}, "next");
+    EXPECT_EQ(next.Wait(), 0) << next.Output();
+    EXPECT_EQ(Names(out), std::vector<std::string>{"clip.pdb"});
+}
+
+TEST(FileSafety, AMovieNameIsNeverAPath) {
+    TestFolder home;
+    const auto out = home.Path() / "out";
+    for (const char* name : {"../x", "a/b", ".."}) {
+        SCOPED_TRACE(name);
+        Vantro run(home, {"convert", Mp4().string(), "--out", out.string(), "--name", name, "--preset", "m500"});
+        EXPECT_EQ(run.Wait(), 1);
+        EXPECT_NE(run.Output().find("Bad file name - the name may be too long"), std::string::npos) << run.Output();
+        EXPECT_EQ(Names(out), std::vector<std::string>{});
+        EXPECT_FALSE(std::filesystem::exists(home.Path() / "x.pdb"));
+    }
+}
+
+TEST(FileSafety, LongNamesAlikeGetDistinctDatabaseNames) {
+    TestFolder home;
+    const auto in = home.Path() / "in";
+    std::filesystem::create_directories(in);
+    const auto tone = MakeFixture("tone.wav", std::string(kTestTone) + " %o");
+    std::filesystem::copy_file(tone, in / "Summer holiday at the lake house part 1.wav");
+    std::filesystem::copy_file(tone, in / "Summer holiday at the lake house part 2.wav");
+    std::filesystem::copy_file(tone, in / "\xE5\xA4\x8F\xE4\xBC\x91\xE3\x81\xBF\xE3\x81\xAE\xE6\x80\x9D\xE3\x81\x84\xE5\x87\xBA"
+                                          "\xE3\x81\xAE\xE6\x98\xA0\xE5\x83\x8F.wav"); // a Japanese name of 36 bytes
+    Vantro run(home, {"convert", in.string(), "--preset", "m500"});
+    EXPECT_EQ(run.Wait(), 0) << run.Output();
+    std::set<std::string> names;
+    for (const auto& file : Names(in)) {
+        if (file.size() < 4 || file.substr(file.size() - 4) != ".pdb") continue;
+        const std::string name = Inspect(in / file).header.name;
+        EXPECT_LE(name.size(), 31u);
+        for (unsigned char c : name) EXPECT_TRUE(c >= 0x20 && c != 0x7F) << file; // no stray UTF-8 piece
+        names.insert(name);
+    }
+    EXPECT_EQ(names.size(), 3u);
+}
+
+// Removes the export folder while the first of two files converts.
+class FolderRemover : public RunObserver {
+public:
+    explicit FolderRemover(std::filesystem::path folder) : folder_(std::move(folder)) {}
+    void FileProgress(std::size_t index, int permille) override {
+        if (index == 0 && permille > 100 && !done_) {
+            std::filesystem::remove_all(folder_);
+            done_ = true;
+        }
+    }
+
+private:
+    std::filesystem::path folder_;
+    bool done_ = false;
+};
+
+TEST(FileSafety, AFolderRemovedMidFileIsAFailure) {
+    TestFolder home;
+    ASSERT_EQ(setenv(kPreferenceFolderVariable, (home.Path() / "config").c_str(), 1), 0);
+    Application app;
+    ASSERT_EQ(StartApplication(app), noErr);
+    AtomContainer settings;
+    ASSERT_EQ(FindPreset("m500", false, &settings), noErr);
+    RunOptions options;
+    options.settings = &settings;
+    options.toSourceFolder = false;
+    options.exportFolder = home.Path() / "out";
+    std::vector<FileRecord> files = {{Mp4(), FileState::Waiting, {}, {}}, {MovWithChapters(), FileState::Waiting, {}, {}}};
+    BatchRunner runner;
+    FolderRemover remover(options.exportFolder);
+    ASSERT_EQ(runner.Run(files, options, remover), noErr);
+    unsetenv(kPreferenceFolderVariable);
+    EXPECT_EQ(files[0].state, FileState::Failed);
+    EXPECT_EQ(files[0].status, "Unable to create file");
+    EXPECT_TRUE(files[0].output.empty());
+    // The next file recreates the folder and is there.
+    EXPECT_EQ(files[1].state, FileState::Converted);
+    EXPECT_EQ(Names(options.exportFolder), std::vector<std::string>{"chapters.pdb"});
+}
+
+TEST(FileSafety, ParallelPresetSavesKeepEveryPreset) {
+    TestFolder home;
+    std::vector<std::unique_ptr<Vantro>> saves;
+    for (int i = 1; i <= 12; ++i)
+        saves.push_back(std::make_unique<Vantro>(home, std::vector<std::string>{"presets", "save", "Mine " + std::to_string(i)},
+                                                 "save" + std::to_string(i)));
+    for (auto& s : saves) EXPECT_EQ(s->Wait(), 0);
+    Vantro list(home, {"presets"}, "list");
+    EXPECT_EQ(list.Wait(), 0);
+    const std::string listing = list.Output();
+    for (int i = 1; i <= 12; ++i) EXPECT_NE(listing.find("Mine " + std::to_string(i) + " ("), std::string::npos) << i;
+}
