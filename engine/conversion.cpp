@@ -11,6 +11,7 @@
 #include "engine/audiopump.h"
 #include "engine/exportcomponent.h"
 #include "engine/exportinstance.h"
+#include "engine/framegrid.h"
 #include "import/aviheader.h"
 #include "import/avimp3.h"
 #include "import/directshowsource.h"
@@ -45,12 +46,18 @@ void SizeOfCode(std::uint16_t code, int& tw, int& th, bool& square) {
     tw = s[0], th = s[1], square = s[2] != 0;
 }
 
+// The movie's picture is a whole number of 4 × 4 blocks. A picture of
+// another size would leave the blocks' last columns and rows to the
+// encoders' white padding, a blank band at the edge; scaled into the
+// rounded size it fills the movie.
+int WholeBlocks(int size) { return (size + 3) / 4 * 4; }
+
 Geometry ConfigureGeometry(const ExportSettings& s, int sourceWidth, int sourceHeight, const Rect& box) {
     Geometry g;
     int tw = 0, th = 0;
     bool square = false;
     if (s.frameWidth != kFrameSizeNotSet && s.frameHeight != kFrameSizeNotSet) {
-        tw = s.frameWidth, th = s.frameHeight, square = tw == th;
+        tw = WholeBlocks(s.frameWidth), th = WholeBlocks(s.frameHeight), square = tw == th;
     } else {
         SizeOfCode(s.sizeCode, tw, th, square);
     }
@@ -86,6 +93,8 @@ Geometry ConfigureGeometry(const ExportSettings& s, int sourceWidth, int sourceH
             g.width = static_cast<std::uint16_t>(r.Width()), g.height = static_cast<std::uint16_t>(r.Height());
         }
     }
+    g.width = static_cast<std::uint16_t>(WholeBlocks(g.width));
+    g.height = static_cast<std::uint16_t>(WholeBlocks(g.height));
     return g;
 }
 
@@ -266,6 +275,9 @@ public:
             pump_ = std::make_unique<AudioPump>(audio_, movie_ != nullptr ? movie_->Duration() : 0);
         }
         CollectChapters();
+        if (video_)
+            grid_ = FrameGrid(video_->timeScale, FixedToDouble(frameRate_), static_cast<double>(videoDuration),
+                              std::move(chapterTimes_));
         if (OSErr err = BeginMovie(writer_.get())) return err;
 
         // Pump: one picture, then sound up to the picture's time.
@@ -393,7 +405,7 @@ private:
     // rate, already at the movie's size (a quarter turn applied after).
     OSErr PumpAviFrame(MovieExportGetDataParams& request) {
         DirectShowSource& source = *instance_.aviFrames;
-        if (frames_ == 0)
+        if (grid_.Frames() == 0)
             if (OSErr err = SetupDirectShowSource(source, geometry_.width, geometry_.height, frameRate_ > 0 ? frameRate_ : IntToFixed(15)))
                 return err;
         FrameBuffer rendered;
@@ -420,7 +432,7 @@ private:
         }
         request.trackID = video_->trackNumber;
         request.sourceTimeScale = video_->timeScale;
-        request.requestedTime = static_cast<std::int64_t>(currentTime_);
+        request.requestedTime = static_cast<std::int64_t>(grid_.Current());
         if (OSErr err = video_->getData(video_->refcon, &request)) return err;
         if (request.descType != kVideoMediaType) return paramErr;
         const VideoSample& sample = request.video;
@@ -445,37 +457,12 @@ private:
     }
 
     // Writes the picture in the buffer and moves to the next time on the
-    // frame grid; a source frame longer than a grid step moves the grid
-    // instead of being written twice.
-    OSErr AdvanceGrid(double d) {
-        const double scale = video_->timeScale;
-        const double rate = FixedToDouble(frameRate_);
-        const double cur = currentTime_;
-        const std::uint64_t n = frames_ + 1;
-        double next;
-        if (rate == 0) {
-            next = cur + d;
-        } else {
-            const double ideal = static_cast<double>(n) * scale / rate + gridOffset_;
-            if (ideal < cur + d) {
-                next = cur + d;
-                gridOffset_ += std::trunc(cur + d - ideal);
-            } else {
-                next = ideal;
-            }
-        }
-        // A chapter that starts during this frame makes it a key frame.
-        if (chapter_ < chapterTimes_.size() && cur <= chapterTimes_[chapter_] && chapterTimes_[chapter_] < next) {
-            (void)RequestKeyFrame(writer_.get());
-            ++chapter_;
-        }
-        const double exact = next - cur;
-        const auto duration = static_cast<std::uint32_t>(std::trunc(exact + carry_));
-        carry_ = exact - std::trunc(exact);
-        if (OSErr err = WriteVideoFrame(writer_.get(), buffer_.Pixels(), buffer_.RowBytes(), duration, nullptr)) return err;
-        ++frames_;
-        currentTime_ = next;
-        videoMs_ = static_cast<std::int64_t>(std::trunc(next)) * 1000 / video_->timeScale;
+    // frame grid.
+    OSErr AdvanceGrid(double sampleDuration) {
+        const FrameGrid::Step step = grid_.Advance(sampleDuration);
+        if (step.chapterStart) (void)RequestKeyFrame(writer_.get());
+        if (OSErr err = WriteVideoFrame(writer_.get(), buffer_.Pixels(), buffer_.RowBytes(), step.duration, nullptr)) return err;
+        videoMs_ = static_cast<std::int64_t>(std::trunc(step.next)) * 1000 / video_->timeScale;
         return noErr;
     }
 
@@ -517,11 +504,9 @@ private:
     FrameBuffer buffer_;
     DecompressionSequence sequence_;
     std::int32_t seed_ = -1;
-    double currentTime_ = 0, gridOffset_ = 0, carry_ = 0;
-    std::uint64_t frames_ = 0;
+    FrameGrid grid_{1, 0};
     std::int64_t videoMs_ = 0;
     std::vector<double> chapterTimes_;
-    std::size_t chapter_ = 0;
 };
 
 } // namespace

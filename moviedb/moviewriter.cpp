@@ -430,11 +430,13 @@ OSErr WriteVideoChunk(MovieWriter* w, std::span<const std::uint8_t> data, std::u
     const std::uint64_t length = 8 + data.size() + (pad ? 1 : 0);
     if (length > kMaxChunkSize) return paramErr;
 
-    // Hundredths with the remainder carried, so the sum of the written
-    // durations follows the sum of the true ones.
-    const std::uint64_t sum = w->durationCarry + duration;
-    const auto hundredths = static_cast<std::uint64_t>(ConvertTimeScale(static_cast<std::int64_t>(sum), w->timeScale, 100));
-    const auto back = static_cast<std::uint64_t>(ConvertTimeScale(static_cast<std::int64_t>(hundredths), 100, w->timeScale));
+    // Hundredths with the exact remainder carried (counted in hundredths of
+    // a time-scale unit), so the sum of the written durations follows the
+    // sum of the true ones whatever the time scale: 15360 or 1001-based
+    // scales have no whole number of units in a hundredth.
+    const std::uint64_t scale = w->timeScale > 0 ? static_cast<std::uint64_t>(w->timeScale) : 0;
+    const std::uint64_t scaled = w->durationCarry + std::uint64_t{duration} * 100;
+    const std::uint64_t hundredths = scale != 0 ? scaled / scale : 0;
 
     std::uint8_t header[8];
     WriteBE16(header, static_cast<std::uint16_t>(length));
@@ -446,7 +448,7 @@ OSErr WriteVideoChunk(MovieWriter* w, std::span<const std::uint8_t> data, std::u
     std::uint64_t offset = 0;
     if (OSErr err = w->spool.Append({header, data, std::span(&zero, pad ? 1 : 0)}, offset)) return err;
     // Counters move only once every piece is written.
-    w->durationCarry = sum - back;
+    w->durationCarry = scale != 0 ? scaled - hundredths * scale : 0;
     StreamCount& video = w->counts[0];
     ++video.chunks;
     if (!difference) ++video.eligible;

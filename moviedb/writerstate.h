@@ -96,7 +96,7 @@ struct MovieWriter {
     // What each stream wrote, counted as it is written; the chunks
     // themselves (with their sizes and durations) are only in the spool file.
     std::array<StreamCount, 3> counts; // video, sound, text
-    std::uint64_t durationCarry = 0;   // movie time scale units not yet written
+    std::uint64_t durationCarry = 0;   // hundredths of movie time scale units not yet written
 
     // ---- Finished ----
     std::vector<ByteBlock> memoryRecords;

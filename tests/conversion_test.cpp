@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 
@@ -323,4 +324,93 @@ TEST(Conversion, VideoEndingBeforeItsSound) {
     const DecodedSound sound = SoundOf(converted);
     ASSERT_EQ(sound.err, noErr);
     EXPECT_NEAR(static_cast<double>(sound.samples.size()), 2.03 * 8192, 0.02 * 8192);
+}
+
+TEST(Conversion, APictureOfAnySizeFillsTheMovie) {
+    // A mid-gray source at a size that is no whole number of 4 × 4 blocks:
+    // no white band may be left at the right or the bottom.
+    const auto gray = MakeFixture("gray.mov", "-f lavfi -i color=c=0x808080:size=320x240:rate=10:duration=1 -c:v mpeg4 -q:v 2 %o");
+    ExportSettings s = Settings(kDepthSixteenGrays, IntToFixed(10), kSoundNone, 8192, 1);
+    s.frameWidth = 161;
+    s.frameHeight = 121;
+    const auto c = ConvertTo(gray, s);
+    ASSERT_EQ(c.err, noErr);
+    EXPECT_EQ(c.inspection.pictureWidth, 164);
+    EXPECT_EQ(c.inspection.pictureHeight, 124);
+    std::vector<std::uint8_t> picture;
+    std::uint32_t width = 0, height = 0;
+    ASSERT_EQ(DecodeGraysFrameOf(c.bytes, {}, 0, picture, width, height), noErr);
+    ASSERT_EQ(picture.size(), std::size_t{width} * height);
+    int lightest = 0;
+    for (std::uint32_t y = 0; y < height; ++y)
+        for (std::uint32_t x = 0; x < width; ++x) lightest = std::max<int>(lightest, picture[y * width + x]);
+    EXPECT_LT(lightest, 200) << "a white band at the picture's edge";
+}
+
+namespace {
+
+// The level in dB below full scale of each channel over the middle of the
+// sound (the edges carry the codecs' lead-in), and how many samples clip.
+struct Level {
+    std::vector<double> rmsDb;
+    std::size_t clipped = 0;
+};
+
+Level LevelOf(const DecodedSound& sound) {
+    Level level;
+    const std::size_t frames = sound.samples.size() / sound.channels;
+    for (std::uint16_t c = 0; c < sound.channels; ++c) {
+        double sum = 0;
+        std::size_t n = 0;
+        for (std::size_t f = frames / 4; f < frames * 3 / 4; ++f, ++n) {
+            const int v = sound.samples[f * sound.channels + c];
+            sum += static_cast<double>(v) * v;
+            level.clipped += v >= 32767 || v <= -32767;
+        }
+        level.rmsDb.push_back(10 * std::log10(sum / std::max<std::size_t>(1, n) / (32768.0 * 32768.0)));
+    }
+    return level;
+}
+
+} // namespace
+
+TEST(Conversion, LoudSourcesKeepTheirLevelInEveryFormat) {
+    // A 1 kHz sine at -3.6 dBFS (RMS -6.6 dBFS), and a chord of three tones
+    // whose sum peaks at -1 dBFS, in stereo.
+    const auto sine = MakeFixture("sine-3.6dB.wav", "-f lavfi -i aevalsrc='0.661*sin(2*PI*1000*t)|0.661*sin(2*PI*1000*t)"
+                                                    ":s=44100:d=3' -c:a pcm_s16le %o");
+    const auto chord = MakeFixture("chord-1dB.wav", "-f lavfi -i aevalsrc='0.2971*(sin(2*PI*440*t)+sin(2*PI*554.37*t)"
+                                                    "+sin(2*PI*659.25*t))|0.2971*(sin(2*PI*440*t)+sin(2*PI*554.37*t)"
+                                                    "+sin(2*PI*659.25*t)):s=44100:d=3' -c:a pcm_s16le %o");
+    struct Case {
+        std::int32_t format;
+        std::uint32_t rate;
+        std::uint16_t channels;
+        std::uint32_t bitRate = 0; // "CLIÉ Audio"
+    };
+    std::vector<Case> cases = {{kSoundAdpcm2to1, 22050, 1},         {kSoundAdpcm2to1, 22050, 2},
+                               {kSoundAdpcm4to1, 8192, 1},          {kSoundUncompressedMono, 8192, 1},
+                               {kSoundUncompressedStereo, 22050, 2}, {kSoundYamahaAdpcm, 8000, 1}};
+    for (std::uint32_t bitRate : {11750u, 16500u, 23500u, 33000u, 47000u, 66000u})
+        for (std::uint16_t channels : {1, 2})
+            if (channels == 1 || bitRate >= 23500) cases.push_back({kSoundClieAudio, 44100, channels, bitRate});
+    for (const auto& [source, reference] : {std::pair{sine, 20 * std::log10(0.661 / std::sqrt(2.0))},
+                                            std::pair{chord, 10 * std::log10(3 * 0.2971 * 0.2971 / 2)}}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << source.filename() << " format " << c.format << " at " << c.rate << " Hz, "
+                                            << c.channels << " channels, " << c.bitRate << " bit/s");
+            ExportSettings s = Settings(kDepthNoVideo, 0, c.format, c.rate, c.channels);
+            s.boost = 0; // "None"
+            if (c.bitRate != 0) s.bitRate = c.bitRate;
+            const auto converted = ConvertTo(source, s);
+            ASSERT_EQ(converted.err, noErr);
+            const DecodedSound sound = SoundOf(converted);
+            ASSERT_EQ(sound.err, noErr);
+            const Level level = LevelOf(sound);
+            for (double rms : level.rmsDb) EXPECT_NEAR(rms, reference, 1.0);
+            // 2-bit ADPCM's coarse steps overshoot a few peaks of a chord this
+            // loud (9 samples in 12,000); nothing else may clip at all.
+            EXPECT_LE(level.clipped, c.format == kSoundAdpcm4to1 ? sound.samples.size() / 1000 : 0u);
+        }
+    }
 }
