@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 
 #include "moviedb/chunk.h"
@@ -152,5 +153,78 @@ TEST(Inspector, SurvivesRandomDamage) {
         if (round % 7 == 0) bytes.resize(next() % bytes.size());
         Inspection in = InspectDatabase(bytes);
         (void)DescribeInspection(in, true);
+    }
+}
+
+TEST(Inspector, HostileDatabasesNeitherReadPastTheirBytesNorAskForGigabytes) {
+    // Run under AddressSanitizer (./build.sh asan) the first two cases read
+    // past the file's end if a bound is missing.
+    {
+        // A layout item at the very end whose image part is two bytes long.
+        auto w = NewWriter();
+        LayoutItem background;
+        background.kind = 1;
+        background.layer = 1;
+        ASSERT_EQ(SetWriterParameter(w.get(), kWriterLayoutItem, reinterpret_cast<std::intptr_t>(&background)), noErr);
+        ASSERT_EQ(BeginMovie(w.get()), noErr);
+        auto bytes = Finish(w.get());
+        const std::size_t bi = Locate(bytes, ChunkTag("bi"));
+        WriteBE16(bytes.data() + bi, 28);
+        bytes.resize(bi + 28, 0);
+        bytes.shrink_to_fit();
+        const Inspection in = InspectDatabase(bytes);
+        EXPECT_FALSE(in.Valid());
+        EXPECT_NE(in.problem.find("image part"), std::string::npos) << in.problem;
+    }
+    // "16 Grays" movies: one 8-byte frame whose flags claim a pad byte, and
+    // one whose header claims a picture of 65535 x 65535.
+    const auto grays = [](std::size_t frameBytes) {
+        auto w = NewWriter();
+        ConfigureVideo(w.get(), 160, 120, 4, 100);
+        EXPECT_EQ(BeginMovie(w.get()), noErr);
+        // 256 hundredths: the duration's low byte, where a pad byte would be, is zero.
+        EXPECT_EQ(WriteVideoChunk(w.get(), FrameData(frameBytes, 0), 8, false, 256), noErr);
+        return Finish(w.get());
+    };
+    std::vector<std::uint8_t> gray;
+    std::uint32_t width = 0, height = 0;
+    {
+        auto bytes = grays(0);
+        bytes[Locate(bytes, ChunkTag("fr")) + 5] |= 1;
+        const Inspection in = InspectDatabase(bytes);
+        EXPECT_FALSE(in.Valid());
+        EXPECT_NE(in.problem.find("pad byte"), std::string::npos) << in.problem;
+        EXPECT_EQ(DecodeGraysFrameOf(bytes, {}, 0, gray, width, height), paramErr);
+    }
+    {
+        auto bytes = grays(40);
+        const std::size_t mv = Locate(bytes, ChunkTag("mv"));
+        WriteBE16(bytes.data() + mv + 4, 0xFFFF);
+        WriteBE16(bytes.data() + mv + 6, 0xFFFF);
+        const Inspection in = InspectDatabase(bytes);
+        EXPECT_NE(in.problem.find("picture larger"), std::string::npos) << in.problem;
+        EXPECT_EQ(DecodeGraysFrameOf(bytes, {}, 0, gray, width, height), paramErr);
+    }
+    // A sound chunk (and the stream's duration) claiming 0xFFFFFFFF frames
+    // in 800 bytes: the structure holds together, the count cannot be coded.
+    for (std::int32_t format : {626, 628, 627, 630, 629}) {
+        SCOPED_TRACE(format);
+        auto w = NewWriter();
+        ConfigureSound(w.get(), format == 629 ? 8000 : 8192, format, format == 630 ? 2 : 1);
+        ASSERT_EQ(BeginMovie(w.get()), noErr);
+        ASSERT_EQ(WriteAudioRecord(w.get(), FrameData(800, 0), 400, 0), noErr);
+        auto bytes = Finish(w.get());
+        WriteBE32(bytes.data() + Locate(bytes, ChunkTag("au")) + 4, 0xFFFFFFFF);
+        const std::uint32_t rate = format == 629 ? 8000 : 8192;
+        const auto hundredths = static_cast<std::uint32_t>(std::llround(4294967295.0 * 100 / rate));
+        WriteBE32(bytes.data() + Locate(bytes, ChunkTag("sx"), 0) + 4 + 6, hundredths);
+        WriteBE16(bytes.data() + Locate(bytes, ChunkTag("sh"), 0) + 4 + 4, 65500);
+        const Inspection in = InspectDatabase(bytes);
+        EXPECT_TRUE(in.Valid()) << in.problem;
+        std::vector<std::int16_t> samples;
+        std::uint16_t channels = 0;
+        std::uint32_t decodedRate = 0;
+        EXPECT_EQ(DecodeSoundOf(bytes, {}, samples, channels, decodedRate), paramErr);
+        EXPECT_TRUE(samples.empty());
     }
 }

@@ -24,6 +24,36 @@ constexpr std::uint16_t kMb = ChunkTag("mb");
 constexpr std::uint16_t kStreamTags[3] = {ChunkTag("fr"), ChunkTag("au"), ChunkTag("tx")};
 constexpr std::uint16_t kSeekTags[3] = {ChunkTag("pt"), ChunkTag("at"), ChunkTag("tt")};
 
+// No handheld screen has a side over 480 pixels, and a movie's picture is
+// never larger than the screen's layout; a header claiming more is damaged,
+// and decoding it would ask for gigabytes.
+constexpr std::uint16_t kLargestPicture = 1024;
+
+// The bytes of one ATRAC3 frame (every channel) of a "CLIÉ Audio" movie;
+// 0 when its mode and code are no valid pair.
+std::uint64_t AtracFrameBytes(std::optional<std::pair<std::uint16_t, std::uint16_t>> atrac) {
+    At3EncContext sizes;
+    if (!atrac || At3EncOpen(atrac->second, atrac->first, sizes) != kAt3Ok) return 0;
+    const auto bytes = static_cast<std::uint64_t>(std::max(0, sizes.frameBytes));
+    At3EncClose(sizes);
+    return bytes;
+}
+
+// The most sample frames `bytes` of a sound chunk's payload can code in a
+// format: the bound that keeps a damaged frame count from sizing buffers.
+std::uint64_t MostSoundFrames(std::uint32_t format, std::uint16_t channels, std::uint64_t atracFrameBytes, std::uint32_t bytes) {
+    const std::uint64_t ch = std::max<std::uint16_t>(1, channels);
+    switch (format) {
+    case 627: return bytes / ch;
+    case 630: return bytes / (2 * ch);
+    case 629: return std::uint64_t{bytes} * 2 / ch;
+    case 626:
+    case 628: return bytes / (AdpcmBlockBytes(kAdpcmBlockFrames, format == 626 ? 4 : 2) * ch) * kAdpcmBlockFrames;
+    case 624: return atracFrameBytes == 0 ? 0 : bytes / atracFrameBytes * kAt3FrameSamples;
+    default: return std::uint64_t{bytes} * 8; // a format of no decoder here: one bit a frame at the least
+    }
+}
+
 std::string TagText(std::uint16_t tag) {
     std::string s;
     AppendPrintable(s, static_cast<std::uint8_t>(tag >> 8));
@@ -216,6 +246,8 @@ private:
         case ChunkTag("mv"):
             r_.pictureWidth = ReadBE16(p);
             r_.pictureHeight = ReadBE16(p + 2);
+            if (r_.pictureWidth > kLargestPicture || r_.pictureHeight > kLargestPicture)
+                return Fail("picture larger than any handheld's (" + std::to_string(kLargestPicture) + " pixels a side)");
             r_.noPicture = p[4];
             r_.depth = p[5];
             break;
@@ -288,6 +320,7 @@ private:
             r_.layoutItems.push_back(values);
             std::uint32_t rest = payload - 22;
             if (rest > 1) {
+                if (rest < 4) return Fail("layout item image part does not fit");
                 const std::uint16_t length = ReadBE16(p + 22);
                 if (ReadBE16(p + 24) != ChunkTag("px") || length < 4 || length > rest)
                     return Fail("layout item image part does not fit");
@@ -326,6 +359,7 @@ private:
                 } else {
                     if (c.length < 8) return Fail(where + ": frame chunk shorter than its header");
                     const std::uint8_t flags = p[5];
+                    if ((flags & 1) && c.length < 9) return Fail(where + ": frame chunk's pad byte has no room");
                     if ((flags & 1) && p[c.length - 1] != 0) return Fail(where + ": frame pad byte is not zero");
                     key = (flags & kDifferenceFrameFlag) == 0;
                     st.durationSum += ReadBE16(p + 6);
@@ -626,10 +660,12 @@ OSErr DecodeSoundOf(std::span<const std::uint8_t> bytes, std::span<const std::ui
     // decoder, as a mono stream the way RealMedia files carry it.
     At3EncContext sizes;
     SoundDecompressor atrac[2];
+    std::uint64_t atracFrameBytes = 0;
     if (format == 624) {
         if (!in.atrac || At3EncOpen(in.atrac->second, in.atrac->first, sizes) != kAt3Ok || sizes.channels != channels)
             return paramErr;
         At3EncClose(sizes);
+        atracFrameBytes = AtracFrameBytes(in.atrac);
         for (std::uint16_t ch = 0; ch < channels; ++ch)
             if (OSErr err = OpenAtracDecoder(atrac[ch], 1, static_cast<std::uint32_t>(sizes.channelBytes[ch]))) return err;
     }
@@ -639,6 +675,10 @@ OSErr DecodeSoundOf(std::span<const std::uint8_t> bytes, std::span<const std::ui
             const std::uint8_t* p = plain.data() + c.offset;
             const std::uint32_t frames = ReadBE32(p + 4);
             std::span<const std::uint8_t> data(p + 16, c.length - 16);
+            // A damaged count must not size the buffer: no more frames than
+            // the chunk's bytes can code.
+            if (frames > MostSoundFrames(format, channels, atracFrameBytes, static_cast<std::uint32_t>(data.size())))
+                return paramErr;
             const std::size_t at = out.size();
             out.resize(at + std::size_t{frames} * channels);
             std::int16_t* dest = out.data() + at;
