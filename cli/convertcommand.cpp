@@ -59,7 +59,7 @@ private:
 // Extensions of the files a folder contributes.
 bool IsMediaFile(const std::filesystem::path& p) {
     static const std::set<std::string> kExtensions = {
-        ".3gp", ".aac", ".aif", ".aiff", ".asf", ".avi", ".bmp", ".dv", ".flac", ".flv", ".gif", ".jpeg", ".jpg",
+        ".3gp", ".aac", ".aif", ".aiff", ".asf", ".avi", ".bmp", ".dat", ".dv", ".flac", ".flv", ".gif", ".jpeg", ".jpg",
         ".m2v", ".m4a", ".m4v", ".mkv", ".mov", ".mp2", ".mp3", ".mp4", ".mpeg", ".mpg", ".ogg", ".ogv", ".png",
         ".qt", ".tif", ".tiff", ".ts", ".vob", ".wav", ".webm", ".webp", ".wma", ".wmv"};
     std::string ext = p.extension().string();

@@ -62,6 +62,15 @@ bool MpegDemuxer::Code(std::uint32_t& code) {
         if (!Byte(b)) return false;
         code = code << 8 | b;
     }
+    // Zero bytes may come before a start code: a Video CD fills the end of
+    // every audio sector (and of the first padding one) with them, inside
+    // the pack and outside any packet. Slide over them to the 00 00 01
+    // prefix; anything else is left for the caller to turn down.
+    while ((code >> 8) != 1 && (code >> 24) == 0) {
+        std::uint8_t b = 0;
+        if (!Byte(b)) return false;
+        code = code << 8 | b;
+    }
     return true;
 }
 

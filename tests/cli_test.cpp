@@ -46,6 +46,7 @@ TEST(CommandLine, AFolderWithThreeDevices) {
     std::filesystem::copy_file(MovWithChapters(), folder / "chapters.mov");
     std::filesystem::copy_file(MakeFixture("tone.wav", std::string(kTestTone) + " %o"), folder / "tone.wav");
     std::filesystem::copy_file(UnknownCodecAvi(), folder / "unknown.avi");
+    std::filesystem::copy_file(VideoCdStreams("vcd"), folder / "AVSEQ01.DAT"); // a Video CD's movie as copied off the disc
     std::ofstream(folder / "broken.mp4") << "not a movie";
     const auto config = home.Path() / "config";
 
@@ -56,10 +57,11 @@ TEST(CommandLine, AFolderWithThreeDevices) {
         EXPECT_EQ(r.status, 1); // two files cannot be converted
         EXPECT_NE(r.output.find("broken.mp4: Unable to open source file"), std::string::npos) << r.output;
         EXPECT_NE(r.output.find("unknown.avi: Video/Audio decoder not available ('ZZZZ')"), std::string::npos) << r.output;
+        EXPECT_EQ(r.output.find("Audio track not converted"), std::string::npos) << r.output;
     }
     // Each converted source three times, never overwritten; nothing else.
-    std::set<std::string> expected = {"clip.mp4", "chapters.mov", "tone.wav", "unknown.avi", "broken.mp4"};
-    for (const char* base : {"clip", "chapters", "tone"})
+    std::set<std::string> expected = {"clip.mp4", "chapters.mov", "tone.wav", "AVSEQ01.DAT", "unknown.avi", "broken.mp4"};
+    for (const char* base : {"clip", "chapters", "tone", "AVSEQ01"})
         for (const char* suffix : {"", "-1", "-2"}) expected.insert(std::string(base) + suffix + ".pdb");
     EXPECT_EQ(Listing(folder), expected);
 
@@ -70,6 +72,9 @@ TEST(CommandLine, AFolderWithThreeDevices) {
         ASSERT_EQ(ReadWholeFile(folder / name, bytes), noErr);
         const Inspection in = InspectDatabase(bytes.Span());
         EXPECT_TRUE(in.Valid()) << name << ": " << in.problem;
+        if (name.rfind("AVSEQ01", 0) == 0) {
+            EXPECT_TRUE(in.hasAudio) << name;
+        }
         if (name == "tone-1.pdb" || name == "clip-1.pdb") {
             EXPECT_EQ(in.audioFormat, 624u) << name;
         }

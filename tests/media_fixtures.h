@@ -54,6 +54,16 @@ inline std::filesystem::path Mp4() {
                                        " -c:v libx264 -pix_fmt yuv420p -g 12 -c:a aac -shortest %o");
 }
 
+// Three seconds of NTSC Video CD streams, 352 × 240 MPEG-1 video at 29.97
+// frames a second and a 440 Hz tone in 224 kbit/s MPEG audio at 44100 Hz,
+// multiplexed by `muxer`: "vcd" lays them out as a Video CD's AVSEQ01.DAT
+// holds them, "mpeg" as a plain program stream.
+inline std::filesystem::path VideoCdStreams(const std::string& muxer) {
+    return MakeFixture("videocd-" + muxer + ".mpg", "-f lavfi -i testsrc2=size=352x240:rate=29.97:duration=3 "
+                                                    "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=3 "
+                                                    "-c:v mpeg1video -c:a mp2 -ar 44100 -ac 2 -b:a 224k -f " + muxer + " %o");
+}
+
 // MOV with MPEG-4 Part 2 video, big-endian PCM, annotations and two chapters.
 inline std::filesystem::path MovWithChapters() {
     const auto chapters = WriteTextFixture("chapters.txt", ";FFMETADATA1\ntitle=The Title\ncomment=About it\n"

@@ -258,6 +258,34 @@ TEST(MpegSystem, MovieFilesConvertWithTheirSoundOrWarn) {
     EXPECT_FALSE(quiet.hasAudio);
 }
 
+TEST(MpegSystem, VideoCdAndPlainProgramStreamsConvertWithTheirSound) {
+    // The same picture and tone multiplexed two ways. The Video CD layout
+    // ends each audio sector with zero bytes that belong to no packet; the
+    // sound must come through those as through a plain program stream's
+    // back-to-back packs, to the end of the movie.
+    for (const char* muxer : {"vcd", "mpeg"}) {
+        SCOPED_TRACE(muxer);
+        const auto movie = VideoCdStreams(muxer);
+        ExportSettings settings;
+        SetFirstPresetSettings(settings);
+        TestFolder out;
+        ASSERT_EQ(ConvertMovie(movie, settings, out.Path() / "movie.pdb", nullptr, nullptr), noErr);
+        ByteBlock bytes;
+        ASSERT_EQ(ReadWholeFile(out.Path() / "movie.pdb", bytes), noErr);
+        const Inspection in = InspectDatabase(bytes.Span());
+        ASSERT_TRUE(in.Valid()) << in.problem;
+        ASSERT_TRUE(in.hasAudio);
+        EXPECT_NEAR(static_cast<double>(in.streams[0].shDuration), static_cast<double>(in.streams[1].shDuration), 10.0);
+        std::vector<std::int16_t> samples;
+        std::uint16_t channels = 0;
+        std::uint32_t rate = 0;
+        ASSERT_EQ(DecodeSoundOf(bytes.Span(), {}, samples, channels, rate), noErr);
+        ASSERT_GT(channels, 0);
+        EXPECT_NEAR(static_cast<double>(samples.size()) / channels / rate, 3.0, 0.15);
+        EXPECT_NEAR(Pitch(samples, channels, static_cast<int>(rate)), 440.0, 5.0);
+    }
+}
+
 namespace {
 
 // Writes bits most significant first.
