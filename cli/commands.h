@@ -10,7 +10,8 @@
 
 using Arguments = std::vector<std::string>;
 
-int ConvertCommand(Application& app, const Arguments& args);
+// `made` (when given) receives the databases made, in the files' order.
+int ConvertCommand(Application& app, const Arguments& args, std::vector<FileSpec>* made = nullptr);
 int PresetsCommand(Application& app, const Arguments& args);
 int InspectCommand(const Arguments& args);
 

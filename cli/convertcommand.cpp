@@ -148,7 +148,7 @@ void PrintHelp() {
 
 } // namespace
 
-int ConvertCommand(Application& app, const Arguments& given) {
+int ConvertCommand(Application& app, const Arguments& given, std::vector<FileSpec>* made) {
     Arguments args = given;
     std::string error;
     AtomContainer settings;
@@ -237,6 +237,7 @@ int ConvertCommand(Application& app, const Arguments& given) {
     for (const FileRecord& f : files) {
         std::printf("%-13s %s", StateWord(f.state), f.source.string().c_str());
         if (f.state == FileState::Converted) std::printf(" -> %s", f.output.string().c_str());
+        if (f.state == FileState::Converted && made != nullptr) made->push_back(f.output);
         if (!f.status.empty()) std::printf(": %s", f.status.c_str());
         std::printf("\n");
         if (f.state != FileState::Converted) ++failed;

@@ -8,6 +8,7 @@
 #include "cli/commands.h"
 #include "engine/app/startup.h"
 #include "platform/files.h"
+#include "platform/process.h"
 #include "tools/inspect.h"
 
 namespace {
@@ -24,19 +25,23 @@ void PrintUsage() {
                 "Each command explains itself with --help.\n");
 }
 
-// A five-second clip of moving colour bars and a tone, made by the ffmpeg tool.
-bool MakeSampleClip(FileSpec& clip) {
-    clip = TemporaryFolder() / "vantro-sample.mp4";
-    const std::string command = "ffmpeg -nostdin -y -loglevel error -f lavfi -i testsrc2=size=320x240:rate=25:duration=5 "
-                                "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=5 -c:v libx264 -pix_fmt yuv420p "
-                                "-c:a aac -shortest -metadata title='Vantro sample' '" + clip.string() + "'";
-    return std::system(command.c_str()) == 0;
+// A five-second clip of moving colour bars and a tone, made by the ffmpeg
+// tool into a temporary file of our own (created exclusively under a
+// unique name, so nothing planted in the temporary folder is followed).
+bool MakeSampleClip(ScopedFileDeletion& clip) {
+    FileSpec path;
+    if (CreateTemporaryFile("vantro-sample", ".mp4", path) != noErr) return false;
+    clip = ScopedFileDeletion(path);
+    return RunProgram({"ffmpeg", "-nostdin", "-y", "-loglevel", "error", "-f", "lavfi", "-i",
+                       "testsrc2=size=320x240:rate=25:duration=5", "-f", "lavfi", "-i",
+                       "sine=frequency=440:sample_rate=44100:duration=5", "-c:v", "libx264", "-pix_fmt", "yuv420p",
+                       "-c:a", "aac", "-shortest", "-metadata", "title=Vantro sample", path.string()}) == noErr;
 }
 
 // No files: a sample clip converted with the default settings, and the
 // inspector's summary of the result.
 int Sample(Application& app, const Arguments& args) {
-    FileSpec clip;
+    ScopedFileDeletion clip;
     if (!MakeSampleClip(clip)) {
         std::fprintf(stderr, "vantro: the ffmpeg tool could not make a sample clip\n");
         return 1;
@@ -45,10 +50,10 @@ int Sample(Application& app, const Arguments& args) {
     for (std::size_t i = 0; i + 1 < args.size(); ++i)
         if (args[i] == "--out") folder = args[i + 1];
     std::printf("A five-second sample clip:\n");
-    const int status = ConvertCommand(app, {clip.string(), "--out", folder.string()});
-    (void)DeleteFile(clip);
-    if (status != 0) return status;
-    const FileSpec out = folder / "vantro-sample.pdb";
+    std::vector<FileSpec> made;
+    const int status = ConvertCommand(app, {clip.Path().string(), "--out", folder.string(), "--name", "vantro-sample"}, &made);
+    if (status != 0 || made.empty()) return status;
+    const FileSpec& out = made.front();
     ByteBlock bytes;
     if (ReadWholeFile(out, bytes) == noErr)
         std::printf("\n%s\n%s", out.string().c_str(), DescribeInspection(InspectDatabase(bytes.Span()), false).c_str());

@@ -62,6 +62,7 @@ OSErr AudioPump::Deliver(MovieWriter* writer) {
     }
     OSErr err = noErr;
     if (bytes > 0) err = WriteAudioSamples(writer, converted_.Data(), bytes, bytes / frameBytes);
+    deliveredFrames_ += static_cast<double>(bytes / frameBytes);
     if (kept) {
         // The waiting frame moves to the front.
         std::memmove(converted_.Data(), converted_.Data() + bytes, frameBytes);
@@ -100,6 +101,8 @@ OSErr AudioPump::Pump(SoundSource& source, MovieWriter* writer) {
     }
     if (OSErr err = converter_->Convert(chunk.data, converted_)) return err;
     if (OSErr err = Deliver(writer)) return err;
-    seconds_ += static_cast<double>(chunk.sampleCount) / UnsignedFixedToDouble(chunk.description.sampleRate);
+    const double chunkSeconds = static_cast<double>(chunk.sampleCount) / UnsignedFixedToDouble(chunk.description.sampleRate);
+    seconds_ += chunkSeconds;
+    expectedFrames_ += chunkSeconds * output_.sampleRate;
     return noErr;
 }

@@ -34,6 +34,10 @@ public:
     [[nodiscard]] OSErr Pump(SoundSource& source, MovieWriter* writer);
     // How far the sound has got, in milliseconds of the source.
     std::int64_t ProgressMs() const { return static_cast<std::int64_t>(seconds_ * 1000.0); }
+    // After the end: true when the source had sound but the converter gave
+    // less than half of what its length asks for (a sound at a rate no
+    // output rate can be made from, such as 1 Hz).
+    bool SoundLost() const { return expectedFrames_ > 0 && deliveredFrames_ * 2 < expectedFrames_; }
 
 private:
     [[nodiscard]] OSErr Deliver(MovieWriter* writer);
@@ -44,5 +48,6 @@ private:
     std::int32_t seed_ = -1;
     bool halving_ = false;
     double seconds_ = 0;
+    double expectedFrames_ = 0, deliveredFrames_ = 0; // in output frames
     ByteBlock converted_;
 };

@@ -302,6 +302,11 @@ public:
             }
         }
 
+        // Sound that came in but could not be converted: a movie with
+        // pictures is complete without it (with the warning); a sound-only
+        // movie would be empty.
+        const bool soundLost = pump_ && pump_->SoundLost();
+        if (soundLost && !video_) return invalidTrack;
         if (instance_.progressOpen)
             (void)SetProgressProc(writer_.get(), &FinalPhase, reinterpret_cast<std::intptr_t>(this));
         if (OSErr err = EndMovie(writer_.get())) return err;
@@ -311,7 +316,7 @@ public:
         if (OSErr err = file.Truncate(size)) return err;
         if (OSErr err = file.Close()) return err;
         if (progress_) (void)progress_(kProgressUpdate, fixed1, refcon_);
-        return noErr;
+        return soundLost ? noSoundTrackInMovieErr : noErr;
     }
 
 private:
@@ -673,11 +678,13 @@ OSErr ExportMovie(ExportInstance& instance, ComponentInstance self, const FileSp
     }
     MovieExportFromProceduresParams run{&destination, dataRefType};
     OSErr result = ToOSErr(CallComponent(self, kMovieExportFromProceduresToDataRefSelect, &run));
-    // A movie that is heard but whose sound was not converted: complete,
-    // with a warning.
+    // A movie that is heard but whose sound was wanted and not converted:
+    // complete, with a warning. Settings without sound want none: no warning.
     bool anySound = false;
     for (int t = 1; t <= movie.TrackCount(); ++t) anySound = anySound || movie.Track(t).mediaType == kSoundMediaType;
-    if (result == noErr && !instance.ownSound && !anySound && movie.FindTrack(kMpegMediaType) != 0) result = noSoundTrackInMovieErr;
+    if (result == noErr && instance.settings.soundFormat != kSoundNone && !instance.ownSound && !anySound &&
+        movie.FindTrack(kMpegMediaType) != 0)
+        result = noSoundTrackInMovieErr;
     // The sound copy may have opened progress for a conversion that never ran.
     if (instance.progressOpen) (void)instance.progress(kProgressClose, 0, instance.progressRefcon);
     instance.progressOpen = false;

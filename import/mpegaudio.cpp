@@ -35,17 +35,21 @@ constexpr double kD[17] = {0.50000000000, 0.50000000000, 0.25000000000, 0.500000
 // Scale factors (table 3-B.1): 2^(1 - i/3); index 63 is not used.
 double ScaleFactor(int i) { return i < 63 ? std::pow(2.0, 1.0 - i / 3.0) : 1e-20; }
 
-// A table resource as the decoder reads it: written to a text file of its
-// name in the temporary folder, read line by line, and the file deleted.
+// A table resource as the decoder reads it: written to a text file named
+// after it in the temporary folder, read line by line, and the file deleted.
+// Each use has a name of its own, created exclusively: conversions at once
+// never share a table file, and nothing found in the folder is ever read.
 OSErr OpenTable(const char* name, FileSpec& path, std::FILE*& file) {
     Resource r;
     if (GetNamedResource(Fcc("MPTB"), name, r) != noErr) return resNotFound;
     std::string lower = name;
     for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    path = TemporaryFolder() / lower;
-    (void)DeleteFile(path);
+    if (OSErr err = CreateTemporaryFile(lower, ".txt", path)) return err;
     File out;
-    if (OSErr err = File::CreateNew(path, out)) return err;
+    if (OSErr err = File::Open(path, File::Mode::ReadWrite, out)) {
+        (void)DeleteFile(path);
+        return err;
+    }
     if (OSErr err = out.WriteAt(0, r.data)) return err;
     if (OSErr err = out.Close()) return err;
     file = std::fopen(path.c_str(), "r");

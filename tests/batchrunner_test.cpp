@@ -128,20 +128,31 @@ TEST(StartUp, CommandLineNames) {
     EXPECT_EQ(SplitCommandLine("\"a b.mov\"c.mov"), (Names{"a b.mov", "c.mov"}));
 }
 
-TEST_F(Runner, AHeardButUnconvertedSoundCountsAsConvertedWithAComment) {
-    // An MPEG-1 movie and no sound format: complete, with the warning.
+TEST_F(Runner, SoundThatWasWantedButCouldNotBeConvertedIsReported) {
+    // A sound of 1 Hz: no output rate can be made from it. With pictures the
+    // movie is complete without it, with the warning; alone it is no movie.
+    const auto oneHertz = "-f lavfi -i 'aevalsrc=0.5*sin(t):s=1:d=2' ";
+    auto files = Files({MakeFixture("one-hertz.mkv", std::string("-f lavfi -i testsrc2=size=160x120:rate=10:duration=2 ") +
+                                                         oneHertz + "-c:v mpeg4 -c:a pcm_s16le -shortest %o"),
+                        MakeFixture("one-hertz.wav", std::string(oneHertz) + "-c:a pcm_s16le %o")});
+    BatchRunner runner;
+    RunObserver quiet;
+    ASSERT_EQ(runner.Run(files, options_, quiet), noErr);
+    EXPECT_EQ(States(files), (std::vector<FileState>{FileState::Converted, FileState::Failed}));
+    EXPECT_EQ(files[0].status, "Audio track not converted");
+    EXPECT_EQ(files[1].status, "Audio-only movie not converted");
+    EXPECT_EQ(OutputCount(), 1u);
+
+    // An MPEG-1 movie's sound when the settings want none: no warning.
     EditSettings s;
     UnpackSettings(s, settings_);
     s.soundFormat = 0;
     AtomContainer silent;
     ASSERT_EQ(PackSettings(s, s.name, silent), noErr);
     options_.settings = &silent;
-    auto files = Files({MakeFixture("clip.mpg", std::string(kTestPicture) + " " + kTestTone +
-                                                    " -c:v mpeg1video -b:v 800k -c:a mp2 -shortest -f mpeg %o")});
-    BatchRunner runner;
-    RunObserver quiet;
-    ASSERT_EQ(runner.Run(files, options_, quiet), noErr);
-    EXPECT_EQ(files[0].state, FileState::Converted);
-    EXPECT_EQ(files[0].status, "Audio track not converted");
-    EXPECT_EQ(OutputCount(), 1u);
+    auto mpeg = Files({MakeFixture("clip.mpg", std::string(kTestPicture) + " " + kTestTone +
+                                                   " -c:v mpeg1video -b:v 800k -c:a mp2 -shortest -f mpeg %o")});
+    ASSERT_EQ(runner.Run(mpeg, options_, quiet), noErr);
+    EXPECT_EQ(mpeg[0].state, FileState::Converted);
+    EXPECT_EQ(mpeg[0].status, "");
 }

@@ -31,10 +31,12 @@ namespace {
 // configuration and temporary folders; output goes to files in `home`.
 class Vantro {
 public:
-    Vantro(const TestFolder& home, std::vector<std::string> args, const std::string& tag = "run") {
+    Vantro(const TestFolder& home, std::vector<std::string> args, const std::string& tag = "run",
+           std::filesystem::path temporary = {}) {
+        if (temporary.empty()) temporary = home.Path() / "tmp";
         std::vector<std::string> env = {"VANTRO_CONFIG_DIR=" + (home.Path() / "config").string(),
-                                        "TMPDIR=" + (home.Path() / "tmp").string(), "PATH=/usr/bin:/bin"};
-        std::filesystem::create_directories(home.Path() / "tmp");
+                                        "TMPDIR=" + temporary.string(), "PATH=/usr/bin:/bin"};
+        std::filesystem::create_directories(temporary);
         args.insert(args.begin(), VANTRO_CLI);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
@@ -284,4 +286,26 @@ TEST(FileSafety, ParallelPresetSavesKeepEveryPreset) {
     EXPECT_EQ(list.Wait(), 0);
     const std::string listing = list.Output();
     for (int i = 1; i <= 12; ++i) EXPECT_NE(listing.find("Mine " + std::to_string(i) + " ("), std::string::npos) << i;
+}
+
+TEST(FileSafety, TheSampleClipIsMadeWithoutAShellIntoAFileOfItsOwn) {
+    TestFolder home;
+    // A temporary folder whose name a shell would run, holding a link under
+    // the name a fixed scheme would use.
+    const auto temporary = home.Path() / "x'$(touch pwned)'";
+    std::filesystem::create_directories(temporary);
+    std::ofstream(home.Path() / "victim") << "precious";
+    std::filesystem::create_symlink(home.Path() / "victim", temporary / "vantro-sample.mp4");
+    const auto out = home.Path() / "out";
+    std::filesystem::create_directories(out);
+    Vantro run(home, {"--out", out.string()}, "sample", temporary);
+    EXPECT_EQ(run.Wait(), 0) << run.Output();
+    EXPECT_EQ(Names(out), std::vector<std::string>{"vantro-sample.pdb"});
+    EXPECT_TRUE(Inspect(out / "vantro-sample.pdb").Valid());
+    EXPECT_NE(run.Output().find((out / "vantro-sample.pdb").string()), std::string::npos) << run.Output();
+    std::ifstream victim(home.Path() / "victim");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(victim), {}), "precious");
+    EXPECT_FALSE(std::filesystem::exists("pwned"));
+    EXPECT_FALSE(std::filesystem::exists(home.Path() / "pwned"));
+    EXPECT_EQ(Names(temporary), std::vector<std::string>{"vantro-sample.mp4"}); // only the link stays
 }

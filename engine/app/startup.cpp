@@ -11,7 +11,7 @@ OSErr StartApplication(Application& app) {
     (void)OpenApplicationResources(&app.resourceFile);
     // What runs that were killed left behind: spool files, sound copies,
     // half-written preferences.
-    (void)SweepTemporaryFiles(TemporaryFolder(), {"lxmv", "blah"});
+    (void)SweepTemporaryFiles(TemporaryFolder(), {"lxmv", "blah", "vantro-sample", "alloc_0", "alloc_1", "alloc_2", "alloc_3", "dewindow"});
     (void)SweepTemporaryFiles(PreferenceFolder(), {"VTRP."});
     ComponentInstance check = nullptr;
     if (OSErr err = OpenDefaultComponent(kMovieExportType, kVantroExportSubType, check)) return err;
