@@ -8,6 +8,7 @@
 #include "cli/commands.h"
 #include "engine/app/startup.h"
 #include "platform/files.h"
+#include "platform/preferences.h"
 #include "platform/process.h"
 #include "tools/inspect.h"
 
@@ -60,6 +61,11 @@ int Sample(Application& app, const Arguments& args) {
     return 0;
 }
 
+// What the preference store kept aside, once, on standard error.
+void TellPreferenceNotices() {
+    for (const std::string& notice : TakePreferenceNotices()) std::fprintf(stderr, "vantro: %s\n", notice.c_str());
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -89,11 +95,17 @@ int main(int argc, char** argv) {
     }
 
     Application app;
-    if (OSErr err = StartApplication(app)) {
-        std::fprintf(stderr, "vantro: the conversion engine could not be opened (error %d)\n", static_cast<int>(err));
+    const OSErr started = StartApplication(app);
+    TellPreferenceNotices();
+    if (started) {
+        std::fprintf(stderr, "vantro: the conversion engine could not be opened (error %d)\n", static_cast<int>(started));
         return 1;
     }
-    if (command == "presets") return PresetsCommand(app, args);
+    if (command == "presets") {
+        const int status = PresetsCommand(app, args);
+        TellPreferenceNotices();
+        return status;
+    }
     bool anyFile = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--out" || args[i] == "--name" || args[i] == "--preset") ++i;

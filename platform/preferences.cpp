@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <mutex>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -13,21 +15,33 @@ const char* NonEmptyVariable(const char* name) {
     return value != nullptr && *value != '\0' ? value : nullptr;
 }
 
-// Moves an unreadable preference file aside under a name that says when.
-void SetAside(const FileSpec& path) {
+std::string Stamp() {
     std::time_t now = std::time(nullptr);
     std::tm utc{};
     gmtime_r(&now, &utc);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
-    const std::string base = path.string() + ".bad-" + stamp;
+    return stamp;
+}
+
+// Moves an unreadable preference file aside under a name that says when.
+void SetAside(const FileSpec& path) {
+    const std::string base = path.string() + ".bad-" + Stamp();
     for (int n = 0; n < 1000; ++n) {
         FileSpec aside = n == 0 ? FileSpec(base) : FileSpec(base + "-" + std::to_string(n));
-        if (FileExists(aside)) continue;
-        if (std::rename(path.c_str(), aside.c_str()) == 0) return;
+        if (NameTaken(aside)) continue;
+        if (RenameNoReplace(path, aside) == noErr) {
+            AddPreferenceNotice("The settings file " + path.string() + " could not be read; it was kept as " +
+                                aside.string() + " and the settings start afresh.");
+            return;
+        }
+        if (NameTaken(aside)) continue;
         break;
     }
 }
+
+std::mutex gNoticesLock;
+std::vector<std::string> gNotices;
 
 } // namespace
 
@@ -39,6 +53,32 @@ FileSpec PreferenceFolder() {
 }
 
 FileSpec PreferenceFile(OSType type) { return PreferenceFolder() / FourCharCodeToText(type); }
+
+std::vector<std::string> TakePreferenceNotices() {
+    const std::lock_guard<std::mutex> hold(gNoticesLock);
+    return std::exchange(gNotices, {});
+}
+
+void AddPreferenceNotice(std::string notice) {
+    const std::lock_guard<std::mutex> hold(gNoticesLock);
+    gNotices.push_back(std::move(notice));
+}
+
+OSErr KeepAside(OSType type, std::string_view what, std::span<const std::uint8_t> bytes, FileSpec& kept) {
+    const std::string base = PreferenceFile(type).string() + ".bad-" + std::string(what) + "-" + Stamp();
+    for (int n = 0; n < 1000; ++n) {
+        const FileSpec aside = n == 0 ? FileSpec(base) : FileSpec(base + "-" + std::to_string(n));
+        File file;
+        const OSErr err = File::CreateNew(aside, file);
+        if (err == dupFNErr) continue;
+        if (err) return err;
+        if (OSErr e = file.WriteAt(0, bytes)) return e;
+        if (OSErr e = file.Close()) return e;
+        kept = aside;
+        return noErr;
+    }
+    return dupFNErr;
+}
 
 namespace {
 thread_local int gLockDepth = 0;

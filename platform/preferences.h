@@ -5,6 +5,10 @@
 // ever silently destroyed.
 #pragma once
 
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "platform/atoms.h"
 #include "platform/files.h"
 
@@ -15,6 +19,14 @@ inline constexpr const char* kPreferenceFolderVariable = "VANTRO_CONFIG_DIR";
 // $HOME/.config/vantro-davavivi.
 FileSpec PreferenceFolder();
 FileSpec PreferenceFile(OSType type);
+
+// What the store had to do that the user should hear of (a file or part of
+// one kept aside), one sentence each, naming the file kept; taken once.
+std::vector<std::string> TakePreferenceNotices();
+void AddPreferenceNotice(std::string notice);
+// Writes damaged bytes of a preference beside its file, as
+// "<TYPE>.bad-<what>-<time>", and answers the path.
+[[nodiscard]] OSErr KeepAside(OSType type, std::string_view what, std::span<const std::uint8_t> bytes, FileSpec& kept);
 
 // Answers fnfErr when there is no preference of that type (also after a
 // corrupt file was moved aside).

@@ -46,8 +46,48 @@ std::uint32_t NumberOf(const AtomContainer& c, OSType key, int bytes, std::uint3
 
 OSErr ParseResource(const Resource& r, AtomContainer& out) { return AtomContainer::Parse(r.data, out); }
 
+// The name a damaged preset's bytes still show: the text after its 'name'
+// atom's 20-byte header, when that reads as a name.
+std::string NameInDamagedPreset(std::span<const std::uint8_t> data) {
+    static constexpr std::uint8_t kName[4] = {'n', 'a', 'm', 'e'};
+    const auto at = std::search(data.begin(), data.end(), std::begin(kName), std::end(kName));
+    const auto start = static_cast<std::size_t>(at - data.begin()) + 16;
+    if (at == data.end() || start >= data.size()) return {};
+    const std::size_t length = data[start];
+    if (length == 0 || length > 63 || start + 1 + length > data.size()) return {};
+    std::string name(data.begin() + static_cast<std::ptrdiff_t>(start) + 1,
+                     data.begin() + static_cast<std::ptrdiff_t>(start + 1 + length));
+    for (unsigned char c : name)
+        if (c < 0x20 || c == 0x7F) return {};
+    return name;
+}
+
+// User presets that no longer read as settings (a damaged file whose
+// structure still holds): each one's bytes kept beside the preference, the
+// user told once, and the preset taken out, so that the next save neither
+// drops it silently nor carries the damage on.
+OSErr KeepDamagedPresetsAside(AtomContainer& pref, QTAtom& root) {
+    bool changed = false;
+    for (std::int16_t i = pref.CountChildrenOfType(root, Fcc("CSTM")); i >= 1; --i) {
+        const QTAtom atom = pref.FindChildByIndex(root, Fcc("CSTM"), i);
+        std::span<const std::uint8_t> data;
+        AtomContainer preset;
+        if (pref.GetAtomData(atom, data) == noErr && AtomContainer::Parse(data, preset) == noErr) continue;
+        const std::string name = NameInDamagedPreset(data);
+        FileSpec kept;
+        if (OSErr err = KeepAside(kPreference, "preset", data, kept)) return err;
+        AddPreferenceNotice((name.empty() ? std::string("A preset") : "The preset \"" + name + "\"") +
+                            " could not be read; its bytes were kept in " + kept.string() + ".");
+        if (OSErr err = pref.RemoveAtom(atom)) return err;
+        root = pref.FindChildByID(0, kPreference, 1);
+        changed = true;
+    }
+    return changed ? SetUserPreference(kPreference, pref) : noErr;
+}
+
 // The container of the user preference, with 'VTRP' #1 inserted when missing.
 OSErr ReadPreference(AtomContainer& pref, QTAtom& root, bool create) {
+    const PreferenceLock lock(kPreference);
     OSErr err = GetUserPreference(kPreference, pref);
     if (err == fnfErr && create) err = AtomContainer::Create(pref);
     if (err) return err;
@@ -56,7 +96,7 @@ OSErr ReadPreference(AtomContainer& pref, QTAtom& root, bool create) {
         if (!create) return cannotFindAtomErr;
         if (OSErr e = pref.InsertChild(0, kPreference, 1, 0, {}, &root)) return e;
     }
-    return noErr;
+    return KeepDamagedPresetsAside(pref, root);
 }
 
 // Each user preset in stored order: its atom's index and its container.
@@ -321,6 +361,7 @@ OSErr LoadPreferences(Preferences& out) {
     root = pref.FindChildByID(0, kPreference, 1);
     if (root == 0)
         if (OSErr err = pref.InsertChild(0, kPreference, 1, 0, {}, &root)) return err;
+    if (OSErr err = KeepDamagedPresetsAside(pref, root)) return err;
     QTAtom stored = pref.FindChildByID(root, Fcc("STNG"), 1);
     if (stored == 0) {
         Resource first;

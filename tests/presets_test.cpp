@@ -215,3 +215,49 @@ TEST_F(Presets, PreferencesSurviveARestartAndACorruptFile) {
     EXPECT_TRUE(corrupt.settings.IsNull());
     EXPECT_EQ(corrupt.destination, ExportDestination::SourceFolder);
 }
+
+TEST_F(Presets, ADamagedPresetIsKeptAsideAndToldOfOnce) {
+    for (const char* name : {"Holiday", "Commute", "Beach"}) {
+        const AtomContainer preset = SavedFrom("m500", name);
+        ASSERT_EQ(AddUserPreset(&preset), noErr);
+    }
+    // The file's structure holds, but the second preset's own bytes no
+    // longer read as settings (its root atom claims more than there is).
+    ByteBlock file;
+    ASSERT_EQ(ReadWholeFile(PreferenceFile(Fcc("VTRP")), file), noErr);
+    AtomContainer pref;
+    ASSERT_EQ(AtomContainer::Parse(file.Span(), pref), noErr);
+    std::span<const std::uint8_t> commute;
+    ASSERT_EQ(pref.GetAtomData(pref.FindChildByIndex(pref.FindChildByID(0, Fcc("VTRP"), 1), Fcc("CSTM"), 2), commute), noErr);
+    const auto offset = static_cast<std::size_t>(commute.data() - pref.Bytes().data());
+    std::vector<std::uint8_t> damaged(file.Data(), file.Data() + file.Size());
+    WriteBE32(damaged.data() + offset + 12, 0x7FFFFFF0);
+    const std::vector<std::uint8_t> damagedPreset(damaged.begin() + static_cast<std::ptrdiff_t>(offset),
+                                                  damaged.begin() + static_cast<std::ptrdiff_t>(offset + commute.size()));
+    ASSERT_EQ(WriteFileAtomically(PreferenceFile(Fcc("VTRP")), damaged), noErr);
+    (void)TakePreferenceNotices();
+
+    EXPECT_EQ(List("custom"), (std::vector<std::string>{"Beach", "Holiday"}));
+    const auto notices = TakePreferenceNotices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("\"Commute\""), std::string::npos) << notices[0];
+    // The notice names the file that holds the preset's bytes, unchanged.
+    const auto from = notices[0].find(" kept in ") + 9;
+    const FileSpec kept = notices[0].substr(from, notices[0].size() - from - 1);
+    ByteBlock keptBytes;
+    ASSERT_EQ(ReadWholeFile(kept, keptBytes), noErr) << kept;
+    EXPECT_TRUE(std::equal(keptBytes.Span().begin(), keptBytes.Span().end(), damagedPreset.begin(), damagedPreset.end()));
+    // Told once; the other presets stay through the next change.
+    EXPECT_EQ(List("custom").size(), 2u);
+    EXPECT_TRUE(TakePreferenceNotices().empty());
+    const AtomContainer more = SavedFrom("m500", "Train");
+    ASSERT_EQ(AddUserPreset(&more), noErr);
+    EXPECT_EQ(List("custom"), (std::vector<std::string>{"Beach", "Holiday", "Train"}));
+
+    // A file that does not read at all: kept aside whole, and told.
+    std::ofstream(PreferenceFile(Fcc("VTRP")), std::ios::binary | std::ios::trunc) << "not a container";
+    EXPECT_TRUE(List("custom").empty());
+    const auto whole = TakePreferenceNotices();
+    ASSERT_EQ(whole.size(), 1u);
+    EXPECT_NE(whole[0].find("VTRP.bad-"), std::string::npos) << whole[0];
+}
