@@ -76,12 +76,26 @@ TEST(Adpcm, BlockLayoutAndInitialIndex) {
     EXPECT_EQ(EncodeAdpcmBlock(minusOne.data(), 0, 4, block, 1.0f), 0u);
 }
 
-TEST(Adpcm, FullScaleSquareStaysInRange) {
+TEST(Adpcm, FullScaleSquareNeverWrapsAround) {
+    // A predictor that overflowed instead of saturating would flip to the
+    // other extreme: once each half period has settled, the decoded sound
+    // keeps the square's sign and reaches full scale.
     std::vector<std::int16_t> square(256 * 8);
     for (std::size_t i = 0; i < square.size(); ++i) square[i] = (i / 16) % 2 ? 32767 : -32768;
-    const auto decoded = AdpcmRoundTrip(square, 4);
-    for (auto s : decoded) EXPECT_TRUE(s >= -32768 && s <= 32767);
-    EXPECT_GT(Snr(square, decoded), 5.0);
+    for (int bits : {2, 4}) {
+        SCOPED_TRACE(bits);
+        const auto decoded = AdpcmRoundTrip(square, bits);
+        ASSERT_EQ(decoded.size(), square.size());
+        int loudest = 0;
+        for (std::size_t i = 256; i < square.size(); ++i) {
+            loudest = std::max(loudest, std::abs(int{decoded[i]}));
+            if (i % 16 >= 12 && i % 256 >= 64) {
+                EXPECT_EQ(decoded[i] > 0, square[i] > 0) << i;
+            }
+        }
+        EXPECT_GT(loudest, 30000);
+    }
+    EXPECT_GT(Snr(square, AdpcmRoundTrip(square, 4)), 5.0);
 }
 
 TEST(Adpcm, RoundTripQuality) {
@@ -147,6 +161,30 @@ TEST(Yamaha, SilenceAlternatesAndOddCounts) {
     EXPECT_EQ(capacity, 2u);
     EXPECT_EQ(small[1], 0x00); // code 0 in the low nibble, high nibble clear
     EXPECT_EQ(state.predictor, 15);
+}
+
+TEST(Yamaha, AResetForgetsWhatALoudBlockLeft) {
+    // After a loud block the state is far from its start; a reset must bring
+    // back both the step and the predictor, so the next block codes exactly
+    // as it would from a fresh state.
+    std::vector<std::int16_t> loud(64), quiet(64);
+    for (int i = 0; i < 64; ++i) {
+        loud[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(i < 32 ? 30000 : 20000 - 400 * i);
+        quiet[static_cast<std::size_t>(i)] = static_cast<std::int16_t>(100 * (i % 7) - 300);
+    }
+    YamahaState used, fresh;
+    std::uint8_t out[32], expected[32];
+    std::uint32_t capacity = 32;
+    ASSERT_EQ(EncodeYamahaBlock(loud.data(), 128, out, capacity, true, 1.0f, used), 1);
+    ASSERT_NE(used.predictor, 0);
+    ASSERT_NE(used.step, 127);
+    capacity = 32;
+    ASSERT_EQ(EncodeYamahaBlock(quiet.data(), 128, out, capacity, true, 1.0f, used), 1);
+    capacity = 32;
+    ASSERT_EQ(EncodeYamahaBlock(quiet.data(), 128, expected, capacity, true, 1.0f, fresh), 1);
+    EXPECT_TRUE(std::equal(out, out + 32, expected));
+    EXPECT_EQ(used.predictor, fresh.predictor);
+    EXPECT_EQ(used.step, fresh.step);
 }
 
 TEST(Yamaha, LibavcodecDecodesOurStream) {

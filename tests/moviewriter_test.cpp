@@ -558,3 +558,24 @@ TEST(PalmPdbReader, AnIndependentParserAgrees) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(text.Data()), text.Size()), expected);
     EXPECT_GT(list.size(), 3u);
 }
+
+TEST(MovieWriter, ARecordTakesExactly63998BytesOfContent) {
+    // Frame 1 fills the header's record; frames 2 and 3 start the next one
+    // and add up to the limit exactly (chunks of 8 header bytes and even
+    // payloads), or two bytes over it.
+    for (std::size_t over : {0u, 2u}) {
+        SCOPED_TRACE(over);
+        auto w = NewWriter();
+        ConfigureVideo(w.get());
+        ASSERT_EQ(BeginMovie(w.get()), noErr);
+        ASSERT_EQ(WriteVideoChunk(w.get(), FrameData(50000, 0), 8, false, 10), noErr);
+        ASSERT_EQ(WriteVideoChunk(w.get(), FrameData(30000, 1), 8, false, 10), noErr);
+        ASSERT_EQ(WriteVideoChunk(w.get(), FrameData(63998 - 16 - 30000 + over, 2), 8, false, 10), noErr);
+        const auto bytes = Finish(w.get());
+        const auto frames = PlacedChunks(InspectValid(bytes), bytes);
+        ASSERT_EQ(frames.size(), 3u);
+        EXPECT_EQ(frames[1].offsetInRecord, 0u);
+        EXPECT_EQ(frames[2].record, over == 0 ? frames[1].record : frames[1].record + 1);
+        EXPECT_EQ(frames[1].length + frames[2].length, 63998u + over);
+    }
+}
