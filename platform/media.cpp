@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <limits>
 #include <mutex>
@@ -176,6 +177,7 @@ public:
     int Next(AVFrame* frame) {
         for (;;) {
             const int got = avcodec_receive_frame(codec_.get(), frame);
+            if (got == 0 && decodeOrder_) TimeInDisplayOrder(frame);
             if (got != AVERROR(EAGAIN)) return got;
             if (draining_) return AVERROR_EOF;
             if (av_read_frame(format_.get(), packet_.get()) < 0) {
@@ -185,8 +187,14 @@ public:
             }
             int sent = 0;
             if (packet_->stream_index == stream_->index) {
-                codec_->skip_frame = mayDrop && mayDrop(*packet_) ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
+                if (!seenPacket_) decodeOrder_ = packet_->pts == AV_NOPTS_VALUE;
+                seenPacket_ = true;
+                // Times in decoding order say nothing of a picture's own
+                // time: none may be let go on their word.
+                const bool drop = !decodeOrder_ && mayDrop && mayDrop(*packet_);
+                codec_->skip_frame = drop ? AVDISCARD_NONREF : AVDISCARD_DEFAULT;
                 sent = avcodec_send_packet(codec_.get(), packet_.get());
+                if (sent == 0 && decodeOrder_ && packet_->dts != AV_NOPTS_VALUE) decodeTimes_.push_back(packet_->dts);
             }
             av_packet_unref(packet_.get());
             if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_INVALIDDATA) return sent;
@@ -198,6 +206,7 @@ public:
     OSErr Rewind() {
         if (OSErr err = Open(path_, stream_->index)) return err;
         draining_ = false;
+        decodeTimes_.clear();
         return noErr;
     }
 
@@ -206,6 +215,7 @@ public:
         if (avformat_seek_file(format_.get(), stream_->index, INT64_MIN, streamTime, streamTime, 0) < 0) return false;
         avcodec_flush_buffers(codec_.get());
         draining_ = false;
+        decodeTimes_.clear();
         return true;
     }
 
@@ -216,12 +226,33 @@ public:
     std::function<bool(const AVPacket&)> mayDrop;
 
 private:
+    // A container that keeps pictures in decoding order and gives a key
+    // frame no time of its own (AVI with B-frames) stamps each picture with
+    // the time of the packet that let the decoder output it: late by the
+    // decoder's reordering delay. Pictures come out in display order, one per
+    // packet, so the n-th picture out is shown at the n-th packet's time.
+    // The packet that released a picture is at most the reordering delay
+    // behind: older times belong to packets that gave no picture.
+    void TimeInDisplayOrder(AVFrame* frame) {
+        const std::int64_t released = frame->pkt_dts;
+        if (released != AV_NOPTS_VALUE) {
+            const auto waiting = std::upper_bound(decodeTimes_.begin(), decodeTimes_.end(), released) - decodeTimes_.begin();
+            const std::ptrdiff_t stale = waiting - 1 - std::max(codec_->has_b_frames, 0);
+            if (stale > 0) decodeTimes_.erase(decodeTimes_.begin(), decodeTimes_.begin() + stale);
+        }
+        if (decodeTimes_.empty()) return;
+        frame->pts = frame->best_effort_timestamp = decodeTimes_.front();
+        decodeTimes_.pop_front();
+    }
+
     FileSpec path_;
     FormatPtr format_;
     AVStream* stream_ = nullptr;
     CodecPtr codec_;
     PacketPtr packet_;
     bool draining_ = false;
+    bool seenPacket_ = false, decodeOrder_ = false;
+    std::deque<std::int64_t> decodeTimes_; // of packets sent and not yet out as pictures, ascending
 };
 
 } // namespace
@@ -452,7 +483,28 @@ private:
         std::int64_t pts = f->best_effort_timestamp;
         if (pts == AV_NOPTS_VALUE) pts = f->pts;
         if (pts == AV_NOPTS_VALUE) return lastStart_ + 1;
-        return av_rescale_q(pts - start_, stream_->time_base, AVRational{1, timeScale_});
+        return ToTrack(pts);
+    }
+
+    // A stream time in track units, rounded up: a picture that starts a
+    // fraction of a unit after a request is not shown at it. A time base too
+    // coarse for the frame period (milliseconds at 30000/1001 frames/s, as
+    // Matroska and FLV have it) has already rounded the start to the nearest
+    // unit, so a time within a unit of the stream's frame grid is taken as
+    // the grid's. Otherwise the same time would show another picture than
+    // in a container that keeps it exactly.
+    std::int64_t ToTrack(std::int64_t streamTime) const {
+        const std::int64_t t = streamTime - start_;
+        const AVRational base = stream_->time_base, rate = stream_->r_frame_rate;
+        if (rate.num > 0 && rate.den > 0) {
+            const std::int64_t unitsNum = std::int64_t{base.den} * rate.den, unitsDen = std::int64_t{base.num} * rate.num; // a period
+            if (unitsNum % unitsDen != 0) {
+                const std::int64_t frame = av_rescale_rnd(t, unitsDen, unitsNum, AV_ROUND_NEAR_INF);
+                if (std::abs(frame * unitsNum - t * unitsDen) < unitsDen)
+                    return av_rescale_rnd(frame, std::int64_t{rate.den} * timeScale_, rate.num, AV_ROUND_UP);
+            }
+        }
+        return av_rescale_q_rnd(t, base, AVRational{1, timeScale_}, AV_ROUND_UP);
     }
 
     // Decodes the next frame; `have` is false at the end of the stream.
@@ -486,9 +538,7 @@ private:
     bool MayDrop(const AVPacket& packet) {
         if (!dropping_ || still_ || frameRate_ <= 0 || lastRequest_ < 0 || packet.pts == AV_NOPTS_VALUE || packet.duration <= 0)
             return false;
-        const AVRational track{1, timeScale_};
-        const std::int64_t start = av_rescale_q(packet.pts - start_, stream_->time_base, track);
-        const std::int64_t end = av_rescale_q(packet.pts + packet.duration - start_, stream_->time_base, track);
+        const std::int64_t start = ToTrack(packet.pts), end = ToTrack(packet.pts + packet.duration);
         const std::int64_t period = (std::int64_t{timeScale_} << 16) / frameRate_;
         if (start <= lastRequest_ || end > lastRequest_ + period) return false;
         dropped_.insert(std::upper_bound(dropped_.begin(), dropped_.end(), start), start);

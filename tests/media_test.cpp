@@ -219,6 +219,47 @@ TEST(Media, PicturesLetGoAreNeverOnesAskedFor) {
     }
 }
 
+// Each container keeps times its own way: Matroska and FLV in milliseconds,
+// AVI in decoding order with no time for a key frame, MPEG-TS from a late
+// start. The same content answers the same pictures at the same times in all
+// of them as in its MP4: with B-frames, and at 30000/1001 frames/s, whose
+// period milliseconds cannot hold.
+TEST(Media, EveryContainerShowsThePicturesOfTheSameTimes) {
+    struct Source {
+        std::string name, encoding;
+        std::vector<std::string> containers;
+    };
+    const std::string moving = "-f lavfi -i testsrc2=size=128x96:duration=3:rate=";
+    const std::vector<Source> sources = {
+        {"h264-25", moving + "25 -c:v libx264 -pix_fmt yuv420p -g 12", {"mkv", "flv", "ts", "avi"}},
+        {"h264-ntsc", moving + "30000/1001 -c:v libx264 -pix_fmt yuv420p -g 12", {"mkv", "flv", "ts", "avi"}},
+        {"mpeg4-ntsc", moving + "30000/1001 -c:v mpeg4 -bf 2 -g 12", {"mkv", "avi"}},
+    };
+    // The pictures shown at 0, 100 ms, 200 ms … in the movie's own time scale.
+    auto pictures = [](const Movie& movie) {
+        const std::int64_t scale = OpenVideo(movie)->TimeScale();
+        std::vector<std::int64_t> times;
+        for (int n = 0; n < 30; ++n) times.push_back(n * scale / 10);
+        std::vector<std::uint64_t> digests;
+        for (const Answer& a : Answers(movie, IntToFixed(10), times)) digests.push_back(a.digest);
+        return digests;
+    };
+    for (const Source& source : sources) {
+        const auto mp4 = MakeFixture("same-times-" + source.name + ".mp4", source.encoding + " %o");
+        const auto expected = pictures(OpenMovie(mp4));
+        ASSERT_EQ(expected.size(), 30u) << source.name;
+        // Every picture asked for differs from the one before, so a picture
+        // early or late shows.
+        for (std::size_t n = 1; n < expected.size(); ++n) ASSERT_NE(expected[n], expected[n - 1]) << source.name << " " << n;
+        for (const std::string& container : source.containers) {
+            const auto copy = MakeFixture("same-times-" + source.name + "." + container, "-i '" + mp4.string() + "' -c copy %o");
+            const auto got = pictures(OpenMovie(copy));
+            ASSERT_EQ(got.size(), expected.size()) << copy;
+            for (std::size_t n = 0; n < got.size(); ++n) EXPECT_EQ(got[n], expected[n]) << copy << " at " << n * 100 << " ms";
+        }
+    }
+}
+
 TEST(Media, AnnotationsAndChaptersReadBack) {
     Movie movie = OpenMovie(MovWithChapters());
     EXPECT_EQ(movie.Annotation(Fcc("\xA9nam")), "The Title");
