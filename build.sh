@@ -48,6 +48,33 @@ write_seeds() { # target, corpus folder
         ;;
     fuzz_inspect)
         build-fuzz/tests/fuzz/seed_movies "$2"
+        # Real conversions of a tiny clip with chapters and metadata, in
+        # every picture and sound format.
+        local work
+        work=$(mktemp -d)
+        printf ';FFMETADATA1\ntitle=Seed\ncomment=About\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=300\ntitle=One\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=300\nEND=600\ntitle=Two\n' > "$work/chapters.txt"
+        ffmpeg -nostdin -y -loglevel error -f lavfi -i testsrc2=size=64x48:rate=10:duration=0.6 \
+            -f lavfi -i sine=frequency=440:sample_rate=22050:duration=0.6 -i "$work/chapters.txt" \
+            -map 0:v -map 1:a -map_metadata 2 -map_chapters 2 -c:v mpeg4 -c:a pcm_s16le "$work/clip.mov"
+        local n=0
+        for video in color grays none; do
+            for sound in adpcm adpcm4 uncompressed "uncompressed --channels 2" yamaha clie "clie --channels 2"; do
+                n=$((n + 1))
+                VANTRO_CONFIG_DIR="$work/config" build-fuzz/cli/vantro convert "$work/clip.mov" --out "$work" \
+                    --name "seed$n" --size 64x48 --video "$video" --sound $sound >/dev/null 2>&1 || true
+            done
+        done
+        cp "$work"/seed*.pdb "$2/" 2>/dev/null || true
+        rm -rf "$work"
+        ;;
+    fuzz_presets)
+        # A preference file with settings of the last exit and user presets.
+        local work
+        work=$(mktemp -d)
+        VANTRO_CONFIG_DIR="$work" build-fuzz/cli/vantro presets save "Holiday" --from "Tungsten T3" >/dev/null
+        VANTRO_CONFIG_DIR="$work" build-fuzz/cli/vantro presets save "Commute" --from "m500" >/dev/null
+        cp "$work/VTRP" "$2/seed-VTRP"
+        rm -rf "$work"
         ;;
     fuzz_cinepak)
         # A 16 × 16 test picture at a middling rate.

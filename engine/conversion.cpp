@@ -703,7 +703,7 @@ OSErr ExportMovieFile(ComponentInstance exporter, const FileSpec& source, AtomCo
     if (settings != nullptr)
         if (ComponentResult r = MovieExportSetSettings(exporter, *settings)) return ToOSErr(r);
     if (ComponentResult r = MovieExportSetProgressProc(exporter, progress, refcon)) return ToOSErr(r);
-    const OSErr err = ToOSErr(dataRefType == Fcc("alis") ? MovieExportToFile(exporter, destination, movie)
+    const OSErr err = ToOSErr(dataRefType == kAliasDataRefType ? MovieExportToFile(exporter, destination, movie)
                                                          : MovieExportToDataRef(exporter, destination, dataRefType, movie));
     if (err == noCodecErr && missingDecoder != nullptr) (void)MovieExportGetMissingDecoder(exporter, *missingDecoder);
     return err;

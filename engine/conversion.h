@@ -35,7 +35,7 @@ struct ConversionResult {
 [[nodiscard]] OSErr ExportMovieFile(ComponentInstance exporter, const FileSpec& source, AtomContainer* settings,
                                     ConversionProgressProc progress, void* refcon, const FileSpec& destination,
                                     OSType* missingDecoder, std::int64_t* lengthMs = nullptr,
-                                    OSType dataRefType = Fcc("alis"));
+                                    OSType dataRefType = kAliasDataRefType);
 
 // Converts `source` into a new file `destination` (an existing file is never
 // replaced: dupFNErr) through an instance of the export component. The

@@ -196,7 +196,7 @@ ComponentResult ToFile(ComponentInstance self, ExportInstance&, void* params) {
     auto* p = static_cast<MovieExportToFileParams*>(params);
     if (p == nullptr || p->file == nullptr || p->movie == nullptr) return paramErr;
     // A minimal alias of the file: here its path.
-    MovieExportToDataRefParams toDataRef{p->file, Fcc("alis"), p->movie, p->onlyThisTrack, p->startTime, p->duration};
+    MovieExportToDataRefParams toDataRef{p->file, kAliasDataRefType, p->movie, p->onlyThisTrack, p->startTime, p->duration};
     return CallComponent(self, kMovieExportToDataRefSelect, &toDataRef);
 }
 

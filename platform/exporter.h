@@ -20,6 +20,8 @@ inline constexpr OSType kAppleManufacturer = Fcc("appl");
 // Flags of exporters: to files, from procedures, must be told the source
 // media type (the standard exporter has 0x88000 among them).
 inline constexpr std::uint32_t kStandardExporterFlags = 0x88000;
+// The data reference type of a file named by its alias (here its path).
+inline constexpr OSType kAliasDataRefType = Fcc("alis");
 
 // Movie exporter selectors.
 inline constexpr std::int16_t kMovieExportToHandleSelect = 0x80;

@@ -64,29 +64,21 @@ OSErr File::Open(const FileSpec& path, Mode mode, File& out) {
     return noErr;
 }
 
-OSErr File::CreateNew(const FileSpec& path, File& out) {
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+OSErr File::OpenWith(const FileSpec& path, int flags, unsigned mode, File& out) {
+    int fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
     if (fd < 0) return StatusFromErrno(errno);
     out = File();
     out.fd_ = fd;
     return noErr;
 }
+
+OSErr File::CreateNew(const FileSpec& path, File& out) { return OpenWith(path, O_RDWR | O_CREAT | O_EXCL, 0644, out); }
 
 OSErr File::OpenOrCreate(const FileSpec& path, File& out) {
-    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return StatusFromErrno(errno);
-    out = File();
-    out.fd_ = fd;
-    return noErr;
+    return OpenWith(path, O_RDWR | O_CREAT | O_NOFOLLOW, 0600, out);
 }
 
-OSErr File::OpenFolder(const FileSpec& path, File& out) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return StatusFromErrno(errno);
-    out = File();
-    out.fd_ = fd;
-    return noErr;
-}
+OSErr File::OpenFolder(const FileSpec& path, File& out) { return OpenWith(path, O_RDONLY | O_DIRECTORY, 0, out); }
 
 OSErr File::Identity(FileIdentity& out) const {
     if (fd_ < 0) return paramErr;

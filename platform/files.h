@@ -67,6 +67,8 @@ public:
     [[nodiscard]] OSErr Lock();
 
 private:
+    [[nodiscard]] static OSErr OpenWith(const FileSpec& path, int flags, unsigned mode, File& out);
+
     int fd_ = -1;
 };
 

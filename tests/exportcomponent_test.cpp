@@ -137,7 +137,7 @@ TEST(ExportComponent, ConvertsFromACallersOwnDataSources) {
     ASSERT_EQ(MovieExportSetSettings(e.get(), settings), noErr);
     TestFolder folder;
     const FileSpec out = folder.Path() / "tone.pdb";
-    MovieExportFromProceduresParams run{&out, Fcc("alis")};
+    MovieExportFromProceduresParams run{&out, kAliasDataRefType};
     ASSERT_EQ(CallComponent(e.get(), kMovieExportFromProceduresToDataRefSelect, &run), noErr);
     ASSERT_EQ(MovieExportDisposeGetDataAndPropertiesProcs(standard, getProperty, getData, refcon), noErr);
     ASSERT_EQ(CloseComponent(standard), noErr);

@@ -161,13 +161,7 @@ TEST(Inspector, HostileDatabasesNeitherReadPastTheirBytesNorAskForGigabytes) {
     // past the file's end if a bound is missing.
     {
         // A layout item at the very end whose image part is two bytes long.
-        auto w = NewWriter();
-        LayoutItem background;
-        background.kind = 1;
-        background.layer = 1;
-        ASSERT_EQ(SetWriterParameter(w.get(), kWriterLayoutItem, reinterpret_cast<std::intptr_t>(&background)), noErr);
-        ASSERT_EQ(BeginMovie(w.get()), noErr);
-        auto bytes = Finish(w.get());
+        auto bytes = LayoutOnlyMovie();
         const std::size_t bi = Locate(bytes, ChunkTag("bi"));
         WriteBE16(bytes.data() + bi, 28);
         bytes.resize(bi + 28, 0);

@@ -57,6 +57,17 @@ inline std::vector<std::uint8_t> Finish(MovieWriter* w) {
     return ReadAll(w);
 }
 
+// A movie of nothing but a background layout item.
+inline std::vector<std::uint8_t> LayoutOnlyMovie() {
+    auto w = NewWriter();
+    LayoutItem background;
+    background.kind = 1;
+    background.layer = 1;
+    EXPECT_EQ(SetWriterParameter(w.get(), kWriterLayoutItem, reinterpret_cast<std::intptr_t>(&background)), noErr);
+    EXPECT_EQ(BeginMovie(w.get()), noErr);
+    return Finish(w.get());
+}
+
 // The media chunk tags after the header, in file order.
 inline std::vector<std::uint16_t> MediaOrder(const Inspection& inspection) {
     std::vector<std::uint16_t> order;

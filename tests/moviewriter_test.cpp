@@ -406,13 +406,7 @@ TEST(MovieWriter, LayoutItemsSpillIntoASecondRecord) {
 }
 
 TEST(MovieWriter, LayoutOnlyMovieEndsWithMeAlone) {
-    auto w = NewWriter();
-    LayoutItem background;
-    background.kind = 1;
-    background.layer = 1;
-    ASSERT_EQ(SetWriterParameter(w.get(), kWriterLayoutItem, reinterpret_cast<std::intptr_t>(&background)), noErr);
-    ASSERT_EQ(BeginMovie(w.get()), noErr);
-    const auto bytes = Finish(w.get());
+    const auto bytes = LayoutOnlyMovie();
     Inspection in = InspectValid(bytes);
     ASSERT_EQ(in.records.size(), 1u);
     EXPECT_EQ(in.records[0].chunks.back().tag, ChunkTag("me"));
