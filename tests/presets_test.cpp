@@ -1,6 +1,7 @@
 // Device presets, the maker table, user presets and the stored preference.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -260,4 +261,114 @@ TEST_F(Presets, ADamagedPresetIsKeptAsideAndToldOfOnce) {
     const auto whole = TakePreferenceNotices();
     ASSERT_EQ(whole.size(), 1u);
     EXPECT_NE(whole[0].find("VTRP.bad-"), std::string::npos) << whole[0];
+}
+
+// ---- Every device preset against the reviewed snapshot ----
+
+namespace {
+
+// A 16.16 value: its whole part, and the fraction in 65536ths where it has one.
+std::string Fixed(std::uint32_t v) {
+    std::string text = std::to_string(v >> 16);
+    if (v & 0xFFFF) text += "+" + std::to_string(v & 0xFFFF) + "/65536";
+    return text;
+}
+
+// "5.2" for 0x05200000: the major version in the top byte, the minor in the
+// next four bits; any lower bits follow after a "+".
+std::string PalmOsVersion(std::uint32_t v) {
+    const std::string text = std::to_string(v >> 24) + "." + std::to_string(v >> 20 & 0xF);
+    return (v & 0xFFFFF) ? text + "+" + std::to_string(v & 0xFFFFF) : text;
+}
+
+// A device preset as its snapshot line: the resource ID, then each value as
+// UnpackSettings gives it, "label=value", separated by " | ". A value whose
+// atom the preset lacks is UnpackSettings' default and is marked so; the
+// atoms nothing unpacks are shown as stored, or "none".
+std::string SnapshotLine(ResID id, const AtomContainer& preset) {
+    EditSettings s;
+    UnpackSettings(s, preset);
+    std::string line = std::to_string(id);
+    auto add = [&](const char* label, std::string value) { line += std::string(" | ") + label + "=" + value; };
+    auto unpacked = [&](const char* label, OSType key, std::size_t bytes, std::string value) {
+        std::uint8_t stored[80];
+        const bool missing = GetPresetValue(preset, key, std::span<std::uint8_t>(stored, bytes)) != noErr;
+        add(label, missing ? value + " (default)" : value);
+    };
+    auto raw = [&](const char* label, QTAtom atom) {
+        std::uint16_t u16 = 0;
+        std::uint32_t u32 = 0;
+        add(label, atom == 0                            ? "none"
+                   : preset.ReadU16(atom, u16) == noErr ? std::to_string(u16)
+                   : preset.ReadU32(atom, u32) == noErr ? std::to_string(u32)
+                                                        : "unreadable");
+    };
+    auto size = [](std::uint16_t w, std::uint16_t h) { return std::to_string(w) + "x" + std::to_string(h); };
+    const std::string maker = ManufacturerNameForId(s.maker);
+    std::string offered;
+    for (std::uint16_t i = 0; i < s.formatCount; ++i) offered += (i ? " " : "") + std::to_string(s.formats[i]);
+
+    unpacked("name", Fcc("name"), 64, s.name);
+    unpacked("maker", Fcc("manu"), 2, maker.empty() ? "#" + std::to_string(s.maker) : maker);
+    unpacked("video", Fcc("dpth"), 2, s.depth == 32 ? "colour" : s.depth == 36 ? "16 grays" : std::to_string(s.depth));
+    unpacked("fps", Fcc("fps "), 4, Fixed(s.frameRate));
+    unpacked("kbps", Fcc("vbtr"), 2, std::to_string(s.videoKbps));
+    unpacked("movie", Fcc("vide"), 4, size(s.width, s.height));
+    unpacked("layout", Fcc("scrn"), 4, size(s.layoutWidth, s.layoutHeight));
+    unpacked("angle", Fcc("angl"), 2, std::to_string(s.angle));
+    unpacked("offered", Fcc("fmts"), 80, offered.empty() ? "none" : offered);
+    unpacked("sound", Fcc("vtsc"), 4, std::to_string(s.soundFormat));
+    unpacked("channels", Fcc("sscc"), 2, std::to_string(s.channels));
+    unpacked("most channels", Fcc("maxc"), 2, std::to_string(s.maxChannels));
+    unpacked("rate", Fcc("ssrt"), 4, Fixed(s.sampleRate));
+    unpacked("bit rate", Fcc("bitr"), 4, std::to_string(s.bitRate));
+    unpacked("palm os", Fcc("osvr"), 4, PalmOsVersion(s.osVersion));
+    unpacked("upright", Fcc("crui"), 2, std::to_string(s.controlsUpright));
+    unpacked("boost", Fcc("boos"), 2, std::to_string(s.boost));
+    raw("hidden", preset.FindPath(0, {Fcc("hidn")}));
+    raw("flag", preset.FindPath(0, {Fcc("flag")}));
+    raw("sample size", preset.FindPath(0, {Fcc("soun"), Fcc("ssss")}));
+    return line;
+}
+
+// The fields of a snapshot line, the ID first.
+std::vector<std::string> Fields(const std::string& line) {
+    std::vector<std::string> fields;
+    for (std::size_t at = 0, bar; at <= line.size(); at = bar + 3) {
+        bar = std::min(line.find(" | ", at), line.size());
+        fields.push_back(line.substr(at, bar - at));
+    }
+    return fields;
+}
+
+} // namespace
+
+// A changed value in resources/presets.table shows here: the snapshot holds
+// every value of the shipped presets, reviewed, in the order the resource
+// manager lists them (the first is the settings of a first start).
+TEST_F(Presets, EveryDevicePresetMatchesTheReviewedSnapshot) {
+    const char* path = VANTRO_SOURCE_DIR "/tests/presets.snapshot";
+    std::ifstream file(path);
+    ASSERT_TRUE(file) << path;
+    std::vector<std::string> reviewed;
+    for (std::string line; std::getline(file, line);)
+        if (!line.empty() && line[0] != '#') reviewed.push_back(line);
+    std::vector<std::string> compiled;
+    for (std::int16_t i = 1; i <= CountResources(Fcc("STNG")); ++i) {
+        Resource r;
+        AtomContainer preset;
+        ASSERT_EQ(GetIndResource(Fcc("STNG"), i, r), noErr);
+        ASSERT_EQ(AtomContainer::Parse(r.data, preset), noErr) << "'STNG' " << r.id;
+        compiled.push_back(SnapshotLine(r.id, preset));
+    }
+    for (std::size_t i = 0; i < std::min(compiled.size(), reviewed.size()); ++i) {
+        if (compiled[i] == reviewed[i]) continue;
+        const std::vector<std::string> is = Fields(compiled[i]), was = Fields(reviewed[i]);
+        std::size_t f = 0;
+        while (f < std::min(is.size(), was.size()) && is[f] == was[f]) ++f;
+        auto at = [f](const std::vector<std::string>& fields) { return f < fields.size() ? fields[f] : "(nothing)"; };
+        FAIL() << "preset " << was[0] << ", " << (was.size() > 1 ? was[1] : "") << ": the snapshot has " << at(was)
+               << ", the resources " << at(is) << "\n  snapshot:  " << reviewed[i] << "\n  resources: " << compiled[i];
+    }
+    EXPECT_EQ(compiled.size(), reviewed.size()) << "presets in the resources and lines in the snapshot";
 }
