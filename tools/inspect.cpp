@@ -22,7 +22,6 @@ constexpr std::uint16_t kMe = ChunkTag("me");
 constexpr std::uint16_t kRe = ChunkTag("re");
 constexpr std::uint16_t kMb = ChunkTag("mb");
 constexpr std::uint16_t kStreamTags[3] = {ChunkTag("fr"), ChunkTag("au"), ChunkTag("tx")};
-constexpr std::uint16_t kSeekTags[3] = {ChunkTag("pt"), ChunkTag("at"), ChunkTag("tt")};
 
 // No handheld screen has a side over 480 pixels, and a movie's picture is
 // never larger than the screen's layout; a header claiming more is damaged,

@@ -1,5 +1,6 @@
 #include "engine/app/startup.h"
 
+#include "delivery/outputfile.h"
 #include "engine/exportcomponent.h"
 #include "platform/preferences.h"
 #include "platform/resources.h"
@@ -22,6 +23,8 @@ OSErr StartApplication(Application& app) {
         app.settings = std::move(prefs.settings);
         app.destination = prefs.destination;
         app.exportFolder = prefs.exportFolder;
+        // Partial files a killed run left in the chosen folder.
+        if (!app.exportFolder.empty()) (void)SweepDeadPartials(app.exportFolder);
         return noErr;
     }
     Resource first;
