@@ -19,6 +19,7 @@
 #include "import/vfwbridge.h"
 #include "moviedb/moviewriter.h"
 #include "moviedb/pdbname.h"
+#include "platform/legacydecoders.h"
 #include "platform/media.h"
 #include "platform/resources.h"
 #include "resources/application_resources.h"

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/legacydecoders.h"
 #include "platform/media.h"
 
 struct DirectShowSource {

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/components.h"
+#include "platform/legacydecoders.h"
 #include "platform/media.h"
 
 inline constexpr OSType kImageDecompressorType = Fcc("imdc");
