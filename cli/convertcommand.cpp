@@ -21,15 +21,16 @@ namespace {
 // terminal) cancel the rest at once. Either way the runner ends the file in
 // progress as a cancelled one: its partial output and temporary files go,
 // and the exit status is 128 + the signal's number.
-BatchRunner* gRunner = nullptr;
+std::atomic<BatchRunner*> gRunner{nullptr};
 std::atomic<int> gInterrupts{0};
 volatile std::sig_atomic_t gSignal = 0;
 
 extern "C" void OnSignal(int signal) {
     gSignal = signal;
-    if (gRunner == nullptr) return;
-    if (signal == SIGINT && gInterrupts.fetch_add(1) == 0) gRunner->CancelCurrent();
-    else gRunner->CancelAll();
+    BatchRunner* runner = gRunner.load();
+    if (runner == nullptr) return;
+    if (signal == SIGINT && gInterrupts.fetch_add(1) == 0) runner->CancelCurrent();
+    else runner->CancelAll();
 }
 
 // Catches the cancelling signals while a run lasts, and puts the previous
@@ -43,9 +44,16 @@ public:
         action.sa_handler = OnSignal;
         sigemptyset(&action.sa_mask);
         for (std::size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], &action, &previous_[i]);
+        // A reader of our output that went away (a closed pipe) must not
+        // kill the run halfway through a file: writes just fail.
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        sigaction(SIGPIPE, &ignore, &previousPipe_);
     }
     ~SignalScope() {
         for (std::size_t i = 0; i < kSignals.size(); ++i) sigaction(kSignals[i], &previous_[i], nullptr);
+        sigaction(SIGPIPE, &previousPipe_, nullptr);
         gRunner = nullptr;
     }
     SignalScope(const SignalScope&) = delete;
@@ -54,6 +62,7 @@ public:
 private:
     static constexpr std::array<int, 3> kSignals = {SIGINT, SIGTERM, SIGHUP};
     std::array<struct sigaction, 3> previous_{};
+    struct sigaction previousPipe_ {};
 };
 
 // Extensions of the files a folder contributes.

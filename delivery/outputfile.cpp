@@ -3,8 +3,10 @@
 #include "delivery/outputfile.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "moviedb/pdbname.h"
 
@@ -48,18 +50,27 @@ std::vector<std::string> NamesInFolder(const FileSpec& folder) {
         std::string lower = file;
         std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
         if (!EndsWith(lower, kExtension) && !EndsWith(file, kPartialSuffix)) continue;
+        // Only files: a pipe or a device under such a name is never opened.
+        if (std::error_code regular; !entry.is_regular_file(regular)) continue;
         if (std::string name; ReadDatabaseName(entry.path(), name)) names.push_back(std::move(name));
     }
     return names;
 }
 
 // The folder locked while names are chosen, so that runs in other processes
-// and threads choose one after the other. A folder that cannot be locked
-// still works: partial files are created exclusively either way.
+// and threads choose one after the other. The lock is held for milliseconds;
+// should a stopped process hold it, the wait ends after ten seconds and the
+// run goes on without it. A folder that cannot be locked still works:
+// partial files are created exclusively either way, so the lock only keeps
+// database names apart, never files.
 class FolderLock {
 public:
     explicit FolderLock(const FileSpec& folder) {
-        if (File::OpenFolder(Here(folder), folder_) == noErr) (void)folder_.Lock();
+        if (File::OpenFolder(Here(folder), folder_) != noErr) return;
+        for (int tries = 0; tries < 1000; ++tries) {
+            if (folder_.TryLock() != dupFNErr) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
     }
 
 private:
@@ -78,8 +89,14 @@ int SweepUnlocked(const FileSpec& folder) {
         if (name.empty() || name[0] != '.' || !EndsWith(name, kPartialSuffix) || !entry.is_regular_file(ec)) continue;
         File file;
         FileIdentity identity;
-        if (File::Open(entry.path(), File::Mode::Read, file) != noErr || file.Identity(identity) != noErr) continue;
-        // A live run holds its partial file's lock until it ends.
+        // Writable where it can be: some network file systems lock only
+        // files open for writing.
+        if (File::Open(entry.path(), File::Mode::ReadWrite, file) != noErr &&
+            File::Open(entry.path(), File::Mode::Read, file) != noErr)
+            continue;
+        if (file.Identity(identity) != noErr) continue;
+        // A live run holds its partial file's lock until it ends; where the
+        // file system has no locks nothing can tell, and nothing is swept.
         if (file.TryLock() != noErr) continue;
         if (DeleteFileIfSame(entry.path(), identity) == noErr) ++removed;
     }
@@ -89,15 +106,40 @@ int SweepUnlocked(const FileSpec& folder) {
 // Creates and locks a partial file; dupFNErr when the name is not to be had.
 OSErr CreatePartial(const FileSpec& path, File& file, FileIdentity& identity) {
     if (OSErr err = File::CreateNew(path, file)) return err;
-    FileIdentity there;
-    if (file.Identity(identity) != noErr || file.TryLock() != noErr || IdentityOf(path, there) != noErr ||
-        !(there == identity)) {
-        // Swept by a run that could not lock the folder: not ours any more.
+    if (OSErr err = file.Identity(identity)) {
         (void)file.Close();
+        (void)DeleteFile(path);
+        return err;
+    }
+    // Another open of it holds the lock: a sweeper that could not lock the
+    // folder took it for a dead run's and deletes it. A file system without
+    // locks: the file stays unlocked, and no sweeper can lock it either.
+    if (file.TryLock() == dupFNErr) {
+        (void)file.Close();
+        return dupFNErr;
+    }
+    FileIdentity there;
+    if (IdentityOf(path, there) != noErr || !(there == identity)) {
+        (void)file.Close(); // swept already: the name is free again, not ours
         return dupFNErr;
     }
     return noErr;
 }
+
+// Whether a candidate's final name and partial name are both free.
+OSErr CandidateFree(const FileSpec& final, bool& free) {
+    bool taken = false;
+    if (OSErr err = NameStatus(final, taken)) return err;
+    if (!taken)
+        if (OSErr err = NameStatus(PartialNameOf(final), taken)) return err;
+    free = !taken;
+    return noErr;
+}
+
+// Names of the same folder tried before giving up: far more than anyone keeps.
+constexpr int kMostCandidates = 100000;
+// The longest file name the usual file systems take, in bytes.
+constexpr std::size_t kLongestFileName = 255;
 
 } // namespace
 
@@ -136,10 +178,15 @@ OSErr ReserveOutputFile(const FileSpec& folder, const std::string& base, std::ve
     OutputReservation r;
     r.folder_ = folder;
     r.base_ = base;
+    // The longest partial name ("." + base + "-NNNNN.pdb" + suffix) must fit.
+    if (base.size() + 1 + 6 + kExtension.size() + kPartialSuffix.size() > kLongestFileName) return bdNamErr;
     for (int n = 0;; ++n) {
+        if (n == kMostCandidates) return dupFNErr;
         const FileSpec final = Candidate(folder, base, n);
+        bool free = false;
+        if (OSErr err = CandidateFree(final, free)) return err == fnfErr || err == permErr ? fnOpnErr : err;
+        if (!free) continue;
         const FileSpec partial = PartialNameOf(final);
-        if (NameTaken(final) || NameTaken(partial)) continue;
         const OSErr err = CreatePartial(partial, r.file_, r.identity_);
         if (err == dupFNErr) continue;
         if (err) return err == fnfErr ? fnOpnErr : err;
@@ -160,6 +207,11 @@ OSErr ReserveOutputFile(const FileSpec& folder, const std::string& base, std::ve
     if (batchNames != nullptr) batchNames->push_back(r.databaseName_);
     out = std::move(r);
     return noErr;
+}
+
+FileSpec OutputReservation::WritePath() const {
+    const FileSpec byDescriptor = FileSpec("/proc/self/fd") / std::to_string(file_.Descriptor());
+    return file_.IsOpen() && FileExists(byDescriptor) ? byDescriptor : partial_;
 }
 
 OutputReservation& OutputReservation::operator=(OutputReservation&& other) noexcept {
@@ -189,6 +241,9 @@ OSErr OutputReservation::Commit() {
     if (!file_.IsOpen()) return paramErr;
     if (OSErr err = file_.Sync()) return err;
     const FolderLock lock(folder_);
+    // Only this reservation's own file is ever moved.
+    FileIdentity named;
+    if (IdentityOf(partial_, named) != noErr || !(named == identity_)) return fnOpnErr;
     FileSpec final = final_;
     for (int n = 0;;) {
         const OSErr err = RenameNoReplace(partial_, final);
@@ -197,9 +252,11 @@ OSErr OutputReservation::Commit() {
         if (err != dupFNErr) return err;
         // Taken meanwhile by something else: that stays, and this database
         // takes the next free name (whose partial name no run holds).
-        do {
-            final = Candidate(folder_, base_, ++n);
-        } while (NameTaken(final) || NameTaken(PartialNameOf(final)));
+        for (bool free = false; !free;) {
+            if (++n == kMostCandidates) return dupFNErr;
+            final = Candidate(folder_, base_, n);
+            if (OSErr status = CandidateFree(final, free)) return status;
+        }
     }
     partial_.clear();
     final_ = final;

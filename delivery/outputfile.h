@@ -18,10 +18,12 @@
 
 #include "platform/files.h"
 
-// The folder of 8.3's first step.
+// The folder a source's database goes to: the source's own, or the chosen one.
 FileSpec OutputFolder(const FileSpec& source, bool useSourceFolder, const FileSpec& exportFolder);
-// The base name of the second step; bdNamErr for a typed name that is a
-// path rather than a name (a separator, ".", "..") or empty.
+// The database file's base name: the typed movie name, else the source's
+// name with underscores made spaces, without its extension. bdNamErr for a
+// typed name that is a path rather than a name (a separator, ".", "..") or
+// empty.
 [[nodiscard]] OSErr OutputBaseName(const FileSpec& source, std::string_view movieName, std::string& base);
 // The hidden name a final name is written under until it is complete.
 FileSpec PartialNameOf(const FileSpec& final);
@@ -40,7 +42,10 @@ public:
     bool Active() const { return file_.IsOpen(); }
     // The name the database will have; after Commit, the name it has.
     const FileSpec& FinalPath() const { return final_; }
-    // Where the conversion writes it meanwhile.
+    // Where the conversion writes it meanwhile: the reserved file itself,
+    // reached through this process's open descriptor where the system offers
+    // one, so that nothing put under its name since is ever written into.
+    FileSpec WritePath() const;
     const FileSpec& PartialPath() const { return partial_; }
     // The database's name on the handheld (code page 1252, at most 31 bytes),
     // also stored in the partial file's name field from the start so that
@@ -50,7 +55,8 @@ public:
     // Moves the complete database to its final name, flushed to the disk
     // first. Should something have taken that name meanwhile, the next free
     // "-N" name is used. Succeeds only when the file is there under its
-    // name; a folder that vanished is fnOpnErr.
+    // name; a folder that vanished, or a partial name that no longer names
+    // this reservation's file, is fnOpnErr.
     [[nodiscard]] OSErr Commit();
     // Deletes the partial file, when it is still this reservation's.
     void Discard();
@@ -64,7 +70,9 @@ private:
 };
 
 // Reserves the first free name (`base`.pdb, `base`-1.pdb, …) in `folder` and
-// creates its partial file. The database name is made unique among the
+// creates its partial file. bdNamErr when the name is too long for the file
+// system; fnOpnErr when the folder cannot hold files (missing, not a folder,
+// not searchable). The database name is made unique among the
 // databases in the folder (finished or being written) and `batchNames`,
 // which receives it. Dead runs' partial files in the folder are removed
 // first.

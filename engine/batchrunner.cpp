@@ -22,7 +22,7 @@ OSErr ConvertOneFile(ComponentInstance exporter, const FileSpec& source, const R
     if (options.settings != nullptr)
         if (OSErr err = options.settings->CopyTo(settings)) return err;
     const OSErr err = ExportMovieFile(exporter, source, settings.IsNull() ? nullptr : &settings, progress, refcon,
-                                      reservation.PartialPath(), &missingDecoder, lengthMs, kReservedFileDataRefType);
+                                      reservation.WritePath(), &missingDecoder, lengthMs, kReservedFileDataRefType);
     // Only a complete database gets its name; anything else goes with the
     // reservation.
     if (err != noErr && err != noSoundTrackInMovieErr) return err;

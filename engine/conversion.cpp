@@ -51,7 +51,7 @@ void SizeOfCode(std::uint16_t code, int& tw, int& th, bool& square) {
 // another size would leave the blocks' last columns and rows to the
 // encoders' white padding, a blank band at the edge; scaled into the
 // rounded size it fills the movie.
-int WholeBlocks(int size) { return (size + 3) / 4 * 4; }
+int WholeBlocks(int size) { return (std::clamp(size, 0, 0xFFFC) + 3) / 4 * 4; }
 
 Geometry ConfigureGeometry(const ExportSettings& s, int sourceWidth, int sourceHeight, const Rect& box) {
     Geometry g;

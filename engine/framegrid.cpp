@@ -1,6 +1,7 @@
 // The frame grid: request times, whole-unit durations, chapter key frames.
 #include "engine/framegrid.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -21,8 +22,12 @@ FrameGrid::Step FrameGrid::Advance(double d) {
         } else {
             step.next = ideal;
         }
-        // The movie is as long as its source, not rounded up to the grid.
-        if (end_ > cur && step.next > end_) step.next = end_;
+        // The movie is as long as its source, not rounded up to the grid:
+        // the frame whose next grid point lies beyond the source's end ends
+        // there. (Should a container understate its length, the pictures
+        // after the stated end still come, the first of them once off the
+        // grid.) Less than a unit before the end is not worth a frame.
+        if (step.next > end_ && end_ - cur >= 1) step.next = end_;
     }
     // A chapter that starts before this frame ends makes it a key frame.
     // Two chapters within one frame: the second marks the frame after, so
@@ -34,7 +39,7 @@ FrameGrid::Step FrameGrid::Advance(double d) {
     // Whole units, the fractions carried along: the sum of the durations
     // handed over stays within one unit of the exact grid.
     const double exact = step.next - cur + carry_;
-    step.duration = static_cast<std::uint32_t>(std::trunc(exact));
+    step.duration = static_cast<std::uint32_t>(std::clamp(std::trunc(exact), 0.0, 4294967295.0));
     carry_ = exact - std::trunc(exact);
     ++frames_;
     current_ = step.next;

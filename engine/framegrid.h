@@ -11,7 +11,7 @@
 class FrameGrid {
 public:
     // `rate` in frames per second, 0 for every source frame as it comes;
-    // `end` the source's length (0 when not known), where the last frame
+    // `end` the source's length (0 when not known), where the last picture
     // ends rather than at the next grid point; chapter starts in the
     // source's time scale, ascending.
     FrameGrid(double timeScale, double rate, double end = 0, std::vector<double> chapterStarts = {});

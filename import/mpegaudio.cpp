@@ -50,8 +50,13 @@ OSErr OpenTable(const char* name, FileSpec& path, std::FILE*& file) {
         (void)DeleteFile(path);
         return err;
     }
-    if (OSErr err = out.WriteAt(0, r.data)) return err;
-    if (OSErr err = out.Close()) return err;
+    OSErr written = out.WriteAt(0, r.data);
+    if (!written) written = out.Close();
+    if (written) {
+        (void)out.Close();
+        (void)DeleteFile(path);
+        return written;
+    }
     file = std::fopen(path.c_str(), "r");
     if (file == nullptr) {
         (void)DeleteFile(path);

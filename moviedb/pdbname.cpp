@@ -20,8 +20,12 @@ static_assert(sizeof kLatinExtendedA == 129);
 constexpr unsigned char kEllipsis = 0x85;
 constexpr unsigned char kReplacement = '_';
 
+// Combining marks: names written in decomposed form (an accent after its
+// letter, as some systems store file names) keep the letter.
+bool Combining(char32_t c) { return c >= 0x300 && c <= 0x36F; }
+
 unsigned char ToCodePage(char32_t c) {
-    if (c < 0x20 || c == 0x7F) return ' ';
+    if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) return ' ';
     if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<unsigned char>(c);
     for (int i = 0; i < 32; ++i)
         if (kHighControls[i] == c) return static_cast<unsigned char>(0x80 + i);
@@ -74,7 +78,8 @@ std::string HandheldText(std::string_view utf8) {
     out.reserve(utf8.size());
     for (std::size_t i = 0; i < utf8.size();) {
         char32_t c = 0;
-        out += static_cast<char>(NextCharacter(utf8, i, c) ? ToCodePage(c) : kReplacement);
+        if (!NextCharacter(utf8, i, c)) out += static_cast<char>(kReplacement);
+        else if (!Combining(c)) out += static_cast<char>(ToCodePage(c));
     }
     return out;
 }

@@ -11,8 +11,9 @@ inline constexpr std::size_t kDatabaseNameLimit = 31;
 
 // UTF-8 text in the handheld's character set, one byte a character. A
 // character the handheld cannot show becomes its base letter where it has
-// one (Polish ł → l), else '_'; control characters become spaces; bytes
-// that are not UTF-8 become '_'.
+// one (Polish ł → l), else '_'; combining accents are dropped (a decomposed
+// "é" keeps its "e"); control characters become spaces; bytes that are not
+// UTF-8 become '_'.
 std::string HandheldText(std::string_view utf8);
 
 // Two names the handheld would take for one (letter case aside).

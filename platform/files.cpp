@@ -74,6 +74,10 @@ OSErr File::OpenWith(const FileSpec& path, int flags, unsigned mode, File& out) 
 
 OSErr File::CreateNew(const FileSpec& path, File& out) { return OpenWith(path, O_RDWR | O_CREAT | O_EXCL, 0644, out); }
 
+OSErr File::CreatePrivate(const FileSpec& path, File& out) {
+    return OpenWith(path, O_RDWR | O_CREAT | O_EXCL, 0600, out);
+}
+
 OSErr File::OpenOrCreate(const FileSpec& path, File& out) {
     return OpenWith(path, O_RDWR | O_CREAT | O_NOFOLLOW, 0600, out);
 }
@@ -242,9 +246,15 @@ bool FileExists(const FileSpec& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
-bool NameTaken(const FileSpec& path) {
+OSErr NameStatus(const FileSpec& path, bool& taken) {
     struct stat st;
-    return ::lstat(path.c_str(), &st) == 0 || errno != ENOENT;
+    taken = ::lstat(path.c_str(), &st) == 0;
+    return taken || errno == ENOENT ? noErr : StatusFromErrno(errno);
+}
+
+bool NameTaken(const FileSpec& path) {
+    bool taken = true;
+    return NameStatus(path, taken) != noErr || taken;
 }
 
 OSErr IdentityOf(const FileSpec& path, FileIdentity& out) {
@@ -270,7 +280,7 @@ OSErr RenameNoReplace(const FileSpec& from, const FileSpec& to) {
         ::unlink(from.c_str());
         return noErr;
     }
-    if (errno != EPERM && errno != ENOTSUP) return StatusFromErrno(errno);
+    if (errno != EPERM && errno != ENOTSUP && errno != ENOSYS) return StatusFromErrno(errno);
     // Nor links (FAT cards on old kernels): look, then rename. The window
     // between the two is the only one left, and it is tiny.
     if (NameTaken(to)) return dupFNErr;

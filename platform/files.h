@@ -41,12 +41,15 @@ public:
     [[nodiscard]] static OSErr Open(const FileSpec& path, Mode mode, File& out);
     // Creates a new file; an existing file is never replaced (dupFNErr).
     [[nodiscard]] static OSErr CreateNew(const FileSpec& path, File& out);
+    // CreateNew for a file only its owner may read (copies of preferences).
+    [[nodiscard]] static OSErr CreatePrivate(const FileSpec& path, File& out);
     // Opens the file, creating it when there is none (lock files).
     [[nodiscard]] static OSErr OpenOrCreate(const FileSpec& path, File& out);
     // Opens a folder for locking and for its identity.
     [[nodiscard]] static OSErr OpenFolder(const FileSpec& path, File& out);
 
     bool IsOpen() const { return fd_ >= 0; }
+    int Descriptor() const { return fd_; }
     // Reads exactly dest.size() bytes at offset; eofErr when the file ends first.
     [[nodiscard]] OSErr ReadAt(std::uint64_t offset, std::span<std::uint8_t> dest) const;
     [[nodiscard]] OSErr WriteAt(std::uint64_t offset, std::span<const std::uint8_t> bytes);
@@ -63,6 +66,7 @@ public:
     // An advisory lock on the whole file, held until this object closes it
     // (or its process ends, however it ends). TryLock answers dupFNErr at
     // once when another open of the file holds a lock; Lock waits for it.
+    // Another error means the file system has no such locks.
     [[nodiscard]] OSErr TryLock();
     [[nodiscard]] OSErr Lock();
 
@@ -82,6 +86,9 @@ bool FileExists(const FileSpec& path);
 // True when anything at all has that name: a file, a folder, a symbolic link
 // (even a dangling one). A name that is taken is never written over.
 bool NameTaken(const FileSpec& path);
+// The same as a status: `taken` is set when the name exists; an error when
+// the system cannot say (a folder that is a file, one not searchable).
+[[nodiscard]] OSErr NameStatus(const FileSpec& path, bool& taken);
 // The identity of what the path names, not following a last symbolic link.
 [[nodiscard]] OSErr IdentityOf(const FileSpec& path, FileIdentity& out);
 // Deletes the path only while it still names the file of that identity:

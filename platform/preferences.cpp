@@ -69,11 +69,16 @@ OSErr KeepAside(OSType type, std::string_view what, std::span<const std::uint8_t
     for (int n = 0; n < 1000; ++n) {
         const FileSpec aside = n == 0 ? FileSpec(base) : FileSpec(base + "-" + std::to_string(n));
         File file;
-        const OSErr err = File::CreateNew(aside, file);
+        const OSErr err = File::CreatePrivate(aside, file);
         if (err == dupFNErr) continue;
         if (err) return err;
-        if (OSErr e = file.WriteAt(0, bytes)) return e;
-        if (OSErr e = file.Close()) return e;
+        OSErr written = file.WriteAt(0, bytes);
+        if (!written) written = file.Close();
+        if (written) {
+            (void)file.Close();
+            (void)DeleteFile(aside);
+            return written;
+        }
         kept = aside;
         return noErr;
     }

@@ -75,7 +75,9 @@ OSErr KeepDamagedPresetsAside(AtomContainer& pref, QTAtom& root) {
         if (pref.GetAtomData(atom, data) == noErr && AtomContainer::Parse(data, preset) == noErr) continue;
         const std::string name = NameInDamagedPreset(data);
         FileSpec kept;
-        if (OSErr err = KeepAside(kPreference, "preset", data, kept)) return err;
+        // Where no copy can be made (a folder that cannot be written), the
+        // preset stays as it is, and so does everything else.
+        if (KeepAside(kPreference, "preset", data, kept) != noErr) continue;
         AddPreferenceNotice((name.empty() ? std::string("A preset") : "The preset \"" + name + "\"") +
                             " could not be read; its bytes were kept in " + kept.string() + ".");
         if (OSErr err = pref.RemoveAtom(atom)) return err;

@@ -93,12 +93,12 @@ Inspection Inspect(const std::filesystem::path& path) {
     return InspectDatabase(bytes.Span());
 }
 
-// Waits until the run's partial file appears in the folder; false when the
+// Waits until a name holding `part` appears in the folder; false when the
 // run ended first.
-bool WaitForPartial(Vantro& run, const std::filesystem::path& folder) {
+bool WaitFor(Vantro& run, const std::filesystem::path& folder, const std::string& part) {
     while (run.Running()) {
         for (const std::string& n : Names(folder))
-            if (n.find(".vantro-partial") != std::string::npos) return true;
+            if (n.find(part) != std::string::npos) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return false;
@@ -163,8 +163,9 @@ TEST(FileSafety, SignalsCancelAndLeaveNothingBehind) {
         const auto out = home.Path() / "out";
         std::filesystem::create_directories(out);
         Vantro run(home, {"convert", source.string(), "--out", out.string(), "--preset", "Tungsten T3"});
-        ASSERT_TRUE(WaitForPartial(run, out));
-        std::this_thread::sleep_for(std::chrono::milliseconds(100)); // under way
+        // Under way: its output reserved and its spool file begun.
+        ASSERT_TRUE(WaitFor(run, out, ".vantro-partial"));
+        ASSERT_TRUE(WaitFor(run, home.Path() / "tmp", "lxmv"));
         run.Signal(signal);
         EXPECT_EQ(run.Wait(), 128 + signal) << run.Output();
         EXPECT_NE(run.Output().find("cancelled"), std::string::npos) << run.Output();
@@ -179,8 +180,8 @@ TEST(FileSafety, WhatAKilledRunLeftIsRemovedAtTheNextStart) {
     const auto out = home.Path() / "out";
     std::filesystem::create_directories(out);
     Vantro killed(home, {"convert", source.string(), "--out", out.string(), "--preset", "Tungsten T3"}, "killed");
-    ASSERT_TRUE(WaitForPartial(killed, out));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(WaitFor(killed, out, ".vantro-partial"));
+    ASSERT_TRUE(WaitFor(killed, home.Path() / "tmp", "lxmv"));
     killed.Signal(SIGKILL);
     EXPECT_EQ(killed.Wait(), 256 + SIGKILL);
     EXPECT_EQ(Names(out), std::vector<std::string>{".long.pdb.vantro-partial"}); // nothing under a final name

@@ -3,6 +3,7 @@
 // chapter start.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "engine/conversion.h"
@@ -58,13 +59,26 @@ TEST(FrameGrid, TenMinutesOfEveryTimeScaleAddUpToTheirLength) {
         ASSERT_EQ(BeginMovie(w.get()), noErr);
         FrameGrid grid(c.timeScale, c.rate, length);
         std::uint64_t units = 0;
+        std::vector<double> requests;
         while (grid.Current() < length) {
+            requests.push_back(grid.Current());
             const FrameGrid::Step step = grid.Advance(AnsweredDuration(grid.Current(), c.frame, length));
             units += step.duration;
             ASSERT_EQ(WriteVideoChunk(w.get(), FrameData(10, 0), 8, false, step.duration), noErr);
         }
         // Whole units handed over follow the exact grid...
         EXPECT_NEAR(static_cast<double>(units), length, 1.0);
+        // ...and a container that understates the length loses no picture:
+        // the requests go on, in order, to the real end.
+        FrameGrid understated(c.timeScale, c.rate, length - 7.5 * c.frame);
+        std::vector<double> asked;
+        while (understated.Current() < length) {
+            asked.push_back(understated.Current());
+            (void)understated.Advance(AnsweredDuration(understated.Current(), c.frame, length));
+        }
+        EXPECT_TRUE(std::is_sorted(asked.begin(), asked.end()));
+        EXPECT_LE(std::abs(static_cast<double>(asked.size()) - static_cast<double>(requests.size())), 1.0);
+        EXPECT_GT(asked.back(), length - 2 * std::max(c.frame, c.rate > 0 ? c.timeScale / c.rate : 0.0));
         // ...and so do the hundredths written.
         const auto bytes = Finish(w.get());
         const Inspection in = InspectDatabase(bytes);

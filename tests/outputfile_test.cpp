@@ -172,6 +172,7 @@ TEST(DatabaseNames, TheHandheldsCharacterSet) {
     EXPECT_EQ(HandheldText("\xE5\xA4\x8F\xE4\xBC\x91\xE3\x81\xBF"), "___");                  // 夏休み
     EXPECT_EQ(HandheldText("a\tb\xFF" "c\xC3"), "a b_c_");                                 // control, stray bytes
     EXPECT_EQ(HandheldText("\xC0\xAF"), "__");                                             // an overlong '/'
+    EXPECT_EQ(HandheldText("Cafe\xCC\x81 \xC2\x85"), "Cafe  ");                            // decomposed é, a C1 control
     EXPECT_EQ(HandheldText("\xE2\x80\x9Cquoted\xE2\x80\x9D"), Cp1252({0x93, 'q', 'u', 'o', 't', 'e', 'd', 0x94}));
 }
 
@@ -212,4 +213,31 @@ TEST(DatabaseNames, DistinctInTheFolderAndInTheBatch) {
     ASSERT_EQ(ReserveOutputFile(other.Path(), long2, &batch, third), noErr);
     EXPECT_FALSE(SameDatabaseName(first.DatabaseName(), third.DatabaseName()));
     EXPECT_EQ(batch.size(), 2u);
+}
+
+TEST(OutputReservations, FoldersAndNamesThatCannotBeHadAreErrorsNotLoops) {
+    TestFolder folder;
+    OutputReservation r;
+    std::ofstream(folder.Path() / "a-file") << "x";
+    EXPECT_EQ(ReserveOutputFile(folder.Path() / "a-file", "clip", nullptr, r), fnOpnErr); // "--out a-file"
+    EXPECT_EQ(ReserveOutputFile(folder.Path(), std::string(240, 'n'), nullptr, r), bdNamErr);
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"a-file"});
+}
+
+TEST(OutputReservations, AReplacedPartialFileIsNeitherWrittenNorMoved) {
+    TestFolder folder;
+    OutputReservation r;
+    ASSERT_EQ(ReserveOutputFile(folder.Path(), "clip", nullptr, r), noErr);
+    const FileSpec writing = r.WritePath();
+    std::filesystem::remove(r.PartialPath());
+    std::ofstream(r.PartialPath()) << "someone else's";
+    // The conversion still writes into the file it reserved...
+    File f;
+    ASSERT_EQ(File::Open(writing, File::Mode::ReadWrite, f), noErr);
+    const std::string ours = "our database";
+    ASSERT_EQ(f.WriteAt(0, {reinterpret_cast<const std::uint8_t*>(ours.data()), ours.size()}), noErr);
+    // ...and what now has its name never becomes a database.
+    EXPECT_EQ(r.Commit(), fnOpnErr);
+    EXPECT_EQ(Contents(r.PartialPath()), "someone else's");
+    EXPECT_FALSE(std::filesystem::exists(folder.Path() / "clip.pdb"));
 }
