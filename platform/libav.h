@@ -73,6 +73,16 @@ int StreamRotation(const AVStream* s);
 // pixels, turned upright.
 void DisplaySize(const AVStream* s, int rotation, std::uint16_t& width, std::uint16_t& height);
 
+// Sound descriptions hold rates in 16.16: at most 65535 Hz.
+inline constexpr int kHighestDescribedRate = 65535;
+// The rate a source answers for a stream's rate: the rate itself, or for
+// higher ones its half or quarter (96000 → 48000, 176400 → 44100).
+inline std::uint32_t AnsweredSampleRate(int rate) {
+    if (rate <= 0) return 0;
+    while (rate > kHighestDescribedRate) rate /= 2;
+    return static_cast<std::uint32_t>(rate);
+}
+
 // Decoded sound leaves the sources interleaved in its own sample type.
 OSType PackedSoundFormat(int format);
 

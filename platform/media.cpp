@@ -66,7 +66,7 @@ OSErr Movie::Open(const FileSpec& path, Movie& out) {
             t.info.sound.format = PackedSoundFormat(p->format);
             t.info.sound.channels = static_cast<std::uint16_t>(p->ch_layout.nb_channels);
             t.info.sound.sampleSize = static_cast<std::uint16_t>(8 * std::max(0, av_get_bytes_per_sample(static_cast<AVSampleFormat>(p->format))));
-            t.info.sound.sampleRate = UIntToUnsignedFixed(static_cast<std::uint32_t>(std::max(0, p->sample_rate)));
+            t.info.sound.sampleRate = UIntToUnsignedFixed(AnsweredSampleRate(p->sample_rate));
         } else {
             continue;
         }
@@ -367,11 +367,37 @@ public:
             const int got = decoder_.Next(frame_.get());
             if (got == AVERROR_EOF) return eofErr;
             if (got < 0) return ioErr;
+            if (frame_->sample_rate > kHighestDescribedRate)
+                if (OSErr err = Reduce()) return err;
             if (frame_->nb_samples > 0) return Deliver(out);
         }
     }
 
 private:
+    // A rate a sound description cannot hold (96 kHz, 192 kHz) comes out at
+    // the half or quarter that it can: resampled, never mislabelled.
+    OSErr Reduce() {
+        const int to = static_cast<int>(AnsweredSampleRate(frame_->sample_rate));
+        const auto format = av_get_packed_sample_fmt(static_cast<AVSampleFormat>(frame_->format));
+        if (!reducer_ || reducedFrom_ != frame_->sample_rate) {
+            SwrContext* raw = nullptr;
+            if (swr_alloc_set_opts2(&raw, &frame_->ch_layout, format, to, &frame_->ch_layout,
+                                    static_cast<AVSampleFormat>(frame_->format), frame_->sample_rate, 0, nullptr) < 0)
+                return memFullErr;
+            reducer_.reset(raw);
+            if (swr_init(reducer_.get()) < 0) return paramErr;
+            reducedFrom_ = frame_->sample_rate;
+        }
+        FramePtr reduced(av_frame_alloc());
+        if (!reduced) return memFullErr;
+        if (av_channel_layout_copy(&reduced->ch_layout, &frame_->ch_layout) < 0) return memFullErr;
+        reduced->format = format;
+        reduced->sample_rate = to;
+        if (swr_convert_frame(reducer_.get(), reduced.get(), frame_.get()) < 0) return paramErr;
+        frame_ = std::move(reduced);
+        return noErr;
+    }
+
     // Interleaves the decoded frame in its own sample type.
     OSErr Deliver(SoundChunk& out) {
         const auto format = static_cast<AVSampleFormat>(frame_->format);
@@ -394,7 +420,7 @@ private:
         d.codec = CodecCode(decoder_.Stream()->codecpar);
         d.channels = static_cast<std::uint16_t>(channels);
         d.sampleSize = static_cast<std::uint16_t>(bytes * 8);
-        d.sampleRate = UIntToUnsignedFixed(static_cast<std::uint32_t>(frame_->sample_rate));
+        d.sampleRate = UIntToUnsignedFixed(AnsweredSampleRate(frame_->sample_rate));
         if (d.format != last_.format || d.channels != last_.channels || d.sampleRate != last_.sampleRate) {
             last_ = d;
             ++seed_;
@@ -411,6 +437,8 @@ private:
     ByteBlock buffer_;
     SoundDescription last_;
     std::int32_t seed_ = 0;
+    SwrPtr reducer_;
+    int reducedFrom_ = 0;
 };
 
 } // namespace

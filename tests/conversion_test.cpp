@@ -414,3 +414,21 @@ TEST(Conversion, LoudSourcesKeepTheirLevelInEveryFormat) {
         }
     }
 }
+
+TEST(Conversion, SoundAboveWhatADescriptionHoldsKeepsItsPitchAndLength) {
+    // 96 and 192 kHz do not fit a 16.16 rate: they must be resampled, never
+    // taken for another rate (96000 read as 30464 plays a third too low).
+    for (int rate : {88200, 96000, 192000}) {
+        SCOPED_TRACE(rate);
+        const auto source = MakeFixture("tone-" + std::to_string(rate) + ".wav",
+                                        "-f lavfi -i sine=frequency=440:sample_rate=" + std::to_string(rate) +
+                                            ":duration=2 -c:a pcm_s16le %o");
+        const auto converted = ConvertTo(source, Settings(kDepthNoVideo, 0, kSoundAdpcm2to1, 22050, 1));
+        ASSERT_EQ(converted.err, noErr);
+        const DecodedSound sound = SoundOf(converted);
+        ASSERT_EQ(sound.err, noErr);
+        ASSERT_GT(sound.channels, 0);
+        EXPECT_NEAR(static_cast<double>(sound.samples.size() / sound.channels) / sound.rate, 2.0, 0.05);
+        EXPECT_NEAR(TonePitch(sound.samples, sound.channels, sound.rate), 440.0, 2.0);
+    }
+}
