@@ -1,3 +1,4 @@
+// ADPCM and Yamaha ADPCM blocks: the quantisers and their decoders.
 #include "audio/adpcm.h"
 
 #include <algorithm>

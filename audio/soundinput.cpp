@@ -1,3 +1,4 @@
+// The writer's sound input: samples gathered into blocks, boosted and encoded per format.
 #include "audio/soundinput.h"
 
 #include <algorithm>

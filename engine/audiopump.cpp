@@ -1,3 +1,4 @@
+// The sound side of a conversion: the writer's sound settings and the pump through the converter.
 #include "engine/audiopump.h"
 
 #include <cstring>

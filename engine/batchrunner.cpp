@@ -1,3 +1,4 @@
+// The batch runner: one file after another, each output reserved, converted and moved into place.
 #include "engine/batchrunner.h"
 
 #include <system_error>
@@ -48,11 +49,11 @@ void BatchRunner::ResetCancelled(std::vector<FileRecord>& files) {
 std::int16_t BatchRunner::Progress(std::int16_t message, Fixed fraction, void* refcon) {
     auto* self = static_cast<BatchRunner*>(refcon);
     switch (message) {
-    case 0:
+    case kProgressOpen:
         self->observer_->FileLength(self->current_, self->currentLength_);
         self->observer_->FileProgress(self->current_, 0);
         break;
-    case 1: {
+    case kProgressUpdate: {
         const int permille = fraction >= fixed1 ? 1000 : fraction <= 0 ? 0 : FixRound(FixMul(fraction, IntToFixed(1000)));
         self->observer_->FileProgress(self->current_, permille);
         break;

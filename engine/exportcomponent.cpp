@@ -1,3 +1,4 @@
+// The export component: its selector table, the settings exchange and the merge of databases.
 #include "engine/exportcomponent.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// Export settings to and from the settings container, and the sound settings' rules.
 #include "engine/exportsettings.h"
 
 #include <algorithm>

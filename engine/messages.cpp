@@ -1,3 +1,4 @@
+// The messages of a file's outcome, from the error table.
 #include "engine/messages.h"
 
 #include "platform/resources.h"

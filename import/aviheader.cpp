@@ -1,3 +1,4 @@
+// The AVI header walk: the first video codec and the first sound tag.
 #include "import/aviheader.h"
 
 #include <vector>

@@ -1,3 +1,4 @@
+// The MPEG Layer-3 sound of an AVI copied out of its sound chunks.
 #include "import/avimp3.h"
 
 #include <vector>

@@ -1,3 +1,4 @@
+// The "Linked AVI" preview component's registration.
 #include "import/avipreview.h"
 
 #include <mutex>

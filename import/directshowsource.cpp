@@ -1,3 +1,4 @@
+// AVI pictures rendered by time into bottom-up rows.
 #include "import/directshowsource.h"
 
 #include <new>

@@ -1,3 +1,4 @@
+// MPEG-1 Layer I/II: frame headers, the tables and our decoder.
 #include "import/mpegaudio.h"
 
 #include <cmath>

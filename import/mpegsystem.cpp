@@ -1,3 +1,4 @@
+// The MPEG-1 system stream demultiplexer and the sound source over it.
 #include "import/mpegsystem.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// The Video for Windows bridge decompressor component.
 #include "import/vfwbridge.h"
 
 #include <map>

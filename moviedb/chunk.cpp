@@ -1,3 +1,4 @@
+// Chunk headers of the movie database's records.
 #include "moviedb/chunk.h"
 
 #include "platform/bytes.h"

@@ -1,3 +1,4 @@
+// The spooled descriptors of the record layout.
 #include "moviedb/descriptorlog.h"
 
 #include <algorithm>

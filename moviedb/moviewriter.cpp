@@ -1,3 +1,4 @@
+// The movie writer: configuration, media chunks, header record and database image.
 #include "moviedb/moviewriter.h"
 
 #include <algorithm>

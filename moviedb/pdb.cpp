@@ -1,3 +1,4 @@
+// The Palm OS database container's header and record list.
 #include "moviedb/pdb.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The spool file of one conversion's media chunks.
 #include "moviedb/spoolfile.h"
 
 OSErr SpoolFile::Create() {

@@ -1,3 +1,4 @@
+// Atom containers: parsing, finding, inserting and removing atoms.
 #include "platform/atoms.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The growable byte block.
 #include "platform/byteblock.h"
 
 #include <algorithm>

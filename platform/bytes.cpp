@@ -1,3 +1,4 @@
+// Big- and little-endian helpers, fixed point, four-char codes and time scales.
 #include "platform/bytes.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// The in-process component registry.
 #include "platform/components.h"
 
 #include <algorithm>

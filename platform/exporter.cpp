@@ -1,3 +1,4 @@
+// The standard exporter: data procedures over a movie's tracks.
 #include "platform/exporter.h"
 
 #include <memory>

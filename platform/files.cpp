@@ -1,3 +1,4 @@
+// Files over POSIX: open, create exclusively, lock, rename without replacing, temporary files.
 #include "platform/files.h"
 
 #include <atomic>

@@ -1,3 +1,4 @@
+// Rectangles and transformation matrices.
 #include "platform/geometry.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Planes interleaved into 'BGRA' pixels.
 #include "platform/pixels.h"
 
 #ifdef __SSE2__

@@ -1,3 +1,4 @@
+// The per-user preference store: atomic writes, a lock, files kept aside.
 #include "platform/preferences.h"
 
 #include <cerrno>

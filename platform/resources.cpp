@@ -1,3 +1,4 @@
+// The resource manager over the compiled-in resources.
 #include "platform/resources.h"
 
 #include <mutex>

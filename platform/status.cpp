@@ -1,3 +1,4 @@
+// Names of status codes for logs.
 #include "platform/status.h"
 
 std::string_view StatusName(std::int32_t code) {

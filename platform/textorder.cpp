@@ -1,3 +1,4 @@
+// Case- and accent-insensitive ordering of names.
 #include "platform/textorder.h"
 
 namespace {

@@ -1,3 +1,4 @@
+// Device presets, user presets and the stored preference.
 #include "presets/presets.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Opens the application's compiled-in resources once per process.
 #include <mutex>
 
 #include "resources/application_resources.h"

@@ -1,3 +1,4 @@
+// The movie database inspector: structure check, description, frame and sound decoding.
 #include "tools/inspect.h"
 
 #include <algorithm>

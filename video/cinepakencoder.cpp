@@ -1,3 +1,4 @@
+// "Cinepak Mobile": our Cinepak encoder and the layout picture's image block.
 #include "video/cinepakencoder.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The movie palette and inverse colour map of "Cinepak Mobile".
 #include "video/cinepakpalette.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The data-rate history of "Cinepak Mobile".
 #include "video/cinepakrate.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// The run-length repack of "Cinepak Mobile" frames and its undoing.
 #include "video/cinepakrepack.h"
 
 #include <algorithm>

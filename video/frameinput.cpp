@@ -1,3 +1,4 @@
+// The writer's video input: pictures encoded and written as frame chunks.
 #include "video/frameinput.h"
 
 #include <memory>

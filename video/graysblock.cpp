@@ -1,3 +1,4 @@
+// Per-block measurements of the "16 Grays" encoder.
 #include "video/graysblock.h"
 
 #include <cstdlib>

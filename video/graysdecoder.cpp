@@ -1,3 +1,4 @@
+// The "16 Grays" decoder.
 #include "video/graysdecoder.h"
 
 #include <algorithm>

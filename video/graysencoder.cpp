@@ -1,3 +1,4 @@
+// The "16 Grays" encoder.
 #include "video/graysencoder.h"
 
 #include "video/graysblock.h"

@@ -1,3 +1,4 @@
+// Start-up and shutdown shared by the front ends, and the command-line string rule.
 #include "engine/app/startup.h"
 
 #include "delivery/outputfile.h"
