@@ -94,7 +94,9 @@ bool SameDatabaseName(std::string_view a, std::string_view b) {
 }
 
 std::string UniqueDatabaseName(std::string_view utf8, const std::vector<std::string>& taken) {
-    const std::string whole = HandheldText(utf8.empty() ? std::string_view("Lumexa document") : utf8);
+    // A name with nothing the handheld shows (only accents) is no name.
+    std::string whole = HandheldText(utf8);
+    if (whole.empty()) whole = "Lumexa document";
     const auto free = [&](const std::string& name) {
         return std::none_of(taken.begin(), taken.end(), [&](const std::string& t) { return SameDatabaseName(name, t); });
     };

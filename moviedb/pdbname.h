@@ -19,8 +19,8 @@ std::string HandheldText(std::string_view utf8);
 // Two names the handheld would take for one (letter case aside).
 bool SameDatabaseName(std::string_view a, std::string_view b);
 
-// The name of a database made from `utf8` (empty: "Lumexa document") that
-// no name in `taken` has:
+// The name of a database made from `utf8` (empty, or nothing the handheld
+// shows: "Lumexa document") that no name in `taken` has:
 // - the name in the handheld's character set, when it fits in 31 bytes;
 // - a longer one keeps its first 20 and its last 10 characters with an
 //   ellipsis between ("Summer holiday at th…use part 1"), since names of

@@ -190,6 +190,7 @@ TEST(DatabaseNames, LongNamesKeepTheirEndsAndCollisionsGetANumber) {
     // Letter case does not tell databases apart; short names keep theirs.
     EXPECT_EQ(UniqueDatabaseName("clip", {"CLIP", "clip 2"}), "clip 3");
     EXPECT_EQ(UniqueDatabaseName("", {}), "Lumexa document");
+    EXPECT_EQ(UniqueDatabaseName("\xCC\x8A", {}), "Lumexa document"); // a lone combining ring
     // A name of many-byte characters is never cut inside one: every byte is a character.
     std::string japanese;
     for (int i = 0; i < 40; ++i) japanese += "\xE3\x81\x82";
