@@ -5,10 +5,13 @@
 #include "cli/commands.h"
 #include "platform/byteblock.h"
 #include "platform/files.h"
+#include "resources/application_resources.h"
 #include "tools/inspect.h"
 
 // Exits 1 when any file is not a valid movie database.
 int InspectCommand(const Arguments& args) {
+    // The formats' names come from the application's resources.
+    (void)OpenApplicationResources();
     const int argc = static_cast<int>(args.size());
     bool chunks = false;
     ByteBlock key;

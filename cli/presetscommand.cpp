@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "cli/commands.h"
+#include "moviedb/formats.h"
 #include "platform/resources.h"
 #include "platform/textorder.h"
 #include "presets/presets.h"
@@ -36,18 +37,6 @@ std::string Item(ResID list, std::int16_t item) {
     return text;
 }
 
-std::string SoundName(std::uint32_t code) {
-    switch (code) {
-    case 0: return Item(144, 1);
-    case 624: return Item(144, 5);
-    case 626: return Item(144, 4) + " 2:1";
-    case 628: return Item(144, 4) + " 4:1";
-    case 627:
-    case 630: return Item(144, 3);
-    case 629: return Item(144, 6);
-    default: return "code " + std::to_string(code);
-    }
-}
 
 void Show(const AtomContainer& preset) {
     EditSettings s;
@@ -55,22 +44,24 @@ void Show(const AtomContainer& preset) {
     std::printf("%s\n", PresetMenuText(preset).c_str());
     const std::string maker = ManufacturerNameForId(s.maker);
     if (!maker.empty()) std::printf("  Maker:        %s\n", maker.c_str());
-    std::printf("  Video:        %s", s.depth == 32 ? "Cinepak Mobile (colour)" : s.depth == 36 ? "16 Grays" : "none");
-    if (s.depth != 32767) {
+    const VideoFormatEntry* video = FindVideoFormat(s.depth);
+    std::printf("  Video:        %s", video != nullptr ? std::string(video->shown).c_str() : "none");
+    if (s.depth != Code(VideoDepth::None)) {
         if (s.frameRate == 0) std::printf(", every source frame");
         else std::printf(", %g frames/s", s.frameRate / 65536.0);
-        if (s.depth == 32) std::printf(", %u kbit/s", s.videoKbps);
+        if (s.depth == Code(VideoDepth::CinepakMobile)) std::printf(", %u kbit/s", s.videoKbps);
         std::printf(", %u x %u", s.width, s.height);
         if (s.angle != 0) std::printf(", turned %s", s.angle > 0 ? "clockwise" : "counter-clockwise");
     }
     std::printf("\n  Screen:       %u x %u%s\n", s.layoutWidth, s.layoutHeight, s.controlsUpright ? ", controls upright" : "");
-    std::printf("  Sound:        %s", SoundName(s.soundFormat).c_str());
-    if (s.soundFormat == 624) std::printf(", %u bit/s, %s", s.bitRate, s.channels == 2 ? "stereo" : "mono");
+    std::printf("  Sound:        %s", SoundFormatName(static_cast<std::int32_t>(s.soundFormat)).c_str());
+    if (s.soundFormat == Code(SoundFormat::ClieAudio)) std::printf(", %u bit/s, %s", s.bitRate, s.channels == 2 ? "stereo" : "mono");
     else if (s.soundFormat != 0) std::printf(", %u Hz, %s", s.sampleRate >> 16, s.channels == 2 ? "stereo" : "mono");
     if (s.soundFormat != 0) std::printf(", boost %s", Item(147, static_cast<std::int16_t>(s.boost + 1)).c_str());
     std::printf("\n  Plays:        ");
     if (s.formatCount == 0) std::printf("%s", Item(144, 1).c_str());
-    for (std::uint16_t i = 0; i < s.formatCount; ++i) std::printf("%s%s", i ? ", " : "", SoundName(s.formats[i]).c_str());
+    for (std::uint16_t i = 0; i < s.formatCount; ++i)
+        std::printf("%s%s", i ? ", " : "", SoundFormatName(static_cast<std::int32_t>(s.formats[i])).c_str());
     std::printf("%s\n", s.maxChannels == 2 ? " (stereo)" : " (mono)");
     if (s.osVersion != 0x04000000) std::printf("  Palm OS:      %u.%u or later\n", s.osVersion >> 24, (s.osVersion >> 20) & 0xF);
 }

@@ -1,11 +1,14 @@
 // Settings options shared by `convert` and `presets save`.
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 
 #include "cli/commands.h"
+#include "moviedb/formats.h"
 #include "presets/presets.h"
 
 const char* const kSettingOptionsHelp =
-    "  --video color|grays|none    video format (\"Cinepak Mobile\", \"16 Grays\", sound only)\n"
+    "  --video color|grays|none    video format (\"Cinepak Mobile\", \"16 Grays\", sound only; also colour, greys)\n"
     "  --fps N|best                frames per second (best: every source frame)\n"
     "  --size WxH                  movie size in pixels\n"
     "  --kbps N                    video bit rate in kbit/s\n"
@@ -46,10 +49,11 @@ bool ApplySettingOptions(Arguments& args, AtomContainer& settings, std::string& 
         long n = 0;
         changed = true;
         if (option == "--video") {
-            if (value == "color" || value == "colour") s.depth = 32;
-            else if (value == "grays" || value == "greys") s.depth = 36;
-            else if (value == "none") s.depth = 32767;
-            else return error = "--video is color, grays or none", false;
+            const std::string name = value == "colour" ? "color" : value == "greys" ? "grays" : value;
+            const auto entry = std::find_if(std::begin(kVideoFormats), std::end(kVideoFormats),
+                                            [&](const VideoFormatEntry& e) { return e.commandLine == name; });
+            if (entry == std::end(kVideoFormats)) return error = "--video is " + CommandLineNames(true), false;
+            s.depth = Code(entry->depth);
         } else if (option == "--fps") {
             if (value == "best") s.frameRate = 0;
             else if (Number(value, 1, 60, n)) s.frameRate = static_cast<std::uint32_t>(n) << 16;
@@ -64,13 +68,13 @@ bool ApplySettingOptions(Arguments& args, AtomContainer& settings, std::string& 
             if (!Number(value, 16, 4000, n)) return error = "--kbps is 16 to 4000", false;
             s.videoKbps = static_cast<std::uint16_t>(n);
         } else if (option == "--sound") {
-            if (value == "none") s.soundFormat = 0;
-            else if (value == "adpcm") s.soundFormat = 626;
-            else if (value == "adpcm4") s.soundFormat = 628;
-            else if (value == "uncompressed") s.soundFormat = s.maxChannels >= 2 ? 630 : 627;
-            else if (value == "yamaha") s.soundFormat = 629;
-            else if (value == "clie") s.soundFormat = 624;
-            else return error = "--sound is none, adpcm, adpcm4, uncompressed, yamaha or clie", false;
+            const auto entry = std::find_if(std::begin(kSoundFormats), std::end(kSoundFormats),
+                                            [&](const SoundFormatEntry& e) { return e.commandLine == value; });
+            if (entry == std::end(kSoundFormats)) return error = "--sound is " + CommandLineNames(false), false;
+            s.soundFormat = Code(entry->format);
+            // One name, two codes: the stereo one for devices that play stereo.
+            if (entry->format == SoundFormat::UncompressedMono && s.maxChannels >= 2)
+                s.soundFormat = Code(SoundFormat::UncompressedStereo);
         } else if (option == "--rate") {
             if (!Number(value, 4000, 66000, n)) return error = "--rate is 4000 to 66000", false;
             rate = n; // applied once the sound format is known
@@ -85,7 +89,7 @@ bool ApplySettingOptions(Arguments& args, AtomContainer& settings, std::string& 
     args = rest;
     if (!changed) return true;
     if (rate > 0) {
-        if (s.soundFormat == 624) s.bitRate = static_cast<std::uint32_t>(rate);
+        if (s.soundFormat == Code(SoundFormat::ClieAudio)) s.bitRate = static_cast<std::uint32_t>(rate);
         else s.sampleRate = static_cast<std::uint32_t>(rate) << 16;
     }
     s.customised = true;

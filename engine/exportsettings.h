@@ -6,24 +6,25 @@
 #include <array>
 #include <cstdint>
 
+#include "moviedb/formats.h"
 #include "platform/atoms.h"
 #include "platform/byteblock.h"
 #include "platform/bytes.h"
 #include "platform/status.h"
 
-// Pixel depth codes of 'colr'/'dpth'.
-inline constexpr std::int16_t kDepthCinepakMobile = 32;
-inline constexpr std::int16_t kDepthSixteenGrays = 36;
-inline constexpr std::int16_t kDepthNoVideo = 32767;
+// Pixel depth codes of 'colr'/'dpth', as the settings store them.
+inline constexpr std::int16_t kDepthCinepakMobile = Code(VideoDepth::CinepakMobile);
+inline constexpr std::int16_t kDepthSixteenGrays = Code(VideoDepth::SixteenGrays);
+inline constexpr std::int16_t kDepthNoVideo = Code(VideoDepth::None);
 
-// Sound format codes of 'soun'/'vtsc'.
-inline constexpr std::int32_t kSoundNone = 0;
-inline constexpr std::int32_t kSoundClieAudio = 624;
-inline constexpr std::int32_t kSoundAdpcm2to1 = 626;
-inline constexpr std::int32_t kSoundUncompressedMono = 627;
-inline constexpr std::int32_t kSoundAdpcm4to1 = 628;
-inline constexpr std::int32_t kSoundYamahaAdpcm = 629;
-inline constexpr std::int32_t kSoundUncompressedStereo = 630;
+// Sound format codes of 'soun'/'vtsc', as the settings store them.
+inline constexpr std::int32_t kSoundNone = Code(SoundFormat::None);
+inline constexpr std::int32_t kSoundClieAudio = Code(SoundFormat::ClieAudio);
+inline constexpr std::int32_t kSoundAdpcm2to1 = Code(SoundFormat::Adpcm2to1);
+inline constexpr std::int32_t kSoundUncompressedMono = Code(SoundFormat::UncompressedMono);
+inline constexpr std::int32_t kSoundAdpcm4to1 = Code(SoundFormat::Adpcm4to1);
+inline constexpr std::int32_t kSoundYamahaAdpcm = Code(SoundFormat::YamahaAdpcm);
+inline constexpr std::int32_t kSoundUncompressedStereo = Code(SoundFormat::UncompressedStereo);
 
 inline constexpr std::uint16_t kFrameSizeNotSet = 0xFFFF;
 

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <map>
 
+#include "moviedb/formats.h"
+#include "moviedb/moviewriter.h"
 #include "platform/preferences.h"
 #include "platform/resources.h"
 #include "presets/presets.h"
@@ -371,4 +373,37 @@ TEST_F(Presets, EveryDevicePresetMatchesTheReviewedSnapshot) {
                << ", the resources " << at(is) << "\n  snapshot:  " << reviewed[i] << "\n  resources: " << compiled[i];
     }
     EXPECT_EQ(compiled.size(), reviewed.size()) << "presets in the resources and lines in the snapshot";
+}
+
+TEST_F(Presets, EveryFormatThePresetsUseHasItsNames) {
+    // The one table of formats: whatever a device preset chooses or offers
+    // is in it, with a name from the resources and a command-line name.
+    for (std::int16_t i = 1; i <= CountResources(Fcc("STNG")); ++i) {
+        Resource r;
+        AtomContainer preset;
+        ASSERT_EQ(GetIndResource(Fcc("STNG"), i, r), noErr);
+        ASSERT_EQ(AtomContainer::Parse(r.data, preset), noErr);
+        EditSettings s;
+        UnpackSettings(s, preset);
+        SCOPED_TRACE(s.name);
+        EXPECT_NE(FindVideoFormat(s.depth), nullptr);
+        std::vector<std::int32_t> sounds = {static_cast<std::int32_t>(s.soundFormat)};
+        for (std::uint16_t f = 0; f < s.formatCount; ++f) sounds.push_back(static_cast<std::int32_t>(s.formats[f]));
+        for (std::int32_t code : sounds) {
+            const SoundFormatEntry* entry = FindSoundFormat(code);
+            ASSERT_NE(entry, nullptr) << code;
+            EXPECT_FALSE(entry->commandLine.empty());
+            const std::string name = SoundFormatName(code);
+            EXPECT_GT(name.size(), entry->ratio.size()) << code; // the resource's name is there
+        }
+    }
+    // And the writer takes every code of the table but "none".
+    for (const SoundFormatEntry& e : kSoundFormats) {
+        if (e.format == SoundFormat::None) continue;
+        MovieWriter* raw = nullptr;
+        ASSERT_EQ(NewMovieWriter(&raw), noErr);
+        OwnedMovieWriter w(raw);
+        EXPECT_EQ(SetAudioFormatCode(w.get(), Code(e.format)), noErr) << Code(e.format);
+    }
+    EXPECT_EQ(CommandLineNames(false), "none, adpcm, adpcm4, uncompressed, yamaha or clie");
 }

@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "moviedb/chunk.h"
+#include "moviedb/formats.h"
 #include "moviedb/moviewriter.h"
 #include "platform/bytes.h"
 #include "platform/files.h"
@@ -532,7 +533,8 @@ std::string DescribeInspection(const Inspection& r, bool chunks) {
             static_cast<unsigned long long>(st.bytes), st.sxDuration, st.shDuration, st.seek.size());
     }
     if (r.hasAudio) {
-        add("Audio format %u, %u channel(s), %u Hz, lead-in %u frames\n", r.audioFormat, r.audioChannels, r.sampleRate,
+        add("Audio format %u (%s), %u channel(s), %u Hz, lead-in %u frames\n", r.audioFormat,
+            SoundFormatName(static_cast<std::int32_t>(r.audioFormat)).c_str(), r.audioChannels, r.sampleRate,
             r.leadIn);
         if (r.atrac) add("CLIE Audio channel mode %u, bit-rate code %u\n", r.atrac->first, r.atrac->second);
     }
