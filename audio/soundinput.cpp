@@ -9,6 +9,7 @@
 
 #include "audio/adpcm.h"
 #include "audio/atrac3/at3enc.h"
+#include "moviedb/formats.h"
 #include "platform/byteblock.h"
 #include "platform/bytes.h"
 
@@ -32,7 +33,7 @@ public:
         if (channels_ < 1 || channels_ > 2 || frameBytes_ == 0) return paramErr;
         std::uint16_t encodingChannels = channels_;
         switch (code_) {
-        case 624: {
+        case Code(SoundFormat::ClieAudio): {
             if (bits_ != 16) return paramErr;
             std::uint32_t rate = SettleAtracBitRate(config.atracBitRate, MovieHasVideo(&writer));
             int mode = config.atracChannelMode;
@@ -57,20 +58,20 @@ public:
             SetSettledAudio(&writer, encodingChannels, static_cast<std::uint16_t>(mode), static_cast<std::uint16_t>(code), rate);
             break;
         }
-        case 626:
-        case 628:
+        case Code(SoundFormat::Adpcm2to1):
+        case Code(SoundFormat::Adpcm4to1):
             block_ = kAdpcmBlockFrames;
-            codeBits_ = code_ == 626 ? 4 : 2;
+            codeBits_ = code_ == Code(SoundFormat::Adpcm2to1) ? 4 : 2;
             break;
-        case 629:
+        case Code(SoundFormat::YamahaAdpcm):
             if (channels_ != 1) return paramErr;
             block_ = kYamahaBlockFrames;
             break;
-        case 627:
-        case 630: block_ = 0; break;
+        case Code(SoundFormat::UncompressedMono):
+        case Code(SoundFormat::UncompressedStereo): block_ = 0; break;
         default: return paramErr;
         }
-        if (code_ != 624) SetSettledAudio(&writer, encodingChannels, 0, 0, config.atracBitRate);
+        if (code_ != Code(SoundFormat::ClieAudio)) SetSettledAudio(&writer, encodingChannels, 0, 0, config.atracBitRate);
         try {
             pending_.resize(std::size_t{block_} * frameBytes_);
             work_.resize(std::size_t{block_} * frameBytes_);
@@ -137,7 +138,7 @@ private:
         stopped_ = false;
         std::uint8_t out[512];
         std::uint32_t size = 0;
-        if (code_ == 624) {
+        if (code_ == Code(SoundFormat::ClieAudio)) {
             std::int16_t samples[2 * kAt3FrameSamples];
             for (int i = 0; i < kAt3FrameSamples; ++i) {
                 if (mixdown_) {
@@ -156,7 +157,7 @@ private:
                 return noErr;
             }
             size = static_cast<std::uint32_t>(atrac_->frameBytes);
-        } else if (code_ == 629) {
+        } else if (code_ == Code(SoundFormat::YamahaAdpcm)) {
             std::int16_t mono[kYamahaBlockFrames];
             for (int i = 0; i < kYamahaBlockFrames; ++i) mono[i] = SampleAt(frames + 2 * i);
             std::uint32_t capacity = 64;

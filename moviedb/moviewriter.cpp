@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "moviedb/formats.h"
 #include "moviedb/pdb.h"
 #include "moviedb/writerstate.h"
 #include "platform/bytes.h"
@@ -97,7 +98,7 @@ OSErr BuildHeaderRecord(MovieWriter& w) {
         Payload ah;
         ah.U32(static_cast<std::uint32_t>(w.audioFormatCode)).U16(channels).U32(w.wave.sampleRate).U32(w.soundLeadIn);
         if (OSErr err = AppendChunk(h, ChunkTag("ah"), ah.Span(), &w.ahAt)) return err;
-        if (w.audioFormatCode == 624) {
+        if (w.audioFormatCode == Code(SoundFormat::ClieAudio)) {
             const std::uint16_t mode = w.audioSettled ? w.settledChannelMode : w.atracChannelMode;
             const std::uint16_t code = w.audioSettled ? w.bitRateCode : 33;
             if (OSErr err = AppendChunk(h, ChunkTag("ax"), Payload().U16(mode).U16(code).Span())) return err;
@@ -367,7 +368,7 @@ OSErr SetSoundFormat(MovieWriter* w, const WaveFormat& format) {
 
 OSErr SetAudioFormatCode(MovieWriter* w, std::int32_t code) {
     if (!Configuring(w)) return paramErr;
-    if (code != 624 && (code < 626 || code > 630)) return paramErr;
+    if (code == Code(SoundFormat::None) || FindSoundFormat(code) == nullptr) return paramErr;
     w->audioFormatCode = code;
     return noErr;
 }
@@ -408,7 +409,7 @@ bool MovieHasSound(const MovieWriter* w) { return w != nullptr && w->hasSound; }
 OSErr BeginMovie(MovieWriter* w) {
     if (!Configuring(w)) return paramErr;
     w->hasVideo = w->videoFormat >= 1 && w->videoFormat <= 8 && w->paddedWidth != 0 && w->paddedHeight != 0;
-    w->hasSound = w->audioFormatCode == 624 || (w->audioFormatCode >= 626 && w->audioFormatCode <= 630);
+    w->hasSound = w->audioFormatCode != Code(SoundFormat::None) && FindSoundFormat(w->audioFormatCode) != nullptr;
     w->hasText = w->textStream;
     w->hasLayout = !w->layoutItems.empty();
     if (!(w->hasVideo || w->hasSound || w->hasText || w->hasLayout) || !w->hasName || w->name.empty()) return paramErr;

@@ -45,12 +45,12 @@ std::uint64_t AtracFrameBytes(std::optional<std::pair<std::uint16_t, std::uint16
 std::uint64_t MostSoundFrames(std::uint32_t format, std::uint16_t channels, std::uint64_t atracFrameBytes, std::uint32_t bytes) {
     const std::uint64_t ch = std::max<std::uint16_t>(1, channels);
     switch (format) {
-    case 627: return bytes / ch;
-    case 630: return bytes / (2 * ch);
-    case 629: return std::uint64_t{bytes} * 2 / ch;
-    case 626:
-    case 628: return bytes / (AdpcmBlockBytes(kAdpcmBlockFrames, format == 626 ? 4 : 2) * ch) * kAdpcmBlockFrames;
-    case 624: return atracFrameBytes == 0 ? 0 : bytes / atracFrameBytes * kAt3FrameSamples;
+    case Code(SoundFormat::UncompressedMono): return bytes / ch;
+    case Code(SoundFormat::UncompressedStereo): return bytes / (2 * ch);
+    case Code(SoundFormat::YamahaAdpcm): return std::uint64_t{bytes} * 2 / ch;
+    case Code(SoundFormat::Adpcm2to1):
+    case Code(SoundFormat::Adpcm4to1): return bytes / (AdpcmBlockBytes(kAdpcmBlockFrames, format == Code(SoundFormat::Adpcm2to1) ? 4 : 2) * ch) * kAdpcmBlockFrames;
+    case Code(SoundFormat::ClieAudio): return atracFrameBytes == 0 ? 0 : bytes / atracFrameBytes * kAt3FrameSamples;
     default: return std::uint64_t{bytes} * 8; // a format of no decoder here: one bit a frame at the least
     }
 }
@@ -649,7 +649,8 @@ OSErr DecodeSoundOf(std::span<const std::uint8_t> bytes, std::span<const std::ui
     const Inspection in = InspectDatabase(bytes, key);
     if (!in.Valid() || !in.mediaChecked || !in.hasAudio) return paramErr;
     const std::uint32_t format = in.audioFormat;
-    if ((format != 624 && (format < 626 || format > 630)) || in.audioChannels < 1 || in.audioChannels > 2)
+    if (format == Code(SoundFormat::None) || FindSoundFormat(static_cast<std::int32_t>(format)) == nullptr ||
+        in.audioChannels < 1 || in.audioChannels > 2)
         return paramErr;
     channels = in.audioChannels;
     rate = in.sampleRate;
@@ -663,7 +664,7 @@ OSErr DecodeSoundOf(std::span<const std::uint8_t> bytes, std::span<const std::ui
     At3EncContext sizes;
     SoundDecompressor atrac[2];
     std::uint64_t atracFrameBytes = 0;
-    if (format == 624) {
+    if (format == Code(SoundFormat::ClieAudio)) {
         if (!in.atrac || At3EncOpen(in.atrac->second, in.atrac->first, sizes) != kAt3Ok || sizes.channels != channels)
             return paramErr;
         At3EncClose(sizes);
@@ -684,20 +685,20 @@ OSErr DecodeSoundOf(std::span<const std::uint8_t> bytes, std::span<const std::ui
             const std::size_t at = out.size();
             out.resize(at + std::size_t{frames} * channels);
             std::int16_t* dest = out.data() + at;
-            if (format == 624) {
+            if (format == Code(SoundFormat::ClieAudio)) {
                 if (OSErr err = DecodeAtracRecord(data, frames, channels, sizes, atrac, dest)) return err;
-            } else if (format == 627) {
+            } else if (format == Code(SoundFormat::UncompressedMono)) {
                 if (data.size() < frames) return paramErr;
                 for (std::uint32_t i = 0; i < frames; ++i) dest[i] = static_cast<std::int16_t>((data[i] - 128) * 256);
-            } else if (format == 630) {
+            } else if (format == Code(SoundFormat::UncompressedStereo)) {
                 if (data.size() < std::size_t{frames} * channels * 2) return paramErr;
                 for (std::size_t i = 0; i < std::size_t{frames} * channels; ++i)
                     dest[i] = static_cast<std::int16_t>(data[2 * i] | data[2 * i + 1] << 8);
-            } else if (format == 629) {
+            } else if (format == Code(SoundFormat::YamahaAdpcm)) {
                 DecodeYamaha(data, frames, dest, yamaha);
             } else {
                 // ADPCM: per 256 frames a block per channel, left first.
-                const std::uint32_t blockBytes = AdpcmBlockBytes(kAdpcmBlockFrames, format == 626 ? 4 : 2);
+                const std::uint32_t blockBytes = AdpcmBlockBytes(kAdpcmBlockFrames, format == Code(SoundFormat::Adpcm2to1) ? 4 : 2);
                 std::int16_t channel[kAdpcmBlockFrames];
                 std::size_t pos = 0;
                 for (std::uint32_t f = 0; f < frames; f += kAdpcmBlockFrames)
