@@ -384,15 +384,7 @@ private:
         const Rect turned = Matrix::Identity().Rotated(geometry_.rotation).TransformRect(MakeRect(0, 0, geometry_.width, geometry_.height));
         if (OSErr err = SetPictureSize(writer_.get(), static_cast<std::uint16_t>(turned.Width()), static_cast<std::uint16_t>(turned.Height())))
             return err;
-        std::int16_t format = 0;
-        switch (settings_.depth) {
-        case 1: format = 3; break;
-        case 24: format = 2; break;
-        case kDepthCinepakMobile: format = 7; break;
-        case 34: format = 1; break;
-        case kDepthSixteenGrays: format = 4; break;
-        default: break;
-        }
+        const std::int16_t format = EncodingOfDepth(settings_.depth);
         if (format != 0)
             if (OSErr err = SetVideoFormat(writer_.get(), format)) return err;
         if (OSErr err = SetWriterParameter(writer_.get(), kWriterVideoDataRate, settings_.videoBitRate)) return err;

@@ -10,6 +10,32 @@
 // Pixel depth codes of the settings: the picture format of the movie.
 enum class VideoDepth : std::int16_t { CinepakMobile = 32, SixteenGrays = 36, None = 32767 };
 
+// The writer's picture encodings (the database's video format codes). The
+// settings choose only "16 Grays" and Cinepak; the others are known to the
+// format and to the writer's code table.
+enum class PictureEncoding : std::int16_t {
+    FourGrays = 1,
+    Colour8Bit = 2,
+    BlackAndWhite = 3,
+    SixteenGrays = 4,
+    Animation = 5,
+    ZyG2 = 6,
+    Cinepak = 7,
+    Mpeg4 = 8,
+};
+constexpr std::int16_t Code(PictureEncoding e) { return static_cast<std::int16_t>(e); }
+// The encoding the writer uses for a depth of the settings; 0 for none.
+constexpr std::int16_t EncodingOfDepth(std::int32_t depth) {
+    switch (depth) {
+    case 1: return Code(PictureEncoding::BlackAndWhite);
+    case 24: return Code(PictureEncoding::Colour8Bit);
+    case 32: return Code(PictureEncoding::Cinepak);
+    case 34: return Code(PictureEncoding::FourGrays);
+    case 36: return Code(PictureEncoding::SixteenGrays);
+    default: return 0;
+    }
+}
+
 // Sound format codes of the settings and of the database's sound header.
 enum class SoundFormat : std::int32_t {
     None = 0,

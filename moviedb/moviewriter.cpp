@@ -15,20 +15,23 @@ namespace {
 bool Configuring(const MovieWriter* w) { return w != nullptr && w->state == WriterState::Configuring; }
 
 bool IsColourFormat(std::int16_t format) {
-    return format == 2 || format == 5 || format == 6 || format == 7 || format == 8;
+    using E = PictureEncoding;
+    return format == Code(E::Colour8Bit) || format == Code(E::Animation) || format == Code(E::ZyG2) ||
+           format == Code(E::Cinepak) || format == Code(E::Mpeg4);
 }
 
 // Bits per pixel the player sets up for the movie ("mv").
 std::uint8_t DisplayDepth(const MovieWriter& w) {
     if (w.hasVideo) {
+        using E = PictureEncoding;
         switch (w.videoFormat) {
-        case 3: return 1;
-        case 1: return 2;
-        case 4:
-        case 5: return 4;
-        case 2:
-        case 6: return 8;
-        default: return 16; // 7 Cinepak, 8 MPEG-4
+        case Code(E::BlackAndWhite): return 1;
+        case Code(E::FourGrays): return 2;
+        case Code(E::SixteenGrays):
+        case Code(E::Animation): return 4;
+        case Code(E::Colour8Bit):
+        case Code(E::ZyG2): return 8;
+        default: return 16; // Cinepak, MPEG-4
         }
     }
     std::uint8_t depth = 0;
@@ -244,7 +247,7 @@ OSErr SetPictureSize(MovieWriter* w, std::uint16_t width, std::uint16_t height) 
 }
 
 OSErr SetVideoFormat(MovieWriter* w, std::int16_t code) {
-    if (!Configuring(w) || code < 1 || code > 8) return paramErr;
+    if (!Configuring(w) || code < Code(PictureEncoding::FourGrays) || code > Code(PictureEncoding::Mpeg4)) return paramErr;
     w->videoFormat = code;
     return noErr;
 }

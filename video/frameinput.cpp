@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "moviedb/formats.h"
 #include "video/cinepakencoder.h"
 #include "video/cinepakpalette.h"
 #include "video/cinepakrate.h"
@@ -27,8 +28,8 @@ public:
         exactHeight_ = config.height;
         timeScale_ = config.timeScale;
         dataRate_ = config.dataRate;
-        if (format_ == 4) return grays_.Begin(config.paddedWidth, config.paddedHeight, config.width, config.height);
-        if (format_ != 7) return paramErr; // formats the converter never selects
+        if (format_ == Code(PictureEncoding::SixteenGrays)) return grays_.Begin(config.paddedWidth, config.paddedHeight, config.width, config.height);
+        if (format_ != Code(PictureEncoding::Cinepak)) return paramErr; // formats the converter never selects
         if (OSErr err = histogram_.Create()) return err;
         // The history starts as one second at the target rate.
         history_.Prime(dataRate_);
@@ -36,7 +37,7 @@ public:
     }
 
     OSErr FillPalette(std::span<std::uint8_t> palette, std::span<std::uint8_t> inverseMap) override {
-        if (format_ != 7) return noErr;
+        if (format_ != Code(PictureEncoding::Cinepak)) return noErr;
         return BuildMoviePalette(histogram_.Counts(), palette, inverseMap);
     }
 
@@ -46,7 +47,7 @@ public:
                 std::uint8_t* keyFrame) {
         bool difference = false;
         std::uint8_t encoding = grays::kEncoding;
-        if (format_ == 7) {
+        if (format_ == Code(PictureEncoding::Cinepak)) {
             if (OSErr err = EncodeCinepak(pixels, rowBytes, duration, difference)) return err;
             encoding = kCinepakEncoding;
         } else {
