@@ -15,8 +15,12 @@ namespace {
 
 // The MPEG audio tables every instance shares: 144 bit rates then 12
 // sample rates, 32-bit, host order; the component's reference value from
-// the first open to the last close.
+// the first open to the last close. Instances opened and closed on several
+// threads at once load and free them one at a time.
+std::mutex gTablesLock;
+
 OSErr LoadMpegTables(Component component) {
+    const std::lock_guard<std::mutex> hold(gTablesLock);
     if (GetComponentRefcon(component) != 0) return noErr;
     auto* table = new (std::nothrow) std::uint32_t[kMpegTableEntries];
     if (table == nullptr) return memFullErr;
@@ -54,6 +58,7 @@ ComponentResult Close(ComponentInstance self) {
         SetComponentInstanceStorage(self, nullptr);
     }
     // The last instance takes the shared tables with it.
+    const std::lock_guard<std::mutex> hold(gTablesLock);
     if (CountComponentInstances(component) <= 1) {
         delete[] reinterpret_cast<std::uint32_t*>(GetComponentRefcon(component));
         SetComponentRefcon(component, 0);

@@ -443,3 +443,34 @@ TEST(MpegAudio, RandomFramesOfEveryModeDecodeLikeLibavcodec) {
             EXPECT_LT(std::sqrt(sum / static_cast<double>(decoded.size())) / 32768.0, 1.5e-5);
         }
 }
+
+TEST(MpegSystem, TwoConversionsAtOnceEachHaveTheirSound) {
+    // Two MPEG-1 movies converted on two threads at once: each instance of
+    // the engine shares the decoder's tables with the other and reads its
+    // table files of its own; both come out as one conversion alone does.
+    const auto clip = MakeFixture("clip.mpg", std::string(kTestPicture) + " " + kTestTone +
+                                                  " -c:v mpeg1video -b:v 800k -c:a mp2 -shortest -f mpeg %o");
+    ExportSettings settings;
+    SetFirstPresetSettings(settings);
+    TestFolder out;
+    ASSERT_EQ(ConvertMovie(clip, settings, out.Path() / "alone.pdb", nullptr, nullptr), noErr);
+    OSErr results[2] = {paramErr, paramErr};
+    std::thread first([&] { results[0] = ConvertMovie(clip, settings, out.Path() / "a.pdb", nullptr, nullptr); });
+    std::thread second([&] { results[1] = ConvertMovie(clip, settings, out.Path() / "b.pdb", nullptr, nullptr); });
+    first.join();
+    second.join();
+    const auto bytesOf = [&](const char* name) {
+        ByteBlock b;
+        EXPECT_EQ(ReadWholeFile(out.Path() / name, b), noErr);
+        std::vector<std::uint8_t> v(b.Data(), b.Data() + b.Size());
+        if (v.size() > 44) std::fill(v.begin() + 36, v.begin() + 44, std::uint8_t{0}); // the dates
+        return v;
+    };
+    const auto alone = bytesOf("alone.pdb");
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(results[i], noErr);
+        auto together = bytesOf(i == 0 ? "a.pdb" : "b.pdb");
+        std::copy(alone.begin(), alone.begin() + 32, together.begin()); // the names differ
+        EXPECT_TRUE(together == alone) << i;
+    }
+}
