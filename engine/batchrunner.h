@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/convert.h"
 #include "platform/atoms.h"
 #include "platform/components.h"
 #include "platform/files.h"
@@ -50,10 +51,10 @@ public:
     virtual void FileFinished(std::size_t index, const FileRecord& record) { (void)index, (void)record; }
 };
 
-class BatchRunner {
+class BatchRunner : private ConversionSink {
 public:
-    // Runs over the records in state Waiting. Answers noErr, or the error
-    // that stopped the whole run (the export component would not open).
+    // Runs over the records in state Waiting, each file through the typed
+    // conversion call. Answers noErr (an error would stop the whole run).
     [[nodiscard]] OSErr Run(std::vector<FileRecord>& files, const RunOptions& options, RunObserver& observer);
 
     // Safe from any thread and from a signal handler.
@@ -67,24 +68,10 @@ public:
     static void ResetCancelled(std::vector<FileRecord>& files);
 
 private:
-    static std::int16_t Progress(std::int16_t message, Fixed fraction, void* refcon);
+    void Started(std::int64_t lengthMs) override;
+    bool Progress(int permille) override;
 
     std::atomic<bool> cancelCurrent_{false}, cancelAll_{false}, running_{false};
     RunObserver* observer_ = nullptr;
     std::size_t current_ = 0;
-    FileSpec currentOutput_;
-    std::int64_t currentLength_ = 0;
 };
-
-// Converting one file: its output file reserved (never overwriting), the
-// source opened as a movie (small video time scales made finer), the
-// component given the settings and the progress procedure, and the movie
-// exported into the reservation. Only noErr and noSoundTrackInMovieErr move
-// the database to its final name, `output`; every other answer deletes what
-// was written. `missingDecoder` receives the format after noCodecErr;
-// `lengthMs` the source's length once it is open; `batchNames` the database
-// names of the run so far, which the new one is kept apart from.
-[[nodiscard]] OSErr ConvertOneFile(ComponentInstance exporter, const FileSpec& source, const RunOptions& options,
-                                   std::int16_t (*progress)(std::int16_t, Fixed, void*), void* refcon, FileSpec& output,
-                                   OSType& missingDecoder, std::int64_t* lengthMs = nullptr,
-                                   std::vector<std::string>* batchNames = nullptr);

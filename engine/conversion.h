@@ -26,19 +26,8 @@ struct ConversionResult {
     OSType missingDecoder = 0; // the format without a decoder, after noCodecErr
 };
 
-// One movie file through an open export component: the movie opened (small
-// video time scales made finer, so that frame times stay exact), the
-// settings container (when given) and the progress procedure handed over,
-// and the movie exported into `destination` (a new file; with
-// kReservedFileDataRefType a reserved one). `missingDecoder` receives the
-// format after noCodecErr, `lengthMs` the movie's length once it is open.
-[[nodiscard]] OSErr ExportMovieFile(ComponentInstance exporter, const FileSpec& source, AtomContainer* settings,
-                                    ConversionProgressProc progress, void* refcon, const FileSpec& destination,
-                                    OSType* missingDecoder, std::int64_t* lengthMs = nullptr,
-                                    OSType dataRefType = kAliasDataRefType);
-
 // Converts `source` into a new file `destination` (an existing file is never
-// replaced: dupFNErr) through an instance of the export component. The
+// replaced: dupFNErr), the settings read as the export component reads them. The
 // destination is left as it is on failure; the caller deletes it.
 [[nodiscard]] OSErr ConvertMovie(const FileSpec& source, const ExportSettings& settings, const FileSpec& destination,
                                  ConversionProgressProc progress, void* refcon, ConversionResult* result = nullptr);

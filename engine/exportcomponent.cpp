@@ -36,16 +36,7 @@ ComponentResult Open(ComponentInstance self) {
     auto* instance = new (std::nothrow) ExportInstance;
     if (instance == nullptr) return memFullErr;
     SetComponentInstanceStorage(self, instance);
-    // The standard exporter gives the data procedures of a movie.
-    ComponentDescription looking;
-    looking.componentType = kMovieExportType;
-    looking.componentSubType = kStandardExportSubType;
-    looking.componentManufacturer = kAppleManufacturer;
-    looking.componentFlags = kStandardExporterFlags;
-    looking.componentFlagsMask = kStandardExporterFlags;
-    const Component standard = FindNextComponent(nullptr, looking);
-    if (standard == nullptr) return cantFindHandler;
-    if (OSErr err = OpenComponent(standard, instance->standardExporter)) return err;
+    if (OSErr err = OpenStandardExporter(instance->standardExporter)) return err;
     return LoadMpegTables(GetComponentOf(self));
 }
 
@@ -81,8 +72,11 @@ ComponentResult GetAuxiliaryData(ExportInstance& instance, MovieExportGetAuxilia
     return noErr;
 }
 
-ComponentResult AddDataSource(ExportInstance& instance, MovieExportAddDataSourceParams* p) {
-    if (p == nullptr || p->scale == 0 || p->trackType == 0 || p->getData == nullptr || p->getProperty == nullptr) return paramErr;
+} // namespace
+
+OSErr AddExportSource(ExportInstance& instance, const MovieExportAddDataSourceParams& source) {
+    const MovieExportAddDataSourceParams* p = &source;
+    if (p->scale == 0 || p->trackType == 0 || p->getData == nullptr || p->getProperty == nullptr) return paramErr;
     const bool video = p->trackType == kVideoMediaType;
     if (!video && p->trackType != kSoundMediaType) return paramErr;
     std::unique_ptr<ExportSource>& slot = video ? instance.video : instance.sound;
@@ -97,6 +91,8 @@ ComponentResult AddDataSource(ExportInstance& instance, MovieExportAddDataSource
     if (p->trackID) *p->trackID = slot->trackNumber;
     return noErr;
 }
+
+namespace {
 
 // ---- Merging movie databases ----
 
@@ -230,7 +226,8 @@ ComponentResult UserDialog(ComponentInstance self, ExportInstance&, void* params
 ComponentResult ToDataRef(ComponentInstance self, ExportInstance& instance, void* params) {
     auto* p = static_cast<MovieExportToDataRefParams*>(params);
     if (p == nullptr || p->dataRef == nullptr || p->movie == nullptr) return paramErr;
-    return ExportMovie(instance, self, *p->dataRef, p->dataRefType, *p->movie, p->onlyThisTrack, p->startTime,
+    const auto* tables = reinterpret_cast<const std::uint32_t*>(GetComponentRefcon(GetComponentOf(self)));
+    return ExportMovie(instance, tables, *p->dataRef, p->dataRefType, *p->movie, p->onlyThisTrack, p->startTime,
                        p->duration);
 }
 
@@ -241,7 +238,8 @@ ComponentResult FromProcedures(ComponentInstance, ExportInstance& instance, void
 }
 
 ComponentResult AddSource(ComponentInstance, ExportInstance& instance, void* params) {
-    return AddDataSource(instance, static_cast<MovieExportAddDataSourceParams*>(params));
+    auto* p = static_cast<MovieExportAddDataSourceParams*>(params);
+    return p == nullptr ? paramErr : AddExportSource(instance, *p);
 }
 
 ComponentResult Validate(ComponentInstance, ExportInstance& instance, void* params) {
@@ -327,6 +325,18 @@ ComponentResult Dispatch(ComponentInstance self, std::int16_t selector, void* pa
 
 } // namespace
 
+OSErr OpenStandardExporter(ComponentInstance& out) {
+    ComponentDescription looking;
+    looking.componentType = kMovieExportType;
+    looking.componentSubType = kStandardExportSubType;
+    looking.componentManufacturer = kAppleManufacturer;
+    looking.componentFlags = kStandardExporterFlags;
+    looking.componentFlagsMask = kStandardExporterFlags;
+    const Component standard = FindNextComponent(nullptr, looking);
+    if (standard == nullptr) return cantFindHandler;
+    return OpenComponent(standard, out);
+}
+
 Component RegisterExportComponent() {
     static std::mutex once;
     static Component registered = nullptr;
@@ -346,12 +356,6 @@ Component RegisterExportComponent() {
 ComponentResult MovieExportToFile(ComponentInstance exporter, const FileSpec& file, const Movie& movie) {
     MovieExportToFileParams p{&file, &movie, 0, 0, movie.Duration()};
     return CallComponent(exporter, kMovieExportToFileSelect, &p);
-}
-
-ComponentResult MovieExportToDataRef(ComponentInstance exporter, const FileSpec& dataRef, OSType dataRefType,
-                                     const Movie& movie) {
-    MovieExportToDataRefParams p{&dataRef, dataRefType, &movie, 0, 0, movie.Duration()};
-    return CallComponent(exporter, kMovieExportToDataRefSelect, &p);
 }
 
 ComponentResult MovieExportSetProgressProc(ComponentInstance exporter, MovieProgressProc proc, void* refcon) {

@@ -20,6 +20,8 @@ inline constexpr std::int16_t kMergeMovieDatabasesSelect = 0x401;
 // Registers the component (and the standard exporter it builds on) once
 // per process; answers it.
 Component RegisterExportComponent();
+// Opens the standard exporter, which gives the data procedures of a movie.
+[[nodiscard]] OSErr OpenStandardExporter(ComponentInstance& out);
 
 // The short file type string selector's record.
 struct MovieExportStringParams {
@@ -42,8 +44,6 @@ inline constexpr OSType kReservedFileDataRefType = Fcc("rsvf");
 
 // Typed calls.
 [[nodiscard]] ComponentResult MovieExportToFile(ComponentInstance exporter, const FileSpec& file, const Movie& movie);
-[[nodiscard]] ComponentResult MovieExportToDataRef(ComponentInstance exporter, const FileSpec& dataRef, OSType dataRefType,
-                                                   const Movie& movie);
 [[nodiscard]] ComponentResult MovieExportSetProgressProc(ComponentInstance exporter, MovieProgressProc proc, void* refcon);
 [[nodiscard]] ComponentResult MovieExportSetSettings(ComponentInstance exporter, AtomContainer& settings);
 [[nodiscard]] ComponentResult MovieExportGetSettings(ComponentInstance exporter, AtomContainer& settings);

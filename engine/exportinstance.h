@@ -41,8 +41,12 @@ struct ExportInstance {
 // reference names: an alias ('alis') is created new; a reserved file
 // (kReservedFileDataRefType) is written in place. Never deleted here.
 [[nodiscard]] OSErr RunConversion(ExportInstance& instance, const FileSpec& destination, OSType dataRefType);
-// Source analysis: decides the data sources for a movie, then converts
-// through the component's own selectors (`self`).
-[[nodiscard]] OSErr ExportMovie(ExportInstance& instance, ComponentInstance self, const FileSpec& destination,
+// Adds a caller's data source (one of each kind); paramErr for a second
+// one, an unknown kind or a missing procedure.
+[[nodiscard]] OSErr AddExportSource(ExportInstance& instance, const MovieExportAddDataSourceParams& source);
+// Source analysis: decides the data sources for a movie, then runs the
+// driver. `mpegTables` (the MPEG audio rate tables, or null) serve an MPEG-1
+// system stream's own sound.
+[[nodiscard]] OSErr ExportMovie(ExportInstance& instance, const std::uint32_t* mpegTables, const FileSpec& destination,
                                 OSType dataRefType, const Movie& movie, int onlyThisTrack, std::int64_t startTime,
                                 std::int64_t duration);

@@ -175,3 +175,26 @@ void SetFirstPresetSettings(ExportSettings& s) {
     s.sampleRate = UIntToUnsignedFixed(8192);
     s.boost = 2;
 }
+
+OSErr CopyExportSettings(const ExportSettings& from, ExportSettings& to) {
+    ExportSettings copy;
+    copy.name = from.name;
+    copy.depth = from.depth;
+    copy.frameRate = from.frameRate;
+    copy.videoBitRate = from.videoBitRate;
+    copy.sizeCode = from.sizeCode;
+    copy.frameWidth = from.frameWidth;
+    copy.frameHeight = from.frameHeight;
+    copy.angle = from.angle;
+    copy.soundFormat = from.soundFormat;
+    copy.channels = from.channels;
+    copy.sampleRate = from.sampleRate;
+    copy.bitRate = from.bitRate;
+    copy.boost = from.boost;
+    if (!from.layout.IsNull())
+        if (OSErr err = from.layout.CopyTo(copy.layout)) return err;
+    if (OSErr err = ByteBlock::FromBytes(from.scramblingKey.Span(), copy.scramblingKey)) return err;
+    copy.hasScramblingKey = from.hasScramblingKey;
+    to = std::move(copy);
+    return noErr;
+}

@@ -28,6 +28,7 @@ inline constexpr std::int32_t kSoundUncompressedStereo = Code(SoundFormat::Uncom
 
 inline constexpr std::uint16_t kFrameSizeNotSet = 0xFFFF;
 
+// Every field is copied by CopyExportSettings: a new field goes there too.
 struct ExportSettings {
     // The settings' name as stored: a length byte and up to 255 characters.
     std::array<std::uint8_t, 256> name{};
@@ -50,6 +51,9 @@ struct ExportSettings {
     ByteBlock scramblingKey;
     bool hasScramblingKey = false;
 };
+
+// A copy of settings (their layout and key included).
+[[nodiscard]] OSErr CopyExportSettings(const ExportSettings& from, ExportSettings& to);
 
 // Takes the settings from a container. Reads stop at the first atom of the
 // wrong size (its error is the answer; fields read before it keep their new

@@ -5,6 +5,7 @@
 
 #include "engine/app/startup.h"
 #include "engine/batchrunner.h"
+#include "engine/convert.h"
 #include "engine/exportcomponent.h"
 #include "engine/messages.h"
 #include "platform/preferences.h"
@@ -155,4 +156,61 @@ TEST_F(Runner, SoundThatWasWantedButCouldNotBeConvertedIsReported) {
     ASSERT_EQ(runner.Run(mpeg, options_, quiet), noErr);
     EXPECT_EQ(mpeg[0].state, FileState::Converted);
     EXPECT_EQ(mpeg[0].status, "");
+}
+
+namespace {
+
+// Hears a conversion; cancels once it has passed `cancelAt` (‰), if set.
+class Listener : public ConversionSink {
+public:
+    explicit Listener(int cancelAt = -1) : cancelAt_(cancelAt) {}
+    void Started(std::int64_t lengthMs) override { length = lengthMs; }
+    bool Progress(int permille) override {
+        if (!seen.empty() && permille < seen.back()) ++backwards;
+        seen.push_back(permille);
+        return cancelAt_ < 0 || permille < cancelAt_;
+    }
+    std::int64_t length = -1;
+    std::vector<int> seen;
+    int backwards = 0;
+
+private:
+    int cancelAt_;
+};
+
+} // namespace
+
+TEST_F(Runner, TheTypedCallReportsWhatItMadeAndCancelsCleanly) {
+    ConversionJob job;
+    job.source = Mp4();
+    ASSERT_EQ(SetExportSettings(job.settings, &settings_), noErr);
+    job.toSourceFolder = false;
+    job.exportFolder = options_.exportFolder;
+    std::filesystem::create_directories(job.exportFolder);
+    Listener listener;
+    job.sink = &listener;
+    ConversionReport report;
+    ASSERT_EQ(Convert(job, report), noErr);
+    EXPECT_EQ(report.status, noErr);
+    EXPECT_EQ(report.output, job.exportFolder / "clip.pdb");
+    EXPECT_TRUE(std::filesystem::exists(report.output));
+    EXPECT_NEAR(static_cast<double>(report.lengthMs), 2000.0, 100.0);
+    EXPECT_EQ(listener.length, report.lengthMs);
+    ASSERT_FALSE(listener.seen.empty());
+    EXPECT_EQ(listener.seen.back(), 1000);
+    EXPECT_EQ(listener.backwards, 0);
+
+    // Cancelled halfway: the answer says so and nothing of it stays.
+    Listener canceller(500);
+    job.sink = &canceller;
+    EXPECT_EQ(Convert(job, report), userCanceledErr);
+    EXPECT_TRUE(report.output.empty());
+    EXPECT_EQ(OutputCount(), 1u);
+
+    // A codec without a decoder is named in the report.
+    job.source = UnknownCodecAvi();
+    job.sink = nullptr;
+    EXPECT_EQ(Convert(job, report), noCodecErr);
+    EXPECT_EQ(report.missingDecoder, Fcc("ZZZZ"));
+    EXPECT_EQ(OutputCount(), 1u);
 }

@@ -1,0 +1,55 @@
+// The one call that converts a file: both front ends (and the preview)
+// hand the engine a job (the source, its settings, where the database goes,
+// who hears of progress) and read what it reports. The export component's
+// selectors are an adapter over the same analysis and driver.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/exportsettings.h"
+#include "platform/files.h"
+#include "platform/status.h"
+
+// Hears how a conversion goes; answering false to Progress cancels it.
+class ConversionSink {
+public:
+    virtual ~ConversionSink() = default;
+    // The source is open: its length.
+    virtual void Started(std::int64_t lengthMs) { (void)lengthMs; }
+    // 0 to 1000.
+    virtual bool Progress(int permille) {
+        (void)permille;
+        return true;
+    }
+};
+
+struct ConversionJob {
+    FileSpec source;
+    ExportSettings settings;
+    // Where the database goes: a free name reserved in the source's folder
+    // or in `exportFolder` (never overwriting), after the typed movie name or
+    // the source's name; or, when `destination` is given, exactly that new
+    // file (an existing one is never replaced: dupFNErr).
+    bool toSourceFolder = true;
+    FileSpec exportFolder;
+    std::string movieName;
+    FileSpec destination;
+    // The database names of the batch so far, kept apart from the new one.
+    std::vector<std::string>* batchNames = nullptr;
+    ConversionSink* sink = nullptr;
+};
+
+struct ConversionReport {
+    OSErr status = noErr;     // also answered by Convert
+    OSType missingDecoder = 0; // the format without a decoder, after noCodecErr
+    FileSpec output;           // the database, once it is there under its name
+    std::int64_t lengthMs = 0; // of the source
+};
+
+// Converts one file. Answers noErr, noSoundTrackInMovieErr (complete, the
+// sound not converted) or the failure; after a failure nothing of the
+// conversion stays but an explicitly named destination, which its caller
+// deletes.
+[[nodiscard]] OSErr Convert(const ConversionJob& job, ConversionReport& report);
