@@ -208,9 +208,9 @@ int ConvertCommand(Application& app, const Arguments& given, std::vector<FileSpe
             for (const auto& e : std::filesystem::directory_iterator(path, ec))
                 if (e.is_regular_file() && IsMediaFile(e.path())) inside.push_back(e.path());
             std::sort(inside.begin(), inside.end());
-            for (const FileSpec& f : inside) files.push_back({f, FileState::Waiting, {}, {}});
+            for (const FileSpec& f : inside) files.push_back({f, FileState::Waiting, {}, {}, {}});
         } else {
-            files.push_back({path, FileState::Waiting, {}, {}});
+            files.push_back({path, FileState::Waiting, {}, {}, {}});
         }
     }
     if (files.empty()) {
@@ -248,6 +248,7 @@ int ConvertCommand(Application& app, const Arguments& given, std::vector<FileSpe
         if (f.state == FileState::Converted) std::printf(" -> %s", f.output.string().c_str());
         if (f.state == FileState::Converted && made != nullptr) made->push_back(f.output);
         if (!f.status.empty()) std::printf(": %s", f.status.c_str());
+        if (!f.detail.empty()) std::printf(" (%s)", f.detail.c_str());
         std::printf("\n");
         if (f.state != FileState::Converted) ++failed;
     }

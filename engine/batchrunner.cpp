@@ -47,6 +47,7 @@ OSErr BatchRunner::Run(std::vector<FileRecord>& files, const RunOptions& options
         current_ = waiting[static_cast<std::size_t>(ordinal - 1)];
         FileRecord& file = files[current_];
         file.status.clear();
+        file.detail.clear();
         observer.FileStarted(current_, ordinal, total);
         if (!options.toSourceFolder && !options.exportFolder.empty()) {
             std::error_code ec;
@@ -79,6 +80,7 @@ OSErr BatchRunner::Run(std::vector<FileRecord>& files, const RunOptions& options
         } else {
             file.state = FileState::Failed;
             file.status = ConversionMessage(err, report.missingDecoder);
+            file.detail = report.detail;
         }
         observer.FileFinished(current_, file);
         if (cancelAll_) break;

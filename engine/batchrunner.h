@@ -26,6 +26,7 @@ struct FileRecord {
     FileState state = FileState::Waiting;
     std::string status; // a message, or empty
     FileSpec output;    // where the result went (converted files)
+    std::string detail; // what the message is about, when known ("no such file")
 };
 
 struct RunOptions {

@@ -78,12 +78,18 @@ OSErr ConvertWithProcedure(const ConversionJob& job, MovieProgressProc progress,
     OutputReservation reservation;
     FileSpec destination;
     OSType dataRefType = 0;
-    if (OSErr err = PlaceOutput(job, reservation, destination, dataRefType)) return report.status = err;
+    if (OSErr err = PlaceOutput(job, reservation, destination, dataRefType)) {
+        report.detail = "in " + OutputFolder(job.source, job.toSourceFolder, job.exportFolder).string();
+        return report.status = err;
+    }
 
     // The source as a movie; small video time scales made finer, so that
     // frame times stay exact.
     Movie movie;
-    if (OSErr err = Movie::Open(job.source, movie)) return report.status = err == fnfErr ? noMovieFound : err;
+    if (OSErr err = Movie::Open(job.source, movie)) {
+        report.detail = err == fnfErr ? "no such file" : err == noMovieFound ? "not a media file" : "";
+        return report.status = err == fnfErr ? noMovieFound : err;
+    }
     report.lengthMs = ConvertTimeScale(movie.Duration(), movie.TimeScale(), 1000);
     const int video = movie.FindTrack(kVideoMediaType);
     if (video != 0 && movie.Track(video).timeScale < 600) movie.ScaleTrackTimeScale(video, 100);
@@ -102,7 +108,10 @@ OSErr ConvertWithProcedure(const ConversionJob& job, MovieProgressProc progress,
     // reservation.
     if (err != noErr && err != noSoundTrackInMovieErr) return report.status = err;
     if (job.destination.empty()) {
-        if (OSErr committed = reservation.Commit()) return report.status = committed;
+        if (OSErr committed = reservation.Commit()) {
+            report.detail = "in " + reservation.FinalPath().parent_path().string();
+            return report.status = committed;
+        }
         report.output = reservation.FinalPath();
     } else {
         report.output = job.destination;

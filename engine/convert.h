@@ -46,6 +46,10 @@ struct ConversionReport {
     OSType missingDecoder = 0; // the format without a decoder, after noCodecErr
     FileSpec output;           // the database, once it is there under its name
     std::int64_t lengthMs = 0; // of the source
+    // What the status is about, in a few words, when the system knows more
+    // than the code says: "no such file", "not a media file", the folder
+    // that could not take the database.
+    std::string detail;
 };
 
 // Converts one file. Answers noErr, noSoundTrackInMovieErr (complete, the

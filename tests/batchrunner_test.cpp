@@ -30,7 +30,7 @@ protected:
 
     std::vector<FileRecord> Files(std::initializer_list<std::filesystem::path> sources) {
         std::vector<FileRecord> files;
-        for (const auto& s : sources) files.push_back({s, FileState::Waiting, {}, {}});
+        for (const auto& s : sources) files.push_back({s, FileState::Waiting, {}, {}, {}});
         return files;
     }
     std::vector<FileState> States(const std::vector<FileRecord>& files) {
@@ -77,6 +77,7 @@ TEST_F(Runner, AFailingFileNeverStopsTheRun) {
     EXPECT_EQ(States(files), (std::vector<FileState>{FileState::Converted, FileState::Failed, FileState::Converted, FileState::Failed}));
     EXPECT_EQ(files[0].status, "");
     EXPECT_EQ(files[1].status, "Unable to open source file");
+    EXPECT_EQ(files[1].detail, "not a media file");
     EXPECT_EQ(files[3].status, "Video/Audio decoder not available ('ZZZZ')");
     EXPECT_EQ(files[0].output.filename(), "tone.pdb");
     EXPECT_EQ(OutputCount(), 2u); // nothing of the failed ones
@@ -206,6 +207,16 @@ TEST_F(Runner, TheTypedCallReportsWhatItMadeAndCancelsCleanly) {
     EXPECT_EQ(Convert(job, report), userCanceledErr);
     EXPECT_TRUE(report.output.empty());
     EXPECT_EQ(OutputCount(), 1u);
+
+    // A source that is not there, and a folder that is a file, say so.
+    job.source = folder_.Path() / "missing.mp4";
+    EXPECT_EQ(Convert(job, report), noMovieFound);
+    EXPECT_EQ(report.detail, "no such file");
+    job.source = Mp4();
+    job.exportFolder = job.exportFolder / "clip.pdb";
+    EXPECT_EQ(Convert(job, report), fnOpnErr);
+    EXPECT_EQ(report.detail, "in " + job.exportFolder.string());
+    job.exportFolder = options_.exportFolder;
 
     // A codec without a decoder is named in the report.
     job.source = UnknownCodecAvi();

@@ -132,7 +132,7 @@ TEST(FileSafety, ConversionsAtOnceIntoOneFolderEachKeepTheirDatabase) {
     std::vector<std::thread> threads;
     for (auto& list : files)
         threads.emplace_back([&] {
-            list.push_back({Mp4(), FileState::Waiting, {}, {}});
+            list.push_back({Mp4(), FileState::Waiting, {}, {}, {}});
             RunOptions options;
             options.settings = &settings;
             options.toSourceFolder = false;
@@ -263,7 +263,7 @@ TEST(FileSafety, AFolderRemovedMidFileIsAFailure) {
     options.settings = &settings;
     options.toSourceFolder = false;
     options.exportFolder = home.Path() / "out";
-    std::vector<FileRecord> files = {{Mp4(), FileState::Waiting, {}, {}}, {MovWithChapters(), FileState::Waiting, {}, {}}};
+    std::vector<FileRecord> files = {{Mp4(), FileState::Waiting, {}, {}, {}}, {MovWithChapters(), FileState::Waiting, {}, {}, {}}};
     BatchRunner runner;
     FolderRemover remover(options.exportFolder);
     ASSERT_EQ(runner.Run(files, options, remover), noErr);
