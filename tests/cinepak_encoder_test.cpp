@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <cmath>
 #include <vector>
 
@@ -8,6 +10,7 @@
 #include "platform/media.h"
 #include "tests/movie_builder.h"
 #include "video/cinepakencoder.h"
+#include "video/cinepakvectors.h"
 #include "video/cinepakrepack.h"
 #include "video/frameinput.h"
 
@@ -222,4 +225,43 @@ TEST(CinepakMovie, ColourMovieWithPaletteAndRepackedFrames) {
         }
     EXPECT_EQ(n, 45);
     EXPECT_LT(payloadBytes, 3 * 320 * 1024 / 8 * 1.1);
+}
+
+TEST(CinepakKernels, EveryDistanceKernelAgreesWithThePlainOneBitForBit) {
+    using cinepak::Vec;
+    ASSERT_GE(std::size(cinepak::kDistanceKernels), 1u);
+    // Vectors as the encoder makes them: luma 0 to 255, colour −128 to 127,
+    // the spare lanes zero.
+    std::mt19937 rng(11);
+    auto random = [&] {
+        Vec v;
+        for (std::size_t i = 0; i < 4; ++i) v.c[i] = static_cast<std::int16_t>(rng() % 256);
+        for (std::size_t i = 4; i < 6; ++i) v.c[i] = static_cast<std::int16_t>(static_cast<int>(rng() % 256) - 128);
+        return v;
+    };
+    std::vector<Vec> vectors;
+    for (int i = 0; i < 2000; ++i) vectors.push_back(random());
+    // The extremes: every lane at its least and its most, mixed.
+    for (int pattern = 0; pattern < 64; ++pattern) {
+        Vec v;
+        for (std::size_t i = 0; i < 6; ++i) {
+            const bool high = (pattern >> i) & 1;
+            v.c[i] = static_cast<std::int16_t>(i < 4 ? (high ? 255 : 0) : (high ? 127 : -128));
+        }
+        vectors.push_back(v);
+    }
+    for (const auto& kernel : cinepak::kDistanceKernels) {
+        SCOPED_TRACE(kernel.name);
+        for (std::size_t i = 0; i < vectors.size(); ++i)
+            for (std::size_t j = i % 7; j < vectors.size(); j += 7)
+                ASSERT_EQ(kernel.distance(vectors[i], vectors[j]), cinepak::DistancePlain(vectors[i], vectors[j]))
+                    << i << " " << j;
+        // The largest distance there is: every lane as far apart as it goes.
+        Vec low, high;
+        for (std::size_t i = 0; i < 6; ++i) {
+            low.c[i] = static_cast<std::int16_t>(i < 4 ? 0 : -128);
+            high.c[i] = static_cast<std::int16_t>(i < 4 ? 255 : 127);
+        }
+        EXPECT_EQ(kernel.distance(low, high), 4 * 255 * 255 + 2 * 255 * 255);
+    }
 }
