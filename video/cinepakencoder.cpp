@@ -442,6 +442,8 @@ std::uint32_t BeginChunk(ByteBlock& out, std::uint8_t id, OSErr& err) {
     return at;
 }
 
+// Frames, strips and chunks all start with an identifier byte and their
+// size, header included, in the three bytes after it (big-endian).
 void EndChunk(ByteBlock& out, std::uint32_t at) {
     const std::uint32_t size = out.Size() - at;
     out.Data()[at + 1] = static_cast<std::uint8_t>(size >> 16);
@@ -834,16 +836,10 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
         }
         if (err) break;
         EndChunk(frame, vectorsAt);
-        const std::uint32_t stripSize = frame.Size() - stripAt;
-        frame.Data()[stripAt + 1] = static_cast<std::uint8_t>(stripSize >> 16);
-        frame.Data()[stripAt + 2] = static_cast<std::uint8_t>(stripSize >> 8);
-        frame.Data()[stripAt + 3] = static_cast<std::uint8_t>(stripSize);
+        EndChunk(frame, stripAt);
     }
     if (err) return err;
-    const std::uint32_t size = frame.Size();
-    frame.Data()[1] = static_cast<std::uint8_t>(size >> 16);
-    frame.Data()[2] = static_cast<std::uint8_t>(size >> 8);
-    frame.Data()[3] = static_cast<std::uint8_t>(size);
+    EndChunk(frame, 0);
 
     out = std::move(frame);
     difference = !key;
