@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/bytes.h"
+#include "video/cinepakrate.h"
 #include "video/cinepakvectors.h"
 
 namespace {
@@ -510,11 +511,7 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
     }
 
     const bool key = params.forceKeyFrame || !s.haveReference || s.sinceKey + 1 >= kKeyFrameRate;
-    // The budget: this frame's share of the rate, less its share of what the
-    // last second overspent.
-    const double share = (static_cast<double>(params.dataRate) - static_cast<double>(params.overrun)) *
-                         params.milliseconds / 1000.0;
-    const auto budget = static_cast<std::size_t>(std::clamp(share, 256.0, static_cast<double>(kLargestFrame)));
+    const std::size_t budget = FrameBudget(params.dataRate, params.overrun, params.milliseconds, kLargestFrame);
     s.lastBudget = static_cast<std::uint32_t>(budget);
     const double bitsPerPixel = 8.0 * static_cast<double>(budget) / (static_cast<double>(s.width) * s.height);
     try {

@@ -1,6 +1,7 @@
 // The data-rate history of "Cinepak Mobile".
 #include "video/cinepakrate.h"
 
+#include <algorithm>
 #include <cmath>
 
 void RateHistory::Prime(std::uint32_t bytesPerSecond) {
@@ -26,4 +27,9 @@ std::int64_t RateHistory::SpentInLastSecond() const {
         break;
     }
     return spent;
+}
+
+std::size_t FrameBudget(std::uint32_t bytesPerSecond, std::int64_t overrun, std::uint32_t milliseconds, std::size_t largest) {
+    const double share = (static_cast<double>(bytesPerSecond) - static_cast<double>(overrun)) * milliseconds / 1000.0;
+    return static_cast<std::size_t>(std::clamp(share, 256.0, static_cast<double>(largest)));
 }

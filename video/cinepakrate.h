@@ -3,8 +3,15 @@
 // last second spent and so the overrun the next frame must make up for.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
+
+// A frame's byte budget: its share of the rate over its duration, less its
+// share of what the last second overspent; at least 256 bytes, at most
+// `largest`.
+std::size_t FrameBudget(std::uint32_t bytesPerSecond, std::int64_t overrun, std::uint32_t milliseconds,
+                        std::size_t largest);
 
 class RateHistory {
 public:
