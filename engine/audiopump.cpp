@@ -21,13 +21,13 @@ OSErr ConfigureAudio(const ExportSettings& s, std::uint16_t sourceChannels, Movi
     case kSoundUncompressedStereo: o.samplesPerRecord = rate > 8192 ? rate / 4 : rate; break;
     default: o.samplesPerRecord = rate; break;
     }
-    const std::int32_t periods[2] = {static_cast<std::int32_t>(rate), 100};
+
     WaveFormat format;
     format.channels = o.channels;
     format.sampleRate = rate;
     format.bitsPerSample = o.bitsPerSample;
     if (OSErr err = SetWriterParameter(writer, kWriterSoundLeadIn, 2 * static_cast<std::intptr_t>(rate))) return err;
-    if (OSErr err = SetWriterParameter(writer, kWriterInterleave, reinterpret_cast<std::intptr_t>(periods))) return err;
+    if (OSErr err = SetInterleave(writer, static_cast<std::int32_t>(rate), 100)) return err;
     if (OSErr err = SetWriterParameter(writer, kWriterSamplesPerRecord, o.samplesPerRecord)) return err;
     if (OSErr err = SetWriterParameter(writer, kWriterAtracChannelMode, o.channels == 2 ? 2 : 1)) return err;
     if (OSErr err = SetSoundFormat(writer, format)) return err;

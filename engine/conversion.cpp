@@ -132,8 +132,7 @@ void ConfigureLayout(MovieWriter* writer, const AtomContainer& layout) {
     if (pres == 0) return;
     std::uint8_t four[4], six[6];
     if (layout.CopyAtomDataToPtr(layout.FindPath(pres, {Fcc("size")}), false, four) == noErr) {
-        const std::uint16_t size[2] = {ReadBE16(four), ReadBE16(four + 2)};
-        (void)SetWriterParameter(writer, kWriterPresentationSize, reinterpret_cast<std::intptr_t>(size));
+        (void)SetPresentationSize(writer, ReadBE16(four), ReadBE16(four + 2));
     }
     std::uint8_t controls = 0;
     if (layout.ReadU8(layout.FindPath(pres, {Fcc("cont")}), controls) == noErr)
@@ -156,7 +155,7 @@ void ConfigureLayout(MovieWriter* writer, const AtomContainer& layout) {
     if (image != 0 || video != 0) {
         LayoutItem background;
         background.kind = 1, background.layer = 1;
-        (void)SetWriterParameter(writer, kWriterLayoutItem, reinterpret_cast<std::intptr_t>(&background));
+        (void)SetLayoutItem(writer, background);
     }
     if (image != 0) {
         LayoutItem item;
@@ -168,21 +167,19 @@ void ConfigureLayout(MovieWriter* writer, const AtomContainer& layout) {
         if (layout.GetAtomData(layout.FindPath(image, {Fcc("dref")}), reference) == noErr && item.width > 0 && item.height > 0 &&
             LayoutImageBlock(FileSpec(std::string(reference.begin(), reference.end())), item.width, item.height, angle, block) == noErr) {
             item.imageBlock = block.Span();
-            (void)SetWriterParameter(writer, kWriterLayoutItem, reinterpret_cast<std::intptr_t>(&item));
+            (void)SetLayoutItem(writer, item);
         }
     }
     if (video != 0) {
         LayoutItem item;
         item.kind = 2, item.layer = 3, item.shown = 1;
         rectOf(video, item);
-        const std::int16_t rect[4] = {item.top, item.left, static_cast<std::int16_t>(item.top + item.height),
-                                      static_cast<std::int16_t>(item.left + item.width)};
-        (void)SetWriterParameter(writer, kWriterMovieRect, reinterpret_cast<std::intptr_t>(rect));
-        (void)SetWriterParameter(writer, kWriterLayoutItem, reinterpret_cast<std::intptr_t>(&item));
+        (void)SetMovieRect(writer, item.top, item.left, static_cast<std::int16_t>(item.top + item.height),
+                           static_cast<std::int16_t>(item.left + item.width));
+        (void)SetLayoutItem(writer, item);
     }
     if (back != 0 && layout.CopyAtomDataToPtr(layout.FindPath(back, {Fcc("rgb ")}), false, six) == noErr) {
-        const std::uint8_t colour[3] = {six[0], six[2], six[4]}; // the high bytes
-        (void)SetWriterParameter(writer, kWriterBackgroundColor, reinterpret_cast<std::intptr_t>(colour));
+        (void)SetBackgroundColor(writer, six[0], six[2], six[4]); // the components' high bytes
     }
 }
 
@@ -240,7 +237,7 @@ public:
             if (!instance_.annotations[i].empty())
                 (void)SetMetadataString(writer_.get(), i + 1, instance_.annotations[i].c_str());
         if (settings_.hasScramblingKey && settings_.scramblingKey.Size() == 512)
-            (void)SetWriterParameter(writer_.get(), kWriterScramblingKey, reinterpret_cast<std::intptr_t>(settings_.scramblingKey.Data()));
+            (void)SetScramblingKey(writer_.get(), std::span<const std::uint8_t, 512>(settings_.scramblingKey.Data(), 512));
         ConfigureLayout(writer_.get(), settings_.layout);
         const int sources = (video_ ? 1 : 0) + (sound_ ? 1 : 0);
         if (sources == 0) return EndMovie(writer_.get()); // nothing to write: the writer says so

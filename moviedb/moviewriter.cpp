@@ -310,42 +310,34 @@ OSErr SetWriterParameter(MovieWriter* w, std::int32_t selector, std::intptr_t va
         if (pointer == nullptr) return paramErr;
         std::int32_t periods[2];
         std::memcpy(periods, pointer, sizeof periods);
-        w->audioInterleave = static_cast<std::uint32_t>(periods[0]);
-        w->pictureInterleave = static_cast<std::uint32_t>(periods[1]);
-        return noErr;
+        return SetInterleave(w, periods[0], periods[1]);
     }
     case kWriterSamplesPerRecord: w->samplesPerRecord = number; return noErr;
     case kWriterBoost:
         w->boostFactor = number == 1 ? 1.5f : number == 2 ? 2.5f : number == 3 ? 4.0f : 1.0f;
         return noErr;
-    case kWriterLayoutItem: {
+    case kWriterLayoutItem:
         if (pointer == nullptr) return paramErr;
-        ByteBlock chunk;
-        if (OSErr err = BuildLayoutItemChunk(*static_cast<const LayoutItem*>(pointer), chunk)) return err;
-        try {
-            w->layoutItems.push_back(std::move(chunk));
-        } catch (const std::bad_alloc&) {
-            return memFullErr;
-        }
-        return noErr;
+        return SetLayoutItem(w, *static_cast<const LayoutItem*>(pointer));
+    case kWriterMovieRect: {
+        if (pointer == nullptr) return paramErr;
+        std::int16_t rect[4];
+        std::memcpy(rect, pointer, sizeof rect);
+        return SetMovieRect(w, rect[0], rect[1], rect[2], rect[3]);
     }
-    case kWriterMovieRect:
-        if (pointer == nullptr) return paramErr;
-        std::memcpy(w->rect.data(), pointer, sizeof w->rect);
-        w->hasRect = true;
-        return noErr;
     case kWriterApFlag: w->hasAp = true; w->ap = number != 0; return noErr;
     case kWriterCvFlag: w->hasCv = true; w->cv = number != 0; return noErr;
-    case kWriterBackgroundColor:
+    case kWriterBackgroundColor: {
         if (pointer == nullptr) return paramErr;
-        std::memcpy(w->color.data(), pointer, 3);
-        w->hasColor = true;
-        return noErr;
-    case kWriterPresentationSize:
+        const auto* rgb = static_cast<const std::uint8_t*>(pointer);
+        return SetBackgroundColor(w, rgb[0], rgb[1], rgb[2]);
+    }
+    case kWriterPresentationSize: {
         if (pointer == nullptr) return paramErr;
-        std::memcpy(w->presentation.data(), pointer, sizeof w->presentation);
-        w->hasPresentation = true;
-        return noErr;
+        std::uint16_t size[2];
+        std::memcpy(size, pointer, sizeof size);
+        return SetPresentationSize(w, size[0], size[1]);
+    }
     case kWriterFullScreen: w->hasFullScreen = true; w->fullScreen = number != 0; return noErr;
     case kWriterMovieTimeScale:
         if (static_cast<std::int32_t>(number) <= 0) return paramErr;
@@ -356,11 +348,56 @@ OSErr SetWriterParameter(MovieWriter* w, std::int32_t selector, std::intptr_t va
     case kWriterSmValue: w->sm = static_cast<std::uint8_t>(number); return noErr;
     case kWriterScramblingKey:
         if (pointer == nullptr) return paramErr;
-        std::memcpy(w->key.data(), pointer, w->key.size());
-        w->hasKey = true;
-        return noErr;
+        return SetScramblingKey(w, std::span<const std::uint8_t, 512>(static_cast<const std::uint8_t*>(pointer), 512));
     default: return paramErr;
     }
+}
+
+OSErr SetLayoutItem(MovieWriter* w, const LayoutItem& item) {
+    if (!Configuring(w)) return paramErr;
+    ByteBlock chunk;
+    if (OSErr err = BuildLayoutItemChunk(item, chunk)) return err;
+    try {
+        w->layoutItems.push_back(std::move(chunk));
+    } catch (const std::bad_alloc&) {
+        return memFullErr;
+    }
+    return noErr;
+}
+
+OSErr SetMovieRect(MovieWriter* w, std::int16_t top, std::int16_t left, std::int16_t bottom, std::int16_t right) {
+    if (!Configuring(w)) return paramErr;
+    w->rect = {top, left, bottom, right};
+    w->hasRect = true;
+    return noErr;
+}
+
+OSErr SetBackgroundColor(MovieWriter* w, std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+    if (!Configuring(w)) return paramErr;
+    w->color = {red, green, blue};
+    w->hasColor = true;
+    return noErr;
+}
+
+OSErr SetPresentationSize(MovieWriter* w, std::uint16_t width, std::uint16_t height) {
+    if (!Configuring(w)) return paramErr;
+    w->presentation = {width, height};
+    w->hasPresentation = true;
+    return noErr;
+}
+
+OSErr SetInterleave(MovieWriter* w, std::int32_t audioPeriod, std::int32_t picturePeriod) {
+    if (!Configuring(w)) return paramErr;
+    w->audioInterleave = static_cast<std::uint32_t>(audioPeriod);
+    w->pictureInterleave = static_cast<std::uint32_t>(picturePeriod);
+    return noErr;
+}
+
+OSErr SetScramblingKey(MovieWriter* w, std::span<const std::uint8_t, 512> key) {
+    if (!Configuring(w)) return paramErr;
+    std::copy(key.begin(), key.end(), w->key.begin());
+    w->hasKey = true;
+    return noErr;
 }
 
 OSErr SetSoundFormat(MovieWriter* w, const WaveFormat& format) {

@@ -95,6 +95,18 @@ struct LayoutItem {
     std::span<const std::uint8_t> imageBlock;
 };
 
+// Typed setters of the parameters that take data; the selectors above that
+// take a pointer call these.
+[[nodiscard]] OSErr SetLayoutItem(MovieWriter* writer, const LayoutItem& item);
+// The movie's rectangle on the screen.
+[[nodiscard]] OSErr SetMovieRect(MovieWriter* writer, std::int16_t top, std::int16_t left, std::int16_t bottom,
+                                 std::int16_t right);
+[[nodiscard]] OSErr SetBackgroundColor(MovieWriter* writer, std::uint8_t red, std::uint8_t green, std::uint8_t blue);
+[[nodiscard]] OSErr SetPresentationSize(MovieWriter* writer, std::uint16_t width, std::uint16_t height);
+// The interleave: sound periods in sample frames, picture periods in 1/100 s.
+[[nodiscard]] OSErr SetInterleave(MovieWriter* writer, std::int32_t audioPeriod, std::int32_t picturePeriod);
+[[nodiscard]] OSErr SetScramblingKey(MovieWriter* writer, std::span<const std::uint8_t, 512> key);
+
 // The sound format record: only tag, channels, rate and bits are used.
 struct WaveFormat {
     std::uint16_t formatTag = 1;
