@@ -338,19 +338,12 @@ private:
         return noErr;
     }
 
-    // The standard exporter is told the frame rate and depth: the temporal
-    // settings ('tprl': quality, frame rate, key frame rate) and the spatial
-    // ones ('sptl': codec type, codec, depth, quality).
+    // The standard exporter is told the frame rate and depth its video
+    // procedures answer (its 'tprl' and 'sptl' settings), straight from the
+    // settings.
     OSErr ApplyFrameSettings() {
         if (instance_.standardExporter == nullptr) return noErr;
-        AtomContainer c;
-        if (OSErr err = AtomContainer::Create(c)) return err;
-        std::uint8_t temporal[12] = {}, spatial[14] = {};
-        WriteBE32(temporal + 4, static_cast<std::uint32_t>(settings_.frameRate));
-        WriteBE16(spatial + 8, static_cast<std::uint16_t>(settings_.depth));
-        if (OSErr err = c.InsertChild(0, Fcc("tprl"), 1, 0, temporal)) return err;
-        if (OSErr err = c.InsertChild(0, Fcc("sptl"), 1, 0, spatial)) return err;
-        return ToOSErr(MovieExportSetSettingsFromAtomContainer(instance_.standardExporter, c));
+        return SetStandardExporterFrames(instance_.standardExporter, settings_.frameRate, settings_.depth);
     }
 
     // The settings' rate and depth, replaced by what the source answers,

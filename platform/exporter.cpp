@@ -172,3 +172,12 @@ ComponentResult MovieExportSetSettingsFromAtomContainer(ComponentInstance export
     MovieExportSettingsParams p{&settings};
     return CallComponent(exporter, kMovieExportSetSettingsFromAtomContainerSelect, &p);
 }
+
+OSErr SetStandardExporterFrames(ComponentInstance exporter, Fixed frameRate, std::int16_t depth) {
+    if (exporter == nullptr || GetComponentOf(exporter) != RegisterStandardExporter()) return paramErr;
+    auto* state = static_cast<Exporter*>(GetComponentInstanceStorage(exporter));
+    if (state == nullptr) return paramErr;
+    state->frameRate = frameRate;
+    state->depth = depth;
+    return noErr;
+}

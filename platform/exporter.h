@@ -143,3 +143,7 @@ Component RegisterStandardExporter();
                                                                          MovieExportGetPropertyProc getProperty,
                                                                          MovieExportGetDataProc getData, void* refcon);
 [[nodiscard]] ComponentResult MovieExportSetSettingsFromAtomContainer(ComponentInstance exporter, AtomContainer& settings);
+// Tells the standard exporter the frame rate and depth its video procedures
+// answer, as its 'tprl' and 'sptl' settings would: the typed way for callers
+// of this process. paramErr for an instance of another component.
+[[nodiscard]] OSErr SetStandardExporterFrames(ComponentInstance exporter, Fixed frameRate, std::int16_t depth);
