@@ -473,16 +473,10 @@ private:
     int used_ = 32;
 };
 
-} // namespace
-
-OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, const CinepakFrameParams& params,
-                             ByteBlock& out, bool& difference) {
-    if (!state_ || pixels == nullptr) return paramErr;
-    State& s = *state_;
-
-    // The picture as 2 × 2 blocks; beyond the exact size it is white. Rows
-    // run through a padded copy only where the picture ends inside a block
-    // row or column.
+// The picture as 2 × 2 blocks; beyond the exact size it is white. Rows run
+// through a padded copy only where the picture ends inside a block row or
+// column.
+OSErr MakeBlocks(CinepakEncoder::State& s, const std::uint8_t* pixels, std::int32_t rowBytes) {
     const bool padded = s.exactWidth < s.width || s.exactHeight < s.height;
     try {
         if (padded) s.paddedRows.assign(std::size_t{s.width} * 4 * 2, 255);
@@ -510,47 +504,60 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
         for (std::uint32_t bx = 0; bx < s.width / 2; ++bx) out[bx] = BlockVector(rows[0] + 8 * bx, rows[1] + 8 * bx);
     }
 
-    const bool key = params.forceKeyFrame || !s.haveReference || s.sinceKey + 1 >= kKeyFrameRate;
-    const std::size_t budget = FrameBudget(params.dataRate, params.overrun, params.milliseconds, kLargestFrame);
-    s.lastBudget = static_cast<std::uint32_t>(budget);
-    const double bitsPerPixel = 8.0 * static_cast<double>(budget) / (static_cast<double>(s.width) * s.height);
-    try {
-        std::uint32_t rows = kWideStripRows;
-        for (const StripChoice& choice : kStripChoices)
-            if (bitsPerPixel >= choice.bitsPerPixel && rows == kWideStripRows) rows = choice.rows;
-        s.LayOutStrips(rows);
-    } catch (const std::bad_alloc&) {
-        return memFullErr;
+    return noErr;
+}
+
+// One frame's coding, stage by stage: strips laid out for the budget, the
+// macroblocks worth coding found, a codebook size and λ chosen to fit the
+// budget, and the bit stream written. The state it reads and updates is the
+// encoder's.
+class FrameCoder {
+public:
+    FrameCoder(CinepakEncoder::State& state, bool key, std::size_t budget) : s(state), key_(key), budget_(budget) {}
+
+    // Strips of fewer rows (more codebooks) where the budget pays for them.
+    OSErr LayOutStrips() {
+        const double bitsPerPixel = 8.0 * static_cast<double>(budget_) / (static_cast<double>(s.width) * s.height);
+        try {
+            std::uint32_t rows = kWideStripRows;
+            for (const StripChoice& choice : kStripChoices)
+                if (bitsPerPixel >= choice.bitsPerPixel && rows == kWideStripRows) rows = choice.rows;
+            s.LayOutStrips(rows);
+        } catch (const std::bad_alloc&) {
+            return memFullErr;
+        }
+        return noErr;
     }
 
     // Candidates per strip: every macroblock of a key frame; of a difference
     // frame, those that changed visibly.
-    constexpr int kChanged = 16 * 4; // about two levels of error per pixel
-    for (StripPlan& strip : s.strips) {
-        strip.blocks.clear();
-        const std::uint32_t first = strip.firstRow * s.mbWide, last = (strip.firstRow + strip.rows) * s.mbWide;
-        const std::size_t count = last - first;
-        strip.errorSkip.assign(count, 0);
-        strip.skipTotal = 0;
-        strip.mode.assign(count, Mode::Skip);
-        for (std::uint32_t m = first; m < last; ++m) {
-            int e = 0;
-            if (!key)
-                for (int b = 0; b < 4; ++b) e += Distance(s.current[s.MacroBlock(m, b)], s.shown[s.MacroBlock(m, b)]);
-            strip.errorSkip[m - first] = e;
-            strip.skipTotal += e;
-            if (key || e > kChanged) strip.blocks.push_back(m);
+    void FindCandidates() {
+        constexpr int kChanged = 16 * 4; // about two levels of error per pixel
+        for (StripPlan& strip : s.strips) {
+            strip.blocks.clear();
+            const std::uint32_t first = strip.firstRow * s.mbWide, last = (strip.firstRow + strip.rows) * s.mbWide;
+            const std::size_t count = last - first;
+            strip.errorSkip.assign(count, 0);
+            strip.skipTotal = 0;
+            strip.mode.assign(count, Mode::Skip);
+            for (std::uint32_t m = first; m < last; ++m) {
+                int e = 0;
+                if (!key_)
+                    for (int b = 0; b < 4; ++b) e += Distance(s.current[s.MacroBlock(m, b)], s.shown[s.MacroBlock(m, b)]);
+                strip.errorSkip[m - first] = e;
+                strip.skipTotal += e;
+                if (key_ || e > kChanged) strip.blocks.push_back(m);
+            }
         }
     }
 
-    // Plans for one codebook size; answers the bytes and distortion at a λ.
-    // The search compares sizes on the median cut alone; the chosen size is
-    // then refined.
-    bool cut = false; // the strips' vectors are cut to every size once per frame
-    auto plan = [&](std::size_t bookSize, bool refine) {
+    // Plans for one codebook size: the codebooks and each candidate's error
+    // under V1 and V4. The search compares sizes on the median cut alone; the
+    // chosen size is then refined.
+    void Plan(std::size_t bookSize, bool refine) {
         for (std::size_t number = 0; number < s.strips.size(); ++number) {
             StripPlan& strip = s.strips[number];
-            if (!cut) {
+            if (!cut_) {
                 // The candidates' vectors, once a frame for every size.
                 strip.v1Vectors.clear();
                 strip.v4Vectors.clear();
@@ -567,7 +574,7 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
             // (worked out for the final plan only: the search assumes none).
             strip.reuse1.assign(strip.v1.entries.size(), -1);
             strip.reuse4.assign(strip.v4.entries.size(), -1);
-            if (!key && refine) {
+            if (!key_ && refine) {
                 s.books1[number].Index();
                 s.books4[number].Index();
                 for (std::size_t e = 0; e < strip.v1.entries.size(); ++e) {
@@ -584,7 +591,7 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
             // Each V1 entry as the four blocks it draws.
             strip.expanded1.resize(strip.v1.entries.size() * 4);
             for (std::size_t e = 0; e < strip.v1.entries.size(); ++e)
-                for (int b = 0; b < 4; ++b) strip.expanded1[4 * e + static_cast<std::size_t>(b)] = State::Expand(strip.v1.entries[e], b);
+                for (int b = 0; b < 4; ++b) strip.expanded1[4 * e + static_cast<std::size_t>(b)] = CinepakEncoder::State::Expand(strip.v1.entries[e], b);
             for (std::size_t i = 0; i < strip.blocks.size(); ++i) {
                 const Vec* blocks = &strip.v4Vectors[4 * i];
                 const Vec* drawn1 = &strip.expanded1[4 * std::size_t{strip.v1.assignment[i]}];
@@ -598,9 +605,10 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
                 strip.errorV4[i] = e4;
             }
         }
-        cut = true;
-    };
-    auto evaluate = [&](double lambda, bool decide) {
+        cut_ = true;
+    }
+
+    Choice Evaluate(double lambda, bool decide) {
         std::size_t bytes = 10;
         std::int64_t distortion = 0;
         // Which entries the coded blocks use, counted as they first are: a
@@ -628,11 +636,11 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
             usage4.used.fill(false), usage4.all = usage4.fresh = 0;
             std::size_t bits = 0, indexBytes = 0;
             std::int64_t strip_distortion = strip.skipTotal;
-            if (!key) bits += strip.errorSkip.size(); // one bit per macroblock: coded or not
+            if (!key_) bits += strip.errorSkip.size(); // one bit per macroblock: coded or not
             for (std::size_t i = 0; i < strip.blocks.size(); ++i) {
                 const std::size_t m = strip.blocks[i] - first;
                 const int skipError = strip.errorSkip[m];
-                const double skip = key ? std::numeric_limits<double>::infinity() : skipError;
+                const double skip = key_ ? std::numeric_limits<double>::infinity() : skipError;
                 const double v1 = strip.errorV1[i] + lambda * 9;
                 const double v4 = strip.errorV4[i] + lambda * 33;
                 Mode mode = Mode::V1;
@@ -656,26 +664,26 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
             distortion += strip_distortion;
         }
         return Choice{lambda, bytes, distortion};
-    };
+    }
 
-    // The smallest whole λ up to 2¹⁶ (the best quality) whose frame fits the
-    // budget; when nothing fits, the smallest frame there is. Bytes never
-    // grow with λ, so the search starts from a guess (where the last frame's
-    // search for the same codebook size ended) and gallops away from it
-    // until the answer is bracketed, then halves: the answer halving the
-    // whole range would give, in about half the steps on a steady movie.
-    auto search = [&](double guess) {
-        Choice fit = evaluate(0, false);
-        if (fit.bytes <= budget) return fit;
+        // The smallest whole λ up to 2¹⁶ (the best quality) whose frame fits the
+        // budget; when nothing fits, the smallest frame there is. Bytes never
+        // grow with λ, so the search starts from a guess (where the last frame's
+        // search for the same codebook size ended) and gallops away from it
+        // until the answer is bracketed, then halves: the answer halving the
+        // whole range would give, in about half the steps on a steady movie.
+    Choice Search(double guess) {
+        Choice fit = Evaluate(0, false);
+        if (fit.bytes <= budget_) return fit;
         constexpr double kTop = 1 << 16;
         double lo = 0, hi = kTop; // lo does not fit; hi fits once `fit` holds it
         const double start = std::clamp(std::round(guess), 1.0, kTop);
-        fit = evaluate(start, false);
-        if (fit.bytes <= budget) {
+        fit = Evaluate(start, false);
+        if (fit.bytes <= budget_) {
             hi = start;
             for (double step = 1; hi - step > lo; step *= 2) {
-                const Choice c = evaluate(hi - step, false);
-                if (c.bytes > budget) {
+                const Choice c = Evaluate(hi - step, false);
+                if (c.bytes > budget_) {
                     lo = hi - step;
                     break;
                 }
@@ -685,8 +693,8 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
             lo = start;
             for (double step = 1;; step *= 2) {
                 const double at = std::min(kTop, lo + step);
-                const Choice c = evaluate(at, false);
-                if (c.bytes <= budget) {
+                const Choice c = Evaluate(at, false);
+                if (c.bytes <= budget_) {
                     hi = at, fit = c;
                     break;
                 }
@@ -696,149 +704,181 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
         }
         while (hi - lo > 1) {
             const double mid = std::floor((lo + hi) / 2);
-            const Choice c = evaluate(mid, false);
-            if (c.bytes <= budget) hi = mid, fit = c;
+            const Choice c = Evaluate(mid, false);
+            if (c.bytes <= budget_) hi = mid, fit = c;
             else lo = mid;
         }
         return fit;
-    };
-
-    // For each codebook size the best fit; then the size whose fit has the
-    // least distortion (or, when none fits, the smallest frame).
-    Choice best{0, 0, std::numeric_limits<std::int64_t>::max()};
-    std::size_t bestSize = 0;
-    for (std::size_t n = 0; n < std::size(kBookSizes); ++n) {
-        const std::size_t bookSize = kBookSizes[n];
-        plan(bookSize, false);
-        const Choice fit = search(s.lastLambda[n]);
-        s.lastLambda[n] = fit.lambda;
-        const bool fits = fit.bytes <= budget, bestFits = bestSize != 0 && best.bytes <= budget;
-        if (bestSize == 0 || (fits && (!bestFits || fit.distortion < best.distortion)) ||
-            (!fits && !bestFits && fit.bytes < best.bytes))
-            best = fit, bestSize = bookSize;
-        if (fits && fit.lambda == 0) break; // everything at its best already fits
     }
-    // The search compared sizes on the median cut alone; the chosen size is
-    // refined, which moves the fit a little.
-    plan(bestSize, true);
-    best = search(best.lambda);
-    (void)evaluate(best.lambda, true);
 
-    // Write the frame.
-    ByteBlock frame;
-    OSErr err = frame.Reserve(static_cast<std::uint32_t>(best.bytes + 64));
-    std::uint8_t header[10];
-    header[0] = 0x01; // each strip keeps codebooks of its own
-    WriteBE16(header + 4, static_cast<std::uint16_t>(s.width));
-    WriteBE16(header + 6, static_cast<std::uint16_t>(s.height));
-    WriteBE16(header + 8, static_cast<std::uint16_t>(s.strips.size()));
-    if (!err) err = frame.Append(header);
-    for (StripPlan& strip : s.strips) {
-        if (err) break;
-        const std::uint32_t first = strip.firstRow * s.mbWide;
-        // The slot each used entry takes in the decoder's codebook: a
-        // reused entry keeps its slot; new ones take the lowest free slots.
-        const std::size_t number = static_cast<std::size_t>(&strip - s.strips.data());
-        std::vector<bool> used1(strip.v1.entries.size(), false), used4(strip.v4.entries.size(), false);
-        for (std::size_t i = 0; i < strip.blocks.size(); ++i) {
-            const Mode mode = strip.mode[strip.blocks[i] - first];
-            if (mode == Mode::V1) used1[strip.v1.assignment[i]] = true;
-            if (mode == Mode::V4)
-                for (int b = 0; b < 4; ++b) used4[strip.v4.assignment[4 * i + static_cast<std::size_t>(b)]] = true;
+    // The codebook size and λ of the frame; the plan of its macroblocks.
+    Choice ChoosePlan() {
+        // For each codebook size the best fit; then the size whose fit has the
+        // least distortion (or, when none fits, the smallest frame).
+        Choice best{0, 0, std::numeric_limits<std::int64_t>::max()};
+        std::size_t bestSize = 0;
+        for (std::size_t n = 0; n < std::size(kBookSizes); ++n) {
+            const std::size_t bookSize = kBookSizes[n];
+            Plan(bookSize, false);
+            const Choice fit = Search(s.lastLambda[n]);
+            s.lastLambda[n] = fit.lambda;
+            const bool fits = fit.bytes <= budget_, bestFits = bestSize != 0 && best.bytes <= budget_;
+            if (bestSize == 0 || (fits && (!bestFits || fit.distortion < best.distortion)) ||
+                (!fits && !bestFits && fit.bytes < best.bytes))
+                best = fit, bestSize = bookSize;
+            if (fits && fit.lambda == 0) break; // everything at its best already fits
         }
-        auto assignSlots = [&](const Codebook& book, const std::vector<bool>& used, const std::vector<int>& reuse,
-                               DecoderBook& decoder, std::uint8_t fullId) {
-            std::vector<int> slot(book.entries.size(), -1);
-            std::array<bool, 256> taken{};
-            bool anyReuse = false;
-            for (std::size_t e = 0; e < used.size(); ++e)
-                if (used[e] && reuse[e] >= 0) slot[e] = reuse[e], taken[static_cast<std::size_t>(reuse[e])] = true, anyReuse = true;
-            std::array<bool, 256> updated{};
-            int next = 0, highest = -1;
-            for (std::size_t e = 0; e < used.size(); ++e) {
-                if (!used[e] || slot[e] >= 0) continue;
-                while (taken[static_cast<std::size_t>(next)]) ++next;
-                slot[e] = next;
-                taken[static_cast<std::size_t>(next)] = updated[static_cast<std::size_t>(next)] = true;
-                decoder.entries[static_cast<std::size_t>(next)] = Clamped(book.entries[e]);
-                highest = std::max(highest, next);
+        // The search compared sizes on the median cut alone; the chosen size is
+        // refined, which moves the fit a little.
+        Plan(bestSize, true);
+        best = Search(best.lambda);
+        (void)Evaluate(best.lambda, true);
+        return best;
+
+    }
+
+    // The frame's bit stream; the decoder's codebooks and picture as it
+    // will hold them updated.
+    OSErr Write(const Choice& best, ByteBlock& out) {
+        ByteBlock frame;
+        OSErr err = frame.Reserve(static_cast<std::uint32_t>(best.bytes + 64));
+        std::uint8_t header[10];
+        header[0] = 0x01; // each strip keeps codebooks of its own
+        WriteBE16(header + 4, static_cast<std::uint16_t>(s.width));
+        WriteBE16(header + 6, static_cast<std::uint16_t>(s.height));
+        WriteBE16(header + 8, static_cast<std::uint16_t>(s.strips.size()));
+        if (!err) err = frame.Append(header);
+        for (StripPlan& strip : s.strips) {
+            if (err) break;
+            const std::uint32_t first = strip.firstRow * s.mbWide;
+            // The slot each used entry takes in the decoder's codebook: a
+            // reused entry keeps its slot; new ones take the lowest free slots.
+            const std::size_t number = static_cast<std::size_t>(&strip - s.strips.data());
+            std::vector<bool> used1(strip.v1.entries.size(), false), used4(strip.v4.entries.size(), false);
+            for (std::size_t i = 0; i < strip.blocks.size(); ++i) {
+                const Mode mode = strip.mode[strip.blocks[i] - first];
+                if (mode == Mode::V1) used1[strip.v1.assignment[i]] = true;
+                if (mode == Mode::V4)
+                    for (int b = 0; b < 4; ++b) used4[strip.v4.assignment[4 * i + static_cast<std::size_t>(b)]] = true;
             }
-            // A key frame starts the decoder's knowledge afresh, so that it
-            // decodes without any earlier frame.
-            if (key) decoder.valid.fill(false);
-            for (int i = 0; i <= highest; ++i)
-                if (updated[static_cast<std::size_t>(i)]) decoder.valid[static_cast<std::size_t>(i)] = true;
-            if (highest < 0 || err) return slot;
-            auto putEntry = [&](int i) {
-                const Vec& v = decoder.entries[static_cast<std::size_t>(i)];
-                std::uint8_t entry[6];
-                for (int c = 0; c < 4; ++c) entry[c] = static_cast<std::uint8_t>(v.c[static_cast<std::size_t>(c)]);
-                entry[4] = static_cast<std::uint8_t>(static_cast<std::int8_t>(v.c[4]));
-                entry[5] = static_cast<std::uint8_t>(static_cast<std::int8_t>(v.c[5]));
-                if (!err) err = frame.Append(entry);
-            };
-            if (!anyReuse) {
-                // New entries fill slots 0 upward: a full chunk says it cheaper.
-                const std::uint32_t at = BeginChunk(frame, fullId, err);
-                for (int i = 0; i <= highest; ++i) putEntry(i);
+            auto assignSlots = [&](const Codebook& book, const std::vector<bool>& used, const std::vector<int>& reuse,
+                                   DecoderBook& decoder, std::uint8_t fullId) {
+                std::vector<int> slot(book.entries.size(), -1);
+                std::array<bool, 256> taken{};
+                bool anyReuse = false;
+                for (std::size_t e = 0; e < used.size(); ++e)
+                    if (used[e] && reuse[e] >= 0) slot[e] = reuse[e], taken[static_cast<std::size_t>(reuse[e])] = true, anyReuse = true;
+                std::array<bool, 256> updated{};
+                int next = 0, highest = -1;
+                for (std::size_t e = 0; e < used.size(); ++e) {
+                    if (!used[e] || slot[e] >= 0) continue;
+                    while (taken[static_cast<std::size_t>(next)]) ++next;
+                    slot[e] = next;
+                    taken[static_cast<std::size_t>(next)] = updated[static_cast<std::size_t>(next)] = true;
+                    decoder.entries[static_cast<std::size_t>(next)] = Clamped(book.entries[e]);
+                    highest = std::max(highest, next);
+                }
+                // A key frame starts the decoder's knowledge afresh, so that it
+                // decodes without any earlier frame.
+                if (key_) decoder.valid.fill(false);
+                for (int i = 0; i <= highest; ++i)
+                    if (updated[static_cast<std::size_t>(i)]) decoder.valid[static_cast<std::size_t>(i)] = true;
+                if (highest < 0 || err) return slot;
+                auto putEntry = [&](int i) {
+                    const Vec& v = decoder.entries[static_cast<std::size_t>(i)];
+                    std::uint8_t entry[6];
+                    for (int c = 0; c < 4; ++c) entry[c] = static_cast<std::uint8_t>(v.c[static_cast<std::size_t>(c)]);
+                    entry[4] = static_cast<std::uint8_t>(static_cast<std::int8_t>(v.c[4]));
+                    entry[5] = static_cast<std::uint8_t>(static_cast<std::int8_t>(v.c[5]));
+                    if (!err) err = frame.Append(entry);
+                };
+                if (!anyReuse) {
+                    // New entries fill slots 0 upward: a full chunk says it cheaper.
+                    const std::uint32_t at = BeginChunk(frame, fullId, err);
+                    for (int i = 0; i <= highest; ++i) putEntry(i);
+                    if (!err) EndChunk(frame, at);
+                    return slot;
+                }
+                const std::uint32_t at = BeginChunk(frame, static_cast<std::uint8_t>(fullId | kPartial), err);
+                for (int group = 0; group <= highest / 32 && !err; ++group) {
+                    std::uint32_t flags = 0;
+                    for (int k = 0; k < 32; ++k)
+                        if (updated[static_cast<std::size_t>(group * 32 + k)]) flags |= 0x80000000u >> k;
+                    std::uint8_t word[4];
+                    WriteBE32(word, flags);
+                    err = frame.Append(word);
+                    for (int k = 0; k < 32; ++k)
+                        if (updated[static_cast<std::size_t>(group * 32 + k)]) putEntry(group * 32 + k);
+                }
                 if (!err) EndChunk(frame, at);
                 return slot;
-            }
-            const std::uint32_t at = BeginChunk(frame, static_cast<std::uint8_t>(fullId | kPartial), err);
-            for (int group = 0; group <= highest / 32 && !err; ++group) {
-                std::uint32_t flags = 0;
-                for (int k = 0; k < 32; ++k)
-                    if (updated[static_cast<std::size_t>(group * 32 + k)]) flags |= 0x80000000u >> k;
-                std::uint8_t word[4];
-                WriteBE32(word, flags);
-                err = frame.Append(word);
-                for (int k = 0; k < 32; ++k)
-                    if (updated[static_cast<std::size_t>(group * 32 + k)]) putEntry(group * 32 + k);
-            }
-            if (!err) EndChunk(frame, at);
-            return slot;
-        };
-        const std::uint32_t stripAt = frame.Size();
-        std::uint8_t stripHeader[12] = {key ? kIntraStrip : kInterStrip};
-        WriteBE16(stripHeader + 8, static_cast<std::uint16_t>(strip.rows * 4));
-        WriteBE16(stripHeader + 10, static_cast<std::uint16_t>(s.width));
-        err = frame.Append(stripHeader);
-        DecoderBook& decoder4 = s.books4[number];
-        DecoderBook& decoder1 = s.books1[number];
-        const std::vector<int> slot4 = assignSlots(strip.v4, used4, strip.reuse4, decoder4, kV4Codebook);
-        const std::vector<int> slot1 = assignSlots(strip.v1, used1, strip.reuse1, decoder1, kV1Codebook);
-        const std::uint32_t vectorsAt = BeginChunk(frame, key ? kIntraVectors : kInterVectors, err);
-        FlagWriter flags(frame);
-        std::size_t candidate = 0;
-        for (std::uint32_t m = first; m < first + strip.rows * s.mbWide && !err; ++m) {
-            const bool isCandidate = candidate < strip.blocks.size() && strip.blocks[candidate] == m;
-            const std::size_t i = candidate;
-            if (isCandidate) ++candidate;
-            const Mode mode = strip.mode[m - first];
-            if (!key) err = flags.Put(mode != Mode::Skip);
-            if (mode == Mode::Skip || err) continue;
-            err = flags.Put(mode == Mode::V4);
-            if (mode == Mode::V1) {
-                const int slot = slot1[strip.v1.assignment[i]];
-                if (!err) err = frame.AppendByte(static_cast<std::uint8_t>(slot));
-                for (int b = 0; b < 4; ++b)
-                    s.shown[s.MacroBlock(m, b)] = State::Expand(decoder1.entries[static_cast<std::size_t>(slot)], b);
-            } else {
-                for (int b = 0; b < 4 && !err; ++b) {
-                    const int slot = slot4[strip.v4.assignment[4 * i + static_cast<std::size_t>(b)]];
-                    err = frame.AppendByte(static_cast<std::uint8_t>(slot));
-                    s.shown[s.MacroBlock(m, b)] = decoder4.entries[static_cast<std::size_t>(slot)];
+            };
+            const std::uint32_t stripAt = frame.Size();
+            std::uint8_t stripHeader[12] = {key_ ? kIntraStrip : kInterStrip};
+            WriteBE16(stripHeader + 8, static_cast<std::uint16_t>(strip.rows * 4));
+            WriteBE16(stripHeader + 10, static_cast<std::uint16_t>(s.width));
+            err = frame.Append(stripHeader);
+            DecoderBook& decoder4 = s.books4[number];
+            DecoderBook& decoder1 = s.books1[number];
+            const std::vector<int> slot4 = assignSlots(strip.v4, used4, strip.reuse4, decoder4, kV4Codebook);
+            const std::vector<int> slot1 = assignSlots(strip.v1, used1, strip.reuse1, decoder1, kV1Codebook);
+            const std::uint32_t vectorsAt = BeginChunk(frame, key_ ? kIntraVectors : kInterVectors, err);
+            FlagWriter flags(frame);
+            std::size_t candidate = 0;
+            for (std::uint32_t m = first; m < first + strip.rows * s.mbWide && !err; ++m) {
+                const bool isCandidate = candidate < strip.blocks.size() && strip.blocks[candidate] == m;
+                const std::size_t i = candidate;
+                if (isCandidate) ++candidate;
+                const Mode mode = strip.mode[m - first];
+                if (!key_) err = flags.Put(mode != Mode::Skip);
+                if (mode == Mode::Skip || err) continue;
+                err = flags.Put(mode == Mode::V4);
+                if (mode == Mode::V1) {
+                    const int slot = slot1[strip.v1.assignment[i]];
+                    if (!err) err = frame.AppendByte(static_cast<std::uint8_t>(slot));
+                    for (int b = 0; b < 4; ++b)
+                        s.shown[s.MacroBlock(m, b)] = CinepakEncoder::State::Expand(decoder1.entries[static_cast<std::size_t>(slot)], b);
+                } else {
+                    for (int b = 0; b < 4 && !err; ++b) {
+                        const int slot = slot4[strip.v4.assignment[4 * i + static_cast<std::size_t>(b)]];
+                        err = frame.AppendByte(static_cast<std::uint8_t>(slot));
+                        s.shown[s.MacroBlock(m, b)] = decoder4.entries[static_cast<std::size_t>(slot)];
+                    }
                 }
             }
+            if (err) break;
+            EndChunk(frame, vectorsAt);
+            EndChunk(frame, stripAt);
         }
-        if (err) break;
-        EndChunk(frame, vectorsAt);
-        EndChunk(frame, stripAt);
-    }
-    if (err) return err;
-    EndChunk(frame, 0);
+        if (err) return err;
+        EndChunk(frame, 0);
 
-    out = std::move(frame);
+        out = std::move(frame);
+        return noErr;
+    }
+
+private:
+    CinepakEncoder::State& s;
+    const bool key_;
+    const std::size_t budget_;
+    bool cut_ = false; // the strips' vectors are cut to every size once per frame
+};
+
+} // namespace
+
+OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, const CinepakFrameParams& params,
+                             ByteBlock& out, bool& difference) {
+    if (!state_ || pixels == nullptr) return paramErr;
+    State& s = *state_;
+    if (OSErr err = MakeBlocks(s, pixels, rowBytes)) return err;
+    const bool key = params.forceKeyFrame || !s.haveReference || s.sinceKey + 1 >= kKeyFrameRate;
+    const std::size_t budget = FrameBudget(params.dataRate, params.overrun, params.milliseconds, kLargestFrame);
+    s.lastBudget = static_cast<std::uint32_t>(budget);
+    FrameCoder coder(s, key, budget);
+    if (OSErr err = coder.LayOutStrips()) return err;
+    coder.FindCandidates();
+    const Choice best = coder.ChoosePlan();
+    if (OSErr err = coder.Write(best, out)) return err;
     difference = !key;
     s.haveReference = true;
     s.sinceKey = key ? 0 : s.sinceKey + 1;
