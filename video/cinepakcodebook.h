@@ -1,0 +1,292 @@
+// The codebooks of the "Cinepak Mobile" encoder: the encoder's own, made by
+// median cut and refinement from a strip's vectors, and the one a decoder
+// holds, which a difference frame reuses where an entry is close enough.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <span>
+#include <vector>
+
+#include "video/cinepakvectors.h"
+
+namespace cinepak {
+
+// Vector quantisation by median cut: the box with the largest error is split
+// at the median of its widest dimension until there are k boxes; each box's
+// mean is an entry. Refinement passes then move every vector to its nearest
+// entry and recompute the means.
+//
+// The cut to k boxes passes through every smaller count of boxes, and a
+// split only reorders vectors inside the box it splits, so one cut to the
+// largest size keeps the boxes of each smaller size as they stood: Cut()
+// runs once per set of vectors and Take() picks any of its sizes.
+class Codebook {
+public:
+    void Cut(const std::vector<Vec>& vectors, std::span<const std::size_t> sizes) {
+        snapshots_.clear();
+        std::size_t largest = 0;
+        for (std::size_t k : sizes) largest = std::max(largest, std::min(k, vectors.size()));
+        // The cut reorders copies of the vectors, not indexes to them, so the
+        // median search and the box statistics read memory in order; each
+        // copy carries its index in the spare lanes.
+        order_.resize(vectors.size());
+        for (std::size_t i = 0; i < vectors.size(); ++i) {
+            order_[i] = vectors[i];
+            order_[i].c[6] = static_cast<std::int16_t>(i & 0xFFFF);
+            order_[i].c[7] = static_cast<std::int16_t>(i >> 16);
+        }
+        boxes_.clear();
+        if (vectors.empty() || largest == 0) return;
+        boxes_.push_back(Measure(0, vectors.size()));
+        auto keep = [&] {
+            if (std::any_of(sizes.begin(), sizes.end(), [&](std::size_t k) { return std::min(k, vectors.size()) == boxes_.size(); }))
+                Snapshot();
+        };
+        keep();
+        // The box to split next: the largest error, the earliest box among
+        // equals. Each box has one place in the heap; boxes without error
+        // are never split and stay out of it.
+        heap_.clear();
+        auto offer = [&](std::size_t i) {
+            if (boxes_[i].error <= 0) return;
+            heap_.push_back({boxes_[i].error, i});
+            std::push_heap(heap_.begin(), heap_.end(), SplitsFirst);
+        };
+        offer(0);
+        while (boxes_.size() < largest && !heap_.empty()) {
+            std::pop_heap(heap_.begin(), heap_.end(), SplitsFirst);
+            const std::size_t chosen = heap_.back().second;
+            heap_.pop_back();
+            const Box box = boxes_[chosen];
+            const std::size_t mid = box.begin + (box.end - box.begin) / 2;
+            SplitAtMedian(box, mid);
+            boxes_[chosen] = Measure(box.begin, mid);
+            // Sums add up: the second half's are the box's less the first's.
+            Box rest{mid, box.end, 0, 0, Vec{}, {}, {}};
+            for (std::size_t d = 0; d < 6; ++d) {
+                rest.sum[d] = box.sum[d] - boxes_[chosen].sum[d];
+                rest.squares[d] = box.squares[d] - boxes_[chosen].squares[d];
+            }
+            Summarise(rest);
+            boxes_.push_back(rest);
+            offer(chosen);
+            offer(boxes_.size() - 1);
+            keep();
+        }
+        if (snapshots_.empty() || snapshots_.back().first != boxes_.size()) Snapshot();
+    }
+
+    // The cut's boxes at size k (or, when the vectors could not be split
+    // that far, as far as they went) as the codebook.
+    void Take(const std::vector<Vec>& vectors, std::size_t k, bool refine) {
+        entries.clear();
+        assignment.assign(vectors.size(), 0);
+        if (vectors.empty() || k == 0) return;
+        k = std::min(k, vectors.size());
+        const std::vector<Part>* boxes = &snapshots_.back().second;
+        for (const auto& snapshot : snapshots_)
+            if (snapshot.first == k) boxes = &snapshot.second;
+        entries.resize(boxes->size());
+        for (std::size_t b = 0; b < boxes->size(); ++b) {
+            const Part& box = (*boxes)[b];
+            entries[b] = box.mean;
+            for (std::size_t i = box.begin; i < box.end; ++i) assignment[IndexOf(order_[i])] = static_cast<std::uint8_t>(b);
+        }
+        if (refine) {
+            Refine(vectors);
+            Refine(vectors);
+        }
+    }
+
+    std::vector<Vec> entries;
+    std::vector<std::uint8_t> assignment;
+
+private:
+    struct Box {
+        std::size_t begin, end;
+        std::int64_t error; // weighted sum of squared deviations from the mean
+        int widest;         // the dimension with the largest weighted spread
+        Vec mean;
+        std::array<std::int64_t, 6> sum, squares; // of the components
+    };
+
+    // Reorders the box's vectors so that those before mid have no larger
+    // value in the box's widest dimension than those after. Values are
+    // small integers: a count of each finds the median value, then two
+    // partitions put the smaller values first and the median's next.
+    void SplitAtMedian(const Box& box, std::size_t mid) {
+        const auto dim = static_cast<std::size_t>(box.widest);
+        // Colour differences (dimensions 4 and 5) run from −128: the byte
+        // of a value is its bin either way.
+        std::array<std::uint32_t, 256> counts{};
+        int lowest = 255;
+        for (std::size_t i = box.begin; i < box.end; ++i) {
+            const int value = order_[i].c[dim];
+            ++counts[static_cast<std::uint8_t>(value)];
+            lowest = std::min(lowest, value);
+        }
+        std::size_t below = 0;
+        int median = lowest;
+        for (;; ++median) {
+            const std::size_t here = counts[static_cast<std::uint8_t>(median)];
+            if (below + here > mid - box.begin) break;
+            below += here;
+        }
+        Vec* first = order_.data() + box.begin;
+        Vec* smaller = Partition(first, order_.data() + box.end, [&](const Vec& v) { return v.c[dim] < median; });
+        (void)Partition(smaller, order_.data() + box.end, [&](const Vec& v) { return v.c[dim] == median; });
+    }
+
+    // Moves the vectors for which `front` holds to the front (in an order of
+    // this function's own, so that every build cuts alike); answers where
+    // the rest start.
+    template <typename Predicate>
+    static Vec* Partition(Vec* begin, Vec* end, Predicate front) {
+        for (;;) {
+            while (begin != end && front(*begin)) ++begin;
+            do {
+                if (begin == end) return begin;
+                --end;
+            } while (!front(*end));
+            std::swap(*begin, *end);
+            ++begin;
+        }
+    }
+
+    Box Measure(std::size_t begin, std::size_t end) const {
+        Box box{begin, end, 0, 0, Vec{}, {}, {}};
+        for (std::size_t i = begin; i < end; ++i) {
+            const Vec& v = order_[i];
+            for (std::size_t d = 0; d < 6; ++d) {
+                box.sum[d] += v.c[d];
+                box.squares[d] += std::int64_t{v.c[d]} * v.c[d];
+            }
+        }
+        Summarise(box);
+        return box;
+    }
+
+    // Error, widest dimension and mean from the sums.
+    static void Summarise(Box& box) {
+        const auto n = static_cast<std::int64_t>(box.end - box.begin);
+        std::int64_t widest = -1;
+        for (std::size_t d = 0; d < 6; ++d) {
+            // n² × variance, kept in integers.
+            const std::int64_t spread = box.squares[d] * n - box.sum[d] * box.sum[d];
+            box.error += spread / n;
+            if (spread > widest) widest = spread, box.widest = static_cast<int>(d);
+            box.mean.c[d] = static_cast<std::int16_t>(RoundDiv(box.sum[d], n));
+        }
+        if (n < 2) box.error = 0;
+    }
+
+    void Refine(const std::vector<Vec>& vectors) {
+        const std::size_t k = entries.size();
+        if (k < 2) return;
+        std::array<std::uint8_t, 256> order;
+        OrderByLumaSum(entries, [](std::size_t) { return true; }, firstWithSum_, order.data());
+        std::vector<std::pair<int, std::uint8_t>> sorted(k);
+        for (std::size_t at = 0; at < k; ++at) sorted[at] = {LumaSum(entries[order[at]]), order[at]};
+        std::vector<std::array<std::int64_t, 6>> sums(k, std::array<std::int64_t, 6>{});
+        std::vector<std::int64_t> counts(k, 0);
+        for (std::size_t i = 0; i < vectors.size(); ++i) {
+            const Vec& v = vectors[i];
+            int best = assignment[i];
+            int bestDistance = Distance(v, entries[static_cast<std::size_t>(best)]);
+            const int sum = LumaSum(v);
+            const std::ptrdiff_t start = firstWithSum_[static_cast<std::size_t>(sum)];
+            auto consider = [&](std::size_t at) {
+                const std::size_t e = sorted[at].second;
+                const int d = Distance(v, entries[e]);
+                if (d < bestDistance) bestDistance = d, best = static_cast<int>(e);
+            };
+            // Outward in both directions while the bound can still beat the best.
+            for (auto up = start; up < static_cast<std::ptrdiff_t>(k); ++up) {
+                const int gap = sorted[static_cast<std::size_t>(up)].first - sum;
+                if (gap * gap >= 4 * bestDistance) break;
+                consider(static_cast<std::size_t>(up));
+            }
+            for (auto down = start - 1; down >= 0; --down) {
+                const int gap = sum - sorted[static_cast<std::size_t>(down)].first;
+                if (gap * gap >= 4 * bestDistance) break;
+                consider(static_cast<std::size_t>(down));
+            }
+            assignment[i] = static_cast<std::uint8_t>(best);
+            for (int c = 0; c < 6; ++c) sums[static_cast<std::size_t>(best)][static_cast<std::size_t>(c)] += v.c[static_cast<std::size_t>(c)];
+            ++counts[static_cast<std::size_t>(best)];
+        }
+        for (std::size_t e = 0; e < k; ++e)
+            if (counts[e] > 0)
+                for (int c = 0; c < 6; ++c)
+                    entries[e].c[static_cast<std::size_t>(c)] =
+                        static_cast<std::int16_t>(RoundDiv(sums[e][static_cast<std::size_t>(c)], counts[e]));
+    }
+
+    static std::size_t IndexOf(const Vec& copy) {
+        return static_cast<std::uint16_t>(copy.c[6]) | (std::size_t{static_cast<std::uint16_t>(copy.c[7])} << 16);
+    }
+
+    // Heap order: true when b splits before a.
+    static bool SplitsFirst(const std::pair<std::int64_t, std::size_t>& a, const std::pair<std::int64_t, std::size_t>& b) {
+        return a.first < b.first || (a.first == b.first && a.second > b.second);
+    }
+
+    SumStarts firstWithSum_{}; // Refine's: where each luma sum starts
+    std::vector<Vec> order_;
+    std::vector<std::pair<std::int64_t, std::size_t>> heap_;
+    // What a codebook takes of a box.
+    struct Part {
+        std::size_t begin, end;
+        Vec mean;
+    };
+    void Snapshot() {
+        std::vector<Part> parts(boxes_.size());
+        for (std::size_t b = 0; b < boxes_.size(); ++b) parts[b] = {boxes_[b].begin, boxes_[b].end, boxes_[b].mean};
+        snapshots_.emplace_back(boxes_.size(), std::move(parts));
+    }
+
+    std::vector<Box> boxes_;
+    // The boxes at each size asked for, and where the cut ended.
+    std::vector<std::pair<std::size_t, std::vector<Part>>> snapshots_;
+};
+
+// A new entry this close to one the decoder already holds is not sent: the
+// old one serves (about one level off per component at most).
+constexpr int kReuseDistance = 8;
+
+// The codebook a decoder holds for one strip, and which entries are known
+// to hold what this encoder wrote since the last key frame.
+struct DecoderBook {
+    std::array<Vec, 256> entries{};
+    std::array<bool, 256> valid{};
+
+    // The valid slot nearest to the clamped vector v (the lowest among
+    // equals), or −1 when none is within reach. Reads the index that Index()
+    // built after the last change to the book.
+    int Reusable(const Vec& v) const {
+        int best = -1, bestDistance = kReuseDistance + 1;
+        // A slot within reach has a luma sum within √(4 × reach) of v's.
+        constexpr int kSumReach = 5;
+        static_assert(kSumReach * kSumReach <= 4 * kReuseDistance && (kSumReach + 1) * (kSumReach + 1) > 4 * kReuseDistance);
+        const int sum = LumaSum(v);
+        const int low = std::max(0, sum - kSumReach), high = std::min(kLargestSum, sum + kSumReach);
+        for (int at = firstWithSum[static_cast<std::size_t>(low)]; at < firstWithSum[static_cast<std::size_t>(high) + 1]; ++at) {
+            const int slot = bySum[static_cast<std::size_t>(at)];
+            const int d = Distance(v, entries[static_cast<std::size_t>(slot)]);
+            if (d < bestDistance || (d == bestDistance && slot < best)) bestDistance = d, best = slot;
+        }
+        return best;
+    }
+
+    // Sorts the valid slots by luma sum (a counting sort), so that Reusable()
+    // looks only at those whose sum is near.
+    void Index() { OrderByLumaSum(entries, [&](std::size_t slot) { return valid[slot]; }, firstWithSum, bySum.data()); }
+
+    SumStarts firstWithSum{}; // where each sum's slots start in bySum
+    std::array<std::uint8_t, 256> bySum{};
+};
+
+} // namespace cinepak
