@@ -148,22 +148,6 @@ TEST(MovieWriter, ScramblingStartsAtTheMediaAndRepeatsEvery512Bytes) {
     EXPECT_EQ(scrambled[mediaStart + 512], plain[mediaStart + 512] ^ key[0]);
 }
 
-TEST(MovieWriter, DurationsCarryToHundredthsWithoutDrift) {
-    auto w = NewWriter();
-    ConfigureVideo(w.get(), 160, 120, 4, 600);
-    ASSERT_EQ(BeginMovie(w.get()), noErr);
-    for (std::uint32_t i = 0; i < 30; ++i) ASSERT_EQ(WriteVideoChunk(w.get(), FrameData(10, i), 8, false, 40), noErr);
-    const auto bytes = Finish(w.get());
-    Inspection in = InspectValid(bytes);
-    const auto frames = PlacedChunks(in, bytes);
-    ASSERT_EQ(frames.size(), 30u);
-    for (std::size_t i = 0; i < frames.size(); i += 3) {
-        for (std::size_t k = i; k < i + 3; ++k) EXPECT_TRUE(frames[k].duration == 6 || frames[k].duration == 7) << k;
-        EXPECT_EQ(frames[i].duration + frames[i + 1].duration + frames[i + 2].duration, 20u) << i;
-    }
-    EXPECT_EQ(in.streams[0].sxDuration, 200u);
-}
-
 TEST(MovieWriter, OddFrameGetsAPadByteAndFlag) {
     auto w = NewWriter();
     ConfigureVideo(w.get());

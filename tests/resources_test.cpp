@@ -126,20 +126,6 @@ TEST_F(ApplicationResources, RateListsCoverEveryPresetValue) {
         EXPECT_NE(std::find(kbps.begin(), kbps.end(), rate), kbps.end()) << rate;
 }
 
-TEST_F(ApplicationResources, MakerTableHasTwelveMakersWithTheirIds) {
-    Resource manu;
-    ASSERT_EQ(GetResource(Fcc("MANU"), 512, manu), noErr);
-    ASSERT_EQ(manu.data.size(), 12u * 66u);
-    const char* names[] = {"Generic", "Streaming", "Acer", "HandEra", "Handspring", "IBM",
-                           "Kyocera", "Palm", "Samsung", "Sony CLIE", "Tapwave", "Garmin"};
-    for (int i = 0; i < 12; ++i) {
-        const std::uint8_t* record = manu.data.data() + 66 * i;
-        EXPECT_STREQ(reinterpret_cast<const char*>(record), names[i]);
-        EXPECT_EQ(record[63], 0);
-        EXPECT_EQ(ReadBE16(record + 64), i);
-    }
-}
-
 TEST_F(ApplicationResources, MpegTablesMatchTheStandard) {
     Resource rates, samples;
     ASSERT_EQ(GetIndResource(Fcc("MPBR"), 1, rates), noErr);
@@ -160,32 +146,6 @@ TEST_F(ApplicationResources, MpegTablesMatchTheStandard) {
     }
     const std::uint32_t expected[] = {44100, 48000, 32000, 0, 22050, 24000, 16000, 0, 11025, 8000, 8000, 0};
     for (int i = 0; i < 12; ++i) EXPECT_EQ(ReadBE32(samples.data.data() + 4 * i), expected[i]) << i;
-}
-
-TEST_F(ApplicationResources, ComponentResourcesDescribeTheExporter) {
-    Resource thnr, thng, name, dlle;
-    ASSERT_EQ(GetResource(Fcc("thnr"), 512, thnr), noErr);
-    ASSERT_EQ(thnr.data.size(), 46u * 16u);
-    // Entry 3 maps 'src#' 2 to 'trk#' 512; the last maps 'STNG' 553 to itself.
-    EXPECT_EQ(ReadBE32(thnr.data.data() + 32), Fcc("src#"));
-    EXPECT_EQ(ReadBE16(thnr.data.data() + 36), 2);
-    EXPECT_EQ(ReadBE32(thnr.data.data() + 40), Fcc("trk#"));
-    EXPECT_EQ(ReadBE16(thnr.data.data() + 44), 512);
-    EXPECT_EQ(ReadBE16(thnr.data.data() + 45 * 16 + 4), 553);
-    ASSERT_EQ(GetResource(Fcc("thng"), 512, thng), noErr);
-    EXPECT_EQ(ReadBE32(thng.data.data()), Fcc("spit"));
-    EXPECT_EQ(ReadBE32(thng.data.data() + 4), Fcc("Gld0"));
-    ASSERT_EQ(GetResource(Fcc("strn"), 512, name), noErr);
-    EXPECT_EQ(std::string(name.data.begin() + 1, name.data.end()), "Vantro Movie for Palm OS");
-    ASSERT_EQ(GetResource(Fcc("dlle"), 512, dlle), noErr);
-    EXPECT_EQ(dlle.data.size(), 32u); // 31 characters and the NUL
-    Resource src, trk, stg;
-    ASSERT_EQ(GetResource(Fcc("src#"), 512, src), noErr);
-    ASSERT_EQ(GetResource(Fcc("trk#"), 512, trk), noErr);
-    EXPECT_EQ(src.data.size(), 20u);
-    EXPECT_EQ(trk.data.size(), 20u);
-    ASSERT_EQ(GetResource(Fcc("stg#"), 512, stg), noErr);
-    EXPECT_EQ(stg.data.size(), 8u + 71u * 24u);
 }
 
 TEST_F(ApplicationResources, LooksUpByIndexAndByNameWithoutCase) {
