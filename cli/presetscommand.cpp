@@ -49,8 +49,8 @@ void Show(const AtomContainer& preset) {
     if (s.depth != Code(VideoDepth::None)) {
         if (s.frameRate == 0) std::printf(", every source frame");
         else std::printf(", %g frames/s", s.frameRate / 65536.0);
-        if (s.depth == Code(VideoDepth::CinepakMobile)) std::printf(", %u kbit/s", s.videoKbps);
-        std::printf(", %u x %u", s.width, s.height);
+        if (s.depth == Code(VideoDepth::CinepakMobile)) std::printf(", %u kbit/s", s.videoBitRate);
+        std::printf(", %u x %u", s.frameWidth, s.frameHeight);
         if (s.angle != 0) std::printf(", turned %s", s.angle > 0 ? "clockwise" : "counter-clockwise");
     }
     std::printf("\n  Screen:       %u x %u%s\n", s.layoutWidth, s.layoutHeight, s.controlsUpright ? ", controls upright" : "");

@@ -56,17 +56,17 @@ bool ApplySettingOptions(Arguments& args, AtomContainer& settings, std::string& 
             s.depth = Code(entry->depth);
         } else if (option == "--fps") {
             if (value == "best") s.frameRate = 0;
-            else if (Number(value, 1, 60, n)) s.frameRate = static_cast<std::uint32_t>(n) << 16;
+            else if (Number(value, 1, 60, n)) s.frameRate = IntToFixed(static_cast<std::int32_t>(n));
             else return error = "--fps is 1 to 60 or best", false;
         } else if (option == "--size") {
             long w = 0, h = 0;
             const auto x = value.find('x');
             if (x == std::string::npos || !Number(value.substr(0, x), 16, 480, w) || !Number(value.substr(x + 1), 16, 480, h))
                 return error = "--size is WIDTHxHEIGHT, 16 to 480 each", false;
-            s.width = static_cast<std::uint16_t>(w), s.height = static_cast<std::uint16_t>(h);
+            s.frameWidth = static_cast<std::uint16_t>(w), s.frameHeight = static_cast<std::uint16_t>(h);
         } else if (option == "--kbps") {
             if (!Number(value, 16, 4000, n)) return error = "--kbps is 16 to 4000", false;
-            s.videoKbps = static_cast<std::uint16_t>(n);
+            s.videoBitRate = static_cast<std::uint16_t>(n);
         } else if (option == "--sound") {
             const auto entry = std::find_if(std::begin(kSoundFormats), std::end(kSoundFormats),
                                             [&](const SoundFormatEntry& e) { return e.commandLine == value; });

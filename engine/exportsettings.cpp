@@ -48,64 +48,13 @@ void NormaliseSound(ExportSettings& s) {
     }
 }
 
-// Reads parent/child (both ID 1) when it exists. Absent atoms answer noErr
-// and leave the value alone; data of another size is the atom error.
-template <typename T>
-OSErr ReadIfPresent(const AtomContainer& c, QTAtomType parent, QTAtomType child, T& value) {
-    const QTAtom atom = c.FindPath(0, {parent, child});
-    if (atom == 0) return noErr;
-    std::uint8_t bytes[sizeof(T)];
-    if (OSErr err = c.CopyAtomDataToPtr(atom, false, bytes)) return err;
-    std::uint32_t v = 0;
-    for (std::uint8_t b : bytes) v = (v << 8) | b;
-    value = static_cast<T>(v);
-    return noErr;
-}
-
-OSErr ReadFrameSize(const AtomContainer& c, ExportSettings& s) {
-    const QTAtom atom = c.FindPath(0, {Fcc("size"), Fcc("vide")});
-    if (atom == 0) return noErr;
-    std::uint8_t bytes[4];
-    if (OSErr err = c.CopyAtomDataToPtr(atom, false, bytes)) return err;
-    s.frameWidth = ReadBE16(bytes);
-    s.frameHeight = ReadBE16(bytes + 2);
-    return noErr;
-}
-
-OSErr InsertParent(AtomContainer& c, QTAtomType type, QTAtom& parent) {
-    return c.InsertChild(0, type, 1, 0, {}, &parent);
-}
-
 OSErr BuildSettings(const ExportSettings& s, AtomContainer& c) {
     if (OSErr err = AtomContainer::Create(c)) return err;
     if (!s.layout.IsNull())
         if (OSErr err = c.InsertChildren(0, s.layout)) return err;
     if (s.name[0] != 0)
         if (OSErr err = c.InsertChild(0, Fcc("name"), 0, 0, std::span(s.name.data(), s.name[0] + 1u))) return err;
-    QTAtom parent = 0;
-    if (OSErr err = InsertParent(c, Fcc("colr"), parent)) return err;
-    if (OSErr err = c.InsertU16(parent, Fcc("dpth"), static_cast<std::uint16_t>(s.depth))) return err;
-
-    if (OSErr err = InsertParent(c, Fcc("time"), parent)) return err;
-    if (OSErr err = c.InsertU32(parent, Fcc("fps "), static_cast<std::uint32_t>(s.frameRate))) return err;
-    parent = c.FindChildByID(0, Fcc("time"), 1);
-    if (OSErr err = c.InsertU16(parent, Fcc("vbtr"), s.videoBitRate)) return err;
-
-    if (OSErr err = InsertParent(c, Fcc("size"), parent)) return err;
-    std::uint8_t size[4];
-    WriteBE16(size, s.frameWidth);
-    WriteBE16(size + 2, s.frameHeight);
-    if (OSErr err = c.InsertChild(parent, Fcc("vide"), 1, 0, size)) return err;
-    parent = c.FindChildByID(0, Fcc("size"), 1);
-    if (OSErr err = c.InsertU16(parent, Fcc("angl"), static_cast<std::uint16_t>(s.angle))) return err;
-
-    if (OSErr err = InsertParent(c, Fcc("soun"), parent)) return err;
-    auto soun = [&] { return c.FindChildByID(0, Fcc("soun"), 1); };
-    if (OSErr err = c.InsertU32(soun(), Fcc("ssrt"), static_cast<std::uint32_t>(s.sampleRate))) return err;
-    if (OSErr err = c.InsertU16(soun(), Fcc("sscc"), s.channels)) return err;
-    if (OSErr err = c.InsertU32(soun(), Fcc("vtsc"), static_cast<std::uint32_t>(s.soundFormat))) return err;
-    if (OSErr err = c.InsertU16(soun(), Fcc("boos"), s.boost)) return err;
-    return c.InsertU32(soun(), Fcc("bitr"), s.bitRate);
+    return WriteConversionSettings(s, c);
 }
 
 } // namespace
@@ -125,24 +74,13 @@ OSErr SetExportSettings(ExportSettings& s, const AtomContainer* container) {
         std::copy_n(data.begin(), std::min<std::size_t>(data.size(), s.name.size()), s.name.begin());
     }
 
-    if (OSErr err = ReadIfPresent(c, Fcc("colr"), Fcc("dpth"), s.depth)) return err;
-    if (OSErr err = ReadIfPresent(c, Fcc("time"), Fcc("fps "), s.frameRate)) return err;
-    if (OSErr err = ReadIfPresent(c, Fcc("time"), Fcc("vbtr"), s.videoBitRate)) return err;
-    if (OSErr err = ReadIfPresent(c, Fcc("size"), Fcc("dimn"), s.sizeCode)) return err;
-    if (OSErr err = ReadFrameSize(c, s)) return err;
-    if (OSErr err = ReadIfPresent(c, Fcc("size"), Fcc("angl"), s.angle)) return err;
-    if (OSErr err = ReadIfPresent(c, Fcc("soun"), Fcc("ssrt"), s.sampleRate)) return err;
-    if (OSErr err = ReadIfPresent(c, Fcc("soun"), Fcc("sscc"), s.channels)) return err;
-    if (OSErr err = ReadIfPresent(c, Fcc("soun"), Fcc("vtsc"), s.soundFormat)) return err;
-
-    OSErr result = noErr;
-    if (c.FindChildByID(0, Fcc("soun"), 1) != 0) {
-        // Boost and bit rate do not stop the operation; the later failure is
-        // its answer.
-        if (OSErr err = ReadIfPresent(c, Fcc("soun"), Fcc("boos"), s.boost)) result = err;
-        if (OSErr err = ReadIfPresent(c, Fcc("soun"), Fcc("bitr"), s.bitRate)) result = err;
-        NormaliseSound(s);
-    }
+    // A value of the wrong size ends the reading (its error is the answer).
+    const SettingsReading reading = ReadConversionSettings(c, s, BadValue::Stop);
+    if (reading.stopped) return reading.status;
+    if (const QTAtom code = c.FindPath(0, {Fcc("size"), Fcc("dimn")}))
+        if (OSErr err = c.ReadU16(code, s.sizeCode)) return err;
+    if (c.FindChildByID(0, Fcc("soun"), 1) != 0) NormaliseSound(s);
+    const OSErr result = reading.status;
 
     s.scramblingKey.Release();
     s.hasScramblingKey = false;
@@ -178,19 +116,9 @@ void SetFirstPresetSettings(ExportSettings& s) {
 
 OSErr CopyExportSettings(const ExportSettings& from, ExportSettings& to) {
     ExportSettings copy;
+    static_cast<ConversionSettings&>(copy) = from;
     copy.name = from.name;
-    copy.depth = from.depth;
-    copy.frameRate = from.frameRate;
-    copy.videoBitRate = from.videoBitRate;
     copy.sizeCode = from.sizeCode;
-    copy.frameWidth = from.frameWidth;
-    copy.frameHeight = from.frameHeight;
-    copy.angle = from.angle;
-    copy.soundFormat = from.soundFormat;
-    copy.channels = from.channels;
-    copy.sampleRate = from.sampleRate;
-    copy.bitRate = from.bitRate;
-    copy.boost = from.boost;
     if (!from.layout.IsNull())
         if (OSErr err = from.layout.CopyTo(copy.layout)) return err;
     if (OSErr err = ByteBlock::FromBytes(from.scramblingKey.Span(), copy.scramblingKey)) return err;

@@ -1,6 +1,7 @@
 // The export settings: every conversion choice, as the export component keeps
 // it, and its exchange with the settings container (an atom container shared
-// by the presets, the user interface and the component).
+// by the presets, the user interface and the component). The conversion
+// choices themselves and their atoms are the presets' ConversionSettings.
 #pragma once
 
 #include <array>
@@ -8,6 +9,7 @@
 
 #include "moviedb/formats.h"
 #include "platform/atoms.h"
+#include "presets/conversionsettings.h"
 #include "platform/byteblock.h"
 #include "platform/bytes.h"
 #include "platform/status.h"
@@ -26,24 +28,13 @@ inline constexpr std::int32_t kSoundAdpcm4to1 = Code(SoundFormat::Adpcm4to1);
 inline constexpr std::int32_t kSoundYamahaAdpcm = Code(SoundFormat::YamahaAdpcm);
 inline constexpr std::int32_t kSoundUncompressedStereo = Code(SoundFormat::UncompressedStereo);
 
-inline constexpr std::uint16_t kFrameSizeNotSet = 0xFFFF;
-
-// Every field is copied by CopyExportSettings: a new field goes there too.
-struct ExportSettings {
+// The component's settings: the conversion choices, with the name, the
+// screen layout and the scrambling key they travel with. Every field is
+// copied by CopyExportSettings: a new field goes there too.
+struct ExportSettings : ConversionSettings {
     // The settings' name as stored: a length byte and up to 255 characters.
     std::array<std::uint8_t, 256> name{};
-    std::int16_t depth = kDepthSixteenGrays;
-    Fixed frameRate = IntToFixed(6); // 0 = "Best": every source frame
-    std::uint16_t videoBitRate = 320; // kilobits (1024 bits) per second
-    std::uint16_t sizeCode = 1;
-    std::uint16_t frameWidth = kFrameSizeNotSet;
-    std::uint16_t frameHeight = kFrameSizeNotSet;
-    std::int16_t angle = 0;
-    std::int32_t soundFormat = kSoundNone;
-    std::uint16_t channels = 1;
-    UnsignedFixed sampleRate = UIntToUnsignedFixed(8192);
-    std::uint32_t bitRate = 33000; // "CLIÉ Audio" bits per second
-    std::uint16_t boost = 0;
+    std::uint16_t sizeCode = 1; // 'size'/'dimn': the movie size when no frame size is set
     // A container whose root holds a copy of the 'PRES' layout subtree; null
     // when the settings have no layout.
     AtomContainer layout;

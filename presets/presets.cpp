@@ -287,17 +287,8 @@ void UnpackSettings(EditSettings& s, const AtomContainer& c) {
         s.formats = {626, 628, 627};
     }
     s.maxChannels = static_cast<std::uint16_t>(NumberOf(c, Fcc("maxc"), 2, 1));
-    s.frameRate = NumberOf(c, Fcc("fps "), 4, 0);
-    s.depth = static_cast<std::uint16_t>(NumberOf(c, Fcc("dpth"), 2, 36));
-    const std::uint32_t vide = NumberOf(c, Fcc("vide"), 4, 160u << 16 | 120u);
-    s.width = static_cast<std::uint16_t>(vide >> 16), s.height = static_cast<std::uint16_t>(vide);
-    s.videoKbps = static_cast<std::uint16_t>(NumberOf(c, Fcc("vbtr"), 2, 320));
-    s.angle = static_cast<std::int16_t>(NumberOf(c, Fcc("angl"), 2, 0));
-    s.soundFormat = NumberOf(c, Fcc("vtsc"), 4, 626);
-    s.channels = static_cast<std::uint16_t>(NumberOf(c, Fcc("sscc"), 2, 1));
-    s.sampleRate = NumberOf(c, Fcc("ssrt"), 4, 8192u << 16);
-    s.bitRate = NumberOf(c, Fcc("bitr"), 4, 33000);
-    s.boost = static_cast<std::uint16_t>(NumberOf(c, Fcc("boos"), 2, 0));
+    static_cast<ConversionSettings&>(s) = kPresetDefaults;
+    (void)ReadConversionSettings(c, s, BadValue::Skip); // a value of the wrong size keeps its default
     s.customised = NumberOf(c, Fcc("cstm"), 2, 0) != 0;
     if (c.FindPath(0, {Fcc("name")}) != 0) {
         s.name = NameOf(c, Fcc("name"));
@@ -311,7 +302,6 @@ OSErr PackSettings(const EditSettings& s, std::string_view name, AtomContainer& 
     AtomContainer c;
     if (OSErr err = AtomContainer::Create(c)) return err;
     std::uint8_t field[64];
-    auto u16 = [](std::uint16_t v) { return std::array<std::uint8_t, 2>{static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)}; };
     auto u32 = [](std::uint32_t v) {
         return std::array<std::uint8_t, 4>{static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16),
                                            static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)};
@@ -322,35 +312,22 @@ OSErr PackSettings(const EditSettings& s, std::string_view name, AtomContainer& 
     PutName(field, s.basedOn);
     if (OSErr err = c.InsertChild(0, Fcc("bnam"), 1, 0, field)) return err;
     if (OSErr err = c.InsertChild(0, Fcc("manu"), 1, 0, {}, &parent)) return err;
-    if (OSErr err = c.InsertChild(parent, Fcc("name"), 1, 0, u16(s.maker))) return err;
-    if (OSErr err = c.InsertChild(0, Fcc("osvr"), 1, 0, u32(s.osVersion))) return err;
-    if (OSErr err = c.InsertChild(0, Fcc("cstm"), 1, 0, u16(s.customised ? 1 : 0))) return err;
-    if (OSErr err = c.InsertChild(0, Fcc("colr"), 1, 0, {}, &parent)) return err;
-    if (OSErr err = c.InsertChild(parent, Fcc("dpth"), 1, 0, u16(s.depth))) return err;
-    if (OSErr err = c.InsertChild(0, Fcc("time"), 1, 0, {}, &parent)) return err;
-    if (OSErr err = c.InsertChild(parent, Fcc("fps "), 1, 0, u32(s.frameRate))) return err;
-    if (OSErr err = c.InsertChild(parent, Fcc("vbtr"), 1, 0, u16(s.videoKbps))) return err;
-    if (OSErr err = c.InsertChild(0, Fcc("crui"), 1, 0, u16(s.controlsUpright))) return err;
-    if (OSErr err = c.InsertChild(0, Fcc("size"), 1, 0, {}, &parent)) return err;
-    if (OSErr err = c.InsertChild(parent, Fcc("vide"), 1, 0, u32(std::uint32_t{s.width} << 16 | s.height))) return err;
-    if (OSErr err = c.InsertChild(parent, Fcc("scrn"), 1, 0, u32(std::uint32_t{s.layoutWidth} << 16 | s.layoutHeight))) return err;
+    if (OSErr err = c.InsertU16(parent, Fcc("name"), s.maker)) return err;
+    if (OSErr err = c.InsertU32(0, Fcc("osvr"), s.osVersion)) return err;
+    if (OSErr err = c.InsertU16(0, Fcc("cstm"), s.customised ? 1 : 0)) return err;
+    if (OSErr err = c.InsertU16(0, Fcc("crui"), s.controlsUpright)) return err;
     // The angle only where a turn makes sense: a wide movie or a layout
     // wider than tall.
-    const bool wide = (s.width == 480 && s.height == 320) || (s.width == 320 && s.height == 480) ||
+    const bool wide = (s.frameWidth == 480 && s.frameHeight == 320) || (s.frameWidth == 320 && s.frameHeight == 480) ||
                       (s.customLayout && s.editorWidth > s.editorHeight);
-    if (wide)
-        if (OSErr err = c.InsertChild(parent, Fcc("angl"), 1, 0, u16(static_cast<std::uint16_t>(s.angle)))) return err;
-    if (OSErr err = c.InsertChild(0, Fcc("soun"), 1, 0, {}, &parent)) return err;
+    if (OSErr err = WriteConversionSettings(s, c, wide)) return err;
+    const std::uint32_t screen = std::uint32_t{s.layoutWidth} << 16 | s.layoutHeight;
+    if (OSErr err = c.InsertU32(c.FindChildByID(0, Fcc("size"), 1), Fcc("scrn"), screen)) return err;
+    if (OSErr err = c.InsertU16(c.FindChildByID(0, Fcc("soun"), 1), Fcc("maxc"), s.maxChannels)) return err;
     QTAtom formats = 0;
-    if (OSErr err = c.InsertChild(parent, Fcc("fmts"), 1, 0, {}, &formats)) return err;
+    if (OSErr err = c.InsertChild(c.FindChildByID(0, Fcc("soun"), 1), Fcc("fmts"), 1, 0, {}, &formats)) return err;
     for (std::uint16_t i = 0; i < s.formatCount && i < s.formats.size(); ++i)
         if (OSErr err = c.InsertChild(formats, Fcc("vtsc"), static_cast<QTAtomID>(i + 1), 0, u32(s.formats[i]))) return err;
-    if (OSErr err = c.InsertChild(parent, Fcc("maxc"), 1, 0, u16(s.maxChannels))) return err;
-    if (OSErr err = c.InsertChild(parent, Fcc("ssrt"), 1, 0, u32(s.sampleRate))) return err;
-    if (OSErr err = c.InsertChild(parent, Fcc("sscc"), 1, 0, u16(s.channels))) return err;
-    if (OSErr err = c.InsertChild(parent, Fcc("vtsc"), 1, 0, u32(s.soundFormat))) return err;
-    if (OSErr err = c.InsertChild(parent, Fcc("boos"), 1, 0, u16(s.boost))) return err;
-    if (OSErr err = c.InsertChild(parent, Fcc("bitr"), 1, 0, u32(s.bitRate))) return err;
     out = std::move(c);
     return noErr;
 }

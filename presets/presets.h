@@ -13,6 +13,7 @@
 #include "platform/atoms.h"
 #include "platform/files.h"
 #include "platform/status.h"
+#include "presets/conversionsettings.h"
 
 // ---- Lists of names ----
 
@@ -64,8 +65,10 @@ std::string ManufacturerNameForId(int id);
 [[nodiscard]] OSErr GetPresetValue(const AtomContainer& preset, OSType key, std::span<std::uint8_t> out,
                                    std::uint32_t* size = nullptr);
 
-// The editable settings of the main window.
-struct EditSettings {
+// The editable settings of the main window: the conversion choices (a
+// preset's defaults where it lacks one) and the device's own values.
+struct EditSettings : ConversionSettings {
+    EditSettings() : ConversionSettings(kPresetDefaults) {}
     std::uint16_t layoutWidth = 160, layoutHeight = 160;
     std::uint16_t maker = 0;
     std::uint32_t osVersion = 0x04000000;
@@ -73,16 +76,6 @@ struct EditSettings {
     std::uint16_t formatCount = 3;
     std::array<std::uint32_t, 20> formats{626, 628, 627};
     std::uint16_t maxChannels = 1;
-    std::uint32_t frameRate = 0; // 16.16; 0 = "Best"
-    std::uint16_t depth = 36;
-    std::uint16_t width = 160, height = 120;
-    std::uint16_t videoKbps = 320;
-    std::int16_t angle = 0;
-    std::uint32_t soundFormat = 626;
-    std::uint16_t channels = 1;
-    std::uint32_t sampleRate = 8192u << 16; // 16.16
-    std::uint32_t bitRate = 33000;
-    std::uint16_t boost = 0;
     // The layout editor's own fields.
     bool customLayout = false;
     std::uint32_t backgroundColour = 0;

@@ -112,14 +112,14 @@ TEST_F(Presets, PackAndUnpackRoundTripTheAngleOnlyWhereWide) {
         UnpackSettings(back, packed);
         EXPECT_EQ(back.name, s.name);
         EXPECT_TRUE(back.customised);
-        EXPECT_EQ(back.width, s.width);
+        EXPECT_EQ(back.frameWidth, s.frameWidth);
         EXPECT_EQ(back.angle, s.angle);
         EXPECT_EQ(back.formatCount, s.formatCount);
         EXPECT_EQ(back.formats, s.formats);
         EXPECT_EQ(back.sampleRate, s.sampleRate);
         EXPECT_EQ(back.bitRate, s.bitRate);
         std::uint8_t angle[2];
-        const bool wide = s.width == 480 || s.height == 480;
+        const bool wide = s.frameWidth == 480 || s.frameHeight == 480;
         EXPECT_EQ(GetPresetValue(packed, Fcc("angl"), angle) == noErr, wide);
     }
 }
@@ -148,7 +148,7 @@ TEST_F(Presets, UserPresetsAddRenameDelete) {
     EXPECT_EQ(PresetMenuText(moved), "Beach (Tungsten T3)");
     EditSettings beach;
     UnpackSettings(beach, moved);
-    EXPECT_EQ(beach.width, 320);
+    EXPECT_EQ(beach.frameWidth, 320);
     EXPECT_EQ(beach.layoutHeight, 480);
 
     ASSERT_EQ(DeleteUserPreset("COMMUTE"), noErr);
@@ -279,8 +279,8 @@ std::string SnapshotLine(ResID id, const AtomContainer& preset) {
     unpacked("maker", Fcc("manu"), 2, maker.empty() ? "#" + std::to_string(s.maker) : maker);
     unpacked("video", Fcc("dpth"), 2, s.depth == 32 ? "colour" : s.depth == 36 ? "16 grays" : std::to_string(s.depth));
     unpacked("fps", Fcc("fps "), 4, Fixed(s.frameRate));
-    unpacked("kbps", Fcc("vbtr"), 2, std::to_string(s.videoKbps));
-    unpacked("movie", Fcc("vide"), 4, size(s.width, s.height));
+    unpacked("kbps", Fcc("vbtr"), 2, std::to_string(s.videoBitRate));
+    unpacked("movie", Fcc("vide"), 4, size(s.frameWidth, s.frameHeight));
     unpacked("layout", Fcc("scrn"), 4, size(s.layoutWidth, s.layoutHeight));
     unpacked("angle", Fcc("angl"), 2, std::to_string(s.angle));
     unpacked("offered", Fcc("fmts"), 80, offered.empty() ? "none" : offered);
