@@ -117,10 +117,9 @@ public:
                      std::string(static_cast<std::size_t>(width - filled), '-').c_str(), permille / 10, extra.c_str(), name_.c_str());
     }
 
-    void FileFinished(std::size_t index, const FileRecord& record) override {
+    void FileFinished(std::size_t /*index*/, const FileRecord& record) override {
         if (tty_) std::fprintf(stderr, "\r\033[K");
         if (record.state == FileState::Cancelled) std::fprintf(stderr, "%s%s: cancelled\n", label_.c_str(), name_.c_str());
-        (void)index;
     }
 
 private:

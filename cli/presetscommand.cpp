@@ -33,7 +33,7 @@ std::vector<std::string> MakerMenu() {
 
 std::string Item(ResID list, std::int16_t item) {
     std::string text;
-    (void)GetIndString(list, item, text);
+    if (GetIndString(list, item, text) != noErr) return "item " + std::to_string(item);
     return text;
 }
 

@@ -74,7 +74,7 @@ bool DecideAviVideo(ExportInstance& instance, const Movie& movie) {
     // already tells them apart by the code, so nothing is rewritten here.
     if (codec == Fcc("MPG4")) codec = Fcc("mpg4");
     const int video = movie.FindTrack(kVideoMediaType);
-    if (video != 0 && !movie.Track(video).decodable) (void)RegisterBridgeFor(codec);
+    if (video != 0 && !movie.Track(video).decodable) RegisterBridgeFor(codec);
     return false;
 }
 

@@ -43,13 +43,13 @@ class RunObserver {
 public:
     virtual ~RunObserver() = default;
     // A file starts: its index in the list, and "ordinal of total".
-    virtual void FileStarted(std::size_t index, int ordinal, int total) { (void)index, (void)ordinal, (void)total; }
+    virtual void FileStarted(std::size_t /*index*/, int /*ordinal*/, int /*total*/) {}
     // The current file's length, once its conversion opens.
-    virtual void FileLength(std::size_t index, std::int64_t milliseconds) { (void)index, (void)milliseconds; }
+    virtual void FileLength(std::size_t /*index*/, std::int64_t /*milliseconds*/) {}
     // Progress of the current file, 0 to 1000; the front end may handle its
     // own events here.
-    virtual void FileProgress(std::size_t index, int permille) { (void)index, (void)permille; }
-    virtual void FileFinished(std::size_t index, const FileRecord& record) { (void)index, (void)record; }
+    virtual void FileProgress(std::size_t /*index*/, int /*permille*/) {}
+    virtual void FileFinished(std::size_t /*index*/, const FileRecord& /*record*/) {}
 };
 
 class BatchRunner : private ConversionSink {

@@ -26,6 +26,15 @@ namespace {
 // takes it on by 0.12 to 0.995 as the writer reports 0 to 100 %.
 constexpr Fixed kPumpingEnd = 0xE000;
 constexpr double kBuildingShare = 0.12;
+// The database counts its chapters in 16 bits.
+constexpr std::size_t kMostChapters = 0xFFFF;
+
+// A progress call whose answer changes nothing: opening and closing, and
+// the building of the database, which a cancel cannot stop once the frames
+// are written (the cancel is heard at the next frame or not at all).
+void Notify(MovieProgressProc progress, std::int16_t message, Fixed done, void* refcon) {
+    if (progress != nullptr) progress(message, done, refcon);
+}
 
 // The sound data source's procedure seen as the pump's sound source.
 class ProcedureSound final : public SoundSource {
@@ -55,7 +64,7 @@ public:
         : instance_(instance), settings_(instance.settings), progress_(instance.progress), refcon_(instance.progressRefcon) {}
 
     ~Conversion() {
-        if (instance_.progressOpen) (void)progress_(kProgressClose, 0, refcon_);
+        if (instance_.progressOpen) Notify(progress_, kProgressClose, 0, refcon_);
         instance_.progressOpen = false;
     }
 
@@ -79,10 +88,11 @@ public:
         if (OSErr err = SetDatabaseName(writer_.get(), name.c_str())) return err;
         for (int i = 0; i < 3; ++i)
             if (!instance_.annotations[i].empty())
-                (void)SetMetadataString(writer_.get(), i + 1, instance_.annotations[i].c_str());
+                if (OSErr err = SetMetadataString(writer_.get(), i + 1, instance_.annotations[i].c_str())) return err;
         if (settings_.hasScramblingKey && settings_.scramblingKey.Size() == 512)
-            (void)SetScramblingKey(writer_.get(), std::span<const std::uint8_t, 512>(settings_.scramblingKey.Data(), 512));
-        ConfigureLayout(writer_.get(), settings_.layout);
+            if (OSErr err = SetScramblingKey(writer_.get(), std::span<const std::uint8_t, 512>(settings_.scramblingKey.Data(), 512)))
+                return err;
+        if (OSErr err = ConfigureLayout(writer_.get(), settings_.layout)) return err;
         const int sources = (video_ ? 1 : 0) + (sound_ ? 1 : 0);
         if (sources == 0) return EndMovie(writer_.get()); // nothing to write: the writer says so
 
@@ -103,7 +113,7 @@ public:
                             sound_ ? ConvertTimeScale(sound_->Duration(), std::max(1, sound_->TimeScale()), 1000) : 0);
         if (progress_ && totalMs_ > 0 && !instance_.progressOpen) {
             instance_.progressOpen = true;
-            (void)progress_(kProgressOpen, 0, refcon_);
+            Notify(progress_, kProgressOpen, 0, refcon_);
         }
         if (video_)
             if (OSErr err = ConfigureVideo()) return err;
@@ -118,7 +128,7 @@ public:
             if (OSErr err = AttachSoundInput(writer_.get())) return err;
             pump_ = std::make_unique<AudioPump>(audio_, movie_ != nullptr ? movie_->Duration() : 0);
         }
-        CollectChapters();
+        if (OSErr err = CollectChapters()) return err;
         if (video_)
             grid_ = FrameGrid(video_->timeScale, FixedToDouble(frameRate_), static_cast<double>(videoDuration),
                               std::move(chapterTimes_));
@@ -152,14 +162,14 @@ public:
         const bool soundLost = pump_ && pump_->SoundLost();
         if (soundLost && !video_) return invalidTrack;
         if (instance_.progressOpen)
-            (void)SetProgressProc(writer_.get(), &FinalPhase, reinterpret_cast<std::intptr_t>(this));
+            if (OSErr err = SetProgressProc(writer_.get(), &FinalPhase, reinterpret_cast<std::intptr_t>(this))) return err;
         if (OSErr err = EndMovie(writer_.get())) return err;
         std::uint32_t size = 0;
         if (OSErr err = GetDatabaseSize(writer_.get(), size)) return err;
         if (OSErr err = CopyOut(file, size)) return err;
         if (OSErr err = file.Truncate(size)) return err;
         if (OSErr err = file.Close()) return err;
-        if (progress_) (void)progress_(kProgressUpdate, fixed1, refcon_);
+        Notify(progress_, kProgressUpdate, fixed1, refcon_);
         return soundLost ? noSoundTrackInMovieErr : noErr;
     }
 
@@ -209,7 +219,7 @@ private:
     static void FinalPhase(std::int32_t percent, std::intptr_t refcon) {
         auto* self = reinterpret_cast<Conversion*>(refcon);
         const double fraction = FixedToDouble(kPumpingEnd) + kBuildingShare * percent / 100.0;
-        (void)self->progress_(kProgressUpdate, static_cast<Fixed>(fraction * 65536), self->refcon_);
+        Notify(self->progress_, kProgressUpdate, static_cast<Fixed>(fraction * 65536), self->refcon_);
     }
 
     OSErr ConfigureVideo() {
@@ -227,13 +237,18 @@ private:
         return AttachVideoInput(writer_.get());
     }
 
-    void CollectChapters() {
-        if (movie_ == nullptr) return;
-        for (const Chapter& c : movie_->Chapters()) {
-            (void)AddChapter(writer_.get(), static_cast<std::uint32_t>(c.startMs), static_cast<std::uint32_t>(c.title.size()),
-                             c.title.c_str());
+    // The source's chapters, as many as the database's 16-bit count holds.
+    OSErr CollectChapters() {
+        if (movie_ == nullptr) return noErr;
+        const auto& chapters = movie_->Chapters();
+        for (std::size_t i = 0; i < chapters.size() && i < kMostChapters; ++i) {
+            const Chapter& c = chapters[i];
+            if (OSErr err = AddChapter(writer_.get(), static_cast<std::uint32_t>(c.startMs),
+                                       static_cast<std::uint32_t>(c.title.size()), c.title.c_str()))
+                return err;
             if (video_) chapterTimes_.push_back(static_cast<double>(c.startMs) * video_->timeScale / 1000.0);
         }
+        return noErr;
     }
 
     // The AVI frame source: one rendered frame per step of the settings'
@@ -295,7 +310,8 @@ private:
     // frame grid.
     OSErr AdvanceGrid(double sampleDuration) {
         const FrameGrid::Step step = grid_.Advance(sampleDuration);
-        if (step.chapterStart) (void)RequestKeyFrame(writer_.get());
+        if (step.chapterStart)
+            if (OSErr err = RequestKeyFrame(writer_.get())) return err;
         if (OSErr err = WriteVideoFrame(writer_.get(), buffer_.Pixels(), buffer_.RowBytes(), step.duration, nullptr)) return err;
         videoMs_ = static_cast<std::int64_t>(std::trunc(step.next)) * 1000 / video_->timeScale;
         return noErr;

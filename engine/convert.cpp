@@ -34,7 +34,7 @@ struct StandardExporter {
         if (instance != nullptr) (void)CloseComponent(instance);
     }
     OSErr Open() {
-        (void)RegisterExportComponent(); // registers the standard exporter too
+        RegisterExportComponent(); // registers the standard exporter too
         return OpenStandardExporter(instance);
     }
 };

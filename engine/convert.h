@@ -17,12 +17,9 @@ class ConversionSink {
 public:
     virtual ~ConversionSink() = default;
     // The source is open: its length.
-    virtual void Started(std::int64_t lengthMs) { (void)lengthMs; }
+    virtual void Started(std::int64_t /*lengthMs*/) {}
     // 0 to 1000.
-    virtual bool Progress(int permille) {
-        (void)permille;
-        return true;
-    }
+    virtual bool Progress(int /*permille*/) { return true; }
 };
 
 struct ConversionJob {

@@ -342,7 +342,7 @@ Component RegisterExportComponent() {
     static Component registered = nullptr;
     std::lock_guard<std::mutex> lock(once);
     if (registered == nullptr) {
-        (void)RegisterStandardExporter();
+        RegisterStandardExporter();
         ComponentDescription d;
         d.componentType = kMovieExportType;
         d.componentSubType = kVantroExportSubType;

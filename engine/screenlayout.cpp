@@ -95,59 +95,73 @@ Geometry ConfigureGeometry(const ExportSettings& s, int sourceWidth, int sourceH
     return g;
 }
 
-void ConfigureLayout(MovieWriter* writer, const AtomContainer& layout) {
-    if (layout.IsNull()) return;
+namespace {
+
+// A layout item's place: 'pos ' (left, top) and 'size' (width, height). A
+// missing or damaged atom reads as zeros, which the writer shows as nothing.
+void ReadItemRect(const AtomContainer& layout, QTAtom item, LayoutItem& out) {
+    std::uint8_t pos[4] = {}, size[4] = {};
+    if (layout.CopyAtomDataToPtr(layout.FindPath(item, {Fcc("pos ")}), false, pos) != noErr) std::fill_n(pos, 4, 0);
+    if (layout.CopyAtomDataToPtr(layout.FindPath(item, {Fcc("size")}), false, size) != noErr) std::fill_n(size, 4, 0);
+    out.left = static_cast<std::int16_t>(ReadBE16(pos));
+    out.top = static_cast<std::int16_t>(ReadBE16(pos + 2));
+    out.width = static_cast<std::int16_t>(ReadBE16(size));
+    out.height = static_cast<std::int16_t>(ReadBE16(size + 2));
+}
+
+// The layout's picture, scaled and turned for the screen; nothing when its
+// file cannot be read (the movie is made without it).
+OSErr AddImage(MovieWriter* writer, const AtomContainer& layout, QTAtom image, std::int16_t angle) {
+    LayoutItem item;
+    item.kind = 3, item.layer = 2, item.shown = 1;
+    ReadItemRect(layout, image, item);
+    // The data reference is the picture file's path.
+    std::span<const std::uint8_t> reference;
+    ByteBlock block;
+    if (layout.GetAtomData(layout.FindPath(image, {Fcc("dref")}), reference) != noErr || item.width <= 0 || item.height <= 0 ||
+        LayoutImageBlock(FileSpec(std::string(reference.begin(), reference.end())), item.width, item.height, angle, block) != noErr)
+        return noErr;
+    item.imageBlock = block.Span();
+    return SetLayoutItem(writer, item);
+}
+
+OSErr AddVideo(MovieWriter* writer, const AtomContainer& layout, QTAtom video) {
+    LayoutItem item;
+    item.kind = 2, item.layer = 3, item.shown = 1;
+    ReadItemRect(layout, video, item);
+    if (OSErr err = SetMovieRect(writer, item.top, item.left, static_cast<std::int16_t>(item.top + item.height),
+                                 static_cast<std::int16_t>(item.left + item.width)))
+        return err;
+    return SetLayoutItem(writer, item);
+}
+
+} // namespace
+
+OSErr ConfigureLayout(MovieWriter* writer, const AtomContainer& layout) {
+    if (layout.IsNull()) return noErr;
     const QTAtom pres = layout.FindChildByIndex(0, Fcc("PRES"), 1);
-    if (pres == 0) return;
+    if (pres == 0) return noErr;
     std::uint8_t four[4], six[6];
-    if (layout.CopyAtomDataToPtr(layout.FindPath(pres, {Fcc("size")}), false, four) == noErr) {
-        (void)SetPresentationSize(writer, ReadBE16(four), ReadBE16(four + 2));
-    }
+    if (layout.CopyAtomDataToPtr(layout.FindPath(pres, {Fcc("size")}), false, four) == noErr)
+        if (OSErr err = SetPresentationSize(writer, ReadBE16(four), ReadBE16(four + 2))) return err;
     std::uint8_t controls = 0;
     if (layout.ReadU8(layout.FindPath(pres, {Fcc("cont")}), controls) == noErr)
-        (void)SetWriterParameter(writer, kWriterFullScreen, controls == 0 ? 1 : 0);
-    std::uint16_t angleBits = 0;
-    (void)layout.ReadU16(layout.FindPath(pres, {Fcc("angl")}), angleBits);
-    const auto angle = static_cast<std::int16_t>(angleBits);
+        if (OSErr err = SetWriterParameter(writer, kWriterFullScreen, controls == 0 ? 1 : 0)) return err;
+    std::uint16_t angleBits = 0; // upright unless the layout says otherwise
+    if (layout.ReadU16(layout.FindPath(pres, {Fcc("angl")}), angleBits) != noErr) angleBits = 0;
     const QTAtom back = layout.FindPath(pres, {Fcc("back")});
-    auto rectOf = [&](QTAtom item, LayoutItem& out) {
-        std::uint8_t pos[4] = {}, size[4] = {};
-        (void)layout.CopyAtomDataToPtr(layout.FindPath(item, {Fcc("pos ")}), false, pos);
-        (void)layout.CopyAtomDataToPtr(layout.FindPath(item, {Fcc("size")}), false, size);
-        out.left = static_cast<std::int16_t>(ReadBE16(pos));
-        out.top = static_cast<std::int16_t>(ReadBE16(pos + 2));
-        out.width = static_cast<std::int16_t>(ReadBE16(size));
-        out.height = static_cast<std::int16_t>(ReadBE16(size + 2));
-    };
     const QTAtom image = back ? layout.FindPath(back, {Fcc("imag")}) : 0;
     const QTAtom video = back ? layout.FindPath(back, {Fcc("vid ")}) : 0;
     if (image != 0 || video != 0) {
         LayoutItem background;
         background.kind = 1, background.layer = 1;
-        (void)SetLayoutItem(writer, background);
+        if (OSErr err = SetLayoutItem(writer, background)) return err;
     }
-    if (image != 0) {
-        LayoutItem item;
-        item.kind = 3, item.layer = 2, item.shown = 1;
-        rectOf(image, item);
-        // The data reference is the picture file's path.
-        std::span<const std::uint8_t> reference;
-        ByteBlock block;
-        if (layout.GetAtomData(layout.FindPath(image, {Fcc("dref")}), reference) == noErr && item.width > 0 && item.height > 0 &&
-            LayoutImageBlock(FileSpec(std::string(reference.begin(), reference.end())), item.width, item.height, angle, block) == noErr) {
-            item.imageBlock = block.Span();
-            (void)SetLayoutItem(writer, item);
-        }
-    }
-    if (video != 0) {
-        LayoutItem item;
-        item.kind = 2, item.layer = 3, item.shown = 1;
-        rectOf(video, item);
-        (void)SetMovieRect(writer, item.top, item.left, static_cast<std::int16_t>(item.top + item.height),
-                           static_cast<std::int16_t>(item.left + item.width));
-        (void)SetLayoutItem(writer, item);
-    }
-    if (back != 0 && layout.CopyAtomDataToPtr(layout.FindPath(back, {Fcc("rgb ")}), false, six) == noErr) {
-        (void)SetBackgroundColor(writer, six[0], six[2], six[4]); // the components' high bytes
-    }
+    if (image != 0)
+        if (OSErr err = AddImage(writer, layout, image, static_cast<std::int16_t>(angleBits))) return err;
+    if (video != 0)
+        if (OSErr err = AddVideo(writer, layout, video)) return err;
+    if (back != 0 && layout.CopyAtomDataToPtr(layout.FindPath(back, {Fcc("rgb ")}), false, six) == noErr)
+        return SetBackgroundColor(writer, six[0], six[2], six[4]); // the components' high bytes
+    return noErr;
 }

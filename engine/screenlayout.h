@@ -21,4 +21,4 @@ Geometry ConfigureGeometry(const ExportSettings& settings, int sourceWidth, int 
 
 // The screen layout of the settings' 'PRES' subtree: presentation size,
 // controls, background colour and the background, image and video-area items.
-void ConfigureLayout(MovieWriter* writer, const AtomContainer& layout);
+[[nodiscard]] OSErr ConfigureLayout(MovieWriter* writer, const AtomContainer& layout);

@@ -190,5 +190,5 @@ void RegisterPresetBridges() {
     for (OSType code : {Fcc("IV50"), Fcc("DX50"), Fcc("DIVX"), Fcc("DIV3"), Fcc("IV41"), Fcc("H261"), Fcc("M263"),
                         Fcc("i263"), Fcc("IJPG"), Fcc("MJPG"), Fcc("XMPG"), Fcc("BW10"), Fcc("ULTI"), Fcc("MPG4"),
                         Fcc("MP42"), Fcc("IYUV")})
-        (void)RegisterBridgeFor(code);
+        RegisterBridgeFor(code);
 }

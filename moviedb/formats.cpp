@@ -40,7 +40,8 @@ std::string CommandLineNames(bool video) {
 std::string SoundFormatName(std::int32_t code) {
     const SoundFormatEntry* e = FindSoundFormat(code);
     if (e == nullptr) return "code " + std::to_string(code);
+    // Without the resources the command line's name still says which.
     std::string name;
-    (void)GetIndString(144, e->nameItem, name);
+    if (GetIndString(144, e->nameItem, name) != noErr) return std::string(e->commandLine);
     return name + std::string(e->ratio);
 }

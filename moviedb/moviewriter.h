@@ -151,9 +151,7 @@ public:
     [[nodiscard]] virtual OSErr Begin(MovieWriter& writer) = 0;
     [[nodiscard]] virtual OSErr Finish(MovieWriter& writer) = 0;
     // 768 bytes of Y, Cb, Cr palette entries and the 8192-byte inverse map.
-    [[nodiscard]] virtual OSErr FillPalette(std::span<std::uint8_t> palette, std::span<std::uint8_t> inverseMap) {
-        (void)palette;
-        (void)inverseMap;
+    [[nodiscard]] virtual OSErr FillPalette(std::span<std::uint8_t> /*palette*/, std::span<std::uint8_t> /*inverseMap*/) {
         return noErr;
     }
 };

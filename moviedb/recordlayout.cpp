@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 
+#include "moviedb/formats.h"
 #include "moviedb/writerstate.h"
 #include "platform/bytes.h"
 
@@ -278,10 +279,10 @@ private:
     std::uint64_t total_ = 0;
 };
 
-void PatchDuration(ByteBlock& header, const StreamPatch& patch, std::uint64_t duration) {
+OSErr PatchDuration(ByteBlock& header, const StreamPatch& patch, std::uint64_t duration) {
     // "sh" holds at most 65500; "sx" the full 32-bit value.
-    (void)header.PatchBE16(patch.sh + 4, static_cast<std::uint16_t>(std::min<std::uint64_t>(duration, 65500)));
-    (void)header.PatchBE32(patch.sx + 6, static_cast<std::uint32_t>(duration));
+    if (OSErr err = header.PatchBE16(patch.sh + 4, static_cast<std::uint16_t>(std::min<std::uint64_t>(duration, 65500)))) return err;
+    return header.PatchBE32(patch.sx + 6, static_cast<std::uint32_t>(duration));
 }
 
 OSErr ReserveSeekTable(ByteBlock& header, int stream, std::uint64_t eligible, SeekTable& table) {
@@ -306,18 +307,21 @@ OSErr LayOutRecords(MovieWriter& w) {
     if (OSErr err = h.PatchBE16(w.mtAt, kind)) return err;
 
     // The movie palette and inverse map of the colour formats.
-    if (w.hasVideo && (w.videoFormat == 2 || w.videoFormat == 7 || w.videoFormat == 8) && w.videoEncoder) {
+    if (w.hasVideo && (w.videoFormat == Code(PictureEncoding::Colour8Bit) || w.videoFormat == Code(PictureEncoding::Cinepak) ||
+                       w.videoFormat == Code(PictureEncoding::Mpeg4)) && w.videoEncoder) {
         if (OSErr err = w.videoEncoder->FillPalette(h.Span().subspan(w.pyAt, 768), h.Span().subspan(w.icAt, 8192)))
             return err;
     }
 
     // Stream durations.
-    if (w.hasVideo) PatchDuration(h, w.videoPatch, w.counts[kVideo].duration);
-    if (w.hasText) PatchDuration(h, w.textPatch, 0);
+    if (w.hasVideo)
+        if (OSErr err = PatchDuration(h, w.videoPatch, w.counts[kVideo].duration)) return err;
+    if (w.hasText)
+        if (OSErr err = PatchDuration(h, w.textPatch, 0)) return err;
     if (w.hasSound) {
         const std::uint64_t rate = w.wave.sampleRate;
         const std::uint64_t hundredths = rate == 0 ? 0 : (w.counts[kSound].duration * 100 + rate / 2) / rate;
-        PatchDuration(h, w.soundPatch, hundredths);
+        if (OSErr err = PatchDuration(h, w.soundPatch, hundredths)) return err;
     }
 
     // Seek tables go at the end of the header record, before the layout items.
@@ -351,6 +355,6 @@ OSErr LayOutRecords(MovieWriter& w) {
 
     // The header record is record 0, always in memory.
     ByteBlock& record0 = w.memoryRecords.front();
-    if (w.hasSound && leadIn != 0) (void)record0.PatchBE32(w.ahAt + 10, static_cast<std::uint32_t>(leadIn));
+    if (w.hasSound && leadIn != 0) return record0.PatchBE32(w.ahAt + 10, static_cast<std::uint32_t>(leadIn));
     return noErr;
 }

@@ -214,7 +214,7 @@ OSErr FrameRenderer::Render(double seconds, std::int32_t width, std::int32_t hei
     const double base = av_q2d(s.decoder.Stream()->time_base);
     if (seconds < s.lastTime) {
         // Backwards: start again from the key frame before.
-        (void)s.decoder.Seek(static_cast<std::int64_t>(seconds / base));
+        if (!s.decoder.Seek(static_cast<std::int64_t>(seconds / base))) return ioErr;
         av_frame_unref(s.shown.get());
         av_frame_unref(s.pending.get());
         s.ended = false;

@@ -119,8 +119,7 @@ OSErr InsertUserPreset(AtomContainer& pref, QTAtom root, const AtomContainer& pr
     QTAtomID next = 1;
     for (std::int16_t i = 1; i <= pref.CountChildrenOfType(root, Fcc("CSTM")); ++i) {
         QTAtomID id = 0;
-        (void)pref.FindChildByIndex(root, Fcc("CSTM"), i, &id);
-        next = std::max(next, id + 1);
+        if (pref.FindChildByIndex(root, Fcc("CSTM"), i, &id) != 0) next = std::max(next, id + 1);
     }
     return pref.InsertChild(root, Fcc("CSTM"), next, 0, preset.Bytes());
 }

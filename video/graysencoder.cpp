@@ -181,7 +181,7 @@ OSErr GraysEncoder::Begin(std::uint16_t width, std::uint16_t height, std::uint16
     } catch (const std::bad_alloc&) {
         return memFullErr;
     }
-    (void)Dither();
+    Dither(); // the table is built here rather than inside the first frame
     state_ = std::move(s);
     return noErr;
 }

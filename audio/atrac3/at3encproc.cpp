@@ -12,8 +12,9 @@ constexpr int kShortInput = 883;
 } // namespace
 
 int At3EncFrame(const std::int16_t* samples, std::uint8_t* output, At3EncContext& context, int sampleCount,
-                int channelCount, int frameIndex) {
-    (void)frameIndex; // frames are coded independently; only their order matters
+                int channelCount, [[maybe_unused]] int frameIndex) {
+    // Frames are coded independently; only their order matters, so the
+    // frame's index changes nothing.
     At3EncState* state = context.state.get();
     if (state == nullptr || output == nullptr || channelCount < 1 || channelCount > 2 || sampleCount < 0 ||
         (samples == nullptr && sampleCount > 0))

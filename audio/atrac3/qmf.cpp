@@ -101,7 +101,7 @@ void QmfSplitSse(const float* in, int count, float* low, float* high, float* his
 } // namespace
 #endif
 
-At3Kernels At3KernelsFor(At3Cpu cpu) {
+At3Kernels At3KernelsFor([[maybe_unused]] At3Cpu cpu) {
     At3Kernels k{At3QmfSplitPlain, At3Dct4Plain};
 #if defined(__SSE__)
     // MMX has no floating point: its level runs the plain kernels.
@@ -109,8 +109,6 @@ At3Kernels At3KernelsFor(At3Cpu cpu) {
         k.qmfSplit = QmfSplitSse;
         k.dct4 = At3Dct4Sse;
     }
-#else
-    (void)cpu;
 #endif
     return k;
 }

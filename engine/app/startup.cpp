@@ -8,11 +8,12 @@
 #include "resources/application_resources.h"
 
 OSErr StartApplication(Application& app) {
-    (void)RegisterExportComponent();
-    // When they cannot be opened, start-up goes on with what is open.
+    RegisterExportComponent(); // the check below opens it, or says why not
+    // When they cannot be opened, start-up goes on with what is open: every
+    // later use of a resource says which one is missing.
     (void)OpenApplicationResources(&app.resourceFile);
     // What runs that were killed left behind: spool files, sound copies,
-    // half-written preferences.
+    // half-written preferences. A file that cannot go now goes next time.
     (void)SweepTemporaryFiles(TemporaryFolder(), {"lxmv", "blah", "vantro-sample", "alloc_0", "alloc_1", "alloc_2", "alloc_3", "dewindow"});
     (void)SweepTemporaryFiles(PreferenceFolder(), {"VTRP."});
     ComponentInstance check = nullptr;
