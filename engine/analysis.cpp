@@ -178,7 +178,7 @@ OSErr ExportMovie(ExportInstance& instance, const std::uint32_t* mpegTables, con
         movie.FindTrack(kMpegMediaType) != 0)
         result = noSoundTrackInMovieErr;
     // The sound copy may have opened progress for a conversion that never ran.
-    if (instance.progressOpen) (void)instance.progress(kProgressClose, 0, instance.progressRefcon);
+    if (instance.progressOpen) instance.progress(kProgressClose, 0, instance.progressRefcon);
     instance.progressOpen = false;
     return result;
 }

@@ -19,7 +19,7 @@ OSErr ExtractAviMp3(const FileSpec& source, CopyProgressProc progress, void* ref
     ScopedFileDeletion cleanup(path);
     File mp3;
     if (OSErr err = File::Open(path, File::Mode::ReadWrite, mp3)) return err;
-    if (progress) (void)progress(0, 0, refcon);
+    if (progress) progress(0, 0, refcon); // opening: its answer comes with the first update
 
     // A scanner over the file read in pieces: "01wb", a 32-bit little-endian
     // size, the body (collected across pieces), a pad byte after an odd body.
@@ -74,7 +74,7 @@ OSErr ExtractAviMp3(const FileSpec& source, CopyProgressProc progress, void* ref
         }
         if (progress) {
             const double done = 0.05 * static_cast<double>(offset + n) / static_cast<double>(size);
-            (void)progress(1, static_cast<Fixed>(done * 65536.0), refcon);
+            if (progress(1, static_cast<Fixed>(done * 65536.0), refcon) != 0) return userCanceledErr;
         }
     }
     if (OSErr err = mp3.Close()) return err;
