@@ -150,7 +150,6 @@ FileSpec OutputFolder(const FileSpec& source, bool useSourceFolder, const FileSp
 OSErr OutputBaseName(const FileSpec& source, std::string_view movieName, std::string& base) {
     if (movieName.empty()) {
         base = source.filename().string();
-        std::replace(base.begin(), base.end(), '_', ' ');
     } else {
         base = movieName;
     }
@@ -171,7 +170,7 @@ int SweepDeadPartials(const FileSpec& folder) {
 }
 
 OSErr ReserveOutputFile(const FileSpec& folder, const std::string& base, std::vector<std::string>* batchNames,
-                        OutputReservation& out) {
+                        OutputReservation& out, bool underscoresAsSpaces) {
     out.Discard();
     const FolderLock lock(folder);
     (void)SweepUnlocked(folder);
@@ -200,6 +199,7 @@ OSErr ReserveOutputFile(const FileSpec& folder, const std::string& base, std::ve
     if (batchNames != nullptr) taken.insert(taken.end(), batchNames->begin(), batchNames->end());
     std::string stem = r.final_.filename().string();
     stem.resize(stem.size() - kExtension.size());
+    if (underscoresAsSpaces) std::replace(stem.begin(), stem.end(), '_', ' ');
     r.databaseName_ = UniqueDatabaseName(stem, taken);
     std::uint8_t field[kNameField] = {};
     std::memcpy(field, r.databaseName_.data(), r.databaseName_.size());

@@ -21,7 +21,7 @@
 // The folder a source's database goes to: the source's own, or the chosen one.
 FileSpec OutputFolder(const FileSpec& source, bool useSourceFolder, const FileSpec& exportFolder);
 // The database file's base name: the typed movie name, else the source's
-// name with underscores made spaces, without its extension. bdNamErr for a
+// name as the user wrote it, without its extension. bdNamErr for a
 // typed name that is a path rather than a name (a separator, ".", "..") or
 // empty.
 [[nodiscard]] OSErr OutputBaseName(const FileSpec& source, std::string_view movieName, std::string& base);
@@ -62,7 +62,7 @@ public:
     void Discard();
 
 private:
-    friend OSErr ReserveOutputFile(const FileSpec&, const std::string&, std::vector<std::string>*, OutputReservation&);
+    friend OSErr ReserveOutputFile(const FileSpec&, const std::string&, std::vector<std::string>*, OutputReservation&, bool);
     File file_;
     FileIdentity identity_;
     FileSpec folder_, final_, partial_;
@@ -74,10 +74,13 @@ private:
 // system; fnOpnErr when the folder cannot hold files (missing, not a folder,
 // not searchable). The database name is made unique among the
 // databases in the folder (finished or being written) and `batchNames`,
-// which receives it. Dead runs' partial files in the folder are removed
+// which receives it; with `underscoresAsSpaces` (a name taken from the
+// source file) it shows spaces where the file name has underscores, as the
+// handheld's names do. Dead runs' partial files in the folder are removed
 // first.
 [[nodiscard]] OSErr ReserveOutputFile(const FileSpec& folder, const std::string& base,
-                                      std::vector<std::string>* batchNames, OutputReservation& out);
+                                      std::vector<std::string>* batchNames, OutputReservation& out,
+                                      bool underscoresAsSpaces = false);
 
 // Removes the partial files in `folder` that no live run holds; answers how
 // many.

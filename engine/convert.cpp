@@ -65,7 +65,7 @@ OSErr PlaceOutput(const ConversionJob& job, OutputReservation& reservation, File
     std::string base;
     if (OSErr err = OutputBaseName(job.source, job.movieName, base)) return err;
     if (OSErr err = ReserveOutputFile(OutputFolder(job.source, job.toSourceFolder, job.exportFolder), base,
-                                      job.batchNames, reservation))
+                                      job.batchNames, reservation, job.movieName.empty()))
         return err;
     destination = reservation.WritePath();
     dataRefType = kReservedFileDataRefType;

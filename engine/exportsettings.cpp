@@ -2,51 +2,8 @@
 #include "engine/exportsettings.h"
 
 #include <algorithm>
-#include <initializer_list>
 
 namespace {
-
-bool OneOf(std::int32_t value, std::initializer_list<std::int32_t> allowed) {
-    return std::find(allowed.begin(), allowed.end(), value) != allowed.end();
-}
-
-// A rate the format allows keeps its whole hertz (fraction cleared); any
-// other rate becomes the format's default.
-UnsignedFixed AllowedRate(UnsignedFixed rate, std::initializer_list<std::int32_t> allowed, std::uint32_t otherwise) {
-    return OneOf(static_cast<std::int32_t>(UnsignedFixedIntegerPart(rate)), allowed) ? UnsignedFixedTruncate(rate)
-                                                                                     : UIntToUnsignedFixed(otherwise);
-}
-
-void NormaliseSound(ExportSettings& s) {
-    switch (s.soundFormat) {
-    case kSoundNone: return;
-    case kSoundClieAudio:
-        s.sampleRate = UIntToUnsignedFixed(44100);
-        if (!OneOf(static_cast<std::int32_t>(s.bitRate), {11750, 16500, 23500, 33000, 47000, 66000})) s.bitRate = 33000;
-        return;
-    case kSoundAdpcm2to1:
-    case kSoundAdpcm4to1:
-        s.bitRate = 33000;
-        s.sampleRate = AllowedRate(s.sampleRate, {4096, 8192, 16384, 11025, 22050, 44100}, 8192);
-        return;
-    case kSoundYamahaAdpcm:
-        s.channels = 1;
-        s.bitRate = 33000;
-        s.sampleRate = UIntToUnsignedFixed(8000);
-        return;
-    case kSoundUncompressedStereo:
-        s.channels = 2;
-        s.bitRate = 33000;
-        s.sampleRate = AllowedRate(s.sampleRate, {4096, 8192, 16384, 11025, 22050, 44100}, 11025);
-        return;
-    default: // 627, and every code the converter does not know
-        s.soundFormat = kSoundUncompressedMono;
-        s.channels = 1;
-        s.bitRate = 33000;
-        s.sampleRate = AllowedRate(s.sampleRate, {4096, 8192, 16384}, 8192);
-        return;
-    }
-}
 
 OSErr BuildSettings(const ExportSettings& s, AtomContainer& c) {
     if (OSErr err = AtomContainer::Create(c)) return err;
@@ -79,7 +36,8 @@ OSErr SetExportSettings(ExportSettings& s, const AtomContainer* container) {
     if (reading.stopped) return reading.status;
     if (const QTAtom code = c.FindPath(0, {Fcc("size"), Fcc("dimn")}))
         if (OSErr err = c.ReadU16(code, s.sizeCode)) return err;
-    if (c.FindChildByID(0, Fcc("soun"), 1) != 0) NormaliseSound(s);
+    // The rules' changes are the settings' own: the component says nothing.
+    if (c.FindChildByID(0, Fcc("soun"), 1) != 0) ApplySoundRules(s);
     const OSErr result = reading.status;
 
     s.scramblingKey.Release();

@@ -4,6 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
 
 #include "moviedb/formats.h"
 #include "platform/atoms.h"
@@ -62,3 +65,35 @@ SettingsReading ReadConversionSettings(const AtomContainer& container, Conversio
 // and 'soun' (each made when missing), the angle only when `withAngle`.
 [[nodiscard]] OSErr WriteConversionSettings(const ConversionSettings& settings, AtomContainer& container,
                                             bool withAngle = true);
+
+// ---- What each sound format plays ----
+
+struct SoundRule {
+    SoundFormat format;
+    // The rates it plays: sample rates in hertz, or, for "CLIÉ Audio" (always
+    // 44100 Hz), bit rates in bits per second.
+    std::span<const std::uint32_t> rates;
+    std::uint32_t defaultRate; // what a rate it does not play becomes
+    bool bitRates;
+    std::uint16_t channels; // the only channel count it plays; 0 for 1 or 2
+};
+
+// The rule of a sound format code; a code the converter does not know
+// plays as uncompressed mono sound. Null for no sound.
+const SoundRule* SoundRuleFor(std::int32_t soundFormat);
+
+// One value the rules changed, and the line that tells the user why.
+struct SoundChange {
+    enum class Field { Format, Rate, Channels } field;
+    std::uint32_t asked, used;
+    std::string why; // "ADPCM 2:1 plays at 4096, ... or 44100 Hz: using 8192"
+};
+
+// Brings the sound settings onto what their format plays: a rate it does
+// not play becomes its default, the channels its only count, an unknown
+// format uncompressed mono sound; "CLIÉ Audio" plays 44100 Hz, and only it
+// keeps a bit rate. Answers what changed that the user would hear.
+std::vector<SoundChange> ApplySoundRules(ConversionSettings& settings);
+
+// "4096, 8192 or 11025": a rule's rates for a message.
+std::string RateList(const SoundRule& rule);

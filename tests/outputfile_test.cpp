@@ -44,7 +44,14 @@ TEST(OutputNames, BaseNamesFoldersAndTypedNames) {
     std::string base;
     const FileSpec source = "/movies/my_holiday.final.mov";
     ASSERT_EQ(OutputBaseName(source, "", base), noErr);
-    EXPECT_EQ(base, "my holiday.final");
+    EXPECT_EQ(base, "my_holiday.final"); // the file keeps its name; the database shows spaces
+    {
+        TestFolder folder;
+        OutputReservation r;
+        ASSERT_EQ(ReserveOutputFile(folder.Path(), base, nullptr, r, true), noErr);
+        EXPECT_EQ(r.FinalPath().filename(), "my_holiday.final.pdb");
+        EXPECT_EQ(r.DatabaseName(), "my holiday.final");
+    }
     // A typed name arrives with the source's extension appended: its own full stops stay.
     ASSERT_EQ(OutputBaseName(source, "Trip No. 2.mov", base), noErr);
     EXPECT_EQ(base, "Trip No. 2");
