@@ -10,6 +10,7 @@
 #include "platform/media.h"
 #include "tests/movie_builder.h"
 #include "video/cinepakencoder.h"
+#include "video/cinepakrate.h"
 #include "video/cinepakvectors.h"
 #include "video/cinepakrepack.h"
 #include "video/frameinput.h"
@@ -263,5 +264,66 @@ TEST(CinepakKernels, EveryDistanceKernelAgreesWithThePlainOneBitForBit) {
             high.c[i] = static_cast<std::int16_t>(i < 4 ? 255 : 127);
         }
         EXPECT_EQ(kernel.distance(low, high), 4 * 255 * 255 + 2 * 255 * 255);
+    }
+}
+
+TEST(CinepakRate, EachFrameGetsTheLeastDistortedSizeAtTheSmallestLambdaThatFits) {
+    using cinepak::RateTrial;
+    // A frame whose codebooks cost 6 bytes an entry and whose indexes shrink
+    // as λ grows; refining the codebooks is worth `gain` more λ. λ costs
+    // distortion, a small codebook more, so which size wins moves with the
+    // budget.
+    struct Frame final : cinepak::FrameTrials {
+        std::size_t size = 0, trials = 0;
+        bool refined = false;
+        double gain = 0;
+        void Plan(std::size_t bookSize, bool refine) override { size = bookSize, refined = refine; }
+        RateTrial Try(double lambda) override {
+            ++trials;
+            return At(size, refined ? gain : 0, lambda);
+        }
+        static RateTrial At(std::size_t size, double gain, double lambda) {
+            const double indexes = 60000 / (1 + (lambda + gain) / 16);
+            return {lambda, 10 + 6 * size + static_cast<std::size_t>(indexes),
+                    static_cast<std::int64_t>(64 * lambda) + static_cast<std::int64_t>(2000000 / size)};
+        }
+    };
+    // Every whole λ from 0 to 2¹⁶ in turn: the first that fits, else the last.
+    auto smallestFit = [](std::size_t size, double gain, std::size_t budget) {
+        RateTrial trial;
+        for (double lambda = 0; lambda <= 65536; ++lambda)
+            if ((trial = Frame::At(size, gain, lambda)).bytes <= budget) break;
+        return trial;
+    };
+    cinepak::RateControl rate;
+    Frame frame;
+    std::size_t lastTrials = 0;
+    // Budgets up and down, one where only the smallest codebook fits, one
+    // where nothing does, and a steady run; refinement gains that take the
+    // search from the unrefined λ a few steps and many.
+    for (auto [budget, gain] : {std::pair<std::size_t, double>{3000, 40}, {2000, 3}, {9000, 40}, {70000, 3}, {100, 3},
+                                {125, 40}, {1600, 3}, {1600, 3}, {1602, 40}}) {
+        SCOPED_TRACE(budget);
+        std::size_t bookSize = 0;
+        RateTrial best;
+        for (std::size_t size : cinepak::kBookSizes) {
+            const RateTrial fit = smallestFit(size, 0, budget);
+            const bool fits = fit.bytes <= budget, bestFits = bookSize != 0 && best.bytes <= budget;
+            if (bookSize == 0 || (fits && (!bestFits || fit.distortion < best.distortion)) ||
+                (!fits && !bestFits && fit.bytes < best.bytes))
+                best = fit, bookSize = size;
+        }
+        const RateTrial expected = smallestFit(bookSize, gain, budget);
+        frame.trials = 0;
+        frame.gain = gain;
+        const cinepak::RatePlan plan = rate.Choose(budget, frame);
+        EXPECT_EQ(plan.bookSize, bookSize);
+        EXPECT_EQ(plan.fit.lambda, expected.lambda);
+        EXPECT_EQ(plan.fit.bytes, expected.bytes);
+        EXPECT_TRUE(frame.size == bookSize && frame.refined); // the coder is left planned for the choice
+        if (budget == 1600 && lastTrials != 0) {
+            EXPECT_LT(frame.trials, lastTrials); // started where the last search ended
+        }
+        lastTrials = budget == 1600 ? frame.trials : 0;
     }
 }

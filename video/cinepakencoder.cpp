@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -39,11 +38,6 @@ constexpr StripChoice kStripChoices[] = {{3.0, 20}, {1.5, 40}};
 // The largest payload: an "fr" chunk is at most 65535 bytes with its header.
 constexpr std::uint32_t kLargestFrame = 65000;
 
-// Codebook sizes tried per frame, largest first: small budgets cannot pay
-// for 256 entries of 6 bytes.
-constexpr std::size_t kBookSizes[] = {256, 128, 64, 32, 16};
-
-
 enum class Mode : std::uint8_t { Skip, V1, V4 };
 
 
@@ -71,7 +65,7 @@ struct CinepakEncoder::State {
     bool haveReference = false;
     std::uint32_t sinceKey = 0;
     std::uint32_t lastBudget = 0;
-    std::array<double, std::size(kBookSizes)> lastLambda{}; // where the rate search ended, per codebook size
+    RateControl rate;
     std::vector<StripPlan> strips;
     std::vector<DecoderBook> books1, books4; // by strip number
     std::uint32_t stripRows = 0;
@@ -152,12 +146,6 @@ OSErr CinepakEncoder::Begin(std::uint16_t width, std::uint16_t height, std::uint
 
 namespace {
 
-struct Choice {
-    double lambda;
-    std::size_t bytes;
-    std::int64_t distortion;
-};
-
 // Appends a chunk header (one identifier byte, 24-bit size) to be patched.
 std::uint32_t BeginChunk(ByteBlock& out, std::uint8_t id, OSErr& err) {
     const std::uint32_t at = out.Size();
@@ -234,7 +222,7 @@ OSErr MakeBlocks(CinepakEncoder::State& s, const std::uint8_t* pixels, std::int3
 // macroblocks worth coding found, a codebook size and λ chosen to fit the
 // budget, and the bit stream written. The state it reads and updates is the
 // encoder's.
-class FrameCoder {
+class FrameCoder final : public FrameTrials {
 public:
     FrameCoder(CinepakEncoder::State& state, bool key, std::size_t budget) : s(state), key_(key), budget_(budget) {}
 
@@ -277,7 +265,7 @@ public:
     // Plans for one codebook size: the codebooks and each candidate's error
     // under V1 and V4. The search compares sizes on the median cut alone; the
     // chosen size is then refined.
-    void Plan(std::size_t bookSize, bool refine) {
+    void Plan(std::size_t bookSize, bool refine) override {
         for (std::size_t number = 0; number < s.strips.size(); ++number) {
             StripPlan& strip = s.strips[number];
             if (!cut_) {
@@ -331,7 +319,10 @@ public:
         cut_ = true;
     }
 
-    Choice Evaluate(double lambda, bool decide) {
+    // The frame's bytes and distortion at λ, each macroblock coded the way
+    // that costs it least (error plus λ per bit); with `decide`, that way
+    // becomes the macroblock's mode.
+    RateTrial Evaluate(double lambda, bool decide) {
         std::size_t bytes = 10;
         std::int64_t distortion = 0;
         // Which entries the coded blocks use, counted as they first are: a
@@ -386,85 +377,24 @@ public:
             bytes += 12 + usage1.Bytes() + usage4.Bytes() + 4 + (bits + 31) / 32 * 4 + indexBytes;
             distortion += strip_distortion;
         }
-        return Choice{lambda, bytes, distortion};
+        return RateTrial{lambda, bytes, distortion};
     }
 
-        // The smallest whole λ up to 2¹⁶ (the best quality) whose frame fits the
-        // budget; when nothing fits, the smallest frame there is. Bytes never
-        // grow with λ, so the search starts from a guess (where the last frame's
-        // search for the same codebook size ended) and gallops away from it
-        // until the answer is bracketed, then halves: the answer halving the
-        // whole range would give, in about half the steps on a steady movie.
-    Choice Search(double guess) {
-        Choice fit = Evaluate(0, false);
-        if (fit.bytes <= budget_) return fit;
-        constexpr double kTop = 1 << 16;
-        double lo = 0, hi = kTop; // lo does not fit; hi fits once `fit` holds it
-        const double start = std::clamp(std::round(guess), 1.0, kTop);
-        fit = Evaluate(start, false);
-        if (fit.bytes <= budget_) {
-            hi = start;
-            for (double step = 1; hi - step > lo; step *= 2) {
-                const Choice c = Evaluate(hi - step, false);
-                if (c.bytes > budget_) {
-                    lo = hi - step;
-                    break;
-                }
-                hi -= step, fit = c;
-            }
-        } else {
-            lo = start;
-            for (double step = 1;; step *= 2) {
-                const double at = std::min(kTop, lo + step);
-                const Choice c = Evaluate(at, false);
-                if (c.bytes <= budget_) {
-                    hi = at, fit = c;
-                    break;
-                }
-                if (at == kTop) return c; // nothing fits
-                lo = at;
-            }
-        }
-        while (hi - lo > 1) {
-            const double mid = std::floor((lo + hi) / 2);
-            const Choice c = Evaluate(mid, false);
-            if (c.bytes <= budget_) hi = mid, fit = c;
-            else lo = mid;
-        }
-        return fit;
-    }
+    RateTrial Try(double lambda) override { return Evaluate(lambda, false); }
 
-    // The codebook size and λ of the frame; the plan of its macroblocks.
-    Choice ChoosePlan() {
-        // For each codebook size the best fit; then the size whose fit has the
-        // least distortion (or, when none fits, the smallest frame).
-        Choice best{0, 0, std::numeric_limits<std::int64_t>::max()};
-        std::size_t bestSize = 0;
-        for (std::size_t n = 0; n < std::size(kBookSizes); ++n) {
-            const std::size_t bookSize = kBookSizes[n];
-            Plan(bookSize, false);
-            const Choice fit = Search(s.lastLambda[n]);
-            s.lastLambda[n] = fit.lambda;
-            const bool fits = fit.bytes <= budget_, bestFits = bestSize != 0 && best.bytes <= budget_;
-            if (bestSize == 0 || (fits && (!bestFits || fit.distortion < best.distortion)) ||
-                (!fits && !bestFits && fit.bytes < best.bytes))
-                best = fit, bestSize = bookSize;
-            if (fits && fit.lambda == 0) break; // everything at its best already fits
-        }
-        // The search compared sizes on the median cut alone; the chosen size is
-        // refined, which moves the fit a little.
-        Plan(bestSize, true);
-        best = Search(best.lambda);
-        (void)Evaluate(best.lambda, true);
-        return best;
-
+    // The codebook size and λ of the frame; the mode of each macroblock
+    // under them.
+    RatePlan ChoosePlan() {
+        const RatePlan plan = s.rate.Choose(budget_, *this);
+        (void)Evaluate(plan.fit.lambda, true);
+        return plan;
     }
 
     // The frame's bit stream; the decoder's codebooks and picture as it
     // will hold them updated.
-    OSErr Write(const Choice& best, ByteBlock& out) {
+    OSErr Write(const RatePlan& plan, ByteBlock& out) {
         ByteBlock frame;
-        OSErr err = frame.Reserve(static_cast<std::uint32_t>(best.bytes + 64));
+        OSErr err = frame.Reserve(static_cast<std::uint32_t>(plan.fit.bytes + 64));
         std::uint8_t header[10];
         header[0] = 0x01; // each strip keeps codebooks of its own
         WriteBE16(header + 4, static_cast<std::uint16_t>(s.width));
@@ -600,8 +530,8 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
     FrameCoder coder(s, key, budget);
     if (OSErr err = coder.LayOutStrips()) return err;
     coder.FindCandidates();
-    const Choice best = coder.ChoosePlan();
-    if (OSErr err = coder.Write(best, out)) return err;
+    const RatePlan plan = coder.ChoosePlan();
+    if (OSErr err = coder.Write(plan, out)) return err;
     difference = !key;
     s.haveReference = true;
     s.sinceKey = key ? 0 : s.sinceKey + 1;
