@@ -6,10 +6,10 @@
 #include <cstring>
 #include <limits>
 #include <new>
-#include <span>
 #include <vector>
 
 #include "platform/bytes.h"
+#include "video/cinepakbitstream.h"
 #include "video/cinepakcodebook.h"
 #include "video/cinepakrate.h"
 #include "video/cinepakvectors.h"
@@ -17,13 +17,6 @@
 namespace {
 
 using namespace cinepak;
-
-// Chunk and strip identifiers of the bit stream.
-constexpr std::uint8_t kIntraStrip = 0x10, kInterStrip = 0x11;
-constexpr std::uint8_t kV4Codebook = 0x20, kV1Codebook = 0x22;
-constexpr std::uint8_t kPartial = 0x01; // codebook chunk that updates flagged entries only
-
-constexpr std::uint8_t kIntraVectors = 0x30, kInterVectors = 0x31;
 
 // Strips are at most this many rows: each has codebooks of its own, so more
 // strips give more codebook entries, which pays when the budget is generous
@@ -39,7 +32,6 @@ constexpr StripChoice kStripChoices[] = {{3.0, 20}, {1.5, 40}};
 constexpr std::uint32_t kLargestFrame = 65000;
 
 enum class Mode : std::uint8_t { Skip, V1, V4 };
-
 
 // What one strip could send: its macroblocks' candidate codings.
 struct StripPlan {
@@ -145,44 +137,6 @@ OSErr CinepakEncoder::Begin(std::uint16_t width, std::uint16_t height, std::uint
 }
 
 namespace {
-
-// Appends a chunk header (one identifier byte, 24-bit size) to be patched.
-std::uint32_t BeginChunk(ByteBlock& out, std::uint8_t id, OSErr& err) {
-    const std::uint32_t at = out.Size();
-    const std::uint8_t header[4] = {id, 0, 0, 0};
-    if (!err) err = out.Append(header);
-    return at;
-}
-
-// Frames, strips and chunks all start with an identifier byte and their
-// size, header included, in the three bytes after it (big-endian).
-void EndChunk(ByteBlock& out, std::uint32_t at) {
-    const std::uint32_t size = out.Size() - at;
-    out.Data()[at + 1] = static_cast<std::uint8_t>(size >> 16);
-    out.Data()[at + 2] = static_cast<std::uint8_t>(size >> 8);
-    out.Data()[at + 3] = static_cast<std::uint8_t>(size);
-}
-
-// Flag bits, most significant first, in 32-bit words placed in the stream
-// where the decoder first needs them.
-class FlagWriter {
-public:
-    explicit FlagWriter(ByteBlock& out) : out_(out) {}
-    OSErr Put(bool bit) {
-        if (used_ == 32) {
-            if (OSErr err = out_.Grow(4, &word_)) return err;
-            used_ = 0;
-        }
-        if (bit) out_.Data()[word_ + used_ / 8] |= static_cast<std::uint8_t>(0x80 >> (used_ % 8));
-        ++used_;
-        return noErr;
-    }
-
-private:
-    ByteBlock& out_;
-    std::uint32_t word_ = 0;
-    int used_ = 32;
-};
 
 // The picture as 2 × 2 blocks; beyond the exact size it is white. Rows run
 // through a padded copy only where the picture ends inside a block row or
@@ -323,7 +277,7 @@ public:
     // that costs it least (error plus λ per bit); with `decide`, that way
     // becomes the macroblock's mode.
     RateTrial Evaluate(double lambda, bool decide) {
-        std::size_t bytes = 10;
+        std::size_t bytes = kFrameHeaderBytes;
         std::int64_t distortion = 0;
         // Which entries the coded blocks use, counted as they first are: a
         // full chunk carries every used entry; a partial one only the new
@@ -339,8 +293,8 @@ public:
             }
             std::size_t Bytes() const {
                 if (all == 0) return 0;
-                if (fresh == all) return 4 + 6 * all;
-                return fresh == 0 ? 0 : 4 + 32 + 6 * fresh;
+                if (fresh == all) return kChunkHeaderBytes + kEntryBytes * all;
+                return fresh == 0 ? 0 : kChunkHeaderBytes + 8 * 4 + kEntryBytes * fresh;
             }
         };
         Usage usage1, usage4;
@@ -374,7 +328,8 @@ public:
                     for (std::size_t b = 0; b < 4; ++b) usage4.Use(strip.v4.assignment[4 * i + b], strip.reuse4);
                 }
             }
-            bytes += 12 + usage1.Bytes() + usage4.Bytes() + 4 + (bits + 31) / 32 * 4 + indexBytes;
+            bytes += kStripHeaderBytes + usage1.Bytes() + usage4.Bytes() + kChunkHeaderBytes + (bits + 31) / 32 * 4 +
+                     indexBytes;
             distortion += strip_distortion;
         }
         return RateTrial{lambda, bytes, distortion};
@@ -393,124 +348,110 @@ public:
     // The frame's bit stream; the decoder's codebooks and picture as it
     // will hold them updated.
     OSErr Write(const RatePlan& plan, ByteBlock& out) {
-        ByteBlock frame;
-        OSErr err = frame.Reserve(static_cast<std::uint32_t>(plan.fit.bytes + 64));
-        std::uint8_t header[10];
-        header[0] = 0x01; // each strip keeps codebooks of its own
-        WriteBE16(header + 4, static_cast<std::uint16_t>(s.width));
-        WriteBE16(header + 6, static_cast<std::uint16_t>(s.height));
-        WriteBE16(header + 8, static_cast<std::uint16_t>(s.strips.size()));
-        if (!err) err = frame.Append(header);
-        for (StripPlan& strip : s.strips) {
-            if (err) break;
-            const std::uint32_t first = strip.firstRow * s.mbWide;
-            // The slot each used entry takes in the decoder's codebook: a
-            // reused entry keeps its slot; new ones take the lowest free slots.
-            const std::size_t number = static_cast<std::size_t>(&strip - s.strips.data());
-            std::vector<bool> used1(strip.v1.entries.size(), false), used4(strip.v4.entries.size(), false);
-            for (std::size_t i = 0; i < strip.blocks.size(); ++i) {
-                const Mode mode = strip.mode[strip.blocks[i] - first];
-                if (mode == Mode::V1) used1[strip.v1.assignment[i]] = true;
-                if (mode == Mode::V4)
-                    for (int b = 0; b < 4; ++b) used4[strip.v4.assignment[4 * i + static_cast<std::size_t>(b)]] = true;
-            }
-            auto assignSlots = [&](const Codebook& book, const std::vector<bool>& used, const std::vector<int>& reuse,
-                                   DecoderBook& decoder, std::uint8_t fullId) {
-                std::vector<int> slot(book.entries.size(), -1);
-                std::array<bool, 256> taken{};
-                bool anyReuse = false;
-                for (std::size_t e = 0; e < used.size(); ++e)
-                    if (used[e] && reuse[e] >= 0) slot[e] = reuse[e], taken[static_cast<std::size_t>(reuse[e])] = true, anyReuse = true;
-                std::array<bool, 256> updated{};
-                int next = 0, highest = -1;
-                for (std::size_t e = 0; e < used.size(); ++e) {
-                    if (!used[e] || slot[e] >= 0) continue;
-                    while (taken[static_cast<std::size_t>(next)]) ++next;
-                    slot[e] = next;
-                    taken[static_cast<std::size_t>(next)] = updated[static_cast<std::size_t>(next)] = true;
-                    decoder.entries[static_cast<std::size_t>(next)] = Clamped(book.entries[e]);
-                    highest = std::max(highest, next);
-                }
-                // A key frame starts the decoder's knowledge afresh, so that it
-                // decodes without any earlier frame.
-                if (key_) decoder.valid.fill(false);
-                for (int i = 0; i <= highest; ++i)
-                    if (updated[static_cast<std::size_t>(i)]) decoder.valid[static_cast<std::size_t>(i)] = true;
-                if (highest < 0 || err) return slot;
-                auto putEntry = [&](int i) {
-                    const Vec& v = decoder.entries[static_cast<std::size_t>(i)];
-                    std::uint8_t entry[6];
-                    for (int c = 0; c < 4; ++c) entry[c] = static_cast<std::uint8_t>(v.c[static_cast<std::size_t>(c)]);
-                    entry[4] = static_cast<std::uint8_t>(static_cast<std::int8_t>(v.c[4]));
-                    entry[5] = static_cast<std::uint8_t>(static_cast<std::int8_t>(v.c[5]));
-                    if (!err) err = frame.Append(entry);
-                };
-                if (!anyReuse) {
-                    // New entries fill slots 0 upward: a full chunk says it cheaper.
-                    const std::uint32_t at = BeginChunk(frame, fullId, err);
-                    for (int i = 0; i <= highest; ++i) putEntry(i);
-                    if (!err) EndChunk(frame, at);
-                    return slot;
-                }
-                const std::uint32_t at = BeginChunk(frame, static_cast<std::uint8_t>(fullId | kPartial), err);
-                for (int group = 0; group <= highest / 32 && !err; ++group) {
-                    std::uint32_t flags = 0;
-                    for (int k = 0; k < 32; ++k)
-                        if (updated[static_cast<std::size_t>(group * 32 + k)]) flags |= 0x80000000u >> k;
-                    std::uint8_t word[4];
-                    WriteBE32(word, flags);
-                    err = frame.Append(word);
-                    for (int k = 0; k < 32; ++k)
-                        if (updated[static_cast<std::size_t>(group * 32 + k)]) putEntry(group * 32 + k);
-                }
-                if (!err) EndChunk(frame, at);
-                return slot;
-            };
-            const std::uint32_t stripAt = frame.Size();
-            std::uint8_t stripHeader[12] = {key_ ? kIntraStrip : kInterStrip};
-            WriteBE16(stripHeader + 8, static_cast<std::uint16_t>(strip.rows * 4));
-            WriteBE16(stripHeader + 10, static_cast<std::uint16_t>(s.width));
-            err = frame.Append(stripHeader);
-            DecoderBook& decoder4 = s.books4[number];
-            DecoderBook& decoder1 = s.books1[number];
-            const std::vector<int> slot4 = assignSlots(strip.v4, used4, strip.reuse4, decoder4, kV4Codebook);
-            const std::vector<int> slot1 = assignSlots(strip.v1, used1, strip.reuse1, decoder1, kV1Codebook);
-            const std::uint32_t vectorsAt = BeginChunk(frame, key_ ? kIntraVectors : kInterVectors, err);
-            FlagWriter flags(frame);
-            std::size_t candidate = 0;
-            for (std::uint32_t m = first; m < first + strip.rows * s.mbWide && !err; ++m) {
-                const bool isCandidate = candidate < strip.blocks.size() && strip.blocks[candidate] == m;
-                const std::size_t i = candidate;
-                if (isCandidate) ++candidate;
-                const Mode mode = strip.mode[m - first];
-                if (!key_) err = flags.Put(mode != Mode::Skip);
-                if (mode == Mode::Skip || err) continue;
-                err = flags.Put(mode == Mode::V4);
-                if (mode == Mode::V1) {
-                    const int slot = slot1[strip.v1.assignment[i]];
-                    if (!err) err = frame.AppendByte(static_cast<std::uint8_t>(slot));
-                    for (int b = 0; b < 4; ++b)
-                        s.shown[s.MacroBlock(m, b)] = CinepakEncoder::State::Expand(decoder1.entries[static_cast<std::size_t>(slot)], b);
-                } else {
-                    for (int b = 0; b < 4 && !err; ++b) {
-                        const int slot = slot4[strip.v4.assignment[4 * i + static_cast<std::size_t>(b)]];
-                        err = frame.AppendByte(static_cast<std::uint8_t>(slot));
-                        s.shown[s.MacroBlock(m, b)] = decoder4.entries[static_cast<std::size_t>(slot)];
-                    }
-                }
-            }
-            if (err) break;
-            EndChunk(frame, vectorsAt);
-            EndChunk(frame, stripAt);
-        }
-        if (err) return err;
-        EndChunk(frame, 0);
-
-        out = std::move(frame);
+        FrameWriter frame(key_);
+        if (OSErr err = frame.BeginFrame(static_cast<std::uint16_t>(s.width), static_cast<std::uint16_t>(s.height),
+                                         static_cast<std::uint16_t>(s.strips.size()), plan.fit.bytes + 64))
+            return err;
+        for (std::size_t number = 0; number < s.strips.size(); ++number)
+            if (OSErr err = WriteStrip(number, frame)) return err;
+        frame.Finish(out);
         return noErr;
     }
 
 private:
+    // One strip: the entries its macroblocks use, put in the decoder's
+    // codebooks and sent, then the macroblocks.
+    OSErr WriteStrip(std::size_t number, FrameWriter& frame) {
+        StripPlan& strip = s.strips[number];
+        std::vector<bool> used1(strip.v1.entries.size(), false), used4(strip.v4.entries.size(), false);
+        MarkUsed(strip, used1, used4);
+        BookUpdate update1, update4;
+        const std::vector<int> slot4 = AssignSlots(strip.v4, used4, strip.reuse4, s.books4[number], update4);
+        const std::vector<int> slot1 = AssignSlots(strip.v1, used1, strip.reuse1, s.books1[number], update1);
+        OSErr err = frame.BeginStrip(static_cast<std::uint16_t>(strip.rows * 4), static_cast<std::uint16_t>(s.width));
+        if (!err) err = frame.PutCodebook(Book::V4, update4, s.books4[number].entries);
+        if (!err) err = frame.PutCodebook(Book::V1, update1, s.books1[number].entries);
+        if (!err) err = frame.BeginVectors();
+        if (!err) err = WriteMacroblocks(strip, slot1, slot4, s.books1[number], s.books4[number], frame);
+        if (!err) frame.EndStrip();
+        return err;
+    }
+
+    // The codebook entries the plan's coded macroblocks draw.
+    void MarkUsed(const StripPlan& strip, std::vector<bool>& used1, std::vector<bool>& used4) const {
+        const std::uint32_t first = strip.firstRow * s.mbWide;
+        for (std::size_t i = 0; i < strip.blocks.size(); ++i) {
+            const Mode mode = strip.mode[strip.blocks[i] - first];
+            if (mode == Mode::V1) used1[strip.v1.assignment[i]] = true;
+            if (mode == Mode::V4)
+                for (std::size_t b = 0; b < 4; ++b) used4[strip.v4.assignment[4 * i + b]] = true;
+        }
+    }
+
+    // The slot each used entry takes in the decoder's codebook: a reused
+    // entry keeps its slot; new ones take the lowest free slots, and the
+    // decoder's codebook takes them.
+    std::vector<int> AssignSlots(const Codebook& book, const std::vector<bool>& used, const std::vector<int>& reuse,
+                                 DecoderBook& decoder, BookUpdate& update) const {
+        std::vector<int> slot(book.entries.size(), -1);
+        std::array<bool, 256> taken{};
+        for (std::size_t e = 0; e < used.size(); ++e)
+            if (used[e] && reuse[e] >= 0)
+                slot[e] = reuse[e], taken[static_cast<std::size_t>(reuse[e])] = true, update.partial = true;
+        std::size_t next = 0;
+        for (std::size_t e = 0; e < used.size(); ++e) {
+            if (!used[e] || slot[e] >= 0) continue;
+            while (taken[next]) ++next;
+            slot[e] = static_cast<int>(next);
+            taken[next] = update.filled[next] = true;
+            decoder.entries[next] = Clamped(book.entries[e]);
+            update.highest = std::max(update.highest, static_cast<int>(next));
+        }
+        // A key frame starts the decoder's knowledge afresh, so that it
+        // decodes without any earlier frame.
+        if (key_) decoder.valid.fill(false);
+        for (std::size_t i = 0; i < decoder.valid.size(); ++i)
+            if (update.filled[i]) decoder.valid[i] = true;
+        return slot;
+    }
+
+    // Each macroblock of the strip as the plan codes it; the decoder's
+    // picture as it will show it.
+    OSErr WriteMacroblocks(const StripPlan& strip, const std::vector<int>& slot1, const std::vector<int>& slot4,
+                           const DecoderBook& decoder1, const DecoderBook& decoder4, FrameWriter& frame) {
+        const std::uint32_t first = strip.firstRow * s.mbWide;
+        std::size_t candidate = 0;
+        for (std::uint32_t m = first; m < first + strip.rows * s.mbWide; ++m) {
+            const bool isCandidate = candidate < strip.blocks.size() && strip.blocks[candidate] == m;
+            const std::size_t i = candidate;
+            if (isCandidate) ++candidate;
+            OSErr err = noErr;
+            switch (strip.mode[m - first]) {
+            case Mode::Skip:
+                err = frame.PutSkip();
+                break;
+            case Mode::V1: {
+                const auto slot = static_cast<std::size_t>(slot1[strip.v1.assignment[i]]);
+                err = frame.PutV1(static_cast<std::uint8_t>(slot));
+                for (int b = 0; b < 4; ++b)
+                    s.shown[s.MacroBlock(m, b)] = CinepakEncoder::State::Expand(decoder1.entries[slot], b);
+                break;
+            }
+            case Mode::V4: {
+                std::array<std::uint8_t, 4> slots;
+                for (std::size_t b = 0; b < 4; ++b) {
+                    slots[b] = static_cast<std::uint8_t>(slot4[strip.v4.assignment[4 * i + b]]);
+                    s.shown[s.MacroBlock(m, static_cast<int>(b))] = decoder4.entries[slots[b]];
+                }
+                err = frame.PutV4(slots);
+                break;
+            }
+            }
+            if (err) return err;
+        }
+        return noErr;
+    }
+
     CinepakEncoder::State& s;
     const bool key_;
     const std::size_t budget_;
