@@ -32,8 +32,10 @@ std::vector<Maker> Makers() {
 
 // ---- Reading containers ----
 
+// A 'name' or 'bnam' value: a length byte and up to 255 bytes of text
+// (older presets pad it to 64 bytes).
 std::string NameOf(const AtomContainer& c, OSType key) {
-    std::uint8_t bytes[64] = {};
+    std::uint8_t bytes[256] = {};
     std::uint32_t size = 0;
     if (GetPresetValue(c, key, bytes, &size) != noErr || size == 0) return {};
     return std::string(reinterpret_cast<const char*>(bytes + 1), std::min<std::size_t>(bytes[0], size - 1));
@@ -55,7 +57,7 @@ std::string NameInDamagedPreset(std::span<const std::uint8_t> data) {
     const auto start = static_cast<std::size_t>(at - data.begin()) + 16;
     if (at == data.end() || start >= data.size()) return {};
     const std::size_t length = data[start];
-    if (length == 0 || length > 63 || start + 1 + length > data.size()) return {};
+    if (length == 0 || start + 1 + length > data.size()) return {};
     std::string name(data.begin() + static_cast<std::ptrdiff_t>(start) + 1,
                      data.begin() + static_cast<std::ptrdiff_t>(start + 1 + length));
     for (unsigned char c : name)
@@ -124,11 +126,23 @@ OSErr InsertUserPreset(AtomContainer& pref, QTAtom root, const AtomContainer& pr
     return pref.InsertChild(root, Fcc("CSTM"), next, 0, preset.Bytes());
 }
 
-void PutName(std::uint8_t (&field)[64], std::string_view name) {
-    std::memset(field, 0, sizeof field);
-    const std::size_t n = std::min<std::size_t>(name.size(), 63);
-    field[0] = static_cast<std::uint8_t>(n);
-    std::memcpy(field + 1, name.data(), n);
+// A name's value: the name as names are stored (else its first 63
+// characters) after a length byte, padded with zeros to 64 bytes as older
+// presets are. 63 characters of up to 4 bytes each fit the length byte.
+std::vector<std::uint8_t> NameValue(std::string_view name, bool padded) {
+    std::string normalised;
+    const std::string_view kept = NormalisePresetName(name, normalised) == noErr ? std::string_view(normalised)
+                                                                                  : FirstCharacters(name, kPresetNameLimit);
+    std::vector<std::uint8_t> field(std::max<std::size_t>(padded ? 64 : 0, kept.size() + 1), 0);
+    field[0] = static_cast<std::uint8_t>(kept.size());
+    std::copy(kept.begin(), kept.end(), field.begin() + 1);
+    return field;
+}
+
+// What a name is compared as: trimmed and cut as a stored name is.
+std::string NameKey(std::string_view name) {
+    std::string key;
+    return NormalisePresetName(name, key) == noErr ? key : std::string(name);
 }
 
 } // namespace
@@ -179,9 +193,7 @@ std::string PresetMenuText(const AtomContainer& preset) {
     const std::string name = NameOf(preset, Fcc("name"));
     const std::string basedOn = NameOf(preset, Fcc("bnam"));
     if (basedOn.empty()) return name;
-    std::string text = name + " (" + basedOn + ")";
-    if (text.size() > 63) text.resize(63);
-    return text;
+    return std::string(FirstCharacters(name + " (" + basedOn + ")", kPresetNameLimit));
 }
 
 void FreePresetList(PresetNameListPtr& list) { list.reset(); }
@@ -204,20 +216,22 @@ OSErr FindPreset(std::string_view name, bool isUser, AtomContainer* out) {
         AtomContainer pref;
         QTAtom root = 0;
         if (ReadPreference(pref, root, false) != noErr) return cannotFindAtomErr;
+        const std::string key = NameKey(name);
         OSErr result = cannotFindAtomErr;
         ForEachUserPreset(pref, root, [&](std::int16_t, AtomContainer& preset) {
-            if (!EqualText(NameOf(preset, Fcc("name")), name)) return true;
+            if (!EqualText(NameKey(NameOf(preset, Fcc("name"))), key)) return true;
             *out = std::move(preset);
             result = noErr;
             return false;
         });
         return result;
     }
+    const std::string key = NameKey(name);
     for (std::int16_t i = 1; i <= CountResources(Fcc("STNG")); ++i) {
         Resource r;
         AtomContainer preset;
         if (GetIndResource(Fcc("STNG"), i, r) != noErr || ParseResource(r, preset) != noErr) continue;
-        if (EqualText(NameOf(preset, Fcc("name")), name)) {
+        if (EqualText(NameOf(preset, Fcc("name")), key)) {
             *out = std::move(preset);
             return noErr;
         }
@@ -300,16 +314,13 @@ void UnpackSettings(EditSettings& s, const AtomContainer& c) {
 OSErr PackSettings(const EditSettings& s, std::string_view name, AtomContainer& out) {
     AtomContainer c;
     if (OSErr err = AtomContainer::Create(c)) return err;
-    std::uint8_t field[64];
     auto u32 = [](std::uint32_t v) {
         return std::array<std::uint8_t, 4>{static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16),
                                            static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)};
     };
     QTAtom parent = 0;
-    PutName(field, name);
-    if (OSErr err = c.InsertChild(0, Fcc("name"), 1, 0, field)) return err;
-    PutName(field, s.basedOn);
-    if (OSErr err = c.InsertChild(0, Fcc("bnam"), 1, 0, field)) return err;
+    if (OSErr err = c.InsertChild(0, Fcc("name"), 1, 0, NameValue(name, true))) return err;
+    if (OSErr err = c.InsertChild(0, Fcc("bnam"), 1, 0, NameValue(s.basedOn, true))) return err;
     if (OSErr err = c.InsertChild(0, Fcc("manu"), 1, 0, {}, &parent)) return err;
     if (OSErr err = c.InsertU16(parent, Fcc("name"), s.maker)) return err;
     if (OSErr err = c.InsertU32(0, Fcc("osvr"), s.osVersion)) return err;
@@ -417,9 +428,10 @@ OSErr DeleteUserPreset(std::string_view name) {
     AtomContainer pref;
     QTAtom root = 0;
     if (ReadPreference(pref, root, false) != noErr) return cannotFindAtomErr;
+    const std::string key = NameKey(name);
     std::int16_t match = 0;
     ForEachUserPreset(pref, root, [&](std::int16_t index, const AtomContainer& preset) {
-        if (!EqualText(NameOf(preset, Fcc("name")), name)) return true;
+        if (!EqualText(NameKey(NameOf(preset, Fcc("name"))), key)) return true;
         match = index;
         return false;
     });
@@ -430,24 +442,23 @@ OSErr DeleteUserPreset(std::string_view name) {
 
 OSErr RenameUserPreset(std::string_view oldName, std::string_view newName) {
     const PreferenceLock lock(kPreference);
+    std::string name;
+    if (NormalisePresetName(newName, name) != noErr) return paramErr;
     AtomContainer pref;
     QTAtom root = 0;
     if (ReadPreference(pref, root, false) != noErr) return cannotFindAtomErr;
+    const std::string key = NameKey(oldName);
     std::int16_t match = 0;
     AtomContainer renamed;
     ForEachUserPreset(pref, root, [&](std::int16_t index, AtomContainer& preset) {
-        if (!EqualText(NameOf(preset, Fcc("name")), oldName)) return true;
+        if (!EqualText(NameKey(NameOf(preset, Fcc("name"))), key)) return true;
         match = index;
         renamed = std::move(preset);
         return false;
     });
     if (match == 0) return cannotFindAtomErr;
     // The new name carries only its length byte and characters.
-    const std::size_t n = std::min<std::size_t>(newName.size(), 63);
-    std::vector<std::uint8_t> field(n + 1);
-    field[0] = static_cast<std::uint8_t>(n);
-    std::memcpy(field.data() + 1, newName.data(), n);
-    if (OSErr err = renamed.SetAtomData(renamed.FindPath(0, {Fcc("name")}), field)) return err;
+    if (OSErr err = renamed.SetAtomData(renamed.FindPath(0, {Fcc("name")}), NameValue(name, false))) return err;
     if (OSErr err = pref.RemoveAtom(pref.FindChildByIndex(root, Fcc("CSTM"), match))) return err;
     root = pref.FindChildByID(0, kPreference, 1);
     if (OSErr err = InsertUserPreset(pref, root, renamed)) return err;

@@ -14,6 +14,7 @@
 #include "platform/files.h"
 #include "platform/status.h"
 #include "presets/conversionsettings.h"
+#include "presets/presetnames.h"
 
 // ---- Lists of names ----
 
@@ -41,7 +42,8 @@ bool NextPresetName(PresetNameList& list, std::string& out);
 void FreePresetList(PresetNameListPtr& list);
 
 // A user preset as the menus show it: "name (based-on name)" when it was
-// saved from another preset, cut to 63 characters; else its name.
+// saved from another preset, cut to 63 characters (never inside one); else
+// its name.
 std::string PresetMenuText(const AtomContainer& preset);
 
 // ---- Makers ----
@@ -53,7 +55,8 @@ std::string ManufacturerNameForId(int id);
 // ---- Presets ----
 
 // The preset of that name: a user preset (from the preference) or a device
-// preset. cannotFindAtomErr (-2101) when none has that name.
+// preset. Names compare trimmed and cut as stored names are, without regard
+// to case or accents. cannotFindAtomErr (-2101) when none has that name.
 [[nodiscard]] OSErr FindPreset(std::string_view name, bool isUser, AtomContainer* out);
 
 // One value of a preset by its key ('name', 'bnam', 'cstm', 'crui', 'hidn',
@@ -90,6 +93,8 @@ struct EditSettings : ConversionSettings {
 // Every value of the container, or its default where it is missing.
 void UnpackSettings(EditSettings& settings, const AtomContainer& preset);
 // A new container of the settings under `name`; on failure `out` stays.
+// The name and the based-on name are stored trimmed and cut to 63
+// characters (as NormalisePresetName gives them, where it takes them).
 [[nodiscard]] OSErr PackSettings(const EditSettings& settings, std::string_view name, AtomContainer& out);
 
 // ---- The preference ----
@@ -111,4 +116,7 @@ struct Preferences {
 
 [[nodiscard]] OSErr AddUserPreset(const AtomContainer* preset);
 [[nodiscard]] OSErr DeleteUserPreset(std::string_view name);
+// Gives that user preset the new name, normalised, and moves it to the end.
+// paramErr for a new name that is not one; cannotFindAtomErr when there is
+// no such preset.
 [[nodiscard]] OSErr RenameUserPreset(std::string_view oldName, std::string_view newName);

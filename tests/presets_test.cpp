@@ -46,6 +46,22 @@ protected:
         return s;
     }
 
+    // The file a notice says it kept: the last path in the preference folder
+    // it names, to the next blank, without a closing full stop.
+    static FileSpec KeptFile(const std::string& notice) {
+        const auto from = notice.rfind(PreferenceFolder().string());
+        if (from == std::string::npos) return {};
+        std::string path = notice.substr(from, notice.find(' ', from) - from);
+        if (path.ends_with('.')) path.pop_back();
+        return path;
+    }
+
+    static std::string Bytes(const FileSpec& path) {
+        ByteBlock bytes;
+        if (ReadWholeFile(path, bytes) != noErr) return "(unreadable)";
+        return std::string(bytes.Span().begin(), bytes.Span().end());
+    }
+
     // A user preset saved from a device preset under a new name.
     static AtomContainer SavedFrom(std::string_view device, std::string_view name) {
         EditSettings s = Device(device);
@@ -156,6 +172,60 @@ TEST_F(Presets, UserPresetsAddRenameDelete) {
     EXPECT_EQ(List("custom"), (std::vector<std::string>{"Beach"}));
 }
 
+TEST_F(Presets, NamesAreTrimmedAndCutAtCharactersNeverInsideOne) {
+    const std::string cjk = "\xE6\xBC\xA2"; // one character, three bytes
+    std::string cjk63, cjk64;
+    for (int i = 0; i < 63; ++i) cjk63 += cjk;
+    cjk64 = cjk63 + cjk;
+    const std::string a62(62, 'a');
+    const struct {
+        std::string typed;
+        OSErr status;
+        std::string name;
+        bool cut;
+    } cases[] = {
+        {" \t Holiday \n", noErr, "Holiday", false},
+        {"\xC2\xA0" "Caf\xC3\xA9\xE3\x80\x80", noErr, "Caf\xC3\xA9", false}, // no-break and ideographic spaces
+        {cjk63, noErr, cjk63, false},                                           // 189 bytes, whole
+        {cjk64, noErr, cjk63, true},
+        {std::string(64, 'a'), noErr, std::string(63, 'a'), true},
+        {a62 + "\xF0\x9F\x8E\xAC" + "b", noErr, a62 + "\xF0\x9F\x8E\xAC", true},
+        {"", paramErr, "", false},
+        {" \t\xE3\x80\x80 ", paramErr, "", false},
+        {"Two\nLines", paramErr, "", false},
+        {"Caf\xE9", paramErr, "", false},       // Latin-1, not UTF-8
+        {"\xED\xA0\x80x", paramErr, "", false}, // a surrogate
+        {"\xF0\x9F\x8E", paramErr, "", false},  // a sequence cut short
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        std::string name = "unchanged", problem;
+        bool cut = !c.cut;
+        EXPECT_EQ(NormalisePresetName(c.typed, name, &problem, &cut), c.status);
+        EXPECT_EQ(problem.empty(), c.status == noErr) << problem;
+        if (c.status != noErr) continue;
+        EXPECT_EQ(name, c.name);
+        EXPECT_EQ(cut, c.cut);
+    }
+    EXPECT_EQ(FirstCharacters("\xFF" + cjk + "x", 2), "\xFF" + cjk); // a stray byte is one character
+
+    // Stored and read back whole: saved, listed, found, renamed, in the menu
+    // text (cut at 63 characters, so only the name shows).
+    const AtomContainer long64 = SavedFrom("Zire 71", " " + cjk64);
+    ASSERT_EQ(AddUserPreset(&long64), noErr);
+    EXPECT_EQ(List("custom"), std::vector<std::string>{cjk63});
+    AtomContainer found;
+    ASSERT_EQ(FindPreset(cjk64, true, &found), noErr);
+    EXPECT_EQ(PresetMenuText(found), cjk63);
+    ASSERT_EQ(RenameUserPreset(cjk63, "x" + cjk64), noErr);
+    EXPECT_EQ(List("custom"), std::vector<std::string>{"x" + std::string(FirstCharacters(cjk63, 62))});
+    EditSettings s = Device("Zire 71");
+    s.basedOn = List("custom")[0];
+    AtomContainer based;
+    ASSERT_EQ(PackSettings(s, "Short", based), noErr);
+    EXPECT_EQ(PresetMenuText(based), "Short (x" + std::string(FirstCharacters(cjk63, 55)));
+}
+
 TEST_F(Presets, PreferencesSurviveARestartAndACorruptFile) {
     // Nothing stored yet: no settings, the source folder.
     Preferences none;
@@ -185,7 +255,9 @@ TEST_F(Presets, PreferencesSurviveARestartAndACorruptFile) {
 }
 
 TEST_F(Presets, ADamagedPresetIsKeptAsideAndToldOfOnce) {
-    for (const char* name : {"Holiday", "Commute", "Beach"}) {
+    // The middle one's name is longer than 63 bytes.
+    const std::string commuteName = "Pendelverkehr \xE9\x80\x9A\xE5\x8B\xA4 " + std::string(40, 'x');
+    for (const std::string& name : {std::string("Holiday"), commuteName, std::string("Beach")}) {
         const AtomContainer preset = SavedFrom("m500", name);
         ASSERT_EQ(AddUserPreset(&preset), noErr);
     }
@@ -208,13 +280,9 @@ TEST_F(Presets, ADamagedPresetIsKeptAsideAndToldOfOnce) {
     EXPECT_EQ(List("custom"), (std::vector<std::string>{"Beach", "Holiday"}));
     const auto notices = TakePreferenceNotices();
     ASSERT_EQ(notices.size(), 1u);
-    EXPECT_NE(notices[0].find("\"Commute\""), std::string::npos) << notices[0];
+    EXPECT_NE(notices[0].find("\"" + commuteName + "\""), std::string::npos) << notices[0];
     // The notice names the file that holds the preset's bytes, unchanged.
-    const auto from = notices[0].find(" kept in ") + 9;
-    const FileSpec kept = notices[0].substr(from, notices[0].size() - from - 1);
-    ByteBlock keptBytes;
-    ASSERT_EQ(ReadWholeFile(kept, keptBytes), noErr) << kept;
-    EXPECT_TRUE(std::equal(keptBytes.Span().begin(), keptBytes.Span().end(), damagedPreset.begin(), damagedPreset.end()));
+    EXPECT_EQ(Bytes(KeptFile(notices[0])), std::string(damagedPreset.begin(), damagedPreset.end())) << notices[0];
     // Told once; the other presets stay through the next change.
     EXPECT_EQ(List("custom").size(), 2u);
     EXPECT_TRUE(TakePreferenceNotices().empty());
