@@ -1,7 +1,8 @@
-// The names of user presets: what a name may be.
+// The names of user presets: what a name may be and who already holds one.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -21,3 +22,9 @@ std::string_view FirstCharacters(std::string_view text, std::size_t count);
 // words. `cut`, when given, tells whether characters were cut off.
 [[nodiscard]] OSErr NormalisePresetName(std::string_view typed, std::string& name, std::string* problem = nullptr,
                                         bool* cut = nullptr);
+
+// Who holds a name, compared the way names are (trimmed, cut, without
+// regard to case or accents): no preset, a user preset, or a device
+// preset (hidden ones too). Device first when both do.
+enum class PresetNameOwner : std::uint8_t { None, User, Device };
+PresetNameOwner PresetNameTaken(std::string_view name);

@@ -145,6 +145,43 @@ std::string NameKey(std::string_view name) {
     return NormalisePresetName(name, key) == noErr ? key : std::string(name);
 }
 
+// The index of the user preset that has the name (0 for none), leaving
+// out the one at `except`.
+std::int16_t UserPresetNamed(const AtomContainer& pref, QTAtom root, std::string_view key, std::int16_t except = 0) {
+    std::int16_t match = 0;
+    ForEachUserPreset(pref, root, [&](std::int16_t index, const AtomContainer& preset) {
+        if (index == except || !EqualText(NameKey(NameOf(preset, Fcc("name"))), key)) return true;
+        match = index;
+        return false;
+    });
+    return match;
+}
+
+// The user preset a typed name means: the first with that name, else the
+// first whose menu text it is ("Mine (Zire 71)"). Its index, 0 for none.
+std::int16_t FindUserPreset(const AtomContainer& pref, QTAtom root, std::string_view typed, AtomContainer* out) {
+    const std::string key = NameKey(typed);
+    std::int16_t match = UserPresetNamed(pref, root, key);
+    if (match == 0)
+        ForEachUserPreset(pref, root, [&](std::int16_t index, const AtomContainer& preset) {
+            if (!EqualText(NameKey(PresetMenuText(preset)), key)) return true;
+            match = index;
+            return false;
+        });
+    if (match != 0 && out != nullptr) {
+        std::span<const std::uint8_t> data;
+        if (pref.GetAtomData(pref.FindChildByIndex(root, Fcc("CSTM"), match), data) != noErr ||
+            AtomContainer::Parse(data, *out) != noErr)
+            return 0;
+    }
+    return match;
+}
+
+bool IsDevicePresetName(std::string_view key) {
+    AtomContainer device;
+    return FindPreset(key, false, &device) == noErr;
+}
+
 } // namespace
 
 bool PresetNameList::Next(std::string& out) {
@@ -216,15 +253,7 @@ OSErr FindPreset(std::string_view name, bool isUser, AtomContainer* out) {
         AtomContainer pref;
         QTAtom root = 0;
         if (ReadPreference(pref, root, false) != noErr) return cannotFindAtomErr;
-        const std::string key = NameKey(name);
-        OSErr result = cannotFindAtomErr;
-        ForEachUserPreset(pref, root, [&](std::int16_t, AtomContainer& preset) {
-            if (!EqualText(NameKey(NameOf(preset, Fcc("name"))), key)) return true;
-            *out = std::move(preset);
-            result = noErr;
-            return false;
-        });
-        return result;
+        return FindUserPreset(pref, root, name, out) != 0 ? noErr : cannotFindAtomErr;
     }
     const std::string key = NameKey(name);
     for (std::int16_t i = 1; i <= CountResources(Fcc("STNG")); ++i) {
@@ -237,6 +266,17 @@ OSErr FindPreset(std::string_view name, bool isUser, AtomContainer* out) {
         }
     }
     return cannotFindAtomErr;
+}
+
+PresetNameOwner PresetNameTaken(std::string_view name) {
+    std::string key;
+    if (NormalisePresetName(name, key) != noErr) return PresetNameOwner::None;
+    if (IsDevicePresetName(key)) return PresetNameOwner::Device;
+    const PreferenceLock lock(kPreference);
+    AtomContainer pref;
+    QTAtom root = 0;
+    if (ReadPreference(pref, root, false) == noErr && UserPresetNamed(pref, root, key) != 0) return PresetNameOwner::User;
+    return PresetNameOwner::None;
 }
 
 OSErr GetPresetValue(const AtomContainer& c, OSType key, std::span<std::uint8_t> out, std::uint32_t* size) {
@@ -416,10 +456,20 @@ OSErr SavePreferences(const AtomContainer& settings, ExportDestination destinati
 OSErr AddUserPreset(const AtomContainer* preset) {
     const PreferenceLock lock(kPreference);
     if (preset == nullptr || preset->IsNull()) return paramErr;
+    // The name as names are stored, and neither a device preset's nor one
+    // the user has already (either would make the other unreachable).
+    std::string name;
+    if (NormalisePresetName(NameOf(*preset, Fcc("name")), name) != noErr) return paramErr;
+    AtomContainer named;
+    if (OSErr err = preset->CopyTo(named)) return err;
+    if (name != NameOf(named, Fcc("name")))
+        if (OSErr err = named.SetAtomData(named.FindPath(0, {Fcc("name")}), NameValue(name, true))) return err;
+    if (IsDevicePresetName(name)) return dupFNErr;
     AtomContainer pref;
     QTAtom root = 0;
     if (OSErr err = ReadPreference(pref, root, true)) return err;
-    if (OSErr err = InsertUserPreset(pref, root, *preset)) return err;
+    if (UserPresetNamed(pref, root, name) != 0) return dupFNErr;
+    if (OSErr err = InsertUserPreset(pref, root, named)) return err;
     return SetUserPreference(kPreference, pref);
 }
 
@@ -428,13 +478,7 @@ OSErr DeleteUserPreset(std::string_view name) {
     AtomContainer pref;
     QTAtom root = 0;
     if (ReadPreference(pref, root, false) != noErr) return cannotFindAtomErr;
-    const std::string key = NameKey(name);
-    std::int16_t match = 0;
-    ForEachUserPreset(pref, root, [&](std::int16_t index, const AtomContainer& preset) {
-        if (!EqualText(NameKey(NameOf(preset, Fcc("name"))), key)) return true;
-        match = index;
-        return false;
-    });
+    const std::int16_t match = FindUserPreset(pref, root, name, nullptr);
     if (match == 0) return cannotFindAtomErr;
     if (OSErr err = pref.RemoveAtom(pref.FindChildByIndex(root, Fcc("CSTM"), match))) return err;
     return SetUserPreference(kPreference, pref);
@@ -447,16 +491,13 @@ OSErr RenameUserPreset(std::string_view oldName, std::string_view newName) {
     AtomContainer pref;
     QTAtom root = 0;
     if (ReadPreference(pref, root, false) != noErr) return cannotFindAtomErr;
-    const std::string key = NameKey(oldName);
-    std::int16_t match = 0;
     AtomContainer renamed;
-    ForEachUserPreset(pref, root, [&](std::int16_t index, AtomContainer& preset) {
-        if (!EqualText(NameKey(NameOf(preset, Fcc("name"))), key)) return true;
-        match = index;
-        renamed = std::move(preset);
-        return false;
-    });
+    const std::int16_t match = FindUserPreset(pref, root, oldName, &renamed);
     if (match == 0) return cannotFindAtomErr;
+    // Another preset's name is refused; the preset's own in other letters is not.
+    if (!EqualText(NameKey(NameOf(renamed, Fcc("name"))), name) &&
+        (IsDevicePresetName(name) || UserPresetNamed(pref, root, name, match) != 0))
+        return dupFNErr;
     // The new name carries only its length byte and characters.
     if (OSErr err = renamed.SetAtomData(renamed.FindPath(0, {Fcc("name")}), NameValue(name, false))) return err;
     if (OSErr err = pref.RemoveAtom(pref.FindChildByIndex(root, Fcc("CSTM"), match))) return err;

@@ -43,7 +43,7 @@ void FreePresetList(PresetNameListPtr& list);
 
 // A user preset as the menus show it: "name (based-on name)" when it was
 // saved from another preset, cut to 63 characters (never inside one); else
-// its name.
+// its name. FindPreset and the user preset calls take this text too.
 std::string PresetMenuText(const AtomContainer& preset);
 
 // ---- Makers ----
@@ -56,7 +56,9 @@ std::string ManufacturerNameForId(int id);
 
 // The preset of that name: a user preset (from the preference) or a device
 // preset. Names compare trimmed and cut as stored names are, without regard
-// to case or accents. cannotFindAtomErr (-2101) when none has that name.
+// to case or accents; a user preset is also found by its menu text
+// (PresetMenuText) when no user preset has that name. cannotFindAtomErr
+// (-2101) when none has that name.
 [[nodiscard]] OSErr FindPreset(std::string_view name, bool isUser, AtomContainer* out);
 
 // One value of a preset by its key ('name', 'bnam', 'cstm', 'crui', 'hidn',
@@ -114,9 +116,17 @@ struct Preferences {
 [[nodiscard]] OSErr LoadPreferences(Preferences& out);
 [[nodiscard]] OSErr SavePreferences(const AtomContainer& settings, ExportDestination destination, const FileSpec& exportFolder);
 
+// Stores a user preset under its 'name', normalised (NormalisePresetName).
+// paramErr for no preset or a name that is not one; dupFNErr (-48) when a
+// device preset or another user preset has the name (PresetNameTaken says
+// which).
 [[nodiscard]] OSErr AddUserPreset(const AtomContainer* preset);
+// The user preset found by name or menu text, as FindPreset finds it;
+// cannotFindAtomErr when there is none.
 [[nodiscard]] OSErr DeleteUserPreset(std::string_view name);
 // Gives that user preset the new name, normalised, and moves it to the end.
 // paramErr for a new name that is not one; cannotFindAtomErr when there is
-// no such preset.
+// no such preset; dupFNErr (-48) when a device preset or another user
+// preset has the new name (the preset's own name in other letters is
+// taken).
 [[nodiscard]] OSErr RenameUserPreset(std::string_view oldName, std::string_view newName);

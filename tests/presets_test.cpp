@@ -226,6 +226,52 @@ TEST_F(Presets, NamesAreTrimmedAndCutAtCharactersNeverInsideOne) {
     EXPECT_EQ(PresetMenuText(based), "Short (x" + std::string(FirstCharacters(cjk63, 55)));
 }
 
+TEST_F(Presets, SavesAndRenamesOntoATakenNameAreRefused) {
+    for (const char* name : {"Holiday", "Commute"}) {
+        const AtomContainer preset = SavedFrom("Tungsten T3", name);
+        ASSERT_EQ(AddUserPreset(&preset), noErr);
+    }
+    EXPECT_EQ(PresetNameTaken(" HOLIDAY "), PresetNameOwner::User);
+    EXPECT_EQ(PresetNameTaken("zire 71"), PresetNameOwner::Device);
+    EXPECT_EQ(PresetNameTaken("Zodiac - Best"), PresetNameOwner::Device); // hidden, yet found by name
+    EXPECT_EQ(PresetNameTaken("Trip"), PresetNameOwner::None);
+    EXPECT_EQ(PresetNameTaken("  "), PresetNameOwner::None);
+    for (const char* name : {"holiday", "Zire 71", "ZODIAC"}) {
+        const AtomContainer taken = SavedFrom("m500", name);
+        EXPECT_EQ(AddUserPreset(&taken), dupFNErr) << name;
+    }
+    const AtomContainer blank = SavedFrom("m500", " \t");
+    EXPECT_EQ(AddUserPreset(&blank), paramErr);
+    const AtomContainer trip = SavedFrom("m500", "  Trip  ");
+    ASSERT_EQ(AddUserPreset(&trip), noErr);
+
+    EXPECT_EQ(RenameUserPreset("Holiday", "commute"), dupFNErr);
+    EXPECT_EQ(RenameUserPreset("Holiday", "Tungsten T3"), dupFNErr);
+    EXPECT_EQ(RenameUserPreset("Holiday", ""), paramErr);
+    EXPECT_EQ(RenameUserPreset("Nobody", "Anything"), cannotFindAtomErr);
+    EXPECT_EQ(RenameUserPreset("Holiday", "HOLIDAY "), noErr); // its own name in other letters
+    EXPECT_EQ(List("custom"), (std::vector<std::string>{"Commute", "HOLIDAY", "Trip"}));
+}
+
+TEST_F(Presets, AUserPresetIsFoundByItsMenuText) {
+    const AtomContainer mine = SavedFrom("Zire", "Mine");
+    ASSERT_EQ(AddUserPreset(&mine), noErr);
+    AtomContainer found;
+    ASSERT_EQ(FindPreset(" mine (ZIRE) ", true, &found), noErr);
+    EXPECT_EQ(PresetMenuText(found), "Mine (Zire)");
+    EXPECT_EQ(FindPreset("Mine (Zire", true, &found), cannotFindAtomErr);
+    EXPECT_EQ(FindPreset("Mine (Zire)", false, &found), cannotFindAtomErr); // not a device's
+    ASSERT_EQ(RenameUserPreset("Mine (Zire)", "Yours"), noErr);
+    // A name beats another preset's menu text.
+    const AtomContainer named = SavedFrom("Zire 71", "Yours (Zire)");
+    ASSERT_EQ(AddUserPreset(&named), noErr);
+    ASSERT_EQ(FindPreset("yours (zire)", true, &found), noErr);
+    EXPECT_EQ(PresetMenuText(found), "Yours (Zire) (Zire 71)");
+    ASSERT_EQ(DeleteUserPreset("Yours (Zire) (Zire 71)"), noErr);
+    ASSERT_EQ(DeleteUserPreset("Yours (Zire)"), noErr);
+    EXPECT_TRUE(List("custom").empty());
+}
+
 TEST_F(Presets, PreferencesSurviveARestartAndACorruptFile) {
     // Nothing stored yet: no settings, the source folder.
     Preferences none;
@@ -233,7 +279,7 @@ TEST_F(Presets, PreferencesSurviveARestartAndACorruptFile) {
     EXPECT_TRUE(none.settings.IsNull());
     EXPECT_EQ(none.destination, ExportDestination::SourceFolder);
 
-    const AtomContainer settings = SavedFrom("Zire 71", "Zire 71");
+    const AtomContainer settings = SavedFrom("Zire 71", "Mine");
     const FileSpec folder = folder_->Path();
     ASSERT_EQ(SavePreferences(settings, ExportDestination::OtherFolder, folder), noErr);
     Preferences back;
