@@ -1,10 +1,12 @@
-// The names of user presets: what a name may be and who already holds one.
+// The names of user presets: what a name may be, who already holds one, and
+// which names are close to one typed wrongly.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/status.h"
 
@@ -28,3 +30,10 @@ std::string_view FirstCharacters(std::string_view text, std::size_t count);
 // preset (hidden ones too). Device first when both do.
 enum class PresetNameOwner : std::uint8_t { None, User, Device };
 PresetNameOwner PresetNameTaken(std::string_view name);
+
+// The device presets (listed ones) and user presets whose names are closest
+// to a name typed wrongly, best first, at most `most`: a name one letter
+// away, then names holding the typed text, then names a few letters away
+// (fewer for short text), without regard to case or accents. Empty when
+// none is close.
+std::vector<std::string> SuggestPresetNames(std::string_view typed, std::size_t most = 3);

@@ -272,6 +272,23 @@ TEST_F(Presets, AUserPresetIsFoundByItsMenuText) {
     EXPECT_TRUE(List("custom").empty());
 }
 
+TEST_F(Presets, SuggestionsForAMistypedNameComeBestFirst) {
+    const AtomContainer mine = SavedFrom("m500", "Holiday");
+    ASSERT_EQ(AddUserPreset(&mine), noErr);
+    using Names = std::vector<std::string>;
+    EXPECT_EQ(SuggestPresetNames("zire71"), (Names{"Zire 71", "Zire 21", "Zire"}));
+    EXPECT_EQ(SuggestPresetNames("tungsten t5", 1), Names{"Tungsten T3"});
+    EXPECT_EQ(SuggestPresetNames("TUNGSTN T3", 1), Names{"Tungsten T3"});
+    EXPECT_EQ(SuggestPresetNames("holliday"), Names{"Holiday"});
+    EXPECT_EQ(SuggestPresetNames("PEG-UX40"), (Names{"PEG-UX40/50", "PEG-UX40/50 (Wide)"}));
+    const Names tungsten = SuggestPresetNames("tungsten", 5);
+    EXPECT_EQ(tungsten.size(), 5u);
+    for (const std::string& name : tungsten) EXPECT_EQ(name.rfind("Tungsten ", 0), 0u) << name;
+    EXPECT_TRUE(SuggestPresetNames("Newton MessagePad").empty());
+    EXPECT_TRUE(SuggestPresetNames("zodiac - bset").empty()); // hidden presets are not offered
+    EXPECT_TRUE(SuggestPresetNames(" ").empty());
+}
+
 TEST_F(Presets, PreferencesSurviveARestartAndACorruptFile) {
     // Nothing stored yet: no settings, the source folder.
     Preferences none;
