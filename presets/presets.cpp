@@ -393,6 +393,24 @@ OSErr LoadPreferences(Preferences& out) {
         if (OSErr err = pref.InsertChild(0, kPreference, 1, 0, {}, &root)) return err;
     if (OSErr err = KeepDamagedPresetsAside(pref, root)) return err;
     QTAtom stored = pref.FindChildByID(root, Fcc("STNG"), 1);
+    std::span<const std::uint8_t> data;
+    if (stored != 0) {
+        if (OSErr err = pref.GetAtomData(stored, data)) return err;
+        const OSErr damaged = AtomContainer::Parse(data, out.settings);
+        if (damaged == memFullErr) return damaged;
+        if (damaged != noErr) {
+            // Settings of the last exit that no longer read: their bytes kept
+            // beside the preference, the user told once, and the first
+            // preset's settings stored in their place.
+            FileSpec kept;
+            if (OSErr err = KeepAside(kPreference, "settings", data, kept)) return err;
+            AddPreferenceNotice("The settings of the last exit could not be read; their bytes were kept in " +
+                                kept.string() + ".");
+            if (OSErr err = pref.RemoveAtom(stored)) return err;
+            root = pref.FindChildByID(0, kPreference, 1);
+            stored = 0;
+        }
+    }
     if (stored == 0) {
         Resource first;
         if (OSErr err = GetIndResource(Fcc("STNG"), 1, first)) return err;
@@ -400,10 +418,9 @@ OSErr LoadPreferences(Preferences& out) {
         if (OSErr err = SetUserPreference(kPreference, pref)) return err;
         root = pref.FindChildByID(0, kPreference, 1);
         stored = pref.FindChildByID(root, Fcc("STNG"), 1);
+        if (OSErr err = pref.GetAtomData(stored, data)) return err;
+        if (OSErr err = AtomContainer::Parse(data, out.settings)) return err;
     }
-    std::span<const std::uint8_t> data;
-    if (OSErr err = pref.GetAtomData(stored, data)) return err;
-    if (OSErr err = AtomContainer::Parse(data, out.settings)) return err;
     const QTAtom location = pref.FindChildByID(root, Fcc("XLOC"), 1);
     if (location != 0) {
         std::span<const std::uint8_t> xloc;

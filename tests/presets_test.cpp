@@ -310,11 +310,49 @@ TEST_F(Presets, PreferencesSurviveARestartAndACorruptFile) {
     ASSERT_EQ(SavePreferences(settings, ExportDestination::SourceFolder, {}), noErr);
     EXPECT_EQ(List("custom").size(), 1u);
 
+    // Settings of the last exit that no longer read: their bytes kept and
+    // told of once, the first preset's settings in their place, the user
+    // presets kept.
+    ByteBlock file;
+    ASSERT_EQ(ReadWholeFile(PreferenceFile(Fcc("VTRP")), file), noErr);
+    AtomContainer pref;
+    ASSERT_EQ(AtomContainer::Parse(file.Span(), pref), noErr);
+    std::span<const std::uint8_t> stored;
+    ASSERT_EQ(pref.GetAtomData(pref.FindPath(0, {Fcc("VTRP"), Fcc("STNG")}), stored), noErr);
+    std::vector<std::uint8_t> damaged(file.Data(), file.Data() + file.Size());
+    const auto at = static_cast<std::size_t>(stored.data() - pref.Bytes().data());
+    WriteBE32(damaged.data() + at + 12, 0x7FFFFFF0);
+    ASSERT_EQ(WriteFileAtomically(PreferenceFile(Fcc("VTRP")), damaged), noErr);
+    (void)TakePreferenceNotices();
+    Preferences first;
+    ASSERT_EQ(LoadPreferences(first), noErr);
+    EXPECT_EQ(Device("All color Palm OS devices").name, [&] {
+        EditSettings s;
+        UnpackSettings(s, first.settings);
+        return s.name;
+    }());
+    auto notices = TakePreferenceNotices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(Bytes(KeptFile(notices[0])), std::string(damaged.begin() + static_cast<std::ptrdiff_t>(at),
+                                                       damaged.begin() + static_cast<std::ptrdiff_t>(at + stored.size())));
+    ASSERT_EQ(LoadPreferences(first), noErr);
+    EXPECT_TRUE(TakePreferenceNotices().empty());
+    EXPECT_EQ(List("custom").size(), 1u);
+
+    // A file that does not read at all: kept aside whole under the name the
+    // one notice gives, and the settings start afresh.
     std::ofstream(PreferenceFile(Fcc("VTRP")), std::ios::binary | std::ios::trunc) << "not a container";
     Preferences corrupt;
     ASSERT_EQ(LoadPreferences(corrupt), noErr);
     EXPECT_TRUE(corrupt.settings.IsNull());
     EXPECT_EQ(corrupt.destination, ExportDestination::SourceFolder);
+    notices = TakePreferenceNotices();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(KeptFile(notices[0]), PreferenceFile(Fcc("VTRP"))) << notices[0];
+    EXPECT_EQ(Bytes(KeptFile(notices[0])), "not a container") << notices[0];
+    EXPECT_FALSE(std::filesystem::exists(PreferenceFile(Fcc("VTRP"))));
+    ASSERT_EQ(LoadPreferences(corrupt), noErr);
+    EXPECT_TRUE(TakePreferenceNotices().empty());
 }
 
 TEST_F(Presets, ADamagedPresetIsKeptAsideAndToldOfOnce) {
