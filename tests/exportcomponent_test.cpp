@@ -113,7 +113,7 @@ TEST(ExportComponent, DataSourcesOneOfEachKind) {
 TEST(ExportComponent, ConvertsFromACallersOwnDataSources) {
     // A caller that brings its own procedures: here the standard exporter's
     // sound procedures of a tone, added and converted without a movie.
-    const auto tone = MakeFixture("tone.wav", std::string(kTestTone) + " %o");
+    const auto tone = ToneWav();
     Movie movie;
     ASSERT_EQ(Movie::Open(tone, movie), noErr);
     Exporter e;

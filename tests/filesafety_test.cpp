@@ -4,100 +4,28 @@
 // behaviour is the executable's.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstring>
-#include <fcntl.h>
-#include <fstream>
+#include <set>
 #include <thread>
 
 #include "engine/app/startup.h"
 #include "engine/batchrunner.h"
 #include "platform/preferences.h"
 #include "presets/presets.h"
+#include "tests/cli_runner.h"
 #include "tests/media_fixtures.h"
-#include "tests/test_folder.h"
 #include "tools/inspect.h"
-
-extern char** environ;
 
 namespace {
 
-// `vantro` with its arguments, in the background, with the test's own
-// configuration and temporary folders; output goes to files in `home`.
-class Vantro {
-public:
-    Vantro(const TestFolder& home, std::vector<std::string> args, const std::string& tag = "run",
-           std::filesystem::path temporary = {}) {
-        if (temporary.empty()) temporary = home.Path() / "tmp";
-        std::vector<std::string> env = {"VANTRO_CONFIG_DIR=" + (home.Path() / "config").string(),
-                                        "TMPDIR=" + temporary.string(), "PATH=/usr/bin:/bin"};
-        std::filesystem::create_directories(temporary);
-        args.insert(args.begin(), VANTRO_CLI);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        out_ = home.Path() / (tag + ".out");
-        posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        std::vector<char*> argv, envp;
-        for (auto& a : args) argv.push_back(a.data());
-        for (auto& e : env) envp.push_back(e.data());
-        argv.push_back(nullptr);
-        envp.push_back(nullptr);
-        if (posix_spawn(&pid_, VANTRO_CLI, &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    // The exit status; 256 + the signal's number when one killed it.
-    int Wait() {
-        Reap(0);
-        return status_;
-    }
-    bool Running() { return !Reap(WNOHANG); }
-    void Signal(int signal) const { kill(pid_, signal); }
-    std::string Output() const {
-        std::ifstream in(out_);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
-
-private:
-    bool Reap(int options) {
-        int status = 0;
-        if (pid_ <= 0) return true;
-        const pid_t r = waitpid(pid_, &status, options);
-        if (r == 0) return false;
-        pid_ = -1;
-        if (r > 0) status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 256 + WTERMSIG(status);
-        return true;
-    }
-
-    pid_t pid_ = -1;
-    int status_ = -1;
-    std::filesystem::path out_;
-};
-
-std::vector<std::string> Names(const std::filesystem::path& folder) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& e : std::filesystem::directory_iterator(folder, ec)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-Inspection Inspect(const std::filesystem::path& path) {
-    ByteBlock bytes;
-    EXPECT_EQ(ReadWholeFile(path, bytes), noErr) << path;
-    return InspectDatabase(bytes.Span());
-}
+Inspection Inspect(const std::filesystem::path& path) { return InspectDatabase(FileBytes(path)); }
 
 // Waits until a name holding `part` appears in the folder; false when the
 // run ended first.
 bool WaitFor(Vantro& run, const std::filesystem::path& folder, const std::string& part) {
     while (run.Running()) {
-        for (const std::string& n : Names(folder))
+        for (const std::string& n : FolderNames(folder))
             if (n.find(part) != std::string::npos) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
@@ -118,8 +46,8 @@ TEST(FileSafety, ConversionsAtOnceIntoOneFolderEachKeepTheirDatabase) {
     TestFolder home;
     const auto out = home.Path() / "out";
     // Two processes.
-    Vantro a(home, {"convert", Mp4().string(), "--out", out.string(), "--preset", "m500"}, "a");
-    Vantro b(home, {"convert", Mp4().string(), "--out", out.string(), "--preset", "m500"}, "b");
+    Vantro a(home.Path(), {"convert", Mp4().string(), "--out", out.string(), "--preset", "m500"}, "a");
+    Vantro b(home.Path(), {"convert", Mp4().string(), "--out", out.string(), "--preset", "m500"}, "b");
     EXPECT_EQ(a.Wait(), 0) << a.Output();
     EXPECT_EQ(b.Wait(), 0) << b.Output();
     // Two threads of one process.
@@ -145,9 +73,9 @@ TEST(FileSafety, ConversionsAtOnceIntoOneFolderEachKeepTheirDatabase) {
     unsetenv(kPreferenceFolderVariable);
     for (auto& list : files) EXPECT_EQ(list[0].state, FileState::Converted) << list[0].status;
 
-    ASSERT_EQ(Names(out), (std::vector<std::string>{"clip-1.pdb", "clip-2.pdb", "clip-3.pdb", "clip.pdb"}));
+    ASSERT_EQ(FolderNames(out), (std::vector<std::string>{"clip-1.pdb", "clip-2.pdb", "clip-3.pdb", "clip.pdb"}));
     std::set<std::string> databaseNames;
-    for (const auto& name : Names(out)) {
+    for (const auto& name : FolderNames(out)) {
         const Inspection inspection = Inspect(out / name);
         EXPECT_TRUE(inspection.Valid()) << name << ": " << inspection.problem;
         databaseNames.insert(inspection.header.name);
@@ -162,15 +90,15 @@ TEST(FileSafety, SignalsCancelAndLeaveNothingBehind) {
         TestFolder home;
         const auto out = home.Path() / "out";
         std::filesystem::create_directories(out);
-        Vantro run(home, {"convert", source.string(), "--out", out.string(), "--preset", "Tungsten T3"});
+        Vantro run(home.Path(), {"convert", source.string(), "--out", out.string(), "--preset", "Tungsten T3"});
         // Under way: its output reserved and its spool file begun.
         ASSERT_TRUE(WaitFor(run, out, ".vantro-partial"));
         ASSERT_TRUE(WaitFor(run, home.Path() / "tmp", "lxmv"));
         run.Signal(signal);
         EXPECT_EQ(run.Wait(), 128 + signal) << run.Output();
         EXPECT_NE(run.Output().find("cancelled"), std::string::npos) << run.Output();
-        EXPECT_EQ(Names(out), std::vector<std::string>{});
-        EXPECT_EQ(Names(home.Path() / "tmp"), std::vector<std::string>{});
+        EXPECT_EQ(FolderNames(out), std::vector<std::string>{});
+        EXPECT_EQ(FolderNames(home.Path() / "tmp"), std::vector<std::string>{});
     }
 }
 
@@ -179,26 +107,26 @@ TEST(FileSafety, WhatAKilledRunLeftIsRemovedAtTheNextStart) {
     TestFolder home;
     const auto out = home.Path() / "out";
     std::filesystem::create_directories(out);
-    Vantro killed(home, {"convert", source.string(), "--out", out.string(), "--preset", "Tungsten T3"}, "killed");
+    Vantro killed(home.Path(), {"convert", source.string(), "--out", out.string(), "--preset", "Tungsten T3"}, "killed");
     ASSERT_TRUE(WaitFor(killed, out, ".vantro-partial"));
     ASSERT_TRUE(WaitFor(killed, home.Path() / "tmp", "lxmv"));
     killed.Signal(SIGKILL);
     EXPECT_EQ(killed.Wait(), 256 + SIGKILL);
-    EXPECT_EQ(Names(out), std::vector<std::string>{".long.pdb.vantro-partial"}); // nothing under a final name
-    std::vector<std::string> spool = Names(home.Path() / "tmp");
+    EXPECT_EQ(FolderNames(out), std::vector<std::string>{".long.pdb.vantro-partial"}); // nothing under a final name
+    std::vector<std::string> spool = FolderNames(home.Path() / "tmp");
     ASSERT_EQ(spool.size(), 1u);
     EXPECT_EQ(spool[0].rfind("lxmv", 0), 0u);
 
     // A spool file of a live process stays: this test's own.
     const std::string live = "lxmv" + std::to_string(getpid()) + "-0badcafe.tmp";
     std::ofstream(home.Path() / "tmp" / live) << "live";
-    Vantro start(home, {"presets"}, "presets");
+    Vantro start(home.Path(), {"presets"}, "presets");
     EXPECT_EQ(start.Wait(), 0);
-    EXPECT_EQ(Names(home.Path() / "tmp"), std::vector<std::string>{live});
+    EXPECT_EQ(FolderNames(home.Path() / "tmp"), std::vector<std::string>{live});
     // The next conversion into the folder removes the dead partial file.
-    Vantro next(home, {"convert", Mp4().string(), "--out", out.string(), "--preset", "m500"}, "next");
+    Vantro next(home.Path(), {"convert", Mp4().string(), "--out", out.string(), "--preset", "m500"}, "next");
     EXPECT_EQ(next.Wait(), 0) << next.Output();
-    EXPECT_EQ(Names(out), std::vector<std::string>{"clip.pdb"});
+    EXPECT_EQ(FolderNames(out), std::vector<std::string>{"clip.pdb"});
 }
 
 TEST(FileSafety, AMovieNameIsNeverAPath) {
@@ -206,10 +134,10 @@ TEST(FileSafety, AMovieNameIsNeverAPath) {
     const auto out = home.Path() / "out";
     for (const char* name : {"../x", "a/b", ".."}) {
         SCOPED_TRACE(name);
-        Vantro run(home, {"convert", Mp4().string(), "--out", out.string(), "--name", name, "--preset", "m500"});
+        Vantro run(home.Path(), {"convert", Mp4().string(), "--out", out.string(), "--name", name, "--preset", "m500"});
         EXPECT_EQ(run.Wait(), 1);
         EXPECT_NE(run.Output().find("Bad file name - the name may be too long"), std::string::npos) << run.Output();
-        EXPECT_EQ(Names(out), std::vector<std::string>{});
+        EXPECT_EQ(FolderNames(out), std::vector<std::string>{});
         EXPECT_FALSE(std::filesystem::exists(home.Path() / "x.pdb"));
     }
 }
@@ -218,15 +146,15 @@ TEST(FileSafety, LongNamesAlikeGetDistinctDatabaseNames) {
     TestFolder home;
     const auto in = home.Path() / "in";
     std::filesystem::create_directories(in);
-    const auto tone = MakeFixture("tone.wav", std::string(kTestTone) + " %o");
+    const auto tone = ToneWav();
     std::filesystem::copy_file(tone, in / "Summer holiday at the lake house part 1.wav");
     std::filesystem::copy_file(tone, in / "Summer holiday at the lake house part 2.wav");
     std::filesystem::copy_file(tone, in / "\xE5\xA4\x8F\xE4\xBC\x91\xE3\x81\xBF\xE3\x81\xAE\xE6\x80\x9D\xE3\x81\x84\xE5\x87\xBA"
                                           "\xE3\x81\xAE\xE6\x98\xA0\xE5\x83\x8F.wav"); // a Japanese name of 36 bytes
-    Vantro run(home, {"convert", in.string(), "--preset", "m500"});
+    Vantro run(home.Path(), {"convert", in.string(), "--preset", "m500"});
     EXPECT_EQ(run.Wait(), 0) << run.Output();
     std::set<std::string> names;
-    for (const auto& file : Names(in)) {
+    for (const auto& file : FolderNames(in)) {
         if (file.size() < 4 || file.substr(file.size() - 4) != ".pdb") continue;
         const std::string name = Inspect(in / file).header.name;
         EXPECT_LE(name.size(), 31u);
@@ -273,17 +201,17 @@ TEST(FileSafety, AFolderRemovedMidFileIsAFailure) {
     EXPECT_TRUE(files[0].output.empty());
     // The next file recreates the folder and is there.
     EXPECT_EQ(files[1].state, FileState::Converted);
-    EXPECT_EQ(Names(options.exportFolder), std::vector<std::string>{"chapters.pdb"});
+    EXPECT_EQ(FolderNames(options.exportFolder), std::vector<std::string>{"chapters.pdb"});
 }
 
 TEST(FileSafety, ParallelPresetSavesKeepEveryPreset) {
     TestFolder home;
     std::vector<std::unique_ptr<Vantro>> saves;
     for (int i = 1; i <= 12; ++i)
-        saves.push_back(std::make_unique<Vantro>(home, std::vector<std::string>{"presets", "save", "Mine " + std::to_string(i)},
+        saves.push_back(std::make_unique<Vantro>(home.Path(), std::vector<std::string>{"presets", "save", "Mine " + std::to_string(i)},
                                                  "save" + std::to_string(i)));
     for (auto& s : saves) EXPECT_EQ(s->Wait(), 0);
-    Vantro list(home, {"presets"}, "list");
+    Vantro list(home.Path(), {"presets"}, "list");
     EXPECT_EQ(list.Wait(), 0);
     const std::string listing = list.Output();
     for (int i = 1; i <= 12; ++i) EXPECT_NE(listing.find("Mine " + std::to_string(i) + " ("), std::string::npos) << i;
@@ -299,14 +227,13 @@ TEST(FileSafety, TheSampleClipIsMadeWithoutAShellIntoAFileOfItsOwn) {
     std::filesystem::create_symlink(home.Path() / "victim", temporary / "vantro-sample.mp4");
     const auto out = home.Path() / "out";
     std::filesystem::create_directories(out);
-    Vantro run(home, {"--out", out.string()}, "sample", temporary);
+    Vantro run(home.Path(), {"--out", out.string()}, "sample", temporary);
     EXPECT_EQ(run.Wait(), 0) << run.Output();
-    EXPECT_EQ(Names(out), std::vector<std::string>{"vantro-sample.pdb"});
+    EXPECT_EQ(FolderNames(out), std::vector<std::string>{"vantro-sample.pdb"});
     EXPECT_TRUE(Inspect(out / "vantro-sample.pdb").Valid());
     EXPECT_NE(run.Output().find((out / "vantro-sample.pdb").string()), std::string::npos) << run.Output();
-    std::ifstream victim(home.Path() / "victim");
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(victim), {}), "precious");
+    EXPECT_EQ(FileText(home.Path() / "victim"), "precious");
     EXPECT_FALSE(std::filesystem::exists("pwned"));
     EXPECT_FALSE(std::filesystem::exists(home.Path() / "pwned"));
-    EXPECT_EQ(Names(temporary), std::vector<std::string>{"vantro-sample.mp4"}); // only the link stays
+    EXPECT_EQ(FolderNames(temporary), std::vector<std::string>{"vantro-sample.mp4"}); // only the link stays
 }

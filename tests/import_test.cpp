@@ -39,11 +39,6 @@ std::vector<std::filesystem::path> ConvertibleAvis() {
             Avi("mp3-vbr", "mjpeg", "-c:a libmp3lame -q:a 5")};
 }
 
-std::vector<std::uint8_t> Bytes(const std::filesystem::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
 // The sound chunks of stream 1, found by walking the RIFF structure (not by
 // scanning bytes): the bodies over 16 bytes, in file order.
 std::vector<std::uint8_t> WalkedMp3(const std::vector<std::uint8_t>& avi) {
@@ -95,7 +90,7 @@ TEST(AviHeader, EveryStreamListIsWalked) {
 
     // Not RIFF, and a header cut short: nothing found, no error.
     const auto notRiff = WriteTextFixture("notriff.avi", "This is not an AVI file at all, only text.");
-    const auto avi = Bytes(Avi("xvid", "mpeg4 -vtag XVID"));
+    const auto avi = FileBytes(Avi("xvid", "mpeg4 -vtag XVID"));
     const auto cut = FixtureFolder() / "truncated.avi";
     std::ofstream(cut, std::ios::binary).write(reinterpret_cast<const char*>(avi.data()), 200);
     for (const auto& broken : {notRiff, cut}) {
@@ -129,9 +124,9 @@ TEST(AviMp3, TheCopyHoldsExactlyTheSoundChunks) {
         ScopedFileDeletion cleanup(copy);
         EXPECT_EQ(copy.filename().string().rfind("blah", 0), 0u);
         EXPECT_EQ(copy.extension(), ".mp3");
-        const auto expected = WalkedMp3(Bytes(avi));
+        const auto expected = WalkedMp3(FileBytes(avi));
         ASSERT_GT(expected.size(), 1000u);
-        EXPECT_TRUE(Bytes(copy) == expected) << audio;
+        EXPECT_TRUE(FileBytes(copy) == expected) << audio;
         // The copy is the first twentieth of the conversion.
         ASSERT_FALSE(progress.empty());
         EXPECT_TRUE(std::is_sorted(progress.begin(), progress.end()));
@@ -166,7 +161,7 @@ TEST(AviMp3, ChunksAcrossPiecesSmallChunksAndPadBytes) {
     FileSpec copy;
     ASSERT_EQ(ExtractAviMp3(path, nullptr, nullptr, copy), noErr);
     ScopedFileDeletion cleanup(copy);
-    EXPECT_TRUE(Bytes(copy) == expected);
+    EXPECT_TRUE(FileBytes(copy) == expected);
 }
 
 TEST(AviMp3, TheDurationRule) {

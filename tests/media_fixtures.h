@@ -54,6 +54,15 @@ inline std::filesystem::path Mp4() {
                                        " -c:v libx264 -pix_fmt yuv420p -g 12 -c:a aac -shortest %o");
 }
 
+inline std::filesystem::path ToneWav() { return MakeFixture("tone.wav", std::string(kTestTone) + " %o"); }
+
+// The test picture and tone as an MPEG-1 system stream (MPEG-1 video, MPEG
+// audio Layer II).
+inline std::filesystem::path Mpeg1Program() {
+    return MakeFixture("clip.mpg", std::string(kTestPicture) + " " + kTestTone +
+                                       " -c:v mpeg1video -b:v 800k -c:a mp2 -shortest -f mpeg %o");
+}
+
 // Three seconds of NTSC Video CD streams, 352 × 240 MPEG-1 video at 29.97
 // frames a second and a 440 Hz tone in 224 kbit/s MPEG audio at 44100 Hz,
 // multiplexed by `muxer`: "vcd" lays them out as a Video CD's AVSEQ01.DAT

@@ -15,11 +15,6 @@
 
 namespace {
 
-std::string Contents(const FileSpec& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // A reservation written with some bytes and committed; answers its final name.
 FileSpec Convert(const FileSpec& folder, const std::string& base, const std::string& bytes = "database") {
     OutputReservation r;
@@ -90,7 +85,7 @@ TEST(OutputReservations, ANamePlantedAfterTheChoiceSurvives) {
         ASSERT_EQ(r.Commit(), noErr);
         EXPECT_EQ(r.FinalPath().filename(), base + "-1.pdb");
         if (link) EXPECT_TRUE(std::filesystem::is_symlink(chosen));
-        else EXPECT_EQ(Contents(chosen), "someone else's");
+        else EXPECT_EQ(FileText(chosen), "someone else's");
         EXPECT_FALSE(std::filesystem::exists(folder.Path() / "target"));
     }
 }
@@ -105,7 +100,7 @@ TEST(OutputReservations, OnlyWhatTheRunCreatedIsDeleted) {
         std::filesystem::remove(r.PartialPath());
         std::ofstream(r.PartialPath()) << "not ours";
     }
-    EXPECT_EQ(Contents(folder.Path() / ".clip.pdb.vantro-partial"), "not ours");
+    EXPECT_EQ(FileText(folder.Path() / ".clip.pdb.vantro-partial"), "not ours");
     std::filesystem::remove(folder.Path() / ".clip.pdb.vantro-partial");
     {
         OutputReservation r;
@@ -168,7 +163,7 @@ TEST(OutputReservations, ThreadsConvertingTheSameNameGetTheirOwn) {
     for (auto& t : threads) t.join();
     std::set<FileSpec> distinct(finals.begin(), finals.end());
     EXPECT_EQ(distinct.size(), std::size_t{kThreads});
-    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(Contents(finals[static_cast<std::size_t>(t)]), std::to_string(t));
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(FileText(finals[static_cast<std::size_t>(t)]), std::to_string(t));
     EXPECT_EQ(folder.Names().size(), std::size_t{kThreads}); // no partial file left
 }
 
@@ -214,7 +209,7 @@ TEST(DatabaseNames, DistinctInTheFolderAndInTheBatch) {
     // Being written: the second reservation already sees the first's name.
     ASSERT_EQ(ReserveOutputFile(folder.Path(), long2, nullptr, second), noErr);
     EXPECT_FALSE(SameDatabaseName(first.DatabaseName(), second.DatabaseName()));
-    EXPECT_EQ(Contents(first.PartialPath()).substr(0, first.DatabaseName().size()), first.DatabaseName());
+    EXPECT_EQ(FileText(first.PartialPath()).substr(0, first.DatabaseName().size()), first.DatabaseName());
     // Another folder of the same batch (HotSync puts them all on one handheld).
     TestFolder other;
     OutputReservation third;
@@ -246,6 +241,6 @@ TEST(OutputReservations, AReplacedPartialFileIsNeitherWrittenNorMoved) {
     ASSERT_EQ(f.WriteAt(0, {reinterpret_cast<const std::uint8_t*>(ours.data()), ours.size()}), noErr);
     // ...and what now has its name never becomes a database.
     EXPECT_EQ(r.Commit(), fnOpnErr);
-    EXPECT_EQ(Contents(r.PartialPath()), "someone else's");
+    EXPECT_EQ(FileText(r.PartialPath()), "someone else's");
     EXPECT_FALSE(std::filesystem::exists(folder.Path() / "clip.pdb"));
 }

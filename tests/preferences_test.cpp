@@ -18,12 +18,7 @@ protected:
     }
     void TearDown() override { unsetenv(kPreferenceFolderVariable); }
 
-    std::vector<std::string> Names() const {
-        std::vector<std::string> names;
-        for (const auto& e : std::filesystem::directory_iterator(config_)) names.push_back(e.path().filename().string());
-        std::sort(names.begin(), names.end());
-        return names;
-    }
+    std::vector<std::string> Names() const { return FolderNames(config_); }
 
     std::unique_ptr<TestFolder> folder_;
     std::filesystem::path config_;
@@ -88,9 +83,7 @@ TEST_F(PreferenceStore, CorruptFileIsMovedAsideNotDestroyed) {
     auto names = Names();
     ASSERT_EQ(names.size(), 1u);
     EXPECT_EQ(names[0].rfind("VTRP.bad-", 0), 0u);
-    std::ifstream kept(config_ / names[0], std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(text, "this is not an atom container");
+    EXPECT_EQ(FileText(config_ / names[0]), "this is not an atom container");
 
     // Writing afterwards works, and a second bad file does not overwrite the first.
     {
