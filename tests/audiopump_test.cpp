@@ -11,14 +11,10 @@
 
 namespace {
 
-struct Converted {
-    std::vector<std::int16_t> samples; // widened to 16 bits
-    std::uint16_t channels = 0;
-};
-
 // What the pump should have fed the writer: the source through one converter,
-// chunk by chunk, as the pump does (halved for 4096 Hz).
-Converted Reference(const std::filesystem::path& path, const AudioOutput& out) {
+// chunk by chunk, as the pump does (at 8192 Hz where 16 bits at 4096 Hz are
+// wanted), widened to 16 bits.
+std::vector<std::int16_t> Reference(const std::filesystem::path& path, const AudioOutput& out) {
     Movie movie;
     EXPECT_EQ(Movie::Open(path, movie), noErr);
     std::unique_ptr<SoundSource> source;
@@ -37,24 +33,14 @@ Converted Reference(const std::filesystem::path& path, const AudioOutput& out) {
         EXPECT_EQ(converter.Convert(chunk.data, bytes), noErr);
     }
     EXPECT_EQ(converter.End(bytes), noErr);
-    Converted c;
-    c.channels = out.channels;
+    std::vector<std::int16_t> samples;
     if (out.bitsPerSample == 8) {
-        for (std::uint32_t i = 0; i < bytes.Size(); ++i) c.samples.push_back(static_cast<std::int16_t>((bytes.Data()[i] - 128) * 256));
+        for (std::uint32_t i = 0; i < bytes.Size(); ++i) samples.push_back(static_cast<std::int16_t>((bytes.Data()[i] - 128) * 256));
     } else {
         const auto* s = reinterpret_cast<const std::int16_t*>(bytes.Data());
-        c.samples.assign(s, s + bytes.Size() / 2);
+        samples.assign(s, s + bytes.Size() / 2);
     }
-    return c;
-}
-
-double Snr(const std::vector<std::int16_t>& reference, const std::vector<std::int16_t>& decoded) {
-    double signal = 0, noise = 0;
-    for (std::size_t i = 0; i < reference.size() && i < decoded.size(); ++i) {
-        signal += double(reference[i]) * reference[i];
-        noise += double(reference[i] - decoded[i]) * (reference[i] - decoded[i]);
-    }
-    return 10 * std::log10(signal / std::max(noise, 1.0));
+    return samples;
 }
 
 // A sound-only database of a source in a format.
@@ -111,7 +97,7 @@ TEST(AudioPump, ConfigurationFollowsTheFormat) {
 }
 
 TEST(AudioPump, SoundOnlyDatabasesInEveryFormat) {
-    const auto wav = MakeFixture("tone.wav", std::string(kTestTone) + " %o");
+    const auto wav = ToneWav();
     const auto mp3 = MakeFixture("tone.mp3", std::string(kTestTone) + " -c:a libmp3lame %o");
     const auto aac = MakeFixture("mono.m4a", std::string(kTestTone) + " -c:a aac %o");
     const auto stereo = MakeFixture("stereo.wav", "-f lavfi -i sine=frequency=440:sample_rate=44100:duration=2 "
@@ -122,10 +108,10 @@ TEST(AudioPump, SoundOnlyDatabasesInEveryFormat) {
         std::int32_t code;
         std::uint32_t rate;
         std::uint16_t channels;
-        double floor; // dB of the decoded sound against what was fed; 0: bit-exact
+        double floor;
     };
-    // Every format from every kind of source; floors in dB of the decoded
-    // sound against what was fed (0: bit-exact).
+    // Every format from every kind of source (AAC decodes to floating point);
+    // floors in dB of the decoded sound against what was fed (0: bit-exact).
     struct Format {
         std::int32_t code;
         std::uint32_t rate;
@@ -146,27 +132,27 @@ TEST(AudioPump, SoundOnlyDatabasesInEveryFormat) {
         EXPECT_EQ(in.movieKind, 5);
         EXPECT_EQ(in.audioFormat, static_cast<std::uint32_t>(c.code));
         EXPECT_EQ(in.sampleRate, c.rate);
-        std::vector<std::int16_t> decoded;
-        std::uint16_t channels = 0;
-        std::uint32_t rate = 0;
-        ASSERT_EQ(DecodeSoundOf(bytes, {}, decoded, channels, rate), noErr);
-        EXPECT_EQ(channels, out.channels);
-        Converted fed = Reference(c.source, out);
+        const DecodedSound decoded = SoundOf(bytes);
+        ASSERT_EQ(decoded.err, noErr);
+        EXPECT_EQ(decoded.channels, out.channels);
+        std::vector<std::int16_t> fed = Reference(c.source, out);
         if (out.sampleRate == 4096 && out.bitsPerSample == 16) {
             // The reference at 8192 Hz, halved as the pump does.
             std::vector<std::int16_t> halved;
-            for (std::size_t i = 0; i + 2 * out.channels <= fed.samples.size(); i += 2 * out.channels)
+            for (std::size_t i = 0; i + 2 * out.channels <= fed.size(); i += 2 * out.channels)
                 for (std::uint16_t ch = 0; ch < out.channels; ++ch)
-                    halved.push_back(static_cast<std::int16_t>((fed.samples[i + ch] + fed.samples[i + out.channels + ch]) >> 1));
-            fed.samples = halved;
+                    halved.push_back(static_cast<std::int16_t>((fed[i + ch] + fed[i + out.channels + ch]) >> 1));
+            fed = halved;
         }
-        // Two seconds of sound, the last block's padding aside.
-        EXPECT_NEAR(static_cast<double>(decoded.size()) / channels / rate, 2.0, 0.1) << c.code;
+        // Two seconds of the tone (the last block's padding aside) went in...
+        EXPECT_NEAR(TonePitch(fed, out.channels, out.sampleRate), 440.0, 2.0) << c.source << " " << c.code;
+        EXPECT_NEAR(decoded.Seconds(), 2.0, 0.1) << c.code;
+        // ...and came out as it went in.
         if (c.floor == 0) {
-            ASSERT_GE(decoded.size(), fed.samples.size());
-            EXPECT_TRUE(std::equal(fed.samples.begin(), fed.samples.end(), decoded.begin())) << c.source << " " << c.code;
+            ASSERT_GE(decoded.samples.size(), fed.size());
+            EXPECT_TRUE(std::equal(fed.begin(), fed.end(), decoded.samples.begin())) << c.source << " " << c.code;
         } else {
-            EXPECT_GT(Snr(fed.samples, decoded), c.floor) << c.source << " " << c.code << " " << c.rate;
+            EXPECT_GT(Snr(fed, decoded.samples), c.floor) << c.source << " " << c.code << " " << c.rate;
         }
     }
 }
@@ -199,21 +185,15 @@ TEST(AudioPump, ADescriptionChangeMidStreamKeepsThePendingFrames) {
 
     AudioOutput out;
     const auto bytes = Convert(changing, Sound(626, 11025, 1), out);
-    std::vector<std::int16_t> decoded;
-    std::uint16_t channels = 0;
-    std::uint32_t rate = 0;
-    ASSERT_EQ(DecodeSoundOf(bytes, {}, decoded, channels, rate), noErr);
+    const DecodedSound decoded = SoundOf(bytes);
+    ASSERT_EQ(decoded.err, noErr);
     // Both halves whole: as long as the source, less at most the resamplers'
     // slack and plus at most the last block's padding; and the tone's pitch
     // on either side of the change.
-    const double extra = static_cast<double>(decoded.size()) - seconds * rate;
+    const double extra = static_cast<double>(decoded.samples.size()) - seconds * decoded.rate;
     EXPECT_GE(extra, -32.0);
     EXPECT_LE(extra, 256.0 + 32.0);
-    auto pitch = [&](std::size_t from, std::size_t to) {
-        int crossings = 0;
-        for (std::size_t i = from + 1; i < to; ++i) crossings += decoded[i - 1] < 0 && decoded[i] >= 0;
-        return crossings * static_cast<double>(rate) / static_cast<double>(to - from);
-    };
-    EXPECT_NEAR(pitch(1000, 10000), 440.0, 5.0);
-    EXPECT_NEAR(pitch(12500, 21000), 440.0, 5.0);
+    const std::span<const std::int16_t> all(decoded.samples);
+    EXPECT_NEAR(TonePitch(all.subspan(1000, 9000), 1, decoded.rate), 440.0, 5.0);
+    EXPECT_NEAR(TonePitch(all.subspan(12500, 8500), 1, decoded.rate), 440.0, 5.0);
 }

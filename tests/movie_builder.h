@@ -1,13 +1,18 @@
-// Helpers that drive a MovieWriter the way the conversion does and read the
-// finished database back.
+// Helpers that drive a MovieWriter (or a whole conversion) the way the
+// program does, read the finished database back and measure its sound.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <vector>
 
+#include "engine/conversion.h"
 #include "moviedb/moviewriter.h"
+#include "tests/test_folder.h"
 #include "tools/inspect.h"
 
 inline OwnedMovieWriter NewWriter(const char* name = "Test movie") {
@@ -96,4 +101,68 @@ inline std::vector<PlacedChunk> PlacedChunks(const Inspection& inspection, const
                 out.push_back({c.tag, r, c.offsetInRecord, c.length, ReadBE32(bytes.data() + c.offset + 4)});
         }
     return out;
+}
+
+// A conversion into a fresh folder, its database read back and inspected.
+struct Converted {
+    OSErr err;
+    std::vector<std::uint8_t> bytes;
+    Inspection inspection;
+};
+
+inline Converted ConvertTo(const std::filesystem::path& source, const ExportSettings& settings,
+                           ConversionProgressProc progress = nullptr, void* refcon = nullptr) {
+    TestFolder folder;
+    const auto out = folder.Path() / "movie.pdb";
+    Converted c;
+    c.err = ConvertMovie(source, settings, out, progress, refcon);
+    if (c.err == noErr) {
+        c.bytes = FileBytes(out);
+        c.inspection = InspectDatabase(c.bytes);
+        EXPECT_TRUE(c.inspection.Valid()) << c.inspection.problem;
+    }
+    return c;
+}
+
+// The sound of a finished database, decoded to 16 bits.
+struct DecodedSound {
+    OSErr err;
+    std::vector<std::int16_t> samples;
+    std::uint16_t channels = 0;
+    std::uint32_t rate = 0;
+    double Seconds() const { return channels == 0 ? 0 : static_cast<double>(samples.size() / channels) / rate; }
+};
+
+inline DecodedSound SoundOf(std::span<const std::uint8_t> bytes) {
+    DecodedSound d;
+    d.err = DecodeSoundOf(bytes, {}, d.samples, d.channels, d.rate);
+    return d;
+}
+
+// A tone's frequency from the first channel's rising crossings (from below
+// -1000 to above +1000, so coding noise near zero does not count): a garbled
+// or mis-timed sound shows up as the wrong pitch.
+inline double TonePitch(std::span<const std::int16_t> samples, std::uint16_t channels, std::uint32_t rate) {
+    std::size_t crossings = 0, first = 0, last = 0;
+    bool low = false;
+    for (std::size_t i = 0; i < samples.size(); i += channels) {
+        if (samples[i] < -1000) low = true;
+        if (low && samples[i] > 1000) {
+            low = false;
+            if (crossings++ == 0) first = i / channels;
+            last = i / channels;
+        }
+    }
+    if (crossings < 2) return 0;
+    return static_cast<double>(crossings - 1) * rate / static_cast<double>(last - first);
+}
+
+// Signal to noise in dB of decoded samples against their reference.
+inline double Snr(const std::vector<std::int16_t>& reference, const std::vector<std::int16_t>& decoded) {
+    double signal = 0, noise = 0;
+    for (std::size_t i = 0; i < reference.size() && i < decoded.size(); ++i) {
+        signal += double(reference[i]) * reference[i];
+        noise += double(reference[i] - decoded[i]) * (reference[i] - decoded[i]);
+    }
+    return 10 * std::log10(signal / std::max(noise, 1.0));
 }

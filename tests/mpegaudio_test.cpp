@@ -7,12 +7,12 @@
 #include <thread>
 
 #include "import/mpegaudio.h"
-#include "platform/files.h"
+#include "import/mpegsystem.h"
 #include "platform/media.h"
 #include "platform/resources.h"
 #include "resources/application_resources.h"
 #include "tests/media_fixtures.h"
-#include "tests/test_folder.h"
+#include "tests/movie_builder.h"
 
 namespace {
 
@@ -25,8 +25,7 @@ std::vector<std::uint32_t> Tables() {
 }
 
 std::vector<std::vector<std::uint8_t>> Frames(const std::filesystem::path& file, const std::vector<std::uint32_t>& tables) {
-    std::ifstream in(file, std::ios::binary);
-    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+    const std::vector<std::uint8_t> bytes = FileBytes(file);
     std::vector<std::vector<std::uint8_t>> frames;
     for (std::size_t at = 0; at + 4 <= bytes.size();) {
         MpegHeader h;
@@ -38,6 +37,24 @@ std::vector<std::vector<std::uint8_t>> Frames(const std::filesystem::path& file,
         at += static_cast<std::size_t>(h.frameLength);
     }
     return frames;
+}
+
+std::filesystem::path Mp2Stereo48k() {
+    return MakeFixture("mp2-stereo-48k.mp2", "-f lavfi -i sine=frequency=1000:sample_rate=48000:duration=1 -ac 2 -c:a mp2 -b:a 384k -f mp2 %o");
+}
+
+// Our samples against libavcodec's: at most two steps apart anywhere, and
+// far closer on average (compared where libavcodec's output did not clip).
+void ExpectLikeLibavcodec(const std::vector<float>& theirs, const std::vector<std::int16_t>& ours) {
+    ASSERT_EQ(theirs.size(), ours.size());
+    double worst = 0, sum = 0;
+    for (std::size_t i = 0; i < ours.size(); ++i) {
+        const double d = std::fabs(std::clamp(theirs[i] * 32768.0, -32768.0, 32767.0) - ours[i]);
+        worst = std::max(worst, d);
+        sum += d * d;
+    }
+    EXPECT_LE(worst, 2.0);
+    EXPECT_LT(std::sqrt(sum / static_cast<double>(ours.size())) / 32768.0, 1.5e-5);
 }
 
 } // namespace
@@ -68,22 +85,20 @@ TEST(MpegAudio, HeadersAndFrameLengths) {
 
 TEST(MpegAudio, LayerTwoDecodesLikeLibavcodec) {
     const auto tables = Tables();
-    struct Case {
-        const char* name;
-        const char* arguments;
+    // Each sampling rate, and bit rates per channel that choose each
+    // allocation table.
+    const std::filesystem::path files[] = {
+        MakeFixture("mp2-mono-32k.mp2", "-f lavfi -i sine=frequency=300:sample_rate=32000:duration=1 -c:a mp2 -b:a 64k -ac 1 -f mp2 %o"),
+        MakeFixture("mp2-stereo-44k.mp2", "-f lavfi -i anoisesrc=r=44100:a=0.3:d=1 -f lavfi -i sine=frequency=660:sample_rate=44100:duration=1 "
+                                          "-filter_complex amerge=inputs=2 -c:a mp2 -b:a 128k -f mp2 %o"),
+        Mp2Stereo48k(),
+        MakeFixture("mp2-mono-48k-low.mp2", "-f lavfi -i sine=frequency=500:sample_rate=48000:duration=1 -ac 1 -c:a mp2 -b:a 32k -f mp2 %o"),
     };
-    const Case cases[] = {
-        {"mp2-mono-32k.mp2", "-f lavfi -i sine=frequency=300:sample_rate=32000:duration=1 -c:a mp2 -b:a 64k -ac 1 -f mp2 %o"},
-        {"mp2-stereo-44k.mp2", "-f lavfi -i anoisesrc=r=44100:a=0.3:d=1 -f lavfi -i sine=frequency=660:sample_rate=44100:duration=1 "
-                               "-filter_complex amerge=inputs=2 -c:a mp2 -b:a 128k -f mp2 %o"},
-        {"mp2-stereo-48k.mp2", "-f lavfi -i sine=frequency=1000:sample_rate=48000:duration=1 -ac 2 -c:a mp2 -b:a 384k -f mp2 %o"},
-        {"mp2-mono-48k-low.mp2", "-f lavfi -i sine=frequency=500:sample_rate=48000:duration=1 -ac 1 -c:a mp2 -b:a 32k -f mp2 %o"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& file : files) {
+        SCOPED_TRACE(file.filename());
         MpegAudioDecoder decoder; // one per stream, as one per conversion
         ASSERT_EQ(decoder.Start(), noErr);
-        const auto frames = Frames(MakeFixture(c.name, c.arguments), tables);
+        const auto frames = Frames(file, tables);
         ASSERT_GT(frames.size(), 10u);
         MpegHeader first;
         ASSERT_TRUE(ParseMpegHeader(ReadBE32(frames[0].data()), tables, first));
@@ -99,46 +114,34 @@ TEST(MpegAudio, LayerTwoDecodesLikeLibavcodec) {
             ASSERT_EQ(count, 1152);
             ours.insert(ours.end(), pcm.begin(), pcm.begin() + count * first.channels);
         }
-        ASSERT_EQ(theirs.size(), ours.size());
-        double worst = 0, sum = 0;
-        for (std::size_t i = 0; i < ours.size(); ++i) {
-            const double d = std::fabs(theirs[i] * 32768.0 - ours[i]);
-            worst = std::max(worst, d);
-            sum += d * d;
-        }
-        const double rms = std::sqrt(sum / static_cast<double>(ours.size())) / 32768.0;
-        EXPECT_LE(worst, 2.0);
-        EXPECT_LT(rms, 1.5e-5);
+        ExpectLikeLibavcodec(theirs, ours);
     }
 }
 
 TEST(MpegAudio, LayerThreeGivesNoSamplesAndTheTablesLeaveNoFiles) {
     const auto tables = Tables();
     const auto mp3 = Frames(MakeFixture("tone.mp3", std::string(kTestTone) + " -c:a libmp3lame %o"), tables);
-    const auto frames = Frames(MakeFixture("mp2-stereo-48k.mp2", "-f lavfi -i sine=frequency=1000:sample_rate=48000:duration=1 -ac 2 -c:a mp2 -b:a 384k -f mp2 %o"), tables);
+    const auto frames = Frames(Mp2Stereo48k(), tables);
     ASSERT_FALSE(mp3.empty());
     ASSERT_FALSE(frames.empty());
+    auto decodeFirst = [&] {
+        MpegAudioDecoder one;
+        std::vector<std::int16_t> out(2304, 0);
+        int n = 0;
+        EXPECT_EQ(one.Start(), noErr);
+        EXPECT_EQ(one.DecodeFrame(frames[0], tables, n, out.data()), noErr);
+        EXPECT_EQ(n, 1152);
+        return out;
+    };
+    const auto alone = decodeFirst();
+    EXPECT_NE(*std::max_element(alone.begin(), alone.end()), 0);
     // Entries another user or run left under the tables' names are neither
     // read nor in the way.
     TestFolder temporary;
     ASSERT_EQ(setenv("TMPDIR", temporary.Path().c_str(), 1), 0);
     const std::vector<std::string> planted = {"alloc_0", "alloc_1", "alloc_2", "alloc_3", "dewindow"};
     for (const std::string& name : planted) std::ofstream(temporary.Path() / name) << "0 0 0\n";
-    // Decoders starting at once each read tables of their own.
-    std::vector<std::int16_t> together[4];
-    std::vector<std::thread> threads;
-    for (auto& out : together)
-        threads.emplace_back([&] {
-            MpegAudioDecoder one;
-            int n = 0;
-            out.assign(2304, 0);
-            EXPECT_EQ(one.Start(), noErr);
-            EXPECT_EQ(one.DecodeFrame(frames[0], tables, n, out.data()), noErr);
-            EXPECT_EQ(n, 1152);
-        });
-    for (auto& t : threads) t.join();
-    for (const auto& out : together) EXPECT_EQ(out, together[0]);
-    EXPECT_NE(*std::max_element(together[0].begin(), together[0].end()), 0);
+    EXPECT_EQ(decodeFirst(), alone);
     MpegAudioDecoder decoder;
     ASSERT_EQ(decoder.Start(), noErr);
     std::vector<std::int16_t> pcm(2304, 7);
@@ -153,11 +156,6 @@ TEST(MpegAudio, LayerThreeGivesNoSamplesAndTheTablesLeaveNoFiles) {
     // A frame cut short cannot be decoded.
     EXPECT_EQ(decoder.DecodeFrame(std::span<const std::uint8_t>(frames[0].data(), 40), tables, count, pcm.data()), paramErr);
 }
-
-#include "engine/conversion.h"
-#include "import/mpegsystem.h"
-#include "tests/test_folder.h"
-#include "tools/inspect.h"
 
 namespace {
 
@@ -175,17 +173,11 @@ std::vector<std::uint8_t> SystemStream(const std::vector<std::pair<std::uint8_t,
     return out;
 }
 
-double Pitch(const std::vector<std::int16_t>& s, int channels, int rate) {
-    int crossings = 0;
-    for (std::size_t i = channels; i < s.size(); i += static_cast<std::size_t>(channels)) crossings += s[i - channels] < 0 && s[i] >= 0;
-    return crossings * static_cast<double>(rate) / static_cast<double>(s.size() / static_cast<std::size_t>(channels));
-}
-
 } // namespace
 
 TEST(MpegSystem, FramesComeThroughPacketsAndGarbage) {
     const auto tables = Tables();
-    const auto frames = Frames(MakeFixture("mp2-stereo-48k.mp2", "-f lavfi -i sine=frequency=1000:sample_rate=48000:duration=1 -ac 2 -c:a mp2 -b:a 384k -f mp2 %o"), tables);
+    const auto frames = Frames(Mp2Stereo48k(), tables);
     ASSERT_GE(frames.size(), 6u);
     // The sound stream cut across packets at odd places, garbage between
     // two frames, and packets of other streams between.
@@ -239,7 +231,7 @@ TEST(MpegSystem, TheFirstAudioStreamOfARealFileAndNoMpeg2) {
         EXPECT_LE(chunk.sampleCount, 44100 / 4 + 1152);
     }
     EXPECT_NEAR(static_cast<double>(pcm.size()) / 2 / 44100, 2.0, 0.1);
-    EXPECT_NEAR(Pitch(pcm, 2, 44100), 440.0, 5.0); // the first stream only
+    EXPECT_NEAR(TonePitch(pcm, 2, 44100), 440.0, 5.0); // the first stream only
 
     const auto dvd = MakeFixture("program.vob", "-f lavfi -i testsrc2=size=160x120:rate=25:duration=1 "
                                                 "-f lavfi -i sine=frequency=440:sample_rate=48000:duration=1 "
@@ -257,40 +249,29 @@ TEST(MpegSystem, MovieFilesConvertWithTheirSoundThroughEveryLayout) {
     // ends each audio sector with zero bytes that belong to no packet; the
     // sound must come through those as through a plain program stream's
     // back-to-back packs, to the end of the movie.
-    const auto clip = MakeFixture("clip.mpg", std::string(kTestPicture) + " " + kTestTone +
-                                                  " -c:v mpeg1video -b:v 800k -c:a mp2 -shortest -f mpeg %o");
     struct Case {
         std::filesystem::path movie;
         double seconds;
     };
-    for (const Case& c : {Case{clip, 2.0}, Case{VideoCdStreams("vcd"), 3.0}, Case{VideoCdStreams("mpeg"), 3.0}}) {
+    for (const Case& c : {Case{Mpeg1Program(), 2.0}, Case{VideoCdStreams("vcd"), 3.0}, Case{VideoCdStreams("mpeg"), 3.0}}) {
         SCOPED_TRACE(c.movie.filename());
         ExportSettings settings;
         SetFirstPresetSettings(settings); // ADPCM 8192 Hz mono
-        TestFolder out;
-        ASSERT_EQ(ConvertMovie(c.movie, settings, out.Path() / "movie.pdb", nullptr, nullptr), noErr);
-        ByteBlock bytes;
-        ASSERT_EQ(ReadWholeFile(out.Path() / "movie.pdb", bytes), noErr);
-        const Inspection in = InspectDatabase(bytes.Span());
-        ASSERT_TRUE(in.Valid()) << in.problem;
+        const Converted converted = ConvertTo(c.movie, settings);
+        ASSERT_EQ(converted.err, noErr);
+        const Inspection& in = converted.inspection;
         ASSERT_TRUE(in.hasAudio);
         EXPECT_NEAR(static_cast<double>(in.streams[0].shDuration), static_cast<double>(in.streams[1].shDuration), 10.0);
-        std::vector<std::int16_t> samples;
-        std::uint16_t channels = 0;
-        std::uint32_t rate = 0;
-        ASSERT_EQ(DecodeSoundOf(bytes.Span(), {}, samples, channels, rate), noErr);
-        ASSERT_GT(channels, 0);
-        EXPECT_NEAR(static_cast<double>(samples.size()) / channels / rate, c.seconds, 0.15);
-        EXPECT_NEAR(Pitch(samples, channels, static_cast<int>(rate)), 440.0, 5.0);
+        const DecodedSound sound = SoundOf(converted.bytes);
+        ASSERT_EQ(sound.err, noErr);
+        EXPECT_NEAR(sound.Seconds(), c.seconds, 0.15);
+        EXPECT_NEAR(TonePitch(sound.samples, sound.channels, sound.rate), 440.0, 5.0);
 
-        // No sound wanted: a complete database without sound, and no warning.
+        // No sound wanted: a complete database without sound.
         settings.soundFormat = kSoundNone;
-        EXPECT_EQ(ConvertMovie(c.movie, settings, out.Path() / "silent.pdb", nullptr, nullptr), noErr);
-        ByteBlock silent;
-        ASSERT_EQ(ReadWholeFile(out.Path() / "silent.pdb", silent), noErr);
-        const Inspection quiet = InspectDatabase(silent.Span());
-        EXPECT_TRUE(quiet.Valid()) << quiet.problem;
-        EXPECT_FALSE(quiet.hasAudio);
+        const Converted quiet = ConvertTo(c.movie, settings);
+        EXPECT_EQ(quiet.err, noErr);
+        EXPECT_FALSE(quiet.inspection.hasAudio);
     }
 }
 
@@ -430,17 +411,7 @@ TEST(MpegAudio, RandomFramesOfEveryModeDecodeLikeLibavcodec) {
                 ASSERT_EQ(count, layer == 0 ? 384 : 1152);
                 decoded.insert(decoded.end(), pcm.begin(), pcm.begin() + count * channels);
             }
-            ASSERT_EQ(reference.size(), decoded.size());
-            double worst = 0, sum = 0;
-            for (std::size_t i = 0; i < decoded.size(); ++i) {
-                // Random frames clip often; compare where neither side clipped.
-                const double r = std::clamp(reference[i] * 32768.0, -32768.0, 32767.0);
-                const double d = std::fabs(r - decoded[i]);
-                worst = std::max(worst, d);
-                sum += d * d;
-            }
-            EXPECT_LE(worst, 2.0);
-            EXPECT_LT(std::sqrt(sum / static_cast<double>(decoded.size())) / 32768.0, 1.5e-5);
+            ExpectLikeLibavcodec(reference, decoded);
         }
 }
 
@@ -448,29 +419,19 @@ TEST(MpegSystem, TwoConversionsAtOnceEachHaveTheirSound) {
     // Two MPEG-1 movies converted on two threads at once: each instance of
     // the engine shares the decoder's tables with the other and reads its
     // table files of its own; both come out as one conversion alone does.
-    const auto clip = MakeFixture("clip.mpg", std::string(kTestPicture) + " " + kTestTone +
-                                                  " -c:v mpeg1video -b:v 800k -c:a mp2 -shortest -f mpeg %o");
+    const auto clip = Mpeg1Program();
     ExportSettings settings;
     SetFirstPresetSettings(settings);
-    TestFolder out;
-    ASSERT_EQ(ConvertMovie(clip, settings, out.Path() / "alone.pdb", nullptr, nullptr), noErr);
-    OSErr results[2] = {paramErr, paramErr};
-    std::thread first([&] { results[0] = ConvertMovie(clip, settings, out.Path() / "a.pdb", nullptr, nullptr); });
-    std::thread second([&] { results[1] = ConvertMovie(clip, settings, out.Path() / "b.pdb", nullptr, nullptr); });
+    auto undated = [](Converted c) {
+        EXPECT_EQ(c.err, noErr);
+        if (c.bytes.size() > 44) std::fill(c.bytes.begin() + 36, c.bytes.begin() + 44, std::uint8_t{0}); // the dates
+        return c.bytes;
+    };
+    const auto alone = undated(ConvertTo(clip, settings));
+    Converted together[2];
+    std::thread first([&] { together[0] = ConvertTo(clip, settings); });
+    std::thread second([&] { together[1] = ConvertTo(clip, settings); });
     first.join();
     second.join();
-    const auto bytesOf = [&](const char* name) {
-        ByteBlock b;
-        EXPECT_EQ(ReadWholeFile(out.Path() / name, b), noErr);
-        std::vector<std::uint8_t> v(b.Data(), b.Data() + b.Size());
-        if (v.size() > 44) std::fill(v.begin() + 36, v.begin() + 44, std::uint8_t{0}); // the dates
-        return v;
-    };
-    const auto alone = bytesOf("alone.pdb");
-    for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(results[i], noErr);
-        auto together = bytesOf(i == 0 ? "a.pdb" : "b.pdb");
-        std::copy(alone.begin(), alone.begin() + 32, together.begin()); // the names differ
-        EXPECT_TRUE(together == alone) << i;
-    }
+    for (Converted& c : together) EXPECT_TRUE(undated(std::move(c)) == alone);
 }
