@@ -25,106 +25,7 @@ private:
     std::int16_t refNum_ = 0;
 };
 
-struct ErrorEntry {
-    std::int16_t code;
-    std::string message;
-};
-
-std::vector<ErrorEntry> ReadErrorTable() {
-    std::vector<ErrorEntry> table;
-    Resource estr;
-    EXPECT_EQ(GetIndResource(Fcc("ESTR"), 1, estr), noErr);
-    EXPECT_EQ(estr.id, 128);
-    ByteReader r(estr.data);
-    std::uint16_t count = 0;
-    EXPECT_TRUE(r.U16(count));
-    for (int i = 0; i < count; ++i) {
-        ErrorEntry e;
-        EXPECT_TRUE(r.I16(e.code));
-        EXPECT_TRUE(r.PString(e.message));
-        table.push_back(e);
-    }
-    EXPECT_EQ(r.Remaining(), 0u);
-    return table;
-}
-
 } // namespace
-
-TEST_F(ApplicationResources, ErrorTableHasEveryMessageInOrder) {
-    const std::vector<std::pair<int, std::string>> expected = {
-        {-2009, "Audio-only movie not converted"},
-        {-2048, "Unable to open source file"},
-        {-2055, "Audio track not converted"},
-        {-108, "Out of memory"},
-        {-2003, "Unable to decode video"},
-        {-8961, "Video/Audio decoder not available"},
-        {-38, "Unable to create file"},
-        {-50, "Parameter error"},
-        {-34, "Disk is full"},
-        {-36, "I/O error - disk may be full"},
-        {-205, "Bad audio channel"},
-        {-37, "Bad file name - the name may be too long"},
-    };
-    auto table = ReadErrorTable();
-    ASSERT_EQ(table.size(), expected.size());
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        EXPECT_EQ(table[i].code, expected[i].first) << i;
-        EXPECT_EQ(table[i].message, expected[i].second) << i;
-    }
-}
-
-TEST_F(ApplicationResources, StringListsHoldTheirItemsAtFixedNumbers) {
-    EXPECT_EQ(Item(128, 2), "Export location:");
-    EXPECT_EQ(Item(128, 6), "multiple locations");
-    EXPECT_EQ(Item(128, 8), "Are you sure you want to remove all the files?");
-    EXPECT_EQ(Item(129, 3), " of ");
-    EXPECT_EQ(Item(133, 1), "Error code ");
-    EXPECT_EQ(Item(133, 2), "Not all the files have been converted.\r\rAre you sure you want to cancel the conversion?");
-    EXPECT_EQ(Item(133, 5), "Conversion complete");
-    EXPECT_EQ(Item(134, 2), "\\PALM\\PROGRAMS\\VANTRO");
-    EXPECT_EQ(Item(134, 5), "No Removable Media drives found.");
-    EXPECT_EQ(Item(135, 4), "This application requires the QuickTime Authoring Component.  Please run your "
-                            "QuickTime Updater and install this component.");
-    EXPECT_EQ(Item(136, 3), "Removable storage…");
-    EXPECT_EQ(Item(143, 12), "Not Applicable");
-    EXPECT_EQ(Item(144, 5), "CLIÉ Audio");
-    EXPECT_EQ(Item(220, 2), "Audio & Video");
-    EXPECT_EQ(Item(246, 8), "Encoding:");
-    EXPECT_EQ(Item(513, 1), "Vantro Movie for Palm OS");
-    EXPECT_EQ(Item(516, 12), "Full 320 x 320");
-    EXPECT_EQ(Item(518, 14), "1500 kpbs");
-    EXPECT_EQ(Item(1152, 6), "Are you sure you want to delete selected preset(s)?");
-    EXPECT_EQ(CountStrings(136), 5);
-
-    std::string text = "unchanged";
-    EXPECT_EQ(GetIndString(136, 6, text), resNotFound);
-    EXPECT_EQ(GetIndString(136, 0, text), resNotFound);
-    EXPECT_EQ(GetIndString(9999, 1, text), resNotFound);
-    EXPECT_EQ(text, "unchanged");
-}
-
-TEST_F(ApplicationResources, RateListsCoverEveryPresetValue) {
-    // The rates of the shipped presets must each be offered by their list.
-    auto numbers = [](ResID list) {
-        std::vector<long> out;
-        for (std::int16_t i = 1; i <= CountStrings(list); ++i) out.push_back(std::stol(Item(list, i)));
-        return out;
-    };
-    EXPECT_EQ(numbers(137), (std::vector<long>{11750, 16500, 23500, 33000, 47000, 66000}));
-    EXPECT_EQ(numbers(138), (std::vector<long>{23500, 33000, 47000, 66000}));
-    EXPECT_EQ(numbers(145), (std::vector<long>{4096, 8192, 16384, 32768}));
-    EXPECT_EQ(numbers(152), (std::vector<long>{8000, 11025, 22050, 44100}));
-    EXPECT_EQ(numbers(141), numbers(142));
-    EXPECT_EQ(numbers(153), numbers(154));
-    EXPECT_EQ(numbers(151), (std::vector<long>{8000}));
-    std::vector<long> fps;
-    for (std::int16_t i = 2; i <= CountStrings(517); ++i) fps.push_back(std::stol(Item(517, i)));
-    for (long rate : {6, 8, 10, 12, 15, 24}) EXPECT_NE(std::find(fps.begin(), fps.end(), rate), fps.end()) << rate;
-    std::vector<long> kbps;
-    for (std::int16_t i = 1; i <= CountStrings(518); ++i) kbps.push_back(std::stol(Item(518, i)));
-    for (long rate : {240, 320, 400, 480, 560, 640, 720, 800})
-        EXPECT_NE(std::find(kbps.begin(), kbps.end(), rate), kbps.end()) << rate;
-}
 
 TEST_F(ApplicationResources, MpegTablesMatchTheStandard) {
     Resource rates, samples;
@@ -158,6 +59,18 @@ TEST_F(ApplicationResources, LooksUpByIndexAndByNameWithoutCase) {
     Resource r;
     EXPECT_EQ(GetIndResource(Fcc("STR#"), CountResources(Fcc("STR#")) + 1, r), resNotFound);
     EXPECT_EQ(GetIndResource(Fcc("STR#"), 0, r), resNotFound);
+    // A list's items by number: empty ones keep their places, escapes and
+    // UTF-8 come through; none past either end or of a missing list.
+    EXPECT_EQ(Item(128, 5), "");
+    EXPECT_EQ(Item(128, 6), "multiple locations");
+    EXPECT_NE(Item(133, 2).find("converted.\r\rAre you"), std::string::npos);
+    EXPECT_EQ(CountStrings(136), 5);
+    EXPECT_EQ(Item(136, 3), "Removable storage…");
+    std::string text = "unchanged";
+    EXPECT_EQ(GetIndString(136, 6, text), resNotFound);
+    EXPECT_EQ(GetIndString(136, 0, text), resNotFound);
+    EXPECT_EQ(GetIndString(9999, 1, text), resNotFound);
+    EXPECT_EQ(text, "unchanged");
 }
 
 TEST(ResourceChain, NewerFilesHideOlderOnesUntilClosed) {
