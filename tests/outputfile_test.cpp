@@ -3,10 +3,8 @@
 // names stay distinct on the handheld.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <fstream>
+#include <latch>
 #include <thread>
 
 #include "delivery/outputfile.h"
@@ -15,10 +13,13 @@
 
 namespace {
 
-// A reservation written with some bytes and committed; answers its final name.
-FileSpec Convert(const FileSpec& folder, const std::string& base, const std::string& bytes = "database") {
+// A reservation written with some bytes and committed; answers its final
+// name (and gives its database name).
+FileSpec Convert(const FileSpec& folder, const std::string& base, const std::string& bytes = "database",
+                 std::string* databaseName = nullptr) {
     OutputReservation r;
     EXPECT_EQ(ReserveOutputFile(folder, base, nullptr, r), noErr);
+    if (databaseName) *databaseName = r.DatabaseName();
     File f;
     EXPECT_EQ(File::Open(r.PartialPath(), File::Mode::ReadWrite, f), noErr);
     EXPECT_EQ(f.WriteAt(0, {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}), noErr);
@@ -124,47 +125,25 @@ TEST(OutputReservations, ALiveRunsPartialIsRespectedADeadOnesRemoved) {
     EXPECT_TRUE(std::filesystem::exists(live.PartialPath()));
     EXPECT_FALSE(std::filesystem::exists(folder.Path() / ".other.pdb.vantro-partial"));
     EXPECT_TRUE(std::filesystem::exists(folder.Path() / "notes.vantro-partial"));
-
-    // A partial left by a process that was killed: its lock died with it.
-    const pid_t child = fork();
-    if (child == 0) {
-        OutputReservation orphan;
-        if (ReserveOutputFile(folder.Path(), "killed", nullptr, orphan) != noErr) _exit(1);
-        kill(getpid(), SIGKILL);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFSIGNALED(status));
-    EXPECT_TRUE(std::filesystem::exists(folder.Path() / ".killed.pdb.vantro-partial"));
-    EXPECT_EQ(SweepDeadPartials(folder.Path()), 1);
-    EXPECT_FALSE(std::filesystem::exists(folder.Path() / ".killed.pdb.vantro-partial"));
-    EXPECT_TRUE(std::filesystem::exists(live.PartialPath()));
-}
-
-TEST(OutputReservations, AVanishedFolderIsAFailure) {
-    TestFolder folder;
-    const FileSpec out = folder.Path() / "out";
-    std::filesystem::create_directory(out);
-    OutputReservation r;
-    ASSERT_EQ(ReserveOutputFile(out, "clip", nullptr, r), noErr);
-    std::filesystem::remove_all(out);
-    EXPECT_EQ(r.Commit(), fnOpnErr);
-    EXPECT_FALSE(std::filesystem::exists(out));
-    EXPECT_EQ(ReserveOutputFile(folder.Path() / "missing", "clip", nullptr, r), fnOpnErr);
 }
 
 TEST(OutputReservations, ThreadsConvertingTheSameNameGetTheirOwn) {
     TestFolder folder;
-    constexpr int kThreads = 8;
+    constexpr std::size_t kThreads = 8;
     std::vector<FileSpec> finals(kThreads);
+    std::vector<std::string> names(kThreads);
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t)
-        threads.emplace_back([&, t] { finals[static_cast<std::size_t>(t)] = Convert(folder.Path(), "clip", std::to_string(t)); });
+    std::latch start(kThreads); // all reserve at once
+    for (std::size_t t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            start.arrive_and_wait();
+            finals[t] = Convert(folder.Path(), "clip", std::to_string(t), &names[t]);
+        });
     for (auto& t : threads) t.join();
-    std::set<FileSpec> distinct(finals.begin(), finals.end());
-    EXPECT_EQ(distinct.size(), std::size_t{kThreads});
-    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(FileText(finals[static_cast<std::size_t>(t)]), std::to_string(t));
-    EXPECT_EQ(folder.Names().size(), std::size_t{kThreads}); // no partial file left
+    EXPECT_EQ(std::set<FileSpec>(finals.begin(), finals.end()).size(), kThreads);
+    EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), kThreads) << "database names";
+    for (std::size_t t = 0; t < kThreads; ++t) EXPECT_EQ(FileText(finals[t]), std::to_string(t));
+    EXPECT_EQ(folder.Names().size(), kThreads); // no partial file left
 }
 
 TEST(DatabaseNames, TheHandheldsCharacterSet) {
@@ -223,6 +202,7 @@ TEST(OutputReservations, FoldersAndNamesThatCannotBeHadAreErrorsNotLoops) {
     OutputReservation r;
     std::ofstream(folder.Path() / "a-file") << "x";
     EXPECT_EQ(ReserveOutputFile(folder.Path() / "a-file", "clip", nullptr, r), fnOpnErr); // "--out a-file"
+    EXPECT_EQ(ReserveOutputFile(folder.Path() / "missing", "clip", nullptr, r), fnOpnErr);
     EXPECT_EQ(ReserveOutputFile(folder.Path(), std::string(240, 'n'), nullptr, r), bdNamErr);
     EXPECT_EQ(folder.Names(), std::vector<std::string>{"a-file"});
 }
