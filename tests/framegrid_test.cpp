@@ -6,13 +6,10 @@
 #include <algorithm>
 #include <cmath>
 
-#include "engine/conversion.h"
 #include "engine/framegrid.h"
 #include "moviedb/chunk.h"
-#include "moviedb/moviewriter.h"
 #include "tests/media_fixtures.h"
 #include "tests/movie_builder.h"
-#include "tests/test_folder.h"
 
 namespace {
 
@@ -114,15 +111,9 @@ TEST(FrameGrid, EveryChapterStartIsAKeyFrame) {
         s.frameRate = IntToFixed(10);
         s.sizeCode = 4;
         s.soundFormat = kSoundNone;
-        TestFolder folder;
-        const auto out = folder.Path() / "movie.pdb";
-        ASSERT_EQ(ConvertMovie(movie, s, out, nullptr, nullptr), noErr);
-        ByteBlock b;
-        ASSERT_EQ(ReadWholeFile(out, b), noErr);
-        const std::vector<std::uint8_t> bytes(b.Data(), b.Data() + b.Size());
-        const Inspection in = InspectDatabase(bytes);
-        ASSERT_TRUE(in.Valid()) << in.problem;
-        const auto keys = KeyFrames(bytes, in);
+        const Converted c = ConvertTo(movie, s);
+        ASSERT_EQ(c.err, noErr);
+        const auto keys = KeyFrames(c.bytes, c.inspection);
         for (std::size_t frame : {1, 26, 27, 61})
             EXPECT_NE(std::find(keys.begin(), keys.end(), frame), keys.end()) << "frame " << frame;
     }

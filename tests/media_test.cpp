@@ -378,15 +378,6 @@ TEST(Media, BrokenFilesAnswerAStatus) {
         auto source = OpenVideo(movie);
         if (source) (void)StepThrough(*source);
     }
-    // A codec nobody decodes: its four characters are what the user is told.
-    const auto unknown = UnknownCodecAvi();
-    Movie strange = OpenMovie(unknown);
-    const int track = strange.FindTrack(kVideoMediaType);
-    ASSERT_NE(track, 0);
-    EXPECT_FALSE(strange.Track(track).decodable);
-    EXPECT_EQ(strange.Track(track).format, Fcc("ZZZZ"));
-    std::unique_ptr<VideoSource> none;
-    EXPECT_EQ(strange.NewVideoSource(track, none), noCodecErr);
 }
 
 namespace {
