@@ -93,9 +93,7 @@ TEST(Inspector, FlagsARecordOverTheLimit) {
     // Three frames of 40000 bytes make three records. Joining the first two
     // (dropping record 0's "re" and record 1's list entry) gives a record
     // with two frames in it: more than the writer ever puts in one record.
-    auto w = NewWriter();
-    ConfigureVideo(w.get());
-    EXPECT_EQ(BeginMovie(w.get()), noErr);
+    auto w = BegunVideoWriter();
     for (std::uint32_t i = 0; i < 3; ++i) {
         EXPECT_EQ(WriteVideoChunk(w.get(), FrameData(40000, i), 8, false, 10), noErr);
     }

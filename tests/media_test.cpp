@@ -314,12 +314,9 @@ TEST(Media, ReadsTheCommonFormats) {
         bool video, sound;
     };
     const std::string both = std::string(kTestPicture) + " " + kTestTone;
+    // (AVI, WAV and MP3 sources the AVI and pump tests convert.)
     const std::vector<Case> cases = {
-        {"mjpeg.avi", both + " -c:v mjpeg -q:v 3 -c:a pcm_s16le -shortest %o", true, true},
-        {"mpeg4.avi", both + " -c:v mpeg4 -c:a libmp3lame -shortest %o", true, true},
         {"vp8.mkv", both + " -c:v libvpx -b:v 500k -c:a libvorbis -shortest %o", true, true},
-        {"tone.wav", std::string(kTestTone) + " %o", false, true},
-        {"tone.mp3", std::string(kTestTone) + " -c:a libmp3lame %o", false, true},
         {"tone.aiff", std::string(kTestTone) + " %o", false, true},
         {"picture.png", "-f lavfi -i testsrc2=size=200x100:duration=1 -frames:v 1 %o", true, false},
         {"picture.jpg", "-f lavfi -i testsrc2=size=200x100:duration=1 -frames:v 1 %o", true, false},

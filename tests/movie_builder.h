@@ -30,6 +30,14 @@ inline void ConfigureVideo(MovieWriter* w, std::uint16_t width = 160, std::uint1
     ASSERT_EQ(SetWriterParameter(w, kWriterMovieTimeScale, timeScale), noErr);
 }
 
+// A writer of 160 × 120 "16 Grays" pictures, begun.
+inline OwnedMovieWriter BegunVideoWriter(const char* name = "Test movie") {
+    auto w = NewWriter(name);
+    ConfigureVideo(w.get());
+    EXPECT_EQ(BeginMovie(w.get()), noErr);
+    return w;
+}
+
 inline void ConfigureSound(MovieWriter* w, std::uint32_t rate = 8000, std::int32_t code = 626,
                            std::uint16_t channels = 1) {
     WaveFormat format;

@@ -30,9 +30,7 @@ Inspection InspectValid(const std::vector<std::uint8_t>& bytes, std::span<const 
 } // namespace
 
 TEST(MovieWriter, ThreeRecordsStartAt104WithTheirIDs) {
-    auto w = NewWriter();
-    ConfigureVideo(w.get());
-    ASSERT_EQ(BeginMovie(w.get()), noErr);
+    auto w = BegunVideoWriter();
     for (std::uint32_t i = 0; i < 3; ++i) ASSERT_EQ(WriteVideoChunk(w.get(), FrameData(40000, i), 8, false, 10), noErr);
     const auto bytes = Finish(w.get());
     PdbHeader header;
@@ -57,9 +55,7 @@ TEST(MovieWriter, ThreeRecordsStartAt104WithTheirIDs) {
 }
 
 TEST(MovieWriter, NameIsCutTo31BytesAndDatesAreNow) {
-    auto w = NewWriter("A name of exactly forty characters long!");
-    ConfigureVideo(w.get());
-    ASSERT_EQ(BeginMovie(w.get()), noErr);
+    auto w = BegunVideoWriter("A name of exactly forty characters long!");
     ASSERT_EQ(WriteVideoChunk(w.get(), FrameData(100, 0), 8, false, 10), noErr);
     const std::uint32_t before = static_cast<std::uint32_t>(std::time(nullptr)) + kPalmEpochOffset;
     const auto bytes = Finish(w.get());
@@ -115,9 +111,7 @@ TEST(MovieWriter, ReadingInPiecesEqualsReadingWhole) {
 }
 
 TEST(MovieWriter, OddFrameGetsAPadByteAndFlag) {
-    auto w = NewWriter();
-    ConfigureVideo(w.get());
-    ASSERT_EQ(BeginMovie(w.get()), noErr);
+    auto w = BegunVideoWriter();
     ASSERT_EQ(WriteVideoChunk(w.get(), std::vector<std::uint8_t>(1001, 0xFF), 8, true, 10), noErr);
     const auto bytes = Finish(w.get());
     Inspection in = InspectValid(bytes);
@@ -136,9 +130,7 @@ TEST(MovieWriter, SeekTablesFollowTheStepRule) {
         std::uint32_t keyFrames, step, entries;
     };
     for (Case c : {Case{999, 1, 999}, Case{1000, 2, 500}, Case{2500, 3, 833}}) {
-        auto w = NewWriter();
-        ConfigureVideo(w.get());
-        ASSERT_EQ(BeginMovie(w.get()), noErr);
+        auto w = BegunVideoWriter();
         // A difference frame after each key frame: the table must skip them.
         for (std::uint32_t i = 0; i < c.keyFrames; ++i) {
             ASSERT_EQ(WriteVideoChunk(w.get(), FrameData(2, i), 8, false, 10), noErr);
@@ -246,9 +238,7 @@ TEST(MovieWriter, PicturePassStopsClosestToItsPeriod) {
 }
 
 TEST(MovieWriter, LongMoviesCapTheShortDuration) {
-    auto w = NewWriter();
-    ConfigureVideo(w.get());
-    ASSERT_EQ(BeginMovie(w.get()), noErr);
+    auto w = BegunVideoWriter();
     for (std::uint32_t i = 0; i < 70; ++i) ASSERT_EQ(WriteVideoChunk(w.get(), FrameData(20, i), 8, false, 1000), noErr);
     Inspection in = InspectValid(Finish(w.get()));
     EXPECT_EQ(in.streams[0].shDuration, 65500u);
@@ -418,9 +408,7 @@ TEST(MovieWriter, EveryCallRefusesTheWrongState) {
 TEST(MovieWriter, ProgressRisesFrom0To100DuringEnd) {
     static std::vector<std::int32_t> seen;
     seen.clear();
-    auto w = NewWriter();
-    ConfigureVideo(w.get());
-    ASSERT_EQ(BeginMovie(w.get()), noErr);
+    auto w = BegunVideoWriter();
     for (std::uint32_t i = 0; i < 50; ++i) ASSERT_EQ(WriteVideoChunk(w.get(), FrameData(30000, i), 8, false, 10), noErr);
     ASSERT_EQ(SetProgressProc(w.get(), [](std::int32_t p, std::intptr_t refcon) {
         EXPECT_EQ(refcon, 77);
@@ -505,9 +493,7 @@ TEST(MovieWriter, ARecordTakesExactly63998BytesOfContent) {
     // payloads), or two bytes over it.
     for (std::size_t over : {0u, 2u}) {
         SCOPED_TRACE(over);
-        auto w = NewWriter();
-        ConfigureVideo(w.get());
-        ASSERT_EQ(BeginMovie(w.get()), noErr);
+        auto w = BegunVideoWriter();
         ASSERT_EQ(WriteVideoChunk(w.get(), FrameData(50000, 0), 8, false, 10), noErr);
         ASSERT_EQ(WriteVideoChunk(w.get(), FrameData(30000, 1), 8, false, 10), noErr);
         ASSERT_EQ(WriteVideoChunk(w.get(), FrameData(63998 - 16 - 30000 + over, 2), 8, false, 10), noErr);

@@ -11,9 +11,10 @@
 
 namespace {
 
-// A sound-only writer for a format, rate, channels and samples per record.
+// A sound-only writer, begun, for a format, rate, channels and samples per
+// record, and any further parameters.
 OwnedMovieWriter SoundWriter(std::int32_t code, std::uint32_t rate, std::uint16_t channels, std::uint32_t perRecord,
-                             std::uint16_t bits = 16) {
+                             std::uint16_t bits = 16, std::initializer_list<std::pair<int, std::intptr_t>> parameters = {}) {
     auto w = NewWriter();
     WaveFormat format;
     format.channels = channels;
@@ -22,6 +23,7 @@ OwnedMovieWriter SoundWriter(std::int32_t code, std::uint32_t rate, std::uint16_
     EXPECT_EQ(SetSoundFormat(w.get(), format), noErr);
     EXPECT_EQ(SetAudioFormatCode(w.get(), code), noErr);
     EXPECT_EQ(SetWriterParameter(w.get(), kWriterSamplesPerRecord, perRecord), noErr);
+    for (const auto& [selector, value] : parameters) EXPECT_EQ(SetWriterParameter(w.get(), selector, value), noErr);
     EXPECT_EQ(AttachSoundInput(w.get()), noErr);
     EXPECT_EQ(BeginMovie(w.get()), noErr);
     return w;
@@ -186,20 +188,9 @@ TEST(SoundInput, RefusesWhatItCannotTake) {
 namespace {
 
 // A "CLIÉ Audio" writer: channels, channel mode and bit rate as configured.
-OwnedMovieWriter ClieWriter(std::uint16_t channels, std::uint16_t mode, std::uint32_t bitRate, float boostLevel = 0) {
-    auto w = NewWriter();
-    WaveFormat format;
-    format.channels = channels;
-    format.sampleRate = 44100;
-    EXPECT_EQ(SetSoundFormat(w.get(), format), noErr);
-    EXPECT_EQ(SetAudioFormatCode(w.get(), 624), noErr);
-    EXPECT_EQ(SetWriterParameter(w.get(), kWriterSamplesPerRecord, 7350), noErr);
-    EXPECT_EQ(SetWriterParameter(w.get(), kWriterAtracChannelMode, mode), noErr);
-    EXPECT_EQ(SetWriterParameter(w.get(), kWriterAtracBitRate, bitRate), noErr);
-    EXPECT_EQ(SetWriterParameter(w.get(), kWriterBoost, static_cast<std::intptr_t>(boostLevel)), noErr);
-    EXPECT_EQ(AttachSoundInput(w.get()), noErr);
-    EXPECT_EQ(BeginMovie(w.get()), noErr);
-    return w;
+OwnedMovieWriter ClieWriter(std::uint16_t channels, std::uint16_t mode, std::uint32_t bitRate, std::intptr_t boostLevel = 0) {
+    return SoundWriter(624, 44100, channels, 7350, 16,
+                       {{kWriterAtracChannelMode, mode}, {kWriterAtracBitRate, bitRate}, {kWriterBoost, boostLevel}});
 }
 
 } // namespace
