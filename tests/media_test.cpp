@@ -56,24 +56,6 @@ std::vector<VideoSample> StepThrough(VideoSource& source) {
 
 } // namespace
 
-TEST(Media, OpensMoviesWithTheirTracks) {
-    Movie movie = OpenMovie(Mp4());
-    ASSERT_EQ(movie.TrackCount(), 2);
-    const TrackInfo video = movie.Track(movie.FindTrack(kVideoMediaType));
-    EXPECT_EQ(video.format, Fcc("avc1"));
-    EXPECT_EQ(video.image.width, 320);
-    EXPECT_EQ(video.image.height, 240);
-    EXPECT_TRUE(video.decodable);
-    EXPECT_NEAR(static_cast<double>(video.duration) / video.timeScale, 2.0, 0.05);
-    const TrackInfo sound = movie.Track(movie.FindTrack(kSoundMediaType));
-    EXPECT_EQ(sound.format, Fcc("mp4a"));
-    EXPECT_EQ(sound.sound.channels, 1);
-    EXPECT_EQ(UnsignedFixedIntegerPart(sound.sound.sampleRate), 44100u);
-    EXPECT_EQ(movie.TimeScale(), 1000);
-    EXPECT_NEAR(static_cast<double>(movie.Duration()), 2000, 60);
-    EXPECT_EQ(movie.Box(), MakeRect(0, 0, 320, 240));
-}
-
 TEST(Media, SmallTimeScalesAreMultiplied) {
     // AVI counts in frames: a time scale of 25, which the converter multiplies by 100.
     Movie movie = OpenMovie(MakeFixture("mjpeg.avi", std::string(kTestPicture) + " " + kTestTone +
