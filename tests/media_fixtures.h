@@ -73,7 +73,7 @@ inline std::filesystem::path VideoCdStreams(const std::string& muxer) {
                                                     "-c:v mpeg1video -c:a mp2 -ar 44100 -ac 2 -b:a 224k -f " + muxer + " %o");
 }
 
-// MOV with MPEG-4 Part 2 video, big-endian PCM, annotations and two chapters.
+// MOV with MPEG-4 video (the mpeg4 encoder), big-endian PCM, annotations and two chapters.
 inline std::filesystem::path MovWithChapters() {
     const auto chapters = WriteTextFixture("chapters.txt", ";FFMETADATA1\ntitle=The Title\ncomment=About it\n"
                                                            "copyright=(c) Vantro\n[CHAPTER]\nTIMEBASE=1/1000\n"
