@@ -79,6 +79,16 @@ write_seeds() { # target, corpus folder
         cp "$work/VTRP" "$2/seed-VTRP"
         rm -rf "$work"
         ;;
+    fuzz_presetjson)
+        # A user preset's file, every field given, and a short one.
+        printf '%s\n' '{"format": "vantro-preset", "version": 1, "name": "Holiday", "basedOn": "Tungsten T3",
+  "customised": true, "video": {"format": "color", "fps": 7.5, "kbps": 640, "width": 480, "height": 320, "angle": 90},
+  "sound": {"format": "uncompressed", "rate": 22050, "channels": 2, "bitRate": 33000, "boost": 1},
+  "device": {"screenWidth": 480, "screenHeight": 320, "maker": "Palm", "osVersion": "5.2", "controlsUpright": true,
+  "formats": ["adpcm", "adpcm4", "uncompressed", "yamaha", "clie"], "maxChannels": 2}}' > "$2/seed-full.json"
+        printf '%s\n' '{"format": "vantro-preset", "version": 1, "name": "Walk", "video": {"fps": "best"},
+  "sound": {"format": "clie", "bitRate": 47000}, "device": {"maker": 3, "osVersion": 84934656}}' > "$2/seed-short.json"
+        ;;
     fuzz_cinepak)
         # A 16 × 16 test picture at a middling rate.
         { printf '\x03\x03\0\0\x10\0'

@@ -1,6 +1,6 @@
 // Arbitrary bytes as the stored preference file: reading the settings of the
-// last exit and listing, finding and adding user presets must answer and
-// keep what cannot be read aside, never crash.
+// last exit and listing, finding, renaming and adding user presets must
+// answer and keep what cannot be read aside, never crash.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         if (first.empty()) first = name;
     AtomContainer found;
     if (!first.empty()) (void)FindPreset(first, true, &found);
-    if (!found.IsNull()) (void)AddUserPreset(&found);
+    // Renamed, the preset's copy goes back under its old name.
+    if (!found.IsNull() && RenameUserPreset(first, "Renamed") == noErr) (void)AddUserPreset(&found);
     (void)TakePreferenceNotices();
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) std::filesystem::remove(entry.path(), ec);
