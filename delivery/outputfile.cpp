@@ -160,6 +160,15 @@ OSErr OutputBaseName(const FileSpec& source, std::string_view movieName, std::st
     return noErr;
 }
 
+FileSpec ProposedOutput(const FileSpec& folder, const std::string& base) {
+    for (int n = 0; n < kMostCandidates; ++n) {
+        const FileSpec final = Candidate(folder, base, n);
+        bool free = false;
+        if (CandidateFree(final, free) != noErr || free) return final;
+    }
+    return Candidate(folder, base, 0);
+}
+
 FileSpec PartialNameOf(const FileSpec& final) {
     return final.parent_path() / ("." + final.filename().string() + std::string(kPartialSuffix));
 }

@@ -27,6 +27,9 @@ FileSpec OutputFolder(const FileSpec& source, bool useSourceFolder, const FileSp
 [[nodiscard]] OSErr OutputBaseName(const FileSpec& source, std::string_view movieName, std::string& base);
 // The hidden name a final name is written under until it is complete.
 FileSpec PartialNameOf(const FileSpec& final);
+// The name a database of that base would take now ("clip.pdb", else
+// "clip-1.pdb", ...), without reserving it: what a dry run shows.
+FileSpec ProposedOutput(const FileSpec& folder, const std::string& base);
 inline constexpr std::string_view kPartialSuffix = ".vantro-partial";
 
 // One output file from its reservation to its final name.

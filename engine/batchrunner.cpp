@@ -34,8 +34,8 @@ bool BatchRunner::Progress(int permille) {
 
 OSErr BatchRunner::Run(std::vector<FileRecord>& files, const RunOptions& options, RunObserver& observer) {
     observer_ = &observer;
-    cancelCurrent_ = false;
-    cancelAll_ = false;
+    // A cancel asked for before the run began holds for its first file (or
+    // all of it); the run clears both when it ends.
     std::vector<std::size_t> waiting;
     for (std::size_t i = 0; i < files.size(); ++i)
         if (files[i].state == FileState::Waiting) waiting.push_back(i);
@@ -87,5 +87,7 @@ OSErr BatchRunner::Run(std::vector<FileRecord>& files, const RunOptions& options
         cancelCurrent_ = false;
     }
     running_ = false;
+    cancelCurrent_ = false;
+    cancelAll_ = false;
     return noErr;
 }

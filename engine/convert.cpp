@@ -2,6 +2,11 @@
 // analysed, the driver run, and the database moved into place.
 #include "engine/convert.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <mutex>
 
 #include "delivery/outputfile.h"
@@ -55,6 +60,30 @@ struct SinkProgress {
     }
 };
 
+// What the system knows about a source that would not open, in a few
+// words: the code alone says the same for all of these.
+std::string SourceProblem(const FileSpec& source, OSErr err) {
+    struct stat st {};
+    if (stat(source.c_str(), &st) != 0) return errno == ENOENT ? "no such file" : std::strerror(errno);
+    if (S_ISDIR(st.st_mode)) return "a folder, not a file";
+    if (access(source.c_str(), R_OK) != 0) return std::strerror(errno);
+    if (st.st_size == 0) return "an empty file";
+    return err == noMovieFound ? "not a media file, or a damaged one" : "";
+}
+
+// What a status means in the system's words, for codes the error table
+// does not explain.
+std::string SystemReason(OSErr err) {
+    switch (err) {
+    case permErr: return "permission denied";
+    case dskFulErr: return "the disk is full";
+    case ioErr: return "input/output error";
+    case fnfErr: return "no such file";
+    case bdNamErr: return "the name is too long or not allowed";
+    default: return "";
+    }
+}
+
 // Where the database goes: a reserved name, or exactly the named file.
 OSErr PlaceOutput(const ConversionJob& job, OutputReservation& reservation, FileSpec& destination, OSType& dataRefType) {
     if (!job.destination.empty()) {
@@ -80,6 +109,7 @@ OSErr ConvertWithProcedure(const ConversionJob& job, MovieProgressProc progress,
     OSType dataRefType = 0;
     if (OSErr err = PlaceOutput(job, reservation, destination, dataRefType)) {
         report.detail = "in " + OutputFolder(job.source, job.toSourceFolder, job.exportFolder).string();
+        if (const std::string why = SystemReason(err); !why.empty()) report.detail += ": " + why;
         return report.status = err;
     }
 
@@ -87,7 +117,7 @@ OSErr ConvertWithProcedure(const ConversionJob& job, MovieProgressProc progress,
     // frame times stay exact.
     Movie movie;
     if (OSErr err = Movie::Open(job.source, movie)) {
-        report.detail = err == fnfErr ? "no such file" : err == noMovieFound ? "not a media file" : "";
+        report.detail = SourceProblem(job.source, err);
         return report.status = err == fnfErr ? noMovieFound : err;
     }
     report.lengthMs = ConvertTimeScale(movie.Duration(), movie.TimeScale(), 1000);
@@ -106,7 +136,14 @@ OSErr ConvertWithProcedure(const ConversionJob& job, MovieProgressProc progress,
     report.missingDecoder = instance.missingDecoder;
     // Only a complete database gets its name; anything else goes with the
     // reservation.
-    if (err != noErr && err != noSoundTrackInMovieErr) return report.status = err;
+    if (err != noErr && err != noSoundTrackInMovieErr) {
+        // A disk that fills up: the database's folder, or the temporary
+        // folder the spool and sound copies use.
+        const FileSpec folder = job.destination.empty() ? reservation.FinalPath().parent_path() : job.destination.parent_path();
+        if (err == dskFulErr) report.detail = "writing in " + folder.string() + " or " + TemporaryFolder().string();
+        else report.detail = SystemReason(err);
+        return report.status = err;
+    }
     if (job.destination.empty()) {
         if (OSErr committed = reservation.Commit()) {
             report.detail = "in " + reservation.FinalPath().parent_path().string();

@@ -24,40 +24,22 @@ constexpr int kVersion = 1;
 constexpr std::size_t kMostBytes = 64 * 1024;
 constexpr int kMostDepth = 8;
 
-constexpr std::uint32_t kPlayedRates[] = {4096, 8192, 11025, 16384, 22050, 44100};
-constexpr std::uint32_t kMonoRates[] = {4096, 8192, 16384};
-constexpr std::uint32_t kYamahaRates[] = {8000};
-constexpr std::uint32_t kClieRates[] = {44100};
-constexpr std::uint32_t kAnyRates[] = {4096, 8000, 8192, 11025, 16384, 22050, 44100};
-constexpr std::uint32_t kClieBitRates[] = {11750, 16500, 23500, 33000, 47000, 66000};
+// The rate a format without sound keeps, and the bit rate every format but
+// "CLIÉ Audio" keeps, unused.
+constexpr std::uint32_t kSilentRate = 8192;
 constexpr std::uint32_t kPlainBitRate = 33000;
+constexpr std::uint32_t kClieSampleRate = 44100;
 
-// What a sound format plays: its rates, the rate a conversion takes for any
-// other, and its channels when it has only one kind.
-struct SoundRule {
-    SoundFormat format;
-    std::span<const std::uint32_t> rates;
-    std::uint32_t fallback;
-    std::uint16_t channels; // 0: mono or stereo
-    const char* shown;      // in a problem's words
-};
-
-constexpr SoundRule kRules[] = {
-    {SoundFormat::None, kAnyRates, 8192, 0, "none"},
-    {SoundFormat::Adpcm2to1, kPlayedRates, 8192, 0, "adpcm"},
-    {SoundFormat::Adpcm4to1, kPlayedRates, 8192, 0, "adpcm4"},
-    {SoundFormat::UncompressedMono, kMonoRates, 8192, 1, "uncompressed with 1 channel"},
-    {SoundFormat::UncompressedStereo, kPlayedRates, 11025, 2, "uncompressed with 2 channels"},
-    {SoundFormat::YamahaAdpcm, kYamahaRates, 8000, 1, "yamaha"},
-    {SoundFormat::ClieAudio, kClieRates, 44100, 0, "clie"},
-};
-
-// The rule of a code; a code the converter does not know plays as
-// uncompressed mono.
-const SoundRule& RuleOf(std::int32_t code) {
-    for (const SoundRule& rule : kRules)
-        if (Code(rule.format) == code) return rule;
-    return kRules[3];
+// A format as a problem names it.
+std::string Shown(const SoundRule& rule) {
+    switch (rule.format) {
+    case SoundFormat::UncompressedMono: return "uncompressed with 1 channel";
+    case SoundFormat::UncompressedStereo: return "uncompressed with 2 channels";
+    default: {
+        const SoundFormatEntry* entry = FindSoundFormat(Code(rule.format));
+        return entry != nullptr ? std::string(entry->commandLine) : std::string();
+    }
+    }
 }
 
 bool Among(std::uint32_t value, std::span<const std::uint32_t> values) {
@@ -213,17 +195,24 @@ bool ReadSound(Reader& r, const Json* sound, EditSettings& s) {
     // One name, two codes: the channels say which.
     s.soundFormat = Code(entry->format == SoundFormat::UncompressedMono && s.channels == 2 ? SoundFormat::UncompressedStereo
                                                                                            : entry->format);
-    const SoundRule& rule = RuleOf(static_cast<std::int32_t>(s.soundFormat));
-    if (rule.channels != 0 && s.channels != rule.channels)
-        return r.Fail("sound.channels", std::string("is ") + std::to_string(rule.channels) + " for " + rule.shown);
-    std::uint32_t rate = rule.fallback;
-    s.bitRate = kPlainBitRate;
-    if (!r.Integer(sound, "rate", "sound.rate", 0, 0xFFFF, rate, std::string("for ") + rule.shown + " is " + Choices(rule.rates)) ||
-        !r.Integer(sound, "bitRate", "sound.bitRate", 0, 0xFFFFFF, s.bitRate, "is " + Choices(kClieBitRates)) ||
+    const SoundRule* rule = SoundRuleFor(s.soundFormat);
+    if (rule != nullptr && rule->channels != 0 && s.channels != rule->channels)
+        return r.Fail("sound.channels", "is " + std::to_string(rule->channels) + " for " + Shown(*rule));
+    // "CLIÉ Audio" plays 44100 Hz at one of its bit rates; the others play
+    // their rates, and keep the plain bit rate.
+    const bool clie = rule != nullptr && rule->bitRates;
+    const std::string shown = rule != nullptr ? Shown(*rule) : "none";
+    const std::string rates = rule == nullptr ? "any rate" : clie ? "44100" : Choices(rule->rates);
+    const std::string bitRates = clie ? Choices(rule->rates) : std::to_string(kPlainBitRate);
+    std::uint32_t rate = rule == nullptr ? kSilentRate : clie ? kClieSampleRate : rule->defaultRate;
+    s.bitRate = clie ? rule->defaultRate : kPlainBitRate;
+    if (!r.Integer(sound, "rate", "sound.rate", 0, 0xFFFF, rate, "for " + shown + " is " + rates) ||
+        !r.Integer(sound, "bitRate", "sound.bitRate", 0, 0xFFFFFF, s.bitRate, "is " + bitRates) ||
         !r.Integer(sound, "boost", "sound.boost", 0, 3, s.boost, "is 0 to 3"))
         return false;
-    if (!Among(rate, rule.rates)) return r.Fail("sound.rate", std::string("for ") + rule.shown + " is " + Choices(rule.rates));
-    if (!Among(s.bitRate, kClieBitRates)) return r.Fail("sound.bitRate", "is " + Choices(kClieBitRates));
+    if (rule != nullptr && (clie ? rate != kClieSampleRate : !Among(rate, rule->rates)))
+        return r.Fail("sound.rate", "for " + shown + " is " + rates);
+    if (clie ? !Among(s.bitRate, rule->rates) : s.bitRate != kPlainBitRate) return r.Fail("sound.bitRate", "is " + bitRates);
     s.sampleRate = UIntToUnsignedFixed(rate);
     return true;
 }
@@ -340,11 +329,10 @@ OSErr ExportPresetJson(const AtomContainer& preset, std::string& json) {
     const VideoFormatEntry* video = FindVideoFormat(s.depth);
     if (video == nullptr) return paramErr;
     // The sound as a conversion takes it.
-    const SoundRule& rule = RuleOf(static_cast<std::int32_t>(s.soundFormat));
-    std::uint32_t rate = UnsignedFixedIntegerPart(s.sampleRate);
-    if (!Among(rate, rule.rates)) rate = rule.fallback;
-    std::uint16_t channels = rule.channels != 0 ? rule.channels : s.channels == 2 ? 2 : 1;
-    const std::uint32_t bitRate = Among(s.bitRate, kClieBitRates) ? s.bitRate : kPlainBitRate;
+    ApplySoundRules(s);
+    const std::uint32_t rate = UnsignedFixedIntegerPart(s.sampleRate);
+    const std::uint16_t channels = s.channels;
+    const std::uint32_t bitRate = s.bitRate;
     try {
         Json formats = Json::array();
         for (std::uint16_t i = 0; i < s.formatCount; ++i) {
@@ -369,7 +357,7 @@ OSErr ExportPresetJson(const AtomContainer& preset, std::string& json) {
               {"height", s.frameHeight},
               {"angle", s.angle}}},
             {"sound",
-             {{"format", SoundName(Code(rule.format))},
+             {{"format", SoundName(s.soundFormat)},
               {"rate", rate},
               {"channels", channels},
               {"bitRate", bitRate},

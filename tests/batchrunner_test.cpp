@@ -77,7 +77,7 @@ TEST_F(Runner, AFailingFileNeverStopsTheRun) {
     EXPECT_EQ(States(files), (std::vector<FileState>{FileState::Converted, FileState::Failed, FileState::Converted, FileState::Failed}));
     EXPECT_EQ(files[0].status, "");
     EXPECT_EQ(files[1].status, "Unable to open source file");
-    EXPECT_EQ(files[1].detail, "not a media file");
+    EXPECT_EQ(files[1].detail, "not a media file, or a damaged one");
     EXPECT_EQ(files[3].status, "Video/Audio decoder not available ('ZZZZ')");
     EXPECT_EQ(files[0].output.filename(), "tone.pdb");
     EXPECT_EQ(OutputCount(), 2u); // nothing of the failed ones
