@@ -1,24 +1,71 @@
-// The commands of `vantro`. Each takes its own arguments (after the command
-// word) and answers the process's exit status: 0 success, 1 a file failed,
-// 2 wrong usage.
+// The commands of `vantro`. Each declares its options into the command-line
+// parser and then runs with what was parsed, answering the process's exit
+// status: 0 success, 1 a file failed, 2 wrong usage (or nothing could
+// start), 128 + the signal's number when a signal cancelled the run.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "engine/app/startup.h"
 
-using Arguments = std::vector<std::string>;
+namespace CLI {
+class App;
+}
 
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+// ---- Settings over a preset ----
+
+struct SettingOptions {
+    std::optional<std::string> video, fps, size, sound;
+    std::optional<int> kbps, channels, boost;
+    std::optional<std::uint32_t> rate;
+};
+void AddSettingOptions(CLI::App& command, SettingOptions& options);
+// Lays the given settings over the container. Values the sound format's
+// rules change that the user did not give are told in `notes`; a given value
+// the format does not play is refused (false, with what it plays in
+// `error`).
+bool ApplySettingOptions(const SettingOptions& options, AtomContainer& settings, std::vector<std::string>& notes,
+                         std::string& error);
+
+// The preset of that name, device or user (a user preset also by the text
+// its menu shows); otherwise a message with the closest names.
+bool LookUpPreset(const std::string& name, AtomContainer& preset, std::string& error);
+
+// One line on what settings say: the preset's name, "(customised)", the
+// video and the sound.
+std::string DescribeSettingsLine(const AtomContainer& settings);
+
+// ---- Commands ----
+
+struct ConvertOptions {
+    std::vector<std::string> files;
+    std::optional<std::string> preset, out, name;
+    SettingOptions settings;
+    bool recursive = false, skipExisting = false, dryRun = false, json = false, quiet = false, verbose = false;
+};
+void AddConvertOptions(CLI::App& command, ConvertOptions& options);
 // `made` (when given) receives the databases made, in the files' order.
-int ConvertCommand(Application& app, const Arguments& args, std::vector<FileSpec>* made = nullptr);
-int PresetsCommand(Application& app, const Arguments& args);
-int InspectCommand(const Arguments& args);
+int RunConvert(Application& app, const ConvertOptions& options, std::vector<FileSpec>* made = nullptr);
 
-// Settings given on the command line over a settings container: video
-// format, frame rate, size, kbit/s, sound format, rate, channels, boost.
-// Consumes the options it knows from `args` (the rest stays); false with a
-// message in `error` for a bad value.
-bool ApplySettingOptions(Arguments& args, AtomContainer& settings, std::string& error);
-// The usage text of the setting options.
-extern const char* const kSettingOptionsHelp;
+struct PresetsOptions {
+    std::string maker, name, newName, file;
+    std::optional<std::string> from;
+    SettingOptions settings;
+};
+void AddPresetsCommands(CLI::App& presets, PresetsOptions& options);
+int RunPresets(Application& app, const CLI::App& presets, const PresetsOptions& options);
+
+struct InspectOptions {
+    std::vector<std::string> files;
+    bool chunks = false;
+    std::optional<std::string> key, pgm, wav;
+    std::optional<long> frame;
+};
+void AddInspectOptions(CLI::App& command, InspectOptions& options);
+int RunInspect(const InspectOptions& options);

@@ -1,26 +1,31 @@
 // vantro convert: files and folders through the batch runner, with a
-// progress line per file and a table of outcomes at the end.
+// progress line per file and the outcomes at the end, as a table or as one
+// JSON object per file.
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 #include <unistd.h>
 
-#include <algorithm>
 #include <array>
 #include <atomic>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <set>
 
 #include "cli/commands.h"
+#include "cli/progressline.h"
+#include "cli/sources.h"
+#include "delivery/outputfile.h"
 #include "engine/batchrunner.h"
 #include "presets/presets.h"
 
 namespace {
 
-// Ctrl-C: the first cancels the current file, a second during the same
-// file cancels the rest. SIGTERM and SIGHUP (a shutdown, a closed
-// terminal) cancel the rest at once. Either way the runner ends the file in
-// progress as a cancelled one: its partial output and temporary files go,
-// and the exit status is 128 + the signal's number.
+// Ctrl-C: the first cancels the current file, a second (whenever it comes)
+// the rest. SIGTERM and SIGHUP (a shutdown, a closed terminal) cancel the
+// rest at once. The handlers are in place before anything is converted and
+// the runner keeps a cancel that comes before its first file, so no early
+// Ctrl-C is lost. Either way the runner ends the file in progress as a
+// cancelled one: its partial output and temporary files go, and the exit
+// status is 128 + the signal's number.
 std::atomic<BatchRunner*> gRunner{nullptr};
 std::atomic<int> gInterrupts{0};
 volatile std::sig_atomic_t gSignal = 0;
@@ -40,6 +45,7 @@ public:
     explicit SignalScope(BatchRunner& runner) {
         gRunner = &runner;
         gSignal = 0;
+        gInterrupts = 0;
         struct sigaction action {};
         action.sa_handler = OnSignal;
         sigemptyset(&action.sa_mask);
@@ -65,73 +71,7 @@ private:
     struct sigaction previousPipe_ {};
 };
 
-// Extensions of the files a folder contributes.
-bool IsMediaFile(const std::filesystem::path& p) {
-    static const std::set<std::string> kExtensions = {
-        ".3gp", ".aac", ".aif", ".aiff", ".asf", ".avi", ".bmp", ".dat", ".dv", ".flac", ".flv", ".gif", ".jpeg", ".jpg",
-        ".m2v", ".m4a", ".m4v", ".mkv", ".mov", ".mp2", ".mp3", ".mp4", ".mpeg", ".mpg", ".ogg", ".ogv", ".png",
-        ".qt", ".tif", ".tiff", ".ts", ".vob", ".wav", ".webm", ".webp", ".wma", ".wmv"};
-    std::string ext = p.extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return kExtensions.count(ext) != 0;
-}
-
-std::string Clock(double seconds) {
-    const long s = static_cast<long>(seconds + 0.5);
-    char text[32];
-    std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
-    return text;
-}
-
-class ConsoleObserver : public RunObserver {
-public:
-    ConsoleObserver(const std::vector<FileRecord>& files, double framesPerSecond)
-        : files_(files), tty_(isatty(STDERR_FILENO) != 0), rate_(framesPerSecond) {}
-
-    void FileStarted(std::size_t index, int ordinal, int total) override {
-        gInterrupts = 0;
-        start_ = std::chrono::steady_clock::now();
-        name_ = files_[index].source.filename().string();
-        label_ = "[" + BatchRunner::StatusLine(ordinal, total) + "] ";
-        if (!tty_) std::fprintf(stderr, "%s%s\n", label_.c_str(), files_[index].source.string().c_str());
-        duration_ = 0;
-    }
-
-    void FileLength(std::size_t, std::int64_t milliseconds) override { duration_ = static_cast<double>(milliseconds) / 1000.0; }
-
-    void FileProgress(std::size_t, int permille) override {
-        if (!tty_) return;
-        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-        const double done = permille / 1000.0;
-        std::string extra;
-        if (done > 0.02 && elapsed > 0.2) {
-            if (rate_ > 0 && duration_ > 0) {
-                char fps[32];
-                std::snprintf(fps, sizeof fps, "  %.0f frames/s", done * duration_ * rate_ / elapsed);
-                extra += fps;
-            }
-            extra += "  " + Clock(elapsed * (1 - done) / done) + " left";
-        }
-        const int width = 24, filled = permille * width / 1000;
-        std::fprintf(stderr, "\r\033[K%s[%s%s] %3d %%%s  %s", label_.c_str(), std::string(static_cast<std::size_t>(filled), '#').c_str(),
-                     std::string(static_cast<std::size_t>(width - filled), '-').c_str(), permille / 10, extra.c_str(), name_.c_str());
-    }
-
-    void FileFinished(std::size_t /*index*/, const FileRecord& record) override {
-        if (tty_) std::fprintf(stderr, "\r\033[K");
-        if (record.state == FileState::Cancelled) std::fprintf(stderr, "%s%s: cancelled\n", label_.c_str(), name_.c_str());
-    }
-
-private:
-    const std::vector<FileRecord>& files_;
-    bool tty_;
-    double rate_;
-    double duration_ = 0;
-    std::chrono::steady_clock::time_point start_;
-    std::string name_, label_;
-};
-
-const char* StateWord(FileState s) {
+const char* Outcome(FileState s) {
     switch (s) {
     case FileState::Converted: return "converted";
     case FileState::Failed: return "failed";
@@ -140,117 +80,170 @@ const char* StateWord(FileState s) {
     }
 }
 
-void PrintHelp() {
-    std::printf("usage: vantro convert FILE|FOLDER... [--preset NAME] [--name MOVIE] [--out FOLDER] [settings]\n"
-                "Converts each file (a folder: the media files in it) into a movie database (.pdb).\n\n"
-                "  --preset NAME               a device preset or one of your own (see: vantro presets)\n"
-                "  --name MOVIE                the movie's name (one file only)\n"
-                "  --out FOLDER                where the databases go (default: beside each source)\n"
-                "%s\n"
-                "Without --preset the settings in force when the program last ended are used, or\n"
-                "\"All color Palm OS devices\". Ctrl-C cancels the current file, a second Ctrl-C all;\n"
-                "SIGTERM and SIGHUP cancel all. Exit status: 0 all converted, 1 not all, 2 wrong usage,\n"
-                "128 + the signal when a signal cancelled a file.\n",
-                kSettingOptionsHelp);
+// The output folder must take files before any source is opened: a run
+// into a folder it cannot write says so once, not once per file.
+bool CheckOutputFolder(const FileSpec& folder, std::string& error) {
+    std::error_code ec;
+    if (!std::filesystem::exists(folder, ec)) {
+        if (std::filesystem::create_directories(folder, ec); !ec) return true;
+        return error = folder.string() + ": the folder cannot be made: " + ec.message(), false;
+    }
+    if (!std::filesystem::is_directory(folder, ec)) return error = folder.string() + ": is a file, not a folder", false;
+    if (access(folder.c_str(), W_OK | X_OK) != 0)
+        return error = folder.string() + ": cannot write into it: " + std::error_code(errno, std::generic_category()).message(), false;
+    return true;
+}
+
+// The settings of the run: the preset asked for, else those of the last
+// exit (set by `vantro presets use`), with the options over them.
+bool ChooseSettings(const Application& app, const ConvertOptions& o, AtomContainer& settings, std::vector<std::string>& notes,
+                    std::string& error) {
+    if (o.preset) {
+        if (!LookUpPreset(*o.preset, settings, error)) return false;
+    } else if (app.settings.CopyTo(settings) != noErr) {
+        return error = "out of memory", false;
+    }
+    return ApplySettingOptions(o.settings, settings, notes, error);
+}
+
+std::string OutputBase(const FileSpec& source, const RunOptions& run) {
+    std::string base;
+    if (OutputBaseName(source, run.movieName, base) != noErr) return source.stem().string();
+    return base;
+}
+
+// Sources whose database is in the destination already stay as they are.
+void SkipConverted(SourceList& sources, const RunOptions& run) {
+    std::vector<FileSpec> kept;
+    for (const FileSpec& f : sources.files) {
+        const FileSpec pdb = OutputFolder(f, run.toSourceFolder, run.exportFolder) / (OutputBase(f, run) + ".pdb");
+        if (NameTaken(pdb)) sources.skipped.push_back({f, "already converted: " + pdb.string()});
+        else kept.push_back(f);
+    }
+    sources.files = std::move(kept);
+}
+
+void PrintJson(const FileRecord& f, double seconds) {
+    nlohmann::json line = {{"source", f.source.string()}, {"outcome", Outcome(f.state)}, {"seconds", seconds}};
+    line["output"] = f.state == FileState::Converted ? nlohmann::json(f.output.string()) : nlohmann::json(nullptr);
+    std::error_code ec;
+    line["bytes"] = f.state == FileState::Converted ? nlohmann::json(std::filesystem::file_size(f.output, ec)) : nlohmann::json(nullptr);
+    std::string message = f.status;
+    if (!f.detail.empty()) message += (message.empty() ? "" : ": ") + f.detail;
+    line["message"] = message;
+    std::printf("%s\n", line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+}
+
+void PrintSkipped(const SkippedSource& s, bool json) {
+    if (json) {
+        const nlohmann::json line = {{"source", s.path.string()}, {"outcome", s.refused ? "failed" : "skipped"}, {"message", s.reason}};
+        std::printf("%s\n", line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+    } else {
+        std::printf("%-13s %s: %s\n", s.refused ? "failed" : "skipped", s.path.string().c_str(), s.reason.c_str());
+    }
+}
+
+void PrintRecord(std::FILE* out, const FileRecord& f) {
+    std::fprintf(out, "%-13s %s", Outcome(f.state), f.source.string().c_str());
+    if (f.state == FileState::Converted) std::fprintf(out, " -> %s", f.output.string().c_str());
+    if (!f.status.empty()) std::fprintf(out, ": %s", f.status.c_str());
+    if (!f.detail.empty()) std::fprintf(out, " (%s)", f.detail.c_str());
+    std::fprintf(out, "\n");
+}
+
+int DryRun(const SourceList& sources, const RunOptions& run, const AtomContainer& settings, bool verbose) {
+    std::printf("Would convert %zu file%s with %s\n", sources.files.size(), sources.files.size() == 1 ? "" : "s",
+                DescribeSettingsLine(settings).c_str());
+    for (const FileSpec& f : sources.files)
+        std::printf("  %s -> %s\n", f.string().c_str(),
+                    ProposedOutput(OutputFolder(f, run.toSourceFolder, run.exportFolder), OutputBase(f, run)).string().c_str());
+    for (const SkippedSource& s : sources.skipped)
+        if (verbose || s.refused) PrintSkipped(s, false);
+    return 0;
 }
 
 } // namespace
 
-int ConvertCommand(Application& app, const Arguments& given, std::vector<FileSpec>* made) {
-    Arguments args = given;
-    std::string error;
-    AtomContainer settings;
-    if (app.settings.CopyTo(settings) != noErr) return 1;
-    // The preset first, then the settings options over it.
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--help" || args[i] == "-h") {
-            PrintHelp();
-            return 0;
-        }
-        if (args[i] != "--preset") continue;
-        if (i + 1 >= args.size()) {
-            std::fprintf(stderr, "vantro: --preset needs a name\n");
-            return 2;
-        }
-        const std::string name = args[i + 1];
-        if (FindPreset(name, false, &settings) != noErr && FindPreset(name, true, &settings) != noErr) {
-            std::fprintf(stderr, "vantro: no preset is called \"%s\" (see: vantro presets)\n", name.c_str());
-            return 2;
-        }
-        args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
-        break;
-    }
-    if (!ApplySettingOptions(args, settings, error)) {
-        std::fprintf(stderr, "vantro: %s\n", error.c_str());
-        return 2;
-    }
-    RunOptions options;
-    std::vector<FileRecord> files;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if ((args[i] == "--out" || args[i] == "--name") && i + 1 < args.size()) {
-            if (args[i] == "--out") {
-                options.toSourceFolder = false;
-                options.exportFolder = args[++i];
-            } else {
-                options.movieName = args[++i];
-            }
-            continue;
-        }
-        if (args[i].rfind("--", 0) == 0) {
-            std::fprintf(stderr, "vantro: unknown option %s (see: vantro convert --help)\n", args[i].c_str());
-            return 2;
-        }
-        const FileSpec path(args[i]);
-        std::error_code ec;
-        if (std::filesystem::is_directory(path, ec)) {
-            std::vector<FileSpec> inside;
-            for (const auto& e : std::filesystem::directory_iterator(path, ec))
-                if (e.is_regular_file() && IsMediaFile(e.path())) inside.push_back(e.path());
-            std::sort(inside.begin(), inside.end());
-            for (const FileSpec& f : inside) files.push_back({f, FileState::Waiting, {}, {}, {}});
-        } else {
-            files.push_back({path, FileState::Waiting, {}, {}, {}});
-        }
-    }
-    if (files.empty()) {
-        std::fprintf(stderr, "vantro: no files to convert (see: vantro convert --help)\n");
-        return 2;
-    }
-    if (!options.movieName.empty() && files.size() > 1) {
-        std::fprintf(stderr, "vantro: --name names one file only\n");
-        return 2;
-    }
-    // As the naming dialog does: the source's extension goes after the typed
-    // name, so that a full stop in the name stays.
-    if (!options.movieName.empty()) options.movieName += files[0].source.extension().string();
-    options.settings = &settings;
+void AddConvertOptions(CLI::App& c, ConvertOptions& o) {
+    c.add_option("files", o.files, "movies, sound files and folders of them")->type_name("FILE|FOLDER");
+    c.add_option("-p,--preset", o.preset, "a device preset or one of your own (see: vantro presets)")->type_name("NAME");
+    c.add_option("-o,--out", o.out, "where the databases go (default: beside each source)")->type_name("FOLDER");
+    c.add_option("--name", o.name, "the movie's name (one file only)")->type_name("MOVIE");
+    c.add_flag("-r,--recursive", o.recursive, "also convert inside the folders of a folder");
+    c.add_flag("--skip-existing", o.skipExisting, "leave a source alone when its .pdb is in the destination already");
+    c.add_flag("-n,--dry-run", o.dryRun, "say what would be converted, with the settings and the output names");
+    c.add_flag("--json", o.json, "one JSON object per file on standard output (source, output, outcome, message, seconds, bytes)");
+    c.add_flag("-q,--quiet", o.quiet, "no progress and no table: only what failed");
+    c.add_flag("-v,--verbose", o.verbose, "also what was skipped and why");
+    AddSettingOptions(c, o.settings);
+}
 
-    EditSettings shown;
-    UnpackSettings(shown, settings);
-    std::printf("Converting %zu file%s with \"%s\"%s\n", files.size(), files.size() == 1 ? "" : "s", shown.name.c_str(),
-                shown.customised ? " (customised)" : "");
+int RunConvert(Application& app, const ConvertOptions& o, std::vector<FileSpec>* made) {
+    // The signals first: a Ctrl-C from here on is heard.
     BatchRunner runner;
-    ConsoleObserver observer(files, shown.frameRate / 65536.0);
-    OSErr stopped = noErr;
-    {
-        const SignalScope signals(runner);
-        stopped = runner.Run(files, options, observer);
+    const SignalScope signals(runner);
+
+    AtomContainer settings;
+    std::vector<std::string> notes;
+    std::string error;
+    if (!ChooseSettings(app, o, settings, notes, error)) {
+        std::fprintf(stderr, "vantro: %s\n", error.c_str());
+        return kExitUsage;
     }
-    if (stopped) {
-        std::fprintf(stderr, "vantro: the conversion engine could not be opened (error %d)\n", static_cast<int>(stopped));
-        return 1;
+    RunOptions run;
+    if (o.out) {
+        run.toSourceFolder = false;
+        run.exportFolder = *o.out;
+        if (!CheckOutputFolder(run.exportFolder, error)) {
+            std::fprintf(stderr, "vantro: %s\n", error.c_str());
+            return kExitUsage;
+        }
+    }
+    SourceList sources = CollectSources(o.files, o.recursive);
+    if (o.name) {
+        if (sources.files.size() != 1) {
+            std::fprintf(stderr, "vantro: --name names one file only\n");
+            return kExitUsage;
+        }
+        // As the naming dialog does: the source's extension goes after the
+        // typed name, so that a full stop in the name stays.
+        run.movieName = *o.name + sources.files[0].extension().string();
+    }
+    if (o.skipExisting) SkipConverted(sources, run);
+    if (sources.files.empty() && sources.skipped.empty()) {
+        std::fprintf(stderr, "vantro: no files to convert (see: vantro convert --help)\n");
+        return kExitUsage;
+    }
+    for (const std::string& note : notes) std::fprintf(stderr, "vantro: %s\n", note.c_str());
+    if (o.dryRun) return DryRun(sources, run, settings, o.verbose);
+
+    std::vector<FileRecord> files;
+    for (const FileSpec& f : sources.files) files.push_back({f, FileState::Waiting, {}, {}, {}});
+    run.settings = &settings;
+    const bool table = !o.json && !o.quiet;
+    if (table && !files.empty()) {
+        std::printf("Converting %zu file%s with %s\n", files.size(), files.size() == 1 ? "" : "s", DescribeSettingsLine(settings).c_str());
+        std::fflush(stdout); // before the progress on standard error, so that a log reads in order
+    }
+    ProgressLine progress(files, table);
+    if (OSErr err = runner.Run(files, run, progress)) {
+        std::fprintf(stderr, "vantro: the conversion engine could not be opened (error %d)\n", static_cast<int>(err));
+        return kExitFailed;
     }
 
     int failed = 0;
-    for (const FileRecord& f : files) {
-        std::printf("%-13s %s", StateWord(f.state), f.source.string().c_str());
-        if (f.state == FileState::Converted) std::printf(" -> %s", f.output.string().c_str());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const FileRecord& f = files[i];
         if (f.state == FileState::Converted && made != nullptr) made->push_back(f.output);
-        if (!f.status.empty()) std::printf(": %s", f.status.c_str());
-        if (!f.detail.empty()) std::printf(" (%s)", f.detail.c_str());
-        std::printf("\n");
         if (f.state != FileState::Converted) ++failed;
+        if (o.json) PrintJson(f, progress.Seconds(i));
+        else if (table) PrintRecord(stdout, f);
+        else if (f.state == FileState::Failed) PrintRecord(stderr, f);
+    }
+    for (const SkippedSource& s : sources.skipped) {
+        if (s.refused) ++failed;
+        if (o.json || s.refused || o.verbose) PrintSkipped(s, o.json);
     }
     if (gSignal != 0 && failed != 0) return 128 + gSignal;
-    return failed == 0 ? 0 : 1;
+    return failed == 0 ? 0 : kExitFailed;
 }

@@ -1,6 +1,7 @@
 // vantro inspect: describes movie databases and checks their structure.
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
-#include <cstdlib>
 
 #include "cli/commands.h"
 #include "platform/byteblock.h"
@@ -8,80 +9,58 @@
 #include "resources/application_resources.h"
 #include "tools/inspect.h"
 
+void AddInspectOptions(CLI::App& c, InspectOptions& o) {
+    c.add_option("files", o.files, "movie databases")->required()->type_name("FILE.pdb");
+    c.add_flag("--chunks", o.chunks, "list every chunk of the header record");
+    c.add_option("--key", o.key, "the 512-byte key of a scrambled database")->check(CLI::ExistingFile)->type_name("KEYFILE");
+    CLI::Option* pgm = c.add_option("--pgm", o.pgm, "write the \"16 Grays\" frame --frame as a PGM picture")->type_name("OUT.pgm");
+    c.add_option("--frame", o.frame, "the frame to write, from 0")->check(CLI::Range(0L, 0x7FFFFFFFL, "a frame number"))->needs(pgm)->type_name("N");
+    c.add_option("--wav", o.wav, "write the sound as a WAV file")->type_name("OUT.wav");
+}
+
 // Exits 1 when any file is not a valid movie database.
-int InspectCommand(const Arguments& args) {
-    // The formats' names come from the application's resources.
+int RunInspect(const InspectOptions& o) {
+    // The formats' names come from the application's resources; without
+    // them the inspector names formats by their codes.
     (void)OpenApplicationResources();
-    const int argc = static_cast<int>(args.size());
-    bool chunks = false;
     ByteBlock key;
-    long frame = -1;
-    const char* pgm = nullptr;
-    const char* wav = nullptr;
-    int status = 0, files = 0;
-    for (int i = 0; i < argc; ++i) {
-        if (args[static_cast<std::size_t>(i)] == "--chunks") {
-            chunks = true;
-            continue;
-        }
-        if (args[static_cast<std::size_t>(i)] == "--frame" && i + 1 < argc) {
-            frame = std::strtol(args[static_cast<std::size_t>(++i)].c_str(), nullptr, 10);
-            continue;
-        }
-        if (args[static_cast<std::size_t>(i)] == "--wav" && i + 1 < argc) {
-            wav = args[static_cast<std::size_t>(++i)].c_str();
-            continue;
-        }
-        if (args[static_cast<std::size_t>(i)] == "--pgm" && i + 1 < argc) {
-            pgm = args[static_cast<std::size_t>(++i)].c_str();
-            continue;
-        }
-        if (args[static_cast<std::size_t>(i)] == "--key" && i + 1 < argc) {
-            if (ReadWholeFile(args[static_cast<std::size_t>(++i)].c_str(), key) != noErr || key.Size() != 512) {
-                std::fprintf(stderr, "vantro: the key must be a file of 512 bytes\n");
-                return 2;
-            }
-            continue;
-        }
-        ++files;
+    if (o.key && (ReadWholeFile(*o.key, key) != noErr || key.Size() != 512)) {
+        std::fprintf(stderr, "vantro: the key must be a file of 512 bytes\n");
+        return kExitUsage;
+    }
+    int status = 0;
+    for (const std::string& name : o.files) {
         ByteBlock bytes;
-        if (OSErr err = ReadWholeFile(args[static_cast<std::size_t>(i)].c_str(), bytes)) {
-            std::fprintf(stderr, "vantro: %s: cannot read (error %d)\n", args[static_cast<std::size_t>(i)].c_str(), static_cast<int>(err));
-            status = 1;
+        if (OSErr err = ReadWholeFile(name, bytes)) {
+            std::fprintf(stderr, "vantro: %s: cannot read (error %d)\n", name.c_str(), static_cast<int>(err));
+            status = kExitFailed;
             continue;
         }
         Inspection inspection = InspectDatabase(bytes.Span(), key.Span());
-        std::printf("%s\n%s", args[static_cast<std::size_t>(i)].c_str(), DescribeInspection(inspection, chunks).c_str());
-        if (!inspection.Valid()) status = 1;
-        if (wav != nullptr) {
+        std::printf("%s\n%s", name.c_str(), DescribeInspection(inspection, o.chunks).c_str());
+        if (!inspection.Valid()) status = kExitFailed;
+        if (o.wav) {
             std::vector<std::int16_t> samples;
             std::uint16_t channels = 0;
             std::uint32_t rate = 0;
-            if (DecodeSoundOf(bytes.Span(), key.Span(), samples, channels, rate) || WriteWav(wav, samples, channels, rate)) {
-                std::fprintf(stderr, "vantro: %s: no sound to write\n", args[static_cast<std::size_t>(i)].c_str());
-                status = 1;
+            if (DecodeSoundOf(bytes.Span(), key.Span(), samples, channels, rate) || WriteWav(o.wav->c_str(), samples, channels, rate)) {
+                std::fprintf(stderr, "vantro: %s: no sound to write\n", name.c_str());
+                status = kExitFailed;
             } else {
-                std::printf("Sound written to %s (%u channel(s), %u Hz)\n", wav, channels, rate);
+                std::printf("Sound written to %s (%u channel(s), %u Hz)\n", o.wav->c_str(), channels, rate);
             }
         }
-        if (frame >= 0 && pgm != nullptr) {
+        if (o.frame && o.pgm) {
             std::vector<std::uint8_t> gray;
             std::uint32_t width = 0, height = 0;
-            if (DecodeGraysFrameOf(bytes.Span(), key.Span(), static_cast<std::uint32_t>(frame), gray, width, height) ||
-                WritePgm(pgm, gray, width, height)) {
-                std::fprintf(stderr, "vantro: %s: no \"16 Grays\" frame %ld to write\n", args[static_cast<std::size_t>(i)].c_str(), frame);
-                status = 1;
+            if (DecodeGraysFrameOf(bytes.Span(), key.Span(), static_cast<std::uint32_t>(*o.frame), gray, width, height) ||
+                WritePgm(o.pgm->c_str(), gray, width, height)) {
+                std::fprintf(stderr, "vantro: %s: no \"16 Grays\" frame %ld to write\n", name.c_str(), *o.frame);
+                status = kExitFailed;
             } else {
-                std::printf("Frame %ld written to %s (%ux%u)\n", frame, pgm, width, height);
+                std::printf("Frame %ld written to %s (%ux%u)\n", *o.frame, o.pgm->c_str(), width, height);
             }
         }
-    }
-    if (files == 0) {
-        std::printf("usage: vantro inspect [--chunks] [--key KEYFILE] [--frame N --pgm OUT.pgm] [--wav OUT.wav] FILE.pdb...\n"
-                    "Describes each movie database, checks its structure and can write a \"16 Grays\"\n"
-                    "frame as a PGM picture or the sound as a WAV file.\n");
-        return 2;
     }
     return status;
 }
-

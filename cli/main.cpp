@@ -1,8 +1,8 @@
 // vantro: the command-line front end. It hands files, settings and a
 // destination to the engine and shows what the engine reports.
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "cli/commands.h"
@@ -16,15 +16,12 @@ namespace {
 
 constexpr const char* kVersion = "2.0.0";
 
-void PrintUsage() {
-    std::printf("usage: vantro convert FILE|FOLDER... [--preset NAME] [--out FOLDER] [settings]\n"
-                "       vantro presets [MAKER] | show NAME | save NAME [...] | rename OLD NEW | delete NAME\n"
-                "       vantro inspect FILE.pdb...\n"
-                "       vantro [--out FOLDER] [FILE...]   (convert; without files, a sample clip)\n"
-                "       vantro --version\n\n"
-                "Turns movies and sound files into movie databases (.pdb) for Palm OS handhelds.\n"
-                "Each command explains itself with --help.\n");
-}
+constexpr const char* kConvertFooter =
+    "Without --preset a run uses the settings chosen with `vantro presets use NAME`,\n"
+    "else \"All color Palm OS devices\". Ctrl-C cancels the current file, a second\n"
+    "Ctrl-C the rest; SIGTERM and SIGHUP cancel the rest. Exit status: 0 all\n"
+    "converted, 1 not all, 2 wrong usage, 128 + the signal when a signal cancelled\n"
+    "a file.";
 
 // A five-second clip of moving colour bars and a tone, made by the ffmpeg
 // tool into a temporary file of our own (created exclusively under a
@@ -39,25 +36,24 @@ bool MakeSampleClip(ScopedFileDeletion& clip) {
                        "-c:a", "aac", "-shortest", "-metadata", "title=Vantro sample", path.string()}) == noErr;
 }
 
-// No files: a sample clip converted with the default settings, and the
-// inspector's summary of the result.
-int Sample(Application& app, const Arguments& args) {
+// No files: a sample clip converted with the run's settings, and the
+// inspector's summary of the database it made.
+int Sample(Application& app, ConvertOptions options) {
     ScopedFileDeletion clip;
     if (!MakeSampleClip(clip)) {
         std::fprintf(stderr, "vantro: the ffmpeg tool could not make a sample clip\n");
-        return 1;
+        return kExitFailed;
     }
-    FileSpec folder = std::filesystem::current_path();
-    for (std::size_t i = 0; i + 1 < args.size(); ++i)
-        if (args[i] == "--out") folder = args[i + 1];
     std::printf("A five-second sample clip:\n");
+    options.files = {clip.Path().string()};
+    if (!options.out) options.out = std::filesystem::current_path().string();
+    options.name = "vantro-sample";
     std::vector<FileSpec> made;
-    const int status = ConvertCommand(app, {clip.Path().string(), "--out", folder.string(), "--name", "vantro-sample"}, &made);
+    const int status = RunConvert(app, options, &made);
     if (status != 0 || made.empty()) return status;
-    const FileSpec& out = made.front();
     ByteBlock bytes;
-    if (ReadWholeFile(out, bytes) == noErr)
-        std::printf("\n%s\n%s", out.string().c_str(), DescribeInspection(InspectDatabase(bytes.Span()), false).c_str());
+    if (ReadWholeFile(made.front(), bytes) == noErr)
+        std::printf("\n%s\n%s", made.front().string().c_str(), DescribeInspection(InspectDatabase(bytes.Span()), false).c_str());
     return 0;
 }
 
@@ -66,52 +62,60 @@ void TellPreferenceNotices() {
     for (const std::string& notice : TakePreferenceNotices()) std::fprintf(stderr, "vantro: %s\n", notice.c_str());
 }
 
+// `vantro FILE...` is `vantro convert FILE...`: the command word is
+// implied unless a command or a program-wide option comes first.
+bool CommandNamed(const std::vector<std::string>& args) {
+    if (args.empty()) return false;
+    const std::string& first = args[0];
+    return first == "convert" || first == "presets" || first == "inspect" || first == "help" || first == "-h" ||
+           first == "--help" || first == "--version";
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    Arguments args(argv + 1, argv + argc);
-    if (!args.empty() && args[0] == "--version") {
-        std::printf("Vantro Davavivi %s\n", kVersion);
-        return 0;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    const bool named = CommandNamed(args);
+    if (!named) args.insert(args.begin(), "convert");
+    if (!args.empty() && args[0] == "help") args[0] = "--help";
+
+    CLI::App cli("Turns movies and sound files into movie databases (.pdb) for Palm OS handhelds.\n"
+                 "`vantro FILE...` is `vantro convert FILE...`; plain `vantro` converts a sample clip.",
+                 "vantro");
+    cli.set_version_flag("--version", std::string("Vantro Davavivi ") + kVersion);
+    cli.require_subcommand(1);
+    CLI::App* convert = cli.add_subcommand("convert", "convert files and folders into movie databases");
+    ConvertOptions convertOptions;
+    AddConvertOptions(*convert, convertOptions);
+    convert->footer(kConvertFooter);
+    CLI::App* presets = cli.add_subcommand("presets", "the device presets and your own");
+    PresetsOptions presetsOptions;
+    AddPresetsCommands(*presets, presetsOptions);
+    CLI::App* inspect = cli.add_subcommand("inspect", "describe movie databases and check their structure");
+    InspectOptions inspectOptions;
+    AddInspectOptions(*inspect, inspectOptions);
+
+    std::vector<char*> words{argv[0]};
+    for (std::string& a : args) words.push_back(a.data());
+    try {
+        cli.parse(static_cast<int>(words.size()), words.data());
+    } catch (const CLI::ParseError& e) {
+        const int code = cli.exit(e);
+        return code == 0 ? 0 : kExitUsage;
     }
-    if (!args.empty() && (args[0] == "--help" || args[0] == "-h" || args[0] == "help")) {
-        PrintUsage();
-        return 0;
-    }
-    std::string command = "convert";
-    const bool named = !args.empty() && (args[0] == "convert" || args[0] == "presets" || args[0] == "inspect");
-    if (named) {
-        command = args[0];
-        args.erase(args.begin());
-    }
-    if (command == "inspect") {
-        if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
-            std::printf("usage: vantro inspect [--chunks] [--key KEYFILE] [--frame N --pgm OUT.pgm] [--wav OUT.wav] FILE.pdb...\n"
-                        "Describes each movie database, checks its structure and can write a \"16 Grays\"\n"
-                        "frame as a PGM picture or the sound as a WAV file.\n");
-            return 0;
-        }
-        return InspectCommand(args);
-    }
+    if (inspect->parsed()) return RunInspect(inspectOptions);
 
     Application app;
     const OSErr started = StartApplication(app);
     TellPreferenceNotices();
     if (started) {
         std::fprintf(stderr, "vantro: the conversion engine could not be opened (error %d)\n", static_cast<int>(started));
-        return 1;
+        return kExitFailed;
     }
-    if (command == "presets") {
-        const int status = PresetsCommand(app, args);
-        TellPreferenceNotices();
-        return status;
-    }
-    bool anyFile = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--out" || args[i] == "--name" || args[i] == "--preset") ++i;
-        else if (args[i].rfind("--", 0) != 0) anyFile = true;
-    }
-    // Plain `vantro` with no files shows what it does on a sample clip.
-    if (!named && !anyFile && args.size() <= 2 && (args.empty() || args[0] == "--out")) return Sample(app, args);
-    return ConvertCommand(app, args);
+    int status = 0;
+    if (presets->parsed()) status = RunPresets(app, *presets, presetsOptions);
+    else if (!named && convertOptions.files.empty()) status = Sample(app, convertOptions);
+    else status = RunConvert(app, convertOptions);
+    TellPreferenceNotices();
+    return status;
 }

@@ -18,7 +18,7 @@
 #endif
 
 // `vantro` with its arguments, started in the background; its standard
-// output goes to `home`/`tag`.out, its errors nowhere.
+// output goes to `home`/`tag`.out, its errors to `home`/`tag`.err.
 class Vantro {
 public:
     Vantro(const std::filesystem::path& home, std::vector<std::string> args, const std::string& tag = "run",
@@ -32,7 +32,8 @@ public:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        err_ = home / (tag + ".err");
+        posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         std::vector<char*> argv, envp;
         for (auto& a : args) argv.push_back(a.data());
         for (auto& e : env) envp.push_back(e.data());
@@ -52,6 +53,7 @@ public:
     bool Running() { return !Reap(WNOHANG); }
     void Signal(int signal) const { kill(pid_, signal); }
     std::string Output() const { return FileText(out_); }
+    std::string Errors() const { return FileText(err_); }
 
 private:
     bool Reap(int options) {
@@ -66,17 +68,17 @@ private:
 
     pid_t pid_ = -1;
     int status_ = -1;
-    std::filesystem::path out_;
+    std::filesystem::path out_, err_;
 };
 
 struct VantroResult {
     int status;
-    std::string output;
+    std::string output, errors;
 };
 
 // `vantro` run to its end.
 inline VantroResult RunVantro(const std::filesystem::path& home, std::vector<std::string> args) {
     Vantro run(home, std::move(args));
     const int status = run.Wait();
-    return {status, run.Output()};
+    return {status, run.Output(), run.Errors()};
 }

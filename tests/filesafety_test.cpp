@@ -76,6 +76,26 @@ TEST(FileSafety, SignalsCancelAndLeaveNothingBehind) {
     }
 }
 
+TEST(FileSafety, ASecondCtrlCStopsTheRestWheneverItComes) {
+    TestFolder home;
+    const auto out = home.Path() / "out";
+    std::filesystem::create_directories(out);
+    std::vector<std::string> args = {"convert", "--out", out.string(), "--preset", "Tungsten T3"};
+    for (const char* name : {"a.mp4", "b.mp4", "c.mp4"}) {
+        std::filesystem::create_hard_link(LongClip(), home.Path() / name);
+        args.push_back((home.Path() / name).string());
+    }
+    Vantro run(home.Path(), args);
+    // One Ctrl-C in the first file, the second in the next file.
+    ASSERT_TRUE(WaitFor(run, out, ".a.pdb.vantro-partial"));
+    run.Signal(SIGINT);
+    ASSERT_TRUE(WaitFor(run, out, ".b.pdb.vantro-partial"));
+    run.Signal(SIGINT);
+    EXPECT_EQ(run.Wait(), 128 + SIGINT);
+    EXPECT_EQ(FolderNames(out), std::vector<std::string>{}); // the third never started
+    EXPECT_NE(run.Output().find("not converted " + (home.Path() / "c.mp4").string()), std::string::npos) << run.Output();
+}
+
 TEST(FileSafety, WhatAKilledRunLeftIsRemovedAtTheNextStart) {
     const auto source = LongClip();
     TestFolder home;
