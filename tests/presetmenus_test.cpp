@@ -1,0 +1,185 @@
+// The preset popups: what they list, the customised entry, and the preset
+// a pick loads.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "engine/app/presetmenus.h"
+#include "platform/preferences.h"
+#include "resources/application_resources.h"
+#include "tests/test_folder.h"
+
+namespace {
+
+using Texts = std::vector<std::string>;
+
+// The application's resources open and a fresh preference store.
+class PresetMenusTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(OpenApplicationResources(), noErr);
+        folder_ = std::make_unique<TestFolder>();
+        ASSERT_EQ(setenv(kPreferenceFolderVariable, (folder_->Path() / "config").c_str(), 1), 0);
+    }
+    void TearDown() override { unsetenv(kPreferenceFolderVariable); }
+
+    static Texts TextsOf(const std::vector<MenuItem>& items) {
+        Texts texts;
+        for (const MenuItem& item : items) texts.push_back(item.text);
+        return texts;
+    }
+    static int IndexOf(const std::vector<MenuItem>& items, std::string_view text) {
+        for (std::size_t i = 0; i < items.size(); ++i)
+            if (items[i].text == text) return static_cast<int>(i);
+        return -1;
+    }
+    static EditSettings Device(std::string_view name) {
+        AtomContainer preset;
+        EXPECT_EQ(FindPreset(name, false, &preset), noErr) << name;
+        EditSettings s;
+        UnpackSettings(s, preset);
+        return s;
+    }
+    static void AddSavedFrom(std::string_view device, std::string_view name) {
+        EditSettings s = Device(device);
+        s.basedOn = std::string(device);
+        AtomContainer preset;
+        ASSERT_EQ(PackSettings(s, name, preset), noErr);
+        ASSERT_EQ(AddUserPreset(&preset), noErr);
+    }
+    std::string SelectedDeviceText() const { return menus_.DeviceItems().at(menus_.SelectedDevice()).text; }
+
+    std::unique_ptr<TestFolder> folder_;
+    PresetMenus menus_;
+    EditSettings settings_;
+    AtomContainer container_;
+};
+
+} // namespace
+
+TEST_F(PresetMenusTest, MakersComeSortedWithGenericAndStreamingLast) {
+    settings_ = Device("m505/m515");
+    menus_.Build(settings_);
+    EXPECT_EQ(TextsOf(menus_.MakerItems()),
+              (Texts{"Custom", "-", "Acer", "Garmin", "HandEra", "Handspring", "IBM", "Kyocera", "Palm", "Samsung",
+                     "Sony CLIE", "Tapwave", "-", "Generic", "Streaming"}));
+    for (const MenuItem& item : menus_.MakerItems()) EXPECT_EQ(item.separator, item.text == "-") << item.text;
+    EXPECT_EQ(menus_.FirstMakerIndex(), 2);
+    EXPECT_EQ(menus_.MakerItems()[menus_.SelectedMaker()].text, "Palm");
+    EXPECT_EQ(SelectedDeviceText(), "m505/m515");
+    EXPECT_FALSE(settings_.customised);
+    // No user presets: "Custom" cannot be picked, nor can a separator.
+    EXPECT_FALSE(menus_.MakerItems()[0].enabled);
+    EXPECT_EQ(menus_.ChooseMaker(0, settings_, container_), paramErr);
+    EXPECT_EQ(menus_.ChooseMaker(1, settings_, container_), paramErr);
+    EXPECT_EQ(menus_.ChooseDevice(99, settings_, container_), paramErr);
+    EXPECT_EQ(settings_.name, "m505/m515");
+}
+
+TEST_F(PresetMenusTest, AMakerListsItsVisibleDevicesAndLoadsTheFirst) {
+    settings_ = Device("m500"); // 16 Grays
+    menus_.Build(settings_);
+    const struct {
+        const char* maker;
+        Texts devices;
+        bool videoChanged;
+    } cases[] = {
+        {"Tapwave", {"Zodiac", "Zodiac (Wide)"}, true}, // never the hidden "Zodiac - Good" and its kin
+        {"Generic", {"All color Palm OS devices", "All gray Palm OS devices", "All Palm OS 5 devices", "All widescreen devices"}, false},
+        {"Acer", {"s10", "s50/s60"}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.maker);
+        bool videoChanged = !c.videoChanged;
+        ASSERT_EQ(menus_.ChooseMaker(IndexOf(menus_.MakerItems(), c.maker), settings_, container_, &videoChanged), noErr);
+        EXPECT_EQ(TextsOf(menus_.DeviceItems()), c.devices);
+        EXPECT_EQ(menus_.SelectedDevice(), 0);
+        EXPECT_EQ(settings_.name, c.devices.front());
+        EXPECT_FALSE(container_.IsNull());
+        EXPECT_EQ(videoChanged, c.videoChanged);
+    }
+}
+
+TEST_F(PresetMenusTest, AnEditAddsTheCustomisedEntryAndAPickRemovesIt) {
+    settings_ = Device("m505/m515");
+    menus_.Build(settings_);
+    const Texts palm = TextsOf(menus_.DeviceItems());
+    Texts customised{"Custom (m505/m515)", "-"};
+    customised.insert(customised.end(), palm.begin(), palm.end());
+    for (int edit = 0; edit < 2; ++edit) menus_.MarkCustomised(settings_); // a second edit adds nothing
+    EXPECT_EQ(TextsOf(menus_.DeviceItems()), customised);
+    EXPECT_EQ(menus_.SelectedDevice(), 0);
+    EXPECT_TRUE(settings_.customised);
+
+    settings_.edited = true;
+    bool videoChanged = false;
+    ASSERT_EQ(menus_.ChooseDevice(IndexOf(menus_.DeviceItems(), "m500"), settings_, container_, &videoChanged), noErr);
+    EXPECT_EQ(TextsOf(menus_.DeviceItems()), palm);
+    EXPECT_EQ(SelectedDeviceText(), "m500");
+    EXPECT_EQ(settings_.name, "m500");
+    EXPECT_FALSE(settings_.customised || settings_.edited);
+    EXPECT_TRUE(videoChanged); // colour to 16 Grays
+
+    // The customised entry names no preset: the settings stay, still shown
+    // as customised, with the entry once.
+    menus_.MarkCustomised(settings_);
+    EXPECT_EQ(menus_.ChooseDevice(0, settings_, container_), cannotFindAtomErr);
+    EXPECT_EQ(settings_.name, "m500");
+    EXPECT_EQ(menus_.DeviceItems().size(), palm.size() + 2);
+    EXPECT_EQ(menus_.DeviceItems()[0].text, "Custom (m500)");
+    EXPECT_TRUE(settings_.customised);
+}
+
+TEST_F(PresetMenusTest, UserPresetsShowTheirOriginAndAreFoundAgain) {
+    AddSavedFrom("m500", "Commute");
+    AddSavedFrom("Tungsten T3", "Holiday");
+    AddSavedFrom("Tungsten C", "Trip");
+    settings_ = Device("m500");
+    menus_.Build(settings_);
+    ASSERT_TRUE(menus_.MakerItems()[0].enabled);
+    ASSERT_EQ(menus_.ChooseMaker(0, settings_, container_), noErr);
+    const Texts users{"Commute (m500)", "Holiday (Tungsten T3)", "Trip (Tungsten C)"};
+    EXPECT_EQ(TextsOf(menus_.DeviceItems()), users);
+    EXPECT_EQ(settings_.name, "Commute");
+    ASSERT_EQ(menus_.ChooseDevice(1, settings_, container_), noErr);
+    EXPECT_EQ(settings_.name, "Holiday");
+    EXPECT_EQ(settings_.frameWidth, 320);
+
+    // Reopened, the window selects it again, even when it was saved edited.
+    settings_.customised = true;
+    PresetMenus reopened;
+    reopened.Build(settings_);
+    EXPECT_EQ(reopened.SelectedMaker(), 0);
+    EXPECT_EQ(reopened.SelectedDevice(), 1);
+    EXPECT_EQ(reopened.SelectedPresetName().name, "Holiday");
+    EXPECT_TRUE(reopened.SelectedPresetName().isUser);
+    ASSERT_EQ(reopened.ChooseDevice(2, settings_, container_), noErr);
+    EXPECT_EQ(settings_.name, "Trip");
+
+    // Edited, the entry names its origin too, and picks count past it.
+    settings_.customised = false;
+    reopened.MarkCustomised(settings_);
+    EXPECT_EQ(reopened.DeviceItems()[0].text, "Custom (Trip, Tungsten C)");
+    ASSERT_EQ(reopened.ChooseDevice(3, settings_, container_), noErr);
+    EXPECT_EQ(settings_.name, "Holiday");
+    EXPECT_EQ(TextsOf(reopened.DeviceItems()), users);
+    EXPECT_EQ(reopened.SelectedDevice(), 1);
+}
+
+TEST_F(PresetMenusTest, SettingsOfNoListedMakerRestoreAsCustomised) {
+    const struct {
+        const char* device;
+        int maker; // -1: the preset's own
+    } cases[] = {{"All color Palm OS devices", -1}, {"m505/m515", 99}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.device);
+        EditSettings s = Device(c.device);
+        if (c.maker >= 0) s.maker = static_cast<std::uint16_t>(c.maker);
+        PresetMenus menus;
+        menus.Build(s);
+        EXPECT_TRUE(s.customised);
+        EXPECT_TRUE(menus.HasCustomisedEntry());
+        EXPECT_EQ(menus.SelectedMaker(), 0);
+        EXPECT_TRUE(menus.DeviceItems().at(0).text.starts_with("Custom (" + std::string(c.device)));
+    }
+}
