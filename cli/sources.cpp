@@ -4,8 +4,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <set>
 #include <system_error>
+
+#include "platform/media.h"
 
 namespace {
 
@@ -48,16 +49,6 @@ void AddFolder(const FileSpec& folder, bool recursive, SourceList& out) {
 }
 
 } // namespace
-
-bool IsMediaFileName(const FileSpec& path) {
-    static const std::set<std::string> kExtensions = {
-        ".3gp", ".aac", ".aif", ".aiff", ".asf", ".avi", ".bmp", ".dat", ".dv", ".flac", ".flv", ".gif", ".jpeg", ".jpg",
-        ".m2v", ".m4a", ".m4v", ".mkv", ".mov", ".mp2", ".mp3", ".mp4", ".mpeg", ".mpg", ".ogg", ".ogv", ".png",
-        ".qt", ".tif", ".tiff", ".ts", ".vob", ".wav", ".webm", ".webp", ".wma", ".wmv"};
-    std::string ext = path.extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return kExtensions.count(ext) != 0;
-}
 
 SourceList CollectSources(const std::vector<std::string>& names, bool recursive) {
     SourceList out;

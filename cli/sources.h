@@ -21,6 +21,3 @@ struct SourceList {
 
 // In the order given; a folder's files sorted by name.
 SourceList CollectSources(const std::vector<std::string>& names, bool recursive);
-
-// Whether a folder contributes a file of this name.
-bool IsMediaFileName(const FileSpec& path);

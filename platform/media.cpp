@@ -3,6 +3,7 @@
 #include "platform/media.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <deque>
@@ -490,3 +491,23 @@ OSErr Movie::PosterFrame(FrameBuffer& buffer) const {
     return sequence.Decompress(*sample.picture);
 }
 
+
+// ---- Media file names -----------------------------------------------------------------------
+
+std::span<const std::string_view> MediaFileExtensions() {
+    static constexpr std::string_view kExtensions[] = {
+        "3gp", "aac", "aif", "aiff", "asf", "avi", "bmp", "dat", "dv", "flac", "flv", "gif", "jpeg", "jpg",
+        "m2v", "m4a", "m4v", "mkv", "mov", "mp2", "mp3", "mp4", "mpeg", "mpg", "ogg", "ogv", "png",
+        "qt", "tif", "tiff", "ts", "vob", "wav", "webm", "webp", "wma", "wmv"};
+    return kExtensions;
+}
+
+bool IsMediaFileName(const FileSpec& path) {
+    std::string extension = path.extension().string();
+    if (extension.size() < 2) return false;
+    extension.erase(0, 1);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const auto all = MediaFileExtensions();
+    return std::binary_search(all.begin(), all.end(), std::string_view(extension));
+}

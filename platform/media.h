@@ -9,6 +9,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/byteblock.h"
@@ -60,6 +61,14 @@ struct Chapter {
     std::int64_t startMs = 0;
     std::string title;
 };
+
+// The extensions of the file names taken for media files where a folder's
+// files are gathered or offered (lower case, no dot, sorted): the formats
+// FFmpeg reads that the converter makes movies of. A file of any other name
+// still opens when it is named on its own.
+std::span<const std::string_view> MediaFileExtensions();
+// Whether the name ends in one of them, in any letter case.
+bool IsMediaFileName(const FileSpec& path);
 
 class VideoSource;
 class SoundSource;
