@@ -1,4 +1,4 @@
-// Case- and accent-insensitive ordering of names.
+// Case-insensitive ordering of names, with and without regard to accents.
 #include "platform/textorder.h"
 
 namespace {
@@ -31,3 +31,25 @@ std::string FoldText(std::string_view text) {
 }
 
 int CompareText(std::string_view a, std::string_view b) { return FoldText(a).compare(FoldText(b)); }
+
+std::string LowerText(std::string_view text) {
+    std::string out(text);
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const auto c = static_cast<unsigned char>(out[i]);
+        if (c >= 'A' && c <= 'Z') {
+            out[i] = static_cast<char>(c - 'A' + 'a');
+        } else if (c == 0xC3 && i + 1 < out.size()) {
+            // U+00C0 to U+00DE are the capitals of U+00E0 to U+00FE, but for
+            // the multiplication sign (U+00D7).
+            const auto next = static_cast<unsigned char>(out[i + 1]);
+            if (next >= 0x80 && next <= 0x9E && next != 0x97) out[i + 1] = static_cast<char>(next + 0x20);
+            ++i;
+        }
+    }
+    return out;
+}
+
+int CompareTextWithAccents(std::string_view a, std::string_view b) {
+    if (const int folded = CompareText(a, b); folded != 0) return folded;
+    return LowerText(a).compare(LowerText(b));
+}
