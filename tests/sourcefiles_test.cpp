@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/app/sourcefiles.h"
+#include "engine/app/windowrules.h"
 #include "resources/application_resources.h"
 #include "tests/media_fixtures.h"
 #include "tests/test_folder.h"
@@ -139,4 +140,48 @@ TEST_F(SourceFilesTest, ResultsOfARunAndTheirClearingBeforeTheNext) {
         EXPECT_EQ(records[i].source, files.Files()[i].path);
     }
     EXPECT_EQ(records[2].status, "");
+}
+
+TEST_F(SourceFilesTest, EnablingFollowsTheRowsTheSelectionAndTheMovieSize) {
+    SourceFiles none, some;
+    some.Add(Junk("a.mov"));
+    const struct {
+        const SourceFiles& files;
+        bool selected;
+        std::uint16_t width, height; // the movie size
+        bool background;
+        Enabling expected; // convert, remove files, remove all, controls, choose, clear
+    } cases[] = {
+        {none, false, 160, 120, false, {false, false, false, true, true, false}},
+        {some, false, 160, 120, true, {true, false, true, true, true, true}},
+        {some, true, 320, 240, false, {true, true, true, true, true, false}},
+        {some, true, 160, 160, true, {true, true, true, false, false, true}},
+        {none, false, 320, 320, false, {false, false, false, false, false, false}},
+    };
+    EditSettings settings;
+    for (const auto& c : cases) {
+        settings.frameWidth = c.width, settings.frameHeight = c.height;
+        EXPECT_EQ(UpdateEnabling(c.files, c.selected, settings, c.background), c.expected) << c.width << "x" << c.height;
+    }
+    // Once everything is converted, "Convert Files" waits for a new file.
+    some.SetResult(0, Result(FileState::Converted));
+    EXPECT_FALSE(UpdateEnabling(some, false, settings, false).convert);
+    some.Add(Junk("b.mov"));
+    EXPECT_TRUE(UpdateEnabling(some, false, settings, false).convert);
+}
+
+TEST(WindowRules, TheSingleMovieNameDropsTheExtensionAndUnderscores) {
+    const struct {
+        const char* source;
+        const char* proposed;
+        const char* named; // "Holiday" typed
+    } cases[] = {
+        {"/films/my_clip.mov", "my clip", "Holiday.mov"},
+        {"/films/a.b_c.avi", "a.b c", "Holiday.avi"},
+        {"/films/v1.2/take", "take", "Holiday"}, // a dot in the folder is no extension
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ProposedMovieName(c.source), c.proposed) << c.source;
+        EXPECT_EQ(NamedMovie("Holiday", c.source), c.named) << c.source;
+    }
 }
