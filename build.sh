@@ -13,10 +13,10 @@ cd "$(dirname "$0")"
 # libpalm-pdb-perl: an independent Palm database reader the tests compare with.
 # ffmpeg: the tool makes the tests' media files and is the benchmarks' peer.
 # libcli11-dev: the command line's options; nlohmann-json3-dev: presets as JSON
-# files and the command line's --json reports.
+# files and the command line's --json reports; qt6-base-dev: the window.
 PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libpalm-pdb-perl
     libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
-    libcli11-dev nlohmann-json3-dev)
+    libcli11-dev nlohmann-json3-dev qt6-base-dev)
 
 install_packages() {
     local missing=()

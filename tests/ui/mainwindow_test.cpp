@@ -1,0 +1,244 @@
+// The window driven as a user drives it: files added and dropped, the
+// buttons' enabling, conversions through the real engine with the window
+// answering meanwhile, cancelling, the preset menus and what outlives the
+// window. Each test has its own preference folder.
+#include <QComboBox>
+#include <QLabel>
+#include <QListView>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+
+#include "tests/media_fixtures.h"
+#include "tests/test_folder.h"
+#include "ui/audiovideotab.h"
+#include "ui/conversionworker.h"
+#include "ui/filelistmodel.h"
+#include "ui/mainwindow.h"
+
+namespace {
+
+// A fresh preference store and a started application for each test.
+struct Session {
+    std::string temporary = qEnvironmentVariable("TMPDIR").toStdString();
+    TestFolder home;
+    Application app;
+    Session() {
+        setenv("VANTRO_CONFIG_DIR", (home.Path() / "config").c_str(), 1);
+        setenv("TMPDIR", home.Path().c_str(), 1);
+        if (StartApplication(app) != noErr) qFatal("the engine did not start");
+    }
+    ~Session() {
+        if (temporary.empty()) unsetenv("TMPDIR");
+        else setenv("TMPDIR", temporary.c_str(), 1);
+    }
+};
+
+// A file manager's drop of these paths onto the window.
+void Drop(MainWindow& window, const std::vector<std::filesystem::path>& paths) {
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const auto& p : paths) urls << QUrl::fromLocalFile(QString::fromStdString(p.string()));
+    data.setUrls(urls);
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &enter);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &drop);
+}
+
+QString RowText(const MainWindow& w, int row, int role) { return w.Files()->data(w.Files()->index(row), role).toString(); }
+
+std::filesystem::path CopyInto(const std::filesystem::path& folder, const std::filesystem::path& file, const std::string& name) {
+    std::filesystem::create_directories(folder);
+    std::filesystem::copy_file(file, folder / name);
+    return folder / name;
+}
+
+QStringList Items(const QComboBox* box) {
+    QStringList items;
+    for (int i = 0; i < box->count(); ++i) items << box->itemText(i);
+    return items;
+}
+
+std::filesystem::path LongClip() {
+    return MakeFixture("long.mp4", "-f lavfi -i testsrc2=size=160x120:rate=25:duration=120 "
+                                   "-f lavfi -i sine=frequency=440:sample_rate=22050:duration=120 "
+                                   "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -shortest %o");
+}
+
+} // namespace
+
+class WindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void AddingAndDroppingFiles();
+    void EnablingFollowsTheList();
+    void ConvertingKeepsTheWindowAlive();
+    void CancellingCurrentAndAll();
+    void PresetMenusAndCustomisedMarking();
+    void SettingsOutliveTheWindow();
+};
+
+void WindowTest::AddingAndDroppingFiles() {
+    Session s;
+    MainWindow window(s.app);
+    const auto clip = CopyInto(s.home.Path() / "a", Mp4(), "my_clip.mp4");
+    Drop(window, {clip});
+    Drop(window, {clip}); // the same file again: listed once
+    QCOMPARE(window.Files()->rowCount(), 1);
+    QCOMPARE(window.FolderLabel()->text(), QString::fromStdString(clip.parent_path().string()));
+    QVERIFY(RowText(window, 0, FileListModel::CommentRole).startsWith("Duration: 00:00:0"));
+    QVERIFY(!window.Files()->data(window.Files()->index(0), FileListModel::ThumbnailRole).value<QImage>().isNull());
+
+    // A second folder: "multiple locations"; a file that is no movie is listed all the same.
+    const auto broken = s.home.Path() / "b" / "broken.mp4";
+    std::filesystem::create_directories(broken.parent_path());
+    std::ofstream(broken) << "not a movie";
+    Drop(window, {broken.parent_path()});
+    QCOMPARE(window.Files()->rowCount(), 2);
+    QCOMPARE(window.FolderLabel()->text(), QString("multiple locations"));
+    QCOMPARE(RowText(window, 0, Qt::DisplayRole), QString("broken.mp4")); // sorted by name
+    QVERIFY(RowText(window, 0, FileListModel::CommentRole).isEmpty());
+}
+
+void WindowTest::EnablingFollowsTheList() {
+    Session s;
+    MainWindow window(s.app);
+    window.confirmRemoval = [](const QString&) { return true; };
+    QVERIFY(!window.ConvertButton()->isEnabled());
+    QVERIFY(!window.RemoveAllButton()->isEnabled());
+    window.AddFiles({ToneWav(), Mp4()});
+    QVERIFY(window.ConvertButton()->isEnabled());
+    QVERIFY(window.RemoveAllButton()->isEnabled());
+    QVERIFY(!window.RemoveFilesButton()->isEnabled());
+    window.FileList()->selectionModel()->select(window.Files()->index(0), QItemSelectionModel::Select);
+    QVERIFY(window.RemoveFilesButton()->isEnabled());
+    QTest::mouseClick(window.RemoveFilesButton(), Qt::LeftButton);
+    QCOMPARE(window.Files()->rowCount(), 1);
+    QTest::mouseClick(window.RemoveAllButton(), Qt::LeftButton);
+    QCOMPARE(window.Files()->rowCount(), 0);
+    QVERIFY(!window.ConvertButton()->isEnabled());
+}
+
+void WindowTest::ConvertingKeepsTheWindowAlive() {
+    Session s;
+    s.app.destination = ExportDestination::SourceFolder;
+    MainWindow window(s.app);
+    const auto folder = s.home.Path() / "movies";
+    // One file: its movie's name is asked first; a cancel converts nothing.
+    window.AddFiles({CopyInto(folder, Mp4(), "my_clip.mp4")});
+    QString proposed;
+    window.askMovieName = [&](QString& name) {
+        proposed = name;
+        return false;
+    };
+    QTest::mouseClick(window.ConvertButton(), Qt::LeftButton);
+    QCOMPARE(proposed, QString("my clip"));
+    QVERIFY(!window.Converting());
+    window.askMovieName = [](QString& name) {
+        name = "Trip";
+        return true;
+    };
+    QTest::mouseClick(window.ConvertButton(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.Converting(), 120000);
+    QVERIFY(std::filesystem::exists(folder / "Trip.pdb"));
+
+    // Two files, one converted already: only the other converts, and the
+    // window's own events go on meanwhile.
+    window.AddFiles({CopyInto(folder, ToneWav(), "tone.wav")});
+    int ticks = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] { ++ticks; });
+    tick.start(5);
+    QTest::mouseClick(window.ConvertButton(), Qt::LeftButton);
+    QVERIFY(window.Converting());
+    QVERIFY(!window.Tabs()->isTabEnabled(1) && !window.Tabs()->isTabEnabled(2));
+    QVERIFY(!window.CancelAllButton()->isHidden() && window.RemoveAllButton()->isHidden());
+    QVERIFY(!window.ConvertButton()->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(!window.Converting(), 120000);
+    QVERIFY(ticks > 0);
+    QCOMPARE(RowText(window, 0, Qt::DisplayRole), QString("my_clip.mp4"));
+    QCOMPARE(RowText(window, 0, FileListModel::StatusRole), QString("Conversion complete"));
+    QCOMPARE(RowText(window, 1, FileListModel::StatusRole), QString("Conversion complete"));
+    QCOMPARE(FolderNames(folder), (std::vector<std::string>{"Trip.pdb", "my_clip.mp4", "tone.pdb", "tone.wav"}));
+    QVERIFY(!window.ConvertButton()->isEnabled()); // everything converted
+    QVERIFY(window.Tabs()->isTabEnabled(1) && window.RemoveAllButton()->isVisibleTo(&window));
+}
+
+void WindowTest::CancellingCurrentAndAll() {
+    Session s;
+    MainWindow window(s.app);
+    const auto folder = s.home.Path() / "movies";
+    std::filesystem::create_directories(folder);
+    for (const char* name : {"a.mp4", "b.mp4", "c.mp4"}) std::filesystem::create_hard_link(LongClip(), folder / name);
+    window.AddFiles({folder / "a.mp4", folder / "b.mp4", folder / "c.mp4"});
+    QTest::mouseClick(window.ConvertButton(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(window.Files()->data(window.Files()->index(0), FileListModel::ProgressRole).toInt() > 0, 60000);
+    QTest::mouseClick(window.CancelCurrentButton(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(window.Files()->data(window.Files()->index(1), FileListModel::ProgressRole).toInt() > 0, 60000);
+    QTest::mouseClick(window.CancelAllButton(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.Converting(), 60000);
+    QCOMPARE(RowText(window, 0, FileListModel::StatusRole), RowText(window, 1, FileListModel::StatusRole)); // both cancelled
+    QVERIFY(!RowText(window, 0, FileListModel::StatusRole).isEmpty());
+    QVERIFY(RowText(window, 2, FileListModel::StatusRole).isEmpty()); // never started
+    for (const auto& name : FolderNames(folder)) QVERIFY2(name.find(".pdb") == std::string::npos, name.c_str());
+    QVERIFY(window.ConvertButton()->isEnabled()); // they can be converted again
+}
+
+void WindowTest::PresetMenusAndCustomisedMarking() {
+    Session s;
+    MainWindow window(s.app);
+    const QStringList makers = Items(window.MakerMenu());
+    QCOMPARE(makers.first(), QString("Custom"));
+    QVERIFY(makers.contains("Tapwave") && makers.endsWith("Streaming"));
+    const int palm = static_cast<int>(makers.indexOf("Palm"));
+    window.MakerMenu()->setCurrentIndex(palm);
+    emit window.MakerMenu()->activated(palm);
+    const int m505 = static_cast<int>(Items(window.DeviceMenu()).indexOf("m505/m515"));
+    QVERIFY(m505 >= 0);
+    window.DeviceMenu()->setCurrentIndex(m505);
+    emit window.DeviceMenu()->activated(m505);
+    QCOMPARE(window.Settings().name, std::string("m505/m515"));
+    // An edit on the Audio & Video tab marks the preset customised.
+    QComboBox* fps = window.AudioVideo()->Popup(AudioVideoItem::FrameRate);
+    const int other = fps->currentIndex() == 1 ? 2 : 1;
+    fps->setCurrentIndex(other);
+    emit fps->activated(other);
+    QCOMPARE(window.DeviceMenu()->itemText(0), QString("Custom (m505/m515)"));
+    QCOMPARE(window.DeviceMenu()->currentIndex(), 0);
+    // Choosing a device again takes the label away.
+    const int t3 = static_cast<int>(Items(window.DeviceMenu()).indexOf("Tungsten T3"));
+    window.DeviceMenu()->setCurrentIndex(t3);
+    emit window.DeviceMenu()->activated(t3);
+    QVERIFY(!Items(window.DeviceMenu()).contains("Custom (m505/m515)"));
+    QCOMPARE(window.Settings().name, std::string("Tungsten T3"));
+}
+
+void WindowTest::SettingsOutliveTheWindow() {
+    Session s;
+    {
+        MainWindow window(s.app);
+        const int palm = static_cast<int>(Items(window.MakerMenu()).indexOf("Palm"));
+        emit window.MakerMenu()->activated(palm);
+        const int zire = static_cast<int>(Items(window.DeviceMenu()).indexOf("Zire 71"));
+        emit window.DeviceMenu()->activated(zire);
+        window.close();
+    }
+    QCOMPARE(SaveApplicationSettings(s.app), noErr);
+    Application again;
+    QCOMPARE(StartApplication(again), noErr);
+    MainWindow restored(again);
+    QCOMPARE(restored.MakerMenu()->currentText(), QString("Palm"));
+    QCOMPARE(restored.DeviceMenu()->currentText(), QString("Zire 71"));
+}
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    WindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "mainwindow_test.moc"

@@ -1,0 +1,406 @@
+// The main window: its parts, and the steps of converting.
+#include "ui/mainwindow.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDragEnterEvent>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListView>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QStandardItemModel>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include "engine/app/audiovideopanel.h"
+#include "engine/app/windowrules.h"
+#include "ui/aboutdialog.h"
+#include "ui/audiovideotab.h"
+#include "ui/conversionworker.h"
+#include "ui/filelistmodel.h"
+#include "ui/presetdialogs.h"
+#include "ui/texts.h"
+
+namespace {
+
+constexpr ResID kMainTexts = 128, kStatusTexts = 129, kDestinations = 136, kTabs = 220, kLayoutTexts = 246;
+
+// The destination popup's items and the destinations they stand for; the
+// separator stands for none.
+constexpr ExportDestination kDestinationOfItem[] = {ExportDestination::SourceFolder, ExportDestination::HotSync,
+                                                     ExportDestination::RemovableStorage, ExportDestination::SourceFolder,
+                                                     ExportDestination::OtherFolder};
+constexpr int kSeparatorItem = 3;
+
+void FillMenu(QComboBox* box, const std::vector<MenuItem>& items, int selected) {
+    const QSignalBlocker quiet(box);
+    box->clear();
+    for (const MenuItem& item : items) {
+        if (item.separator) {
+            box->insertSeparator(box->count());
+            continue;
+        }
+        box->addItem(QString::fromStdString(item.text));
+        if (!item.enabled)
+            if (auto* model = qobject_cast<QStandardItemModel*>(box->model()))
+                model->item(box->count() - 1)->setEnabled(false);
+    }
+    box->setCurrentIndex(selected);
+}
+
+QPushButton* Button(const QString& text, QLayout* into) {
+    auto* button = new QPushButton(text);
+    into->addWidget(button);
+    return button;
+}
+
+} // namespace
+
+MainWindow::MainWindow(Application& app, QWidget* parent) : QWidget(parent), app_(app), worker_(new ConversionWorker) {
+    setWindowTitle("Vantro Davavivi 2.0");
+    confirmRemoval = [this](const QString& question) {
+        return QMessageBox::question(this, "Vantro Davavivi", question, QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
+    };
+    setWindowIcon(ApplicationIcon());
+    setAcceptDrops(true);
+    UnpackSettings(settings_, app_.settings);
+    auto* layout = new QVBoxLayout(this);
+    BuildTop();
+    tabs_ = new QTabWidget;
+    tabs_->addTab(BuildFilesTab(), Text(kTabs, 1, "Files"));
+    audioVideo_ = new AudioVideoTab;
+    tabs_->addTab(audioVideo_, Text(kTabs, 2, "Audio & Video"));
+    layoutSummary_ = new QLabel;
+    layoutSummary_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    tabs_->addTab(layoutSummary_, Text(kTabs, 3, "Layout"));
+    layout->addWidget(tabs_, 1);
+    BuildBottom();
+
+    menus_.Build(settings_);
+    ShowPresetMenus();
+    audioVideo_->Show(settings_);
+    connect(audioVideo_, &AudioVideoTab::edited, this, [this](AudioVideoItem item, int index) {
+        if (EditAudioVideo(settings_, item, index)) SettingsEdited();
+        else audioVideo_->Show(settings_); // a separator or a disabled entry: the popup shows the settings again
+    });
+    connect(audioVideo_->SavePresetButton(), &QPushButton::clicked, this, [this] { SavePreset(); });
+    connect(audioVideo_->EditPresetsButton(), &QPushButton::clicked, this, [this] { EditUserPresets(); });
+
+    // The destination of the last exit, when its folder is still there.
+    std::error_code ec;
+    const bool folderThere = !app_.exportFolder.empty() && std::filesystem::is_directory(app_.exportFolder, ec);
+    destinationIndex_ = 0;
+    if (app_.destination == ExportDestination::OtherFolder && folderThere) destinationIndex_ = 4;
+    destination_->setCurrentIndex(destinationIndex_);
+    ShowFolderDescription();
+
+    connect(worker_, &ConversionWorker::fileStarted, this, [this](int index, int ordinal, int total) {
+        status_[0]->setText(Text(kStatusTexts, 2, "Converting file ") + QString::number(ordinal) + Text(kStatusTexts, 3, " of ") +
+                            QString::number(total));
+        const std::size_t row = static_cast<std::size_t>(index);
+        status_[1]->setText(model_->data(model_->index(static_cast<int>(row)), Qt::DisplayRole).toString());
+        model_->SetProgress(row, 0);
+    });
+    connect(worker_, &ConversionWorker::fileProgress, this,
+            [this](int index, int permille) { model_->SetProgress(static_cast<std::size_t>(index), permille); });
+    connect(worker_, &ConversionWorker::fileFinished, this, [this](int index, FileRecord record) {
+        model_->SetOutcome(static_cast<std::size_t>(index), record);
+    });
+    connect(worker_, &ConversionWorker::runFinished, this, [this] { SetConverting(false); });
+    UpdateEnabling();
+}
+
+MainWindow::~MainWindow() { delete worker_; }
+
+void MainWindow::BuildTop() {
+    auto* grid = new QGridLayout;
+    makers_ = new QComboBox;
+    devices_ = new QComboBox;
+    destination_ = new QComboBox;
+    folder_ = new QLabel;
+    folder_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    grid->addWidget(new QLabel(Text(kLayoutTexts, 8, "Encoding:")), 0, 0);
+    grid->addWidget(makers_, 0, 1);
+    grid->addWidget(devices_, 0, 2);
+    grid->addWidget(new QLabel(Text(kMainTexts, 2, "Export location:")), 1, 0);
+    grid->addWidget(destination_, 1, 1);
+    auto* folderRow = new QHBoxLayout;
+    folderRow->addWidget(new QLabel(Text(kMainTexts, 1, "Folder:")));
+    folderRow->addWidget(folder_, 1);
+    grid->addLayout(folderRow, 1, 2);
+    grid->setColumnStretch(2, 1);
+    static_cast<QVBoxLayout*>(layout())->addLayout(grid);
+
+    for (std::int16_t item = 1; item <= 5; ++item) {
+        if (item - 1 == kSeparatorItem) destination_->insertSeparator(destination_->count());
+        else destination_->addItem(Text(kDestinations, item));
+    }
+    // Handheld and card delivery come with their own choosers; until then
+    // their items cannot be chosen.
+    auto* model = qobject_cast<QStandardItemModel*>(destination_->model());
+    for (int item : {1, 2}) model->item(item)->setEnabled(false);
+    connect(makers_, &QComboBox::activated, this, &MainWindow::ChooseMaker);
+    connect(devices_, &QComboBox::activated, this, &MainWindow::ChooseDevice);
+    connect(destination_, &QComboBox::activated, this, &MainWindow::ChooseDestination);
+}
+
+QWidget* MainWindow::BuildFilesTab() {
+    auto* page = new QWidget;
+    model_ = new FileListModel;
+    model_->setParent(this);
+    list_ = new QListView;
+    list_->setModel(model_);
+    list_->setItemDelegate(new FileRowDelegate(list_));
+    list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list_->setUniformItemSizes(true);
+    auto* buttons = new QHBoxLayout;
+    addFiles_ = Button("Add Files…", buttons);
+    removeFiles_ = Button("Remove Files…", buttons);
+    cancelCurrent_ = Button("Cancel Conversion", buttons);
+    removeAll_ = Button("Remove All", buttons);
+    cancelAll_ = Button("Cancel All", buttons);
+    buttons->addStretch();
+    status_[0] = new QLabel;
+    status_[1] = new QLabel;
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(list_, 1);
+    layout->addLayout(buttons);
+    layout->addWidget(status_[0]);
+    layout->addWidget(status_[1]);
+    for (QWidget* w : std::initializer_list<QWidget*>{cancelCurrent_, cancelAll_, status_[0], status_[1]}) w->hide();
+    connect(addFiles_, &QPushButton::clicked, this, &MainWindow::AddFilesFromDialog);
+    connect(removeFiles_, &QPushButton::clicked, this, [this] { RemoveFiles(false); });
+    connect(removeAll_, &QPushButton::clicked, this, [this] { RemoveFiles(true); });
+    connect(cancelCurrent_, &QPushButton::clicked, this, [this] { worker_->CancelCurrent(); });
+    connect(cancelAll_, &QPushButton::clicked, this, [this] { worker_->CancelAll(); });
+    connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this, &MainWindow::UpdateEnabling);
+    return page;
+}
+
+void MainWindow::BuildBottom() {
+    auto* row = new QHBoxLayout;
+    about_ = Button("About…", row);
+    row->addStretch();
+    quit_ = Button("Quit", row);
+    convert_ = Button("Convert Files", row);
+    convert_->setDefault(true);
+    static_cast<QVBoxLayout*>(layout())->addLayout(row);
+    connect(about_, &QPushButton::clicked, this, [this] { AboutDialog(AboutDialog::Mode::About, this).exec(); });
+    connect(quit_, &QPushButton::clicked, this, &QWidget::close);
+    connect(convert_, &QPushButton::clicked, this, &MainWindow::StartConversion);
+}
+
+// ---- Presets ----
+
+void MainWindow::ShowPresetMenus() {
+    FillMenu(makers_, menus_.MakerItems(), menus_.SelectedMaker());
+    FillMenu(devices_, menus_.DeviceItems(), menus_.SelectedDevice());
+    layoutSummary_->setText(QString("%1 (screen size: %2 × %3, movie: %4 × %5)")
+                                .arg(Text(kLayoutTexts, 2, "Dimensions (in pixels)"))
+                                .arg(settings_.layoutWidth)
+                                .arg(settings_.layoutHeight)
+                                .arg(settings_.frameWidth)
+                                .arg(settings_.frameHeight));
+}
+
+void MainWindow::ChooseMaker(int index) {
+    if (menus_.ChooseMaker(index, settings_, app_.settings) != noErr) menus_.MarkCustomised(settings_);
+    ShowPresetMenus();
+    audioVideo_->Show(settings_);
+}
+
+void MainWindow::ChooseDevice(int index) {
+    if (menus_.ChooseDevice(index, settings_, app_.settings) != noErr) menus_.MarkCustomised(settings_);
+    ShowPresetMenus();
+    audioVideo_->Show(settings_);
+}
+
+void MainWindow::SettingsEdited() {
+    menus_.MarkCustomised(settings_);
+    ShowPresetMenus();
+    audioVideo_->Show(settings_);
+    UpdateEnabling();
+}
+
+void MainWindow::SavePreset() {
+    // A preset saved from a device preset remembers it as what it is based on.
+    const std::string basedOn = settings_.basedOn;
+    const bool customised = settings_.customised;
+    if (settings_.basedOn.empty()) {
+        settings_.basedOn = settings_.name;
+        settings_.customised = false;
+    }
+    AtomContainer packed;
+    const QString name = PackSettings(settings_, settings_.name, packed) == noErr ? AskPresetName(packed, this) : QString();
+    if (name.isEmpty()) {
+        settings_.basedOn = basedOn;
+        settings_.customised = customised;
+        return;
+    }
+    settings_.customised = false;
+    settings_.name = name.toStdString();
+    if (StoreSettings() != noErr) return;
+    menus_.Build(settings_);
+    ShowPresetMenus();
+}
+
+void MainWindow::EditUserPresets() {
+    if (!EditPresets(this)) return;
+    if (menus_.SelectedMaker() < menus_.FirstMakerIndex()) UnpackSettings(settings_, app_.settings);
+    menus_.Build(settings_);
+    ShowPresetMenus();
+    audioVideo_->Show(settings_);
+}
+
+OSErr MainWindow::StoreSettings() {
+    AtomContainer packed;
+    if (OSErr err = PackSettings(settings_, settings_.name, packed)) return err;
+    app_.settings = std::move(packed);
+    return noErr;
+}
+
+// ---- Destination ----
+
+void MainWindow::ChooseDestination(int index) {
+    if (index == kSeparatorItem || index < 0) {
+        destination_->setCurrentIndex(destinationIndex_);
+        return;
+    }
+    if (kDestinationOfItem[index] == ExportDestination::OtherFolder) {
+        const QString chosen = QFileDialog::getExistingDirectory(this, Text(kMainTexts, 3, "Select a folder for converted movie files:"),
+                                                                 QString::fromStdString(app_.exportFolder.string()));
+        if (chosen.isEmpty()) {
+            destination_->setCurrentIndex(destinationIndex_);
+            return;
+        }
+        app_.exportFolder = chosen.toStdString();
+    }
+    destinationIndex_ = index;
+    app_.destination = kDestinationOfItem[index];
+    ShowFolderDescription();
+}
+
+void MainWindow::ShowFolderDescription() {
+    if (kDestinationOfItem[destinationIndex_] == ExportDestination::SourceFolder) {
+        const SourceFiles& files = model_->Files();
+        folder_->setText(files.Files().empty() ? QString()
+                         : files.SingleFolder() ? QString::fromStdString(files.Files().front().path.parent_path().string())
+                                                : Text(kMainTexts, 6, "multiple locations"));
+    } else {
+        folder_->setText(QString::fromStdString(app_.exportFolder.string()));
+    }
+}
+
+// ---- Files ----
+
+void MainWindow::AddFiles(const std::vector<FileSpec>& paths) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    model_->Add(paths);
+    QApplication::restoreOverrideCursor();
+    ShowFolderDescription();
+    UpdateEnabling();
+}
+
+void MainWindow::AddFilesFromDialog() {
+    QStringList filters;
+    for (const FileFilter& f : AddFilesFilters()) {
+        QStringList patterns;
+        for (const std::string& p : f.patterns) patterns << QString::fromStdString(p);
+        filters << QString::fromStdString(f.name) + " (" + patterns.join(' ') + ")";
+    }
+    const QStringList chosen = QFileDialog::getOpenFileNames(this, "Add Files", {}, filters.join(";;"));
+    std::vector<FileSpec> paths;
+    for (const QString& name : chosen) paths.emplace_back(name.toStdString());
+    AddFiles(paths);
+}
+
+void MainWindow::RemoveFiles(bool all) {
+    const QString question = all ? Text(kMainTexts, 8, "Are you sure you want to remove all the files?")
+                                 : Text(kMainTexts, 4, "Are you sure you want to remove the selected file(s)?");
+    if (!confirmRemoval(question)) return;
+    if (all) {
+        model_->Clear();
+    } else {
+        std::vector<std::size_t> rows;
+        for (const QModelIndex& index : list_->selectionModel()->selectedRows()) rows.push_back(static_cast<std::size_t>(index.row()));
+        model_->Remove(rows);
+    }
+    ShowFolderDescription();
+    UpdateEnabling();
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls() && !converting_) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+    std::vector<FileSpec> paths;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile()) paths.emplace_back(url.toLocalFile().toStdString());
+    tabs_->setCurrentIndex(0);
+    AddFiles(paths);
+    event->acceptProposedAction();
+}
+
+void MainWindow::UpdateEnabling() {
+    const Enabling e = ::UpdateEnabling(model_->Files(), list_->selectionModel()->hasSelection(), settings_, false);
+    convert_->setEnabled(e.convert && !converting_);
+    removeFiles_->setEnabled(e.removeFiles);
+    removeAll_->setEnabled(e.removeAll);
+}
+
+// ---- Converting ----
+
+void MainWindow::StartConversion() {
+    outputName_.clear();
+    // One file: its movie's name first.
+    if (model_->Files().Files().size() == 1) {
+        const FileSpec& source = model_->Files().Files().front().path;
+        QString name = QString::fromStdString(ProposedMovieName(source));
+        bool accepted = false;
+        if (askMovieName) accepted = askMovieName(name);
+        else name = AskMovieName(name, this, accepted);
+        if (!accepted) return;
+        outputName_ = NamedMovie(name.toStdString(), source);
+    }
+    if (StoreSettings() != noErr) return;
+    SetConverting(true);
+    RunOptions options;
+    options.toSourceFolder = app_.destination == ExportDestination::SourceFolder;
+    options.exportFolder = app_.exportFolder;
+    options.movieName = outputName_;
+    if (!worker_->Start(model_->PrepareRun(), options, app_.settings)) SetConverting(false);
+}
+
+void MainWindow::SetConverting(bool on) {
+    converting_ = on;
+    for (QWidget* w : std::initializer_list<QWidget*>{makers_, devices_, destination_, addFiles_}) w->setEnabled(!on);
+    removeFiles_->setVisible(!on);
+    removeAll_->setVisible(!on);
+    for (QWidget* w : std::initializer_list<QWidget*>{cancelCurrent_, cancelAll_, status_[0], status_[1]}) w->setVisible(on);
+    status_[1]->clear();
+    if (on) {
+        tabs_->setCurrentIndex(0);
+        list_->clearSelection();
+    }
+    tabs_->setTabEnabled(1, !on);
+    tabs_->setTabEnabled(2, !on);
+    UpdateEnabling();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    // A run in progress ends with the window: its file is cancelled and
+    // nothing of it stays.
+    if (worker_->Running()) worker_->CancelAll();
+    delete worker_;
+    worker_ = new ConversionWorker;
+    if (StoreSettings() != noErr) {
+        // The container of the last good settings stays for the preferences.
+    }
+    event->accept();
+}
