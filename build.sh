@@ -2,6 +2,7 @@
 # Vantro Davavivi: install what is missing, build, and run or test.
 #
 #   ./build.sh run [FILE...]   convert the files (or a generated sample clip)
+#   ./build.sh gui [FILE...]   open the window (with the files listed)
 #   ./build.sh test            build and run every test
 #   ./build.sh asan            build with AddressSanitizer + UBSan and run every test
 #   ./build.sh fuzz [SECONDS [TARGET]]  build the fuzz targets with clang and run each
@@ -112,6 +113,11 @@ run)
     build build
     ./build/cli/vantro "$@"
     ;;
+gui)
+    install_packages "${PACKAGES[@]}"
+    build build
+    ./build/ui/vantro-davavivi "$@"
+    ;;
 test)
     install_packages "${PACKAGES[@]}"
     build build
@@ -129,7 +135,7 @@ fuzz)
     build build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVANTRO_FUZZ=ON -DVANTRO_SANITIZE=ON
     only=${2:-}
     for target in build-fuzz/tests/fuzz/fuzz_*; do
-        [[ -z $only || $(basename "$target") == "$only" ]] || continue
+        [[ -z $only || $(basename "$target") == "$only" || $(basename "$target") == "fuzz_$only" ]] || continue
         [[ -x $target ]] || continue
         corpus="build-fuzz/corpus/$(basename "$target")"
         mkdir -p "$corpus"
@@ -138,7 +144,7 @@ fuzz)
     done
     ;;
 *)
-    echo "usage: $0 run [FILE...] | test | asan | fuzz [SECONDS [TARGET]]" >&2
+    echo "usage: $0 run [FILE...] | gui [FILE...] | test | asan | fuzz [SECONDS [TARGET]]" >&2
     exit 2
     ;;
 esac

@@ -24,6 +24,10 @@ public:
     // Safe at any moment, from the window's thread.
     void CancelCurrent() { runner_.CancelCurrent(); }
     void CancelAll() { runner_.CancelAll(); }
+    // Waits for a run to end (after a cancel, its current file's end).
+    void Wait() {
+        if (thread_) thread_->wait();
+    }
 
 signals:
     void fileStarted(int index, int ordinal, int total);

@@ -66,18 +66,30 @@ MainWindow::MainWindow(Application& app, QWidget* parent) : QWidget(parent), app
     confirmRemoval = [this](const QString& question) {
         return QMessageBox::question(this, "Vantro Davavivi", question, QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
     };
+    confirmCancelAll = [this] {
+        QMessageBox ask(QMessageBox::Question, "Vantro Davavivi",
+                        Text(133, 2, "Not all the files have been converted.\r\rAre you sure you want to cancel the conversion?")
+                            .replace('\r', '\n'),
+                        QMessageBox::NoButton, this);
+        ask.addButton("Continue", QMessageBox::RejectRole);
+        QPushButton* cancel = ask.addButton("Cancel Conversions", QMessageBox::AcceptRole);
+        ask.exec();
+        return ask.clickedButton() == cancel;
+    };
     setWindowIcon(ApplicationIcon());
     setAcceptDrops(true);
     UnpackSettings(settings_, app_.settings);
     auto* layout = new QVBoxLayout(this);
     BuildTop();
     tabs_ = new QTabWidget;
-    tabs_->addTab(BuildFilesTab(), Text(kTabs, 1, "Files"));
+    // A tab's "&" is shown, not a shortcut.
+    const auto tabLabel = [](std::int16_t item, const char* fallback) { return Text(kTabs, item, fallback).replace("&", "&&"); };
+    tabs_->addTab(BuildFilesTab(), tabLabel(1, "Files"));
     audioVideo_ = new AudioVideoTab;
-    tabs_->addTab(audioVideo_, Text(kTabs, 2, "Audio & Video"));
+    tabs_->addTab(audioVideo_, tabLabel(2, "Audio & Video"));
     layoutSummary_ = new QLabel;
     layoutSummary_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
-    tabs_->addTab(layoutSummary_, Text(kTabs, 3, "Layout"));
+    tabs_->addTab(layoutSummary_, tabLabel(3, "Layout"));
     layout->addWidget(tabs_, 1);
     BuildBottom();
 
@@ -100,11 +112,14 @@ MainWindow::MainWindow(Application& app, QWidget* parent) : QWidget(parent), app
     ShowFolderDescription();
 
     connect(worker_, &ConversionWorker::fileStarted, this, [this](int index, int ordinal, int total) {
-        status_[0]->setText(Text(kStatusTexts, 2, "Converting file ") + QString::number(ordinal) + Text(kStatusTexts, 3, " of ") +
-                            QString::number(total));
-        const std::size_t row = static_cast<std::size_t>(index);
-        status_[1]->setText(model_->data(model_->index(static_cast<int>(row)), Qt::DisplayRole).toString());
-        model_->SetProgress(row, 0);
+        // The current row selected and in view; the status lines say which
+        // file and "2 of 5".
+        const QModelIndex row = model_->index(index);
+        list_->selectionModel()->select(row, QItemSelectionModel::ClearAndSelect);
+        list_->scrollTo(row);
+        status_[0]->setText(Text(kStatusTexts, 2, "Converting file ") + model_->data(row, Qt::DisplayRole).toString());
+        status_[1]->setText(QString::number(ordinal) + Text(kStatusTexts, 3, " of ") + QString::number(total));
+        model_->SetProgress(static_cast<std::size_t>(index), 0);
     });
     connect(worker_, &ConversionWorker::fileProgress, this,
             [this](int index, int permille) { model_->SetProgress(static_cast<std::size_t>(index), permille); });
@@ -177,7 +192,7 @@ QWidget* MainWindow::BuildFilesTab() {
     connect(removeFiles_, &QPushButton::clicked, this, [this] { RemoveFiles(false); });
     connect(removeAll_, &QPushButton::clicked, this, [this] { RemoveFiles(true); });
     connect(cancelCurrent_, &QPushButton::clicked, this, [this] { worker_->CancelCurrent(); });
-    connect(cancelAll_, &QPushButton::clicked, this, [this] { worker_->CancelAll(); });
+    connect(cancelAll_, &QPushButton::clicked, this, [this] { CancelAllAsked(); });
     connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this, &MainWindow::UpdateEnabling);
     return page;
 }
@@ -387,20 +402,30 @@ void MainWindow::SetConverting(bool on) {
     if (on) {
         tabs_->setCurrentIndex(0);
         list_->clearSelection();
+    } else {
+        list_->clearSelection();
     }
     tabs_->setTabEnabled(1, !on);
     tabs_->setTabEnabled(2, !on);
     UpdateEnabling();
 }
 
+bool MainWindow::CancelAllAsked() {
+    if (!worker_->Running() || !confirmCancelAll()) return false;
+    worker_->CancelAll();
+    return true;
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
-    // A run in progress ends with the window: its file is cancelled and
-    // nothing of it stays.
-    if (worker_->Running()) worker_->CancelAll();
-    delete worker_;
-    worker_ = new ConversionWorker;
-    if (StoreSettings() != noErr) {
-        // The container of the last good settings stays for the preferences.
+    // A run in progress ends with the window only when the user says so:
+    // its file is cancelled and nothing of it stays.
+    if (worker_->Running() && !CancelAllAsked()) {
+        event->ignore();
+        return;
     }
+    worker_->Wait();
+    // When the settings cannot be packed, the container of the last good
+    // ones stays for the preferences.
+    if (StoreSettings() != noErr) qWarning("the settings could not be packed");
     event->accept();
 }

@@ -58,6 +58,9 @@ public:
     // answers them: the movie name for a single file, and whether to remove.
     std::function<bool(QString& name)> askMovieName;
     std::function<bool(const QString& question)> confirmRemoval;
+    // While converting, "Cancel All", "Quit" and closing the window ask
+    // first ("Continue" or "Cancel Conversions"); true cancels the rest.
+    std::function<bool()> confirmCancelAll;
 
     // Packs the settings being edited into the application's container.
     [[nodiscard]] OSErr StoreSettings();
@@ -85,6 +88,7 @@ private:
     void ConversionFinished();
     void SetConverting(bool on);
     void ShowFolderDescription();
+    bool CancelAllAsked();
 
     Application& app_;
     EditSettings settings_;

@@ -126,7 +126,7 @@ void PresetMenus::MarkCustomised(EditSettings& settings) {
     if (settings.customised) return;
     if (ManufacturerNameForId(settings.maker).empty()) maker_ = 0;
     std::string label = CustomText() + " (" + settings.name;
-    if (OnCustomMaker()) label += ", " + settings.basedOn;
+    if (OnCustomMaker() && !settings.basedOn.empty()) label += ", " + settings.basedOn; // no empty third part
     label += ")";
     // The flag can be cleared while the entry stays (the layout editor
     // marks its own edits afresh); the entry is then replaced, not doubled.

@@ -179,6 +179,12 @@ void WindowTest::CancellingCurrentAndAll() {
     QTRY_VERIFY_WITH_TIMEOUT(window.Files()->data(window.Files()->index(0), FileListModel::ProgressRole).toInt() > 0, 60000);
     QTest::mouseClick(window.CancelCurrentButton(), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(window.Files()->data(window.Files()->index(1), FileListModel::ProgressRole).toInt() > 0, 60000);
+    // "Cancel All" asks first: "Continue" goes on, "Cancel Conversions" stops.
+    bool asked = false;
+    window.confirmCancelAll = [&] { return std::exchange(asked, true); };
+    QTest::mouseClick(window.CancelAllButton(), Qt::LeftButton);
+    QVERIFY(asked && window.Converting());
+    QCOMPARE(window.StatusLine(1)->text(), QString("2 of 3"));
     QTest::mouseClick(window.CancelAllButton(), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(!window.Converting(), 60000);
     QCOMPARE(RowText(window, 0, FileListModel::StatusRole), RowText(window, 1, FileListModel::StatusRole)); // both cancelled

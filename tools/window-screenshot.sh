@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Opens the real window under a virtual X server, lets it convert one
+# generated clip (a click on "Convert Files", then "OK" in the naming
+# dialog) and takes screenshots of the screen: the Files tab once it is
+# done, and the Audio & Video tab (OUT-audio-video.png).
+#
+#   tools/window-screenshot.sh VANTRO-DAVAVIVI OUT.png [WORK_FOLDER]
+#
+# Needs xvfb, xdotool and imagemagick (apt-get install xvfb xdotool imagemagick).
+set -euo pipefail
+window=$(realpath "$1")
+out=$(realpath -m "$2")
+work=${3:-$(mktemp -d)}
+mkdir -p "$work"
+clip="$work/Holiday_at_the_lake.mp4"
+[[ -f $clip ]] || ffmpeg -nostdin -y -loglevel error -f lavfi -i testsrc2=size=320x240:rate=25:duration=6 \
+    -f lavfi -i sine=frequency=440:sample_rate=44100:duration=6 -c:v libx264 -pix_fmt yuv420p -c:a aac -shortest "$clip"
+export VANTRO_CONFIG_DIR="$work/config" VANTRO_NO_SPLASH=1 WINDOW="$window" OUT="$out" CLIP="$clip"
+xvfb-run -a -s "-screen 0 900x640x24" bash -c '
+    "$WINDOW" "$CLIP" &
+    pid=$!
+    id=$(xdotool search --sync --name "Vantro Davavivi 2.0" | head -1)
+    sleep 1
+    xdotool windowmove "$id" 0 0 windowsize "$id" 900 640
+    # "Convert Files", bottom right; then "OK" of the naming dialog.
+    xdotool mousemove 840 617 click 1
+    dialog=$(xdotool search --sync --name "Specify Vantro Name" | head -1)
+    xdotool windowfocus "$dialog" key Return
+    sleep 5
+    import -window root "$OUT"
+    xdotool mousemove 116 80 click 1
+    sleep 1
+    import -window root "${OUT%.png}-audio-video.png"
+    kill $pid'
+echo "$out"
