@@ -17,7 +17,7 @@ cd "$(dirname "$0")"
 # files and the command line's --json reports; qt6-base-dev: the window.
 PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libpalm-pdb-perl
     libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
-    libcli11-dev nlohmann-json3-dev qt6-base-dev)
+    libcli11-dev nlohmann-json3-dev qt6-base-dev qt6-base-dev-tools)
 
 install_packages() {
     local missing=()
