@@ -3,6 +3,8 @@
 // answering meanwhile, cancelling, the preset menus and what outlives the
 // window. Each test has its own preference folder.
 #include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
 #include <QLabel>
 #include <QListView>
 #include <QMimeData>
@@ -18,6 +20,7 @@
 #include "ui/conversionworker.h"
 #include "ui/filelistmodel.h"
 #include "ui/mainwindow.h"
+#include "ui/presetdialogs.h"
 
 namespace {
 
@@ -80,6 +83,7 @@ private slots:
     void CancellingCurrentAndAll();
     void PresetMenusAndCustomisedMarking();
     void SettingsOutliveTheWindow();
+    void SavingAndEditingUserPresets();
 };
 
 void WindowTest::AddingAndDroppingFiles() {
@@ -239,6 +243,60 @@ void WindowTest::SettingsOutliveTheWindow() {
     MainWindow restored(again);
     QCOMPARE(restored.MakerMenu()->currentText(), QString("Palm"));
     QCOMPARE(restored.DeviceMenu()->currentText(), QString("Zire 71"));
+}
+
+// Answers the next modal dialog when it opens: `answer` gets the dialog.
+void WhenDialogOpens(std::function<void(QWidget*)> answer) {
+    QTimer::singleShot(0, [answer] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (dialog == nullptr) return WhenDialogOpens(answer);
+        answer(dialog);
+    });
+}
+
+// Types a name into a naming dialog and presses its accept button.
+void TypeAndAccept(QWidget* dialog, const QString& name) {
+    auto* named = qobject_cast<NameDialog*>(dialog);
+    QVERIFY(named != nullptr);
+    named->Field()->setText(name);
+    QTest::mouseClick(named->AcceptButton(), Qt::LeftButton);
+}
+
+void WindowTest::SavingAndEditingUserPresets() {
+    Session s;
+    MainWindow window(s.app);
+    const int palm = static_cast<int>(Items(window.MakerMenu()).indexOf("Palm"));
+    emit window.MakerMenu()->activated(palm);
+    emit window.DeviceMenu()->activated(static_cast<int>(Items(window.DeviceMenu()).indexOf("Tungsten C")));
+    // "Save As Preset…": the user preset remembers "Tungsten C" and is chosen.
+    WhenDialogOpens([](QWidget* dialog) { TypeAndAccept(dialog, "Trip"); });
+    QTest::mouseClick(window.AudioVideo()->SavePresetButton(), Qt::LeftButton);
+    QCOMPARE(window.MakerMenu()->currentText(), QString("Custom"));
+    QCOMPARE(window.DeviceMenu()->currentText(), QString("Trip (Tungsten C)"));
+    // A name taken (in other letters) keeps the dialog open; cancelling keeps everything.
+    bool stayed = false;
+    WhenDialogOpens([&](QWidget* dialog) {
+        TypeAndAccept(dialog, "TRIP");
+        stayed = dialog->isVisible();
+        static_cast<QDialog*>(dialog)->reject();
+    });
+    QTest::mouseClick(window.AudioVideo()->SavePresetButton(), Qt::LeftButton);
+    QVERIFY(stayed);
+    QCOMPARE(Items(window.DeviceMenu()), QStringList{"Trip (Tungsten C)"});
+    // "Edit Presets…": rename, then delete; the menus follow.
+    WhenDialogOpens([](QWidget* dialog) {
+        auto* list = dialog->findChild<QListWidget*>();
+        list->setCurrentRow(0);
+        WhenDialogOpens([](QWidget* rename) { TypeAndAccept(rename, "Holiday"); });
+        for (auto* button : dialog->findChildren<QPushButton*>())
+            if (button->text() == "Rename…") QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(list->item(0)->text(), QString("Holiday"));
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    QTest::mouseClick(window.AudioVideo()->EditPresetsButton(), Qt::LeftButton);
+    QCOMPARE(Items(window.DeviceMenu()), QStringList{"Holiday (Tungsten C)"});
+    AtomContainer found;
+    QCOMPARE(FindPreset("Holiday", true, &found), noErr);
 }
 
 int main(int argc, char** argv) {
