@@ -128,7 +128,6 @@ TEST_F(PresetJson, EveryWrongValueIsRefusedNamingItsField) {
         {"/colour", 1, "\"colour\""},
         {"/video", "color", "video"},
         {"/video/format", "sepia", "video.format"},
-        {"/video/format", "", "video.format"},
         {"/video/fps", 0, "video.fps"},
         {"/video/fps", 61, "video.fps"},
         {"/video/fps", "fast", "video.fps"},
