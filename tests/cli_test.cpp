@@ -222,16 +222,6 @@ TEST(CommandLine, FoldersRecursionSkippingAndJson) {
     EXPECT_EQ(FolderNames(tree / ".hidden"), std::vector<std::string>{"tone.wav"});
 }
 
-TEST(CommandLine, TheSampleClipShowsTheDatabaseItMade) {
-    TestFolder home;
-    const auto out = home.Path() / "out";
-    for (const char* made : {"vantro-sample.pdb", "vantro-sample-1.pdb"}) {
-        const VantroResult r = RunVantro(home.Path(), {"--out", out.string()});
-        EXPECT_EQ(r.status, 0) << r.errors;
-        EXPECT_TRUE(Has(r.output, (out / made).string() + "\nDatabase")) << r.output;
-    }
-}
-
 // On a terminal 40 columns wide: the line is redrawn at most about ten
 // times a second and never wraps.
 TEST(CommandLine, ProgressOnATerminalIsCalmAndFitsItsWidth) {

@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <cstring>
-#include <set>
 #include <thread>
 
 #include "engine/app/startup.h"
@@ -136,28 +135,6 @@ TEST(FileSafety, AMovieNameIsNeverAPath) {
     }
 }
 
-TEST(FileSafety, LongNamesAlikeGetDistinctDatabaseNames) {
-    TestFolder home;
-    const auto in = home.Path() / "in";
-    std::filesystem::create_directories(in);
-    const auto tone = ToneWav();
-    std::filesystem::copy_file(tone, in / "Summer holiday at the lake house part 1.wav");
-    std::filesystem::copy_file(tone, in / "Summer holiday at the lake house part 2.wav");
-    std::filesystem::copy_file(tone, in / "\xE5\xA4\x8F\xE4\xBC\x91\xE3\x81\xBF\xE3\x81\xAE\xE6\x80\x9D\xE3\x81\x84\xE5\x87\xBA"
-                                          "\xE3\x81\xAE\xE6\x98\xA0\xE5\x83\x8F.wav"); // a Japanese name of 36 bytes
-    Vantro run(home.Path(), {"convert", in.string(), "--preset", "m500"});
-    EXPECT_EQ(run.Wait(), 0) << run.Output();
-    std::set<std::string> names;
-    for (const auto& file : FolderNames(in)) {
-        if (file.size() < 4 || file.substr(file.size() - 4) != ".pdb") continue;
-        const std::string name = Inspect(in / file).header.name;
-        EXPECT_LE(name.size(), 31u);
-        for (unsigned char c : name) EXPECT_TRUE(c >= 0x20 && c != 0x7F) << file; // no stray UTF-8 piece
-        names.insert(name);
-    }
-    EXPECT_EQ(names.size(), 3u);
-}
-
 // Removes the export folder while the first of two files converts.
 class FolderRemover : public RunObserver {
 public:
@@ -225,7 +202,7 @@ TEST(FileSafety, TheSampleClipIsMadeWithoutAShellIntoAFileOfItsOwn) {
     EXPECT_EQ(run.Wait(), 0) << run.Output();
     EXPECT_EQ(FolderNames(out), std::vector<std::string>{"vantro-sample.pdb"});
     EXPECT_TRUE(Inspect(out / "vantro-sample.pdb").Valid());
-    EXPECT_NE(run.Output().find((out / "vantro-sample.pdb").string()), std::string::npos) << run.Output();
+    EXPECT_NE(run.Output().find((out / "vantro-sample.pdb").string() + "\nDatabase"), std::string::npos) << run.Output();
     EXPECT_EQ(FileText(home.Path() / "victim"), "precious");
     EXPECT_FALSE(std::filesystem::exists("pwned"));
     EXPECT_FALSE(std::filesystem::exists(home.Path() / "pwned"));
