@@ -128,6 +128,7 @@ MainWindow::MainWindow(Application& app, QWidget* parent) : QWidget(parent), app
     });
     connect(worker_, &ConversionWorker::runFinished, this, [this] { SetConverting(false); });
     UpdateEnabling();
+    resize(860, 600); // room for a dozen rows and the longest device names
 }
 
 MainWindow::~MainWindow() { delete worker_; }
