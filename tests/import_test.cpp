@@ -25,6 +25,8 @@ std::filesystem::path Avi(const std::string& name, const std::string& video, con
 
 std::string Code(OSType c) { return FourCharCodeToText(c); }
 
+std::filesystem::path NotRiff() { return WriteTextFixture("notriff.avi", "This is not an AVI file at all, only text."); }
+
 // The AVI fixtures that convert, made on first use, with the picture codec
 // and the sound format tag their headers name.
 struct AviKind {
@@ -82,11 +84,10 @@ TEST(AviHeader, EveryStreamListIsWalked) {
     }
 
     // Not RIFF, and a header cut short: nothing found, no error.
-    const auto notRiff = WriteTextFixture("notriff.avi", "This is not an AVI file at all, only text.");
     const auto avi = FileBytes(Avi("xvid", "mpeg4 -vtag XVID"));
     const auto cut = FixtureFolder() / "truncated.avi";
     std::ofstream(cut, std::ios::binary).write(reinterpret_cast<const char*>(avi.data()), 200);
-    for (const auto& broken : {notRiff, cut}) {
+    for (const auto& broken : {NotRiff(), cut}) {
         OSType codec = 1;
         std::uint16_t tag = 1;
         EXPECT_EQ(ReadAviHeader(broken, &codec, &tag), noErr);
@@ -95,12 +96,9 @@ TEST(AviHeader, EveryStreamListIsWalked) {
     }
     EXPECT_EQ(ReadAviHeader(FixtureFolder() / "missing.avi", nullptr, nullptr), fnfErr);
 
-    EXPECT_TRUE(HasAviExtension("clip.avi"));
-    EXPECT_TRUE(HasAviExtension("CLIP.AvI"));
-    EXPECT_TRUE(HasAviExtension("clip.avix")); // at most three characters count
-    EXPECT_FALSE(HasAviExtension("clip.av"));
-    EXPECT_FALSE(HasAviExtension("avi"));
-    EXPECT_FALSE(HasAviExtension("clip.avi.mov"));
+    // At most three characters of the extension count.
+    for (const char* name : {"clip.avi", "CLIP.AvI", "clip.avix"}) EXPECT_TRUE(HasAviExtension(name)) << name;
+    for (const char* name : {"clip.av", "avi", "clip.avi.mov"}) EXPECT_FALSE(HasAviExtension(name)) << name;
 }
 
 TEST(AviMp3, TheCopyHoldsExactlyTheSoundChunks) {
@@ -260,7 +258,7 @@ TEST(VfwBridge, RowsWideningAndColourTables) {
 TEST(VfwBridge, TheComponentDecodesAnAviLikeTheMediaLayer) {
     const auto avi = Avi("xvid", "mpeg4 -vtag XVID");
     EXPECT_TRUE(VfwCanDecode(avi));
-    EXPECT_FALSE(VfwCanDecode(WriteTextFixture("notriff.avi", "This is not an AVI file at all, only text.")));
+    EXPECT_FALSE(VfwCanDecode(NotRiff()));
     EXPECT_FALSE(VfwCanDecode(UnknownCodecAvi()));
 
     const Component bridge = RegisterBridgeFor(Fcc("XVID"));
@@ -290,19 +288,12 @@ TEST(VfwBridge, TheComponentDecodesAnAviLikeTheMediaLayer) {
     std::vector<std::uint8_t> pixels(160 * 120 * 4, 0xAB);
     const std::size_t shown = 10;
     for (std::size_t i = 0; i <= shown; ++i) {
-        BridgeBandParams band;
-        band.baseAddress = pixels.data();
-        band.rowBytes = 160 * 4;
-        band.bandTop = band.boundsTop = 0;
-        band.data = packets[i].data;
-        band.keyFrame = packets[i].keyFrame;
-        band.draw = i == shown;
+        BridgeBandParams band{.baseAddress = pixels.data(), .rowBytes = 160 * 4, .data = packets[i].data, .draw = i == shown,
+                              .keyFrame = packets[i].keyFrame};
         ASSERT_EQ(CallComponent(codec, kImageCodecBeginBandSelect, &band), noErr);
         ASSERT_EQ(CallComponent(codec, kImageCodecDrawBandSelect, nullptr), noErr) << i;
         ASSERT_EQ(CallComponent(codec, kImageCodecEndBandSelect, nullptr), noErr);
-        if (i < shown) {
-            ASSERT_EQ(pixels[5], 0xAB) << "frame " << i << " was drawn";
-        }
+        if (i < shown) ASSERT_EQ(pixels[5], 0xAB) << "frame " << i << " was drawn";
     }
     EXPECT_EQ(CallComponent(codec, kImageCodecQueueStoppingSelect, nullptr), noErr);
     // The same picture as the media layer shows at that frame's time.
@@ -344,7 +335,7 @@ TEST(DirectShowSource, FramesByTimeAtTheSettingsRate) {
     EXPECT_EQ(frames, static_cast<int>(std::ceil(source->length * 4)));
     CloseDirectShowSource(source);
     EXPECT_FALSE(source);
-    EXPECT_FALSE(OpenDirectShowSource(WriteTextFixture("notriff.avi", "This is not an AVI file at all, only text.")));
+    EXPECT_FALSE(OpenDirectShowSource(NotRiff()));
 }
 
 TEST(AviPreview, RegisteredOnceAndLooksOnlyAtAviNames) {
