@@ -85,20 +85,19 @@ TEST(ExportComponent, RegisteredOnceWithItsSelectorTable) {
 TEST(ExportComponent, DataSourcesOneOfEachKind) {
     Exporter e;
     std::int32_t track = 0;
-    MovieExportAddDataSourceParams video{Fcc("vide"), 600, &track, DummyProperty, DummyData, nullptr};
-    ASSERT_EQ(CallComponent(e.get(), kMovieExportAddDataSourceSelect, &video), noErr);
+    auto add = [&](OSType kind, std::int32_t scale, MovieExportGetDataProc data = DummyData) {
+        track = 0;
+        MovieExportAddDataSourceParams p{kind, scale, &track, DummyProperty, data, nullptr};
+        return CallComponent(e.get(), kMovieExportAddDataSourceSelect, &p);
+    };
+    ASSERT_EQ(add(Fcc("vide"), 600), noErr);
     EXPECT_EQ(track, 1);
-    track = 0;
-    EXPECT_EQ(CallComponent(e.get(), kMovieExportAddDataSourceSelect, &video), paramErr); // the first stays
-    MovieExportAddDataSourceParams sound{Fcc("soun"), 44100, &track, DummyProperty, DummyData, nullptr};
-    ASSERT_EQ(CallComponent(e.get(), kMovieExportAddDataSourceSelect, &sound), noErr);
+    EXPECT_EQ(add(Fcc("vide"), 600), paramErr); // the first stays
+    ASSERT_EQ(add(Fcc("soun"), 44100), noErr);
     EXPECT_EQ(track, 2);
-    MovieExportAddDataSourceParams text{Fcc("text"), 600, &track, DummyProperty, DummyData, nullptr};
-    EXPECT_EQ(CallComponent(e.get(), kMovieExportAddDataSourceSelect, &text), paramErr);
-    MovieExportAddDataSourceParams noScale{Fcc("soun"), 0, &track, DummyProperty, DummyData, nullptr};
-    EXPECT_EQ(CallComponent(e.get(), kMovieExportAddDataSourceSelect, &noScale), paramErr);
-    MovieExportAddDataSourceParams noProc{Fcc("soun"), 8000, &track, DummyProperty, nullptr, nullptr};
-    EXPECT_EQ(CallComponent(e.get(), kMovieExportAddDataSourceSelect, &noProc), paramErr);
+    EXPECT_EQ(add(Fcc("text"), 600), paramErr);
+    EXPECT_EQ(add(Fcc("soun"), 0), paramErr);
+    EXPECT_EQ(add(Fcc("soun"), 8000, nullptr), paramErr);
 }
 
 TEST(ExportComponent, ConvertsFromACallersOwnDataSources) {

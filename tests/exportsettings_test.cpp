@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "engine/exportsettings.h"
 
 namespace {
@@ -29,6 +31,17 @@ ExportSettings SetFrom(AtomContainer& c, OSErr expected = noErr) {
     ExportSettings s;
     EXPECT_EQ(SetExportSettings(s, &c), expected);
     return s;
+}
+
+// The types of an atom's children, in order.
+std::vector<QTAtomType> ChildTypes(const AtomContainer& c, QTAtom parent) {
+    std::vector<QTAtomType> types;
+    for (QTAtom child; (child = c.FindChildByIndex(parent, 0, static_cast<std::int16_t>(types.size() + 1))) != 0;) {
+        QTAtomType type = 0;
+        EXPECT_EQ(c.GetAtomTypeAndID(child, &type, nullptr), noErr);
+        types.push_back(type);
+    }
+    return types;
 }
 
 } // namespace
@@ -155,19 +168,9 @@ TEST(ExportSettings, GetReturnsEverySettingButSizeCodeAndKey) {
     ASSERT_EQ(out.ReadU16(out.FindPath(0, {Fcc("PRES"), Fcc("angl")}), angle), noErr);
     EXPECT_EQ(angle, 90);
     // The order of the top level and of 'soun'.
-    const QTAtomType top[] = {Fcc("PRES"), Fcc("colr"), Fcc("time"), Fcc("size"), Fcc("soun")};
-    for (int i = 0; i < 5; ++i) {
-        QTAtomType type = 0;
-        ASSERT_EQ(out.GetAtomTypeAndID(out.FindChildByIndex(0, 0, static_cast<std::int16_t>(i + 1)), &type, nullptr), noErr);
-        EXPECT_EQ(type, top[i]) << i;
-    }
-    const QTAtomType sound[] = {Fcc("ssrt"), Fcc("sscc"), Fcc("vtsc"), Fcc("boos"), Fcc("bitr")};
-    const QTAtom soun = out.FindPath(0, {Fcc("soun")});
-    for (int i = 0; i < 5; ++i) {
-        QTAtomType type = 0;
-        ASSERT_EQ(out.GetAtomTypeAndID(out.FindChildByIndex(soun, 0, static_cast<std::int16_t>(i + 1)), &type, nullptr), noErr);
-        EXPECT_EQ(type, sound[i]) << i;
-    }
+    EXPECT_EQ(ChildTypes(out, 0), (std::vector<QTAtomType>{Fcc("PRES"), Fcc("colr"), Fcc("time"), Fcc("size"), Fcc("soun")}));
+    EXPECT_EQ(ChildTypes(out, out.FindPath(0, {Fcc("soun")})),
+              (std::vector<QTAtomType>{Fcc("ssrt"), Fcc("sscc"), Fcc("vtsc"), Fcc("boos"), Fcc("bitr")}));
     // A round trip through a second instance gives the same container.
     ExportSettings again = SetFrom(out);
     AtomContainer second;
