@@ -213,10 +213,8 @@ TEST(Inspector, HostileDatabasesNeitherReadPastTheirBytesNorAskForGigabytes) {
         WriteBE16(bytes.data() + Locate(bytes, ChunkTag("sh"), 0) + 4 + 4, 65500);
         const Inspection in = InspectDatabase(bytes);
         EXPECT_TRUE(in.Valid()) << in.problem;
-        std::vector<std::int16_t> samples;
-        std::uint16_t channels = 0;
-        std::uint32_t decodedRate = 0;
-        EXPECT_EQ(DecodeSoundOf(bytes, {}, samples, channels, decodedRate), paramErr);
-        EXPECT_TRUE(samples.empty());
+        const DecodedSound decoded = SoundOf(bytes);
+        EXPECT_EQ(decoded.err, paramErr);
+        EXPECT_TRUE(decoded.samples.empty());
     }
 }
