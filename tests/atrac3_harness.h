@@ -26,13 +26,12 @@ struct Encoded {
 };
 
 // Encodes interleaved samples (whole frames; the tail padded with silence),
-// then `extra` frames of silence to flush the transforms.
-inline Encoded Encode(const std::vector<std::int16_t>& samples, int inputChannels, int code, int mode,
-                      At3Cpu cpu = At3DetectCpu(), int extra = 3) {
+// then `extra` frames of silence to flush the transforms, through a context
+// already open (and left open), numbering the frames from `first`.
+inline Encoded EncodeOpened(At3EncContext& context, const std::vector<std::int16_t>& samples, int inputChannels,
+                            int extra = 3, int first = 0) {
     Encoded e;
-    At3EncContext context;
-    e.status = At3EncOpenAt(code, mode, cpu, context);
-    if (e.status != kAt3Ok) return e;
+    e.status = kAt3Ok;
     e.frameBytes = context.frameBytes;
     e.channels = context.channels;
     e.channelBytes[0] = context.channelBytes[0];
@@ -47,10 +46,23 @@ inline Encoded Encode(const std::vector<std::int16_t>& samples, int inputChannel
         const std::size_t at = e.frames.size();
         e.frames.resize(at + static_cast<std::size_t>(e.frameBytes));
         e.status = At3EncFrame(block.data(), e.frames.data() + at, context, static_cast<int>(perFrame), inputChannels,
-                               static_cast<int>(f));
+                               first + static_cast<int>(f));
         if (e.status != kAt3Ok) return e;
     }
-    At3EncClose(context);
+    return e;
+}
+
+// The same through a context of its own for a code, mode and processor level.
+inline Encoded Encode(const std::vector<std::int16_t>& samples, int inputChannels, int code, int mode,
+                      At3Cpu cpu = At3DetectCpu(), int extra = 3) {
+    At3EncContext context;
+    if (const int status = At3EncOpenAt(code, mode, cpu, context); status != kAt3Ok) {
+        Encoded refused;
+        refused.status = status;
+        return refused;
+    }
+    Encoded e = EncodeOpened(context, samples, inputChannels, extra);
+    if (e.status == kAt3Ok) At3EncClose(context);
     return e;
 }
 
