@@ -9,7 +9,9 @@
 
 namespace {
 
-ExportSettings Settings(std::int16_t depth, Fixed rate, std::int32_t sound, std::uint32_t soundRate, std::uint16_t channels) {
+// "16 Grays" at the source's own rate without sound unless told otherwise.
+ExportSettings Settings(std::int16_t depth = kDepthSixteenGrays, Fixed rate = 0, std::int32_t sound = kSoundNone,
+                        std::uint32_t soundRate = 8192, std::uint16_t channels = 1) {
     ExportSettings s;
     s.depth = depth;
     s.frameRate = rate;
@@ -23,7 +25,7 @@ ExportSettings Settings(std::int16_t depth, Fixed rate, std::int32_t sound, std:
 } // namespace
 
 TEST(Conversion, GraysAndCinepakWithSound) {
-    const auto grays = ConvertTo(Mp4(), Settings(kDepthSixteenGrays, IntToFixed(10), kSoundAdpcm2to1, 8192, 1));
+    const auto grays = ConvertTo(Mp4(), Settings(kDepthSixteenGrays, IntToFixed(10), kSoundAdpcm2to1));
     ASSERT_EQ(grays.err, noErr);
     const Inspection& g = grays.inspection;
     EXPECT_EQ(g.movieKind, 6);
@@ -46,34 +48,29 @@ TEST(Conversion, GraysAndCinepakWithSound) {
 TEST(Conversion, BestRateSizesCropsAndTurns) {
     // "Best": every source frame once, lasting as long as it does there.
     for (const auto& source : {Mp4(), MovWithChapters()}) {
-        const auto all = ConvertTo(source, Settings(kDepthSixteenGrays, 0, kSoundNone, 8192, 1));
+        const auto all = ConvertTo(source, Settings());
         ASSERT_EQ(all.err, noErr);
         EXPECT_EQ(all.inspection.streams[0].chunks, 50u) << source;
         EXPECT_EQ(all.inspection.streams[0].sxDuration, 200u) << source;
         EXPECT_EQ(all.inspection.movieKind, 1);
     }
 
-    auto square = Settings(kDepthSixteenGrays, 0, kSoundNone, 8192, 1);
-    square.sizeCode = 7; // "Full" 160 × 160: the 4:3 picture cropped
-    EXPECT_EQ(ConvertTo(Mp4(), square).inspection.pictureWidth, 160);
-    EXPECT_EQ(ConvertTo(Mp4(), square).inspection.pictureHeight, 160);
-
-    auto turned = Settings(kDepthSixteenGrays, 0, kSoundNone, 8192, 1);
-    turned.angle = 90;
-    const auto t = ConvertTo(Mp4(), turned);
-    EXPECT_EQ(t.inspection.pictureWidth, 120);
-    EXPECT_EQ(t.inspection.pictureHeight, 160);
-    EXPECT_EQ(t.inspection.rotation, 90);
-
-    auto big = Settings(kDepthSixteenGrays, 0, kSoundNone, 8192, 1);
-    big.sizeCode = 1; // the source's size within the limit box: 320 × 240 exceeds 160 × 120
-    EXPECT_EQ(ConvertTo(Mp4(), big).inspection.pictureWidth, 160);
-    big.frameWidth = 240, big.frameHeight = 180;
-    EXPECT_EQ(ConvertTo(Mp4(), big).inspection.pictureWidth, 240);
+    // Width, height and turn for a size code, an angle and a frame size.
+    auto picture = [](std::uint16_t sizeCode, std::int16_t angle, std::uint16_t width = kFrameSizeNotSet,
+                      std::uint16_t height = kFrameSizeNotSet) {
+        ExportSettings s = Settings();
+        s.sizeCode = sizeCode, s.angle = angle, s.frameWidth = width, s.frameHeight = height;
+        const Inspection in = ConvertTo(Mp4(), s).inspection;
+        return std::vector<int>{in.pictureWidth, in.pictureHeight, in.rotation};
+    };
+    EXPECT_EQ(picture(7, 0), (std::vector<int>{160, 160, 0})); // "Full" 160 × 160: the 4:3 picture cropped
+    EXPECT_EQ(picture(4, 90), (std::vector<int>{120, 160, 90}));
+    EXPECT_EQ(picture(1, 0), (std::vector<int>{160, 120, 0})); // the source's size within the limit: 320 × 240 exceeds it
+    EXPECT_EQ(picture(1, 0, 240, 180), (std::vector<int>{240, 180, 0}));
 }
 
-TEST(Conversion, ChaptersMetadataAndSoundOnly) {
-    const auto c = ConvertTo(MovWithChapters(), Settings(kDepthSixteenGrays, IntToFixed(10), kSoundNone, 8192, 1));
+TEST(Conversion, ChaptersAndMetadata) {
+    const auto c = ConvertTo(MovWithChapters(), Settings(kDepthSixteenGrays, IntToFixed(10)));
     ASSERT_EQ(c.err, noErr);
     ASSERT_EQ(c.inspection.chapters.size(), 2u);
     EXPECT_EQ(c.inspection.chapters[0].second, "Opening");
@@ -83,25 +80,20 @@ TEST(Conversion, ChaptersMetadataAndSoundOnly) {
     // Frame 11 (1.0 s) starts a chapter: a key frame though the interval had
     // not come (and the interval counts again from there).
     EXPECT_EQ(c.inspection.streams[0].keyChunks, 2u);
-
-    const auto sound = ConvertTo(Mp4(), Settings(kDepthNoVideo, 0, kSoundYamahaAdpcm, 8000, 1));
-    ASSERT_EQ(sound.err, noErr);
-    EXPECT_EQ(sound.inspection.movieKind, 5);
-    EXPECT_EQ(sound.inspection.audioFormat, 629u);
 }
 
 TEST(Conversion, FailuresAnswerTheirCodesAndLeaveNoTemporaryFiles) {
     TestFolder temporary;
     ASSERT_EQ(setenv("TMPDIR", temporary.Path().c_str(), 1), 0);
-    EXPECT_EQ(ConvertTo(FixtureFolder() / "missing.mov", Settings(kDepthSixteenGrays, 0, kSoundNone, 8192, 1)).err, noMovieFound);
-    EXPECT_EQ(ConvertTo(WriteTextFixture("words.mov", "no movie here\n"), Settings(kDepthSixteenGrays, 0, kSoundNone, 8192, 1)).err,
+    EXPECT_EQ(ConvertTo(FixtureFolder() / "missing.mov", Settings()).err, noMovieFound);
+    EXPECT_EQ(ConvertTo(WriteTextFixture("words.mov", "no movie here\n"), Settings()).err,
               noMovieFound);
     // The codec nobody decodes, as the media tests make it.
     const auto unknown = UnknownCodecAvi();
     {
         TestFolder folder;
         ConversionResult result;
-        EXPECT_EQ(ConvertMovie(unknown, Settings(kDepthSixteenGrays, 0, kSoundNone, 8192, 1), folder.Path() / "x.pdb", nullptr,
+        EXPECT_EQ(ConvertMovie(unknown, Settings(), folder.Path() / "x.pdb", nullptr,
                                nullptr, &result),
                   noCodecErr);
         EXPECT_EQ(result.missingDecoder, Fcc("ZZZZ"));
@@ -110,12 +102,12 @@ TEST(Conversion, FailuresAnswerTheirCodesAndLeaveNoTemporaryFiles) {
     TestFolder folder;
     const auto taken = folder.Path() / "taken.pdb";
     { std::ofstream(taken) << "mine"; }
-    EXPECT_EQ(ConvertMovie(Mp4(), Settings(kDepthSixteenGrays, 0, kSoundNone, 8192, 1), taken, nullptr, nullptr), dupFNErr);
+    EXPECT_EQ(ConvertMovie(Mp4(), Settings(), taken, nullptr, nullptr), dupFNErr);
     // Cancelling through progress ends with the answer.
     auto cancel = [](std::int16_t message, Fixed fraction, void*) -> std::int16_t {
         return message == kProgressUpdate && fraction > 0x4000 ? -128 : 0;
     };
-    EXPECT_EQ(ConvertTo(Mp4(), Settings(kDepthCinepakMobile, IntToFixed(15), kSoundAdpcm2to1, 8192, 1), cancel).err, -128);
+    EXPECT_EQ(ConvertTo(Mp4(), Settings(kDepthCinepakMobile, IntToFixed(15), kSoundAdpcm2to1), cancel).err, -128);
     for (const auto& name : temporary.Names()) EXPECT_NE(name.rfind("lxmv", 0), 0u) << name; // no spool file left
     unsetenv("TMPDIR");
 }
@@ -127,7 +119,7 @@ TEST(Conversion, ProgressRisesInItsPhases) {
         seen.push_back({message, fraction});
         return 0;
     };
-    ASSERT_EQ(ConvertTo(Mp4(), Settings(kDepthSixteenGrays, IntToFixed(10), kSoundAdpcm2to1, 8192, 1), record).err, noErr);
+    ASSERT_EQ(ConvertTo(Mp4(), Settings(kDepthSixteenGrays, IntToFixed(10), kSoundAdpcm2to1), record).err, noErr);
     ASSERT_GE(seen.size(), 4u);
     EXPECT_EQ(seen.front().first, kProgressOpen);
     EXPECT_EQ(seen.back().first, kProgressClose);
@@ -142,36 +134,27 @@ TEST(Conversion, ProgressRisesInItsPhases) {
 }
 
 TEST(Conversion, LayoutWithColourImageAndMovieRectangle) {
-    // The pattern picture of the media tests as the background image.
-    const auto picture = Pattern();
-    ExportSettings s = Settings(kDepthCinepakMobile, IntToFixed(10), kSoundNone, 8192, 1);
+    ExportSettings s = Settings(kDepthCinepakMobile, IntToFixed(10));
     AtomContainer& c = s.layout;
     ASSERT_EQ(AtomContainer::Create(c), noErr);
-    QTAtom pres = 0, back = 0, item = 0;
-    ASSERT_EQ(c.InsertChild(0, Fcc("PRES"), 1, 0, {}, &pres), noErr);
-    const std::uint8_t size[4] = {0, 160, 0, 160};
-    ASSERT_EQ(c.InsertChild(pres, Fcc("size"), 1, 0, size), noErr);
-    pres = c.FindPath(0, {Fcc("PRES")});
-    ASSERT_EQ(c.InsertU8(pres, Fcc("cont"), 1), noErr);
-    pres = c.FindPath(0, {Fcc("PRES")});
-    ASSERT_EQ(c.InsertChild(pres, Fcc("back"), 1, 0, {}, &back), noErr);
-    const std::uint8_t red[6] = {0xFF, 0xFF, 0, 0, 0, 0};
-    ASSERT_EQ(c.InsertChild(back, Fcc("rgb "), 1, 0, red), noErr);
-    // An item of the background with its position and size; answers the item.
-    auto addItem = [&](OSType type, const std::uint8_t (&pos)[4], const std::uint8_t (&extent)[4]) {
-        back = c.FindPath(0, {Fcc("PRES"), Fcc("back")});
-        EXPECT_EQ(c.InsertChild(back, type, 1, 0, {}, &item), noErr);
-        EXPECT_EQ(c.InsertChild(item, Fcc("pos "), 1, 0, pos), noErr);
-        item = c.FindPath(0, {Fcc("PRES"), Fcc("back"), type});
-        EXPECT_EQ(c.InsertChild(item, Fcc("size"), 1, 0, extent), noErr);
-        return c.FindPath(0, {Fcc("PRES"), Fcc("back"), type});
+    // An atom #1 under the one `parent` names, type by type from the root.
+    auto add = [&](std::initializer_list<QTAtomType> parent, QTAtomType type, std::vector<std::uint8_t> data) {
+        ASSERT_EQ(c.InsertChild(c.FindPath(0, parent), type, 1, 0, data), noErr);
     };
-    const std::uint8_t imagePos[4] = {0, 8, 0, 4}, imageSize[4] = {0, 40, 0, 40};
-    item = addItem(Fcc("imag"), imagePos, imageSize);
-    const std::string path = picture.string();
-    ASSERT_EQ(c.InsertChild(item, Fcc("dref"), 1, 0, {reinterpret_cast<const std::uint8_t*>(path.data()), path.size()}), noErr);
-    const std::uint8_t videoPos[4] = {0, 0, 0, 20}, videoSize[4] = {0, 160, 0, 120};
-    (void)addItem(Fcc("vid "), videoPos, videoSize);
+    const QTAtomType pres = Fcc("PRES"), back = Fcc("back"), imag = Fcc("imag"), vid = Fcc("vid ");
+    add({}, Fcc("PRES"), {});
+    add({pres}, Fcc("size"), {0, 160, 0, 160});
+    add({pres}, Fcc("cont"), {1});
+    add({pres}, Fcc("back"), {});
+    add({pres, back}, Fcc("rgb "), {0xFF, 0xFF, 0, 0, 0, 0}); // red
+    add({pres, back}, Fcc("imag"), {});                      // the picture at (8, 4), 40 × 40
+    add({pres, back, imag}, Fcc("pos "), {0, 8, 0, 4});
+    add({pres, back, imag}, Fcc("size"), {0, 40, 0, 40});
+    const std::string path = Pattern().string(); // the media tests' pattern picture
+    add({pres, back, imag}, Fcc("dref"), std::vector<std::uint8_t>(path.begin(), path.end()));
+    add({pres, back}, Fcc("vid "), {}); // the movie's rectangle
+    add({pres, back, vid}, Fcc("pos "), {0, 0, 0, 20});
+    add({pres, back, vid}, Fcc("size"), {0, 160, 0, 120});
 
     const auto converted = ConvertTo(Mp4(), s);
     ASSERT_EQ(converted.err, noErr);
@@ -197,7 +180,7 @@ TEST(Conversion, LayoutWithColourImageAndMovieRectangle) {
 }
 
 TEST(Conversion, ScramblingKeyOfExactly512Bytes) {
-    const auto settings = [] { return Settings(kDepthSixteenGrays, IntToFixed(10), kSoundAdpcm2to1, 8192, 1); };
+    const auto settings = [] { return Settings(kDepthSixteenGrays, IntToFixed(10), kSoundAdpcm2to1); };
     const auto plain = ConvertTo(Mp4(), settings());
     ASSERT_EQ(plain.err, noErr);
     EXPECT_FALSE(plain.inspection.scrambled);
@@ -236,7 +219,7 @@ TEST(Conversion, VideoEndingBeforeItsSound) {
     // One second of pictures over two seconds of tone.
     const auto source = MakeFixture("short-video.mp4", "-f lavfi -i testsrc2=size=320x240:rate=25:duration=1 " +
                                                            std::string(kTestTone) + " -c:v libx264 -pix_fmt yuv420p -c:a aac %o");
-    const auto converted = ConvertTo(source, Settings(kDepthSixteenGrays, IntToFixed(10), kSoundAdpcm2to1, 8192, 1));
+    const auto converted = ConvertTo(source, Settings(kDepthSixteenGrays, IntToFixed(10), kSoundAdpcm2to1));
     ASSERT_EQ(converted.err, noErr);
     const Inspection& in = converted.inspection;
     EXPECT_EQ(in.streams[0].chunks, 10u); // the pictures stop at one second
@@ -250,7 +233,7 @@ TEST(Conversion, APictureOfAnySizeFillsTheMovie) {
     // A mid-gray source at a size that is no whole number of 4 × 4 blocks:
     // no white band may be left at the right or the bottom.
     const auto gray = MakeFixture("gray.mov", "-f lavfi -i color=c=0x808080:size=320x240:rate=10:duration=1 -c:v mpeg4 -q:v 2 %o");
-    ExportSettings s = Settings(kDepthSixteenGrays, IntToFixed(10), kSoundNone, 8192, 1);
+    ExportSettings s = Settings(kDepthSixteenGrays, IntToFixed(10));
     s.frameWidth = 161;
     s.frameHeight = 121;
     const auto c = ConvertTo(gray, s);
@@ -324,6 +307,7 @@ TEST(Conversion, EverySoundFormatKeepsTheToneAndTheLevelOfLoudSources) {
             if (c.bitRate != 0) s.bitRate = c.bitRate;
             const auto converted = ConvertTo(source, s);
             ASSERT_EQ(converted.err, noErr);
+            EXPECT_EQ(converted.inspection.movieKind, 5); // sound only
             EXPECT_EQ(converted.inspection.audioFormat, static_cast<std::uint32_t>(c.format));
             EXPECT_EQ(converted.inspection.sampleRate, c.rate);
             const DecodedSound sound = SoundOf(converted.bytes);
