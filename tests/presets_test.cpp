@@ -89,20 +89,30 @@ protected:
                            damaged.begin() + static_cast<std::ptrdiff_t>(at + stored.size()));
     }
 
+    // Every device preset in the resources, in the order they are listed.
+    static std::vector<std::pair<ResID, AtomContainer>> DevicePresets() {
+        std::vector<std::pair<ResID, AtomContainer>> presets;
+        for (std::int16_t i = 1; i <= CountResources(Fcc("STNG")); ++i) {
+            Resource r;
+            AtomContainer preset;
+            EXPECT_EQ(GetIndResource(Fcc("STNG"), i, r), noErr);
+            EXPECT_EQ(AtomContainer::Parse(r.data, preset), noErr) << "'STNG' " << r.id;
+            presets.emplace_back(r.id, std::move(preset));
+        }
+        return presets;
+    }
+
     std::unique_ptr<TestFolder> folder_;
 };
 
 } // namespace
 
 TEST_F(Presets, MenusListEveryMakersVisibleDevicesSorted) {
-    const std::vector<std::string> makers = List("manufac");
-    const std::vector<std::string> sorted = {"Acer", "Garmin", "Generic", "HandEra", "Handspring", "IBM",
-                                             "Kyocera", "Palm", "Samsung", "Sony CLIE", "Streaming", "Tapwave"};
-    EXPECT_EQ(makers, sorted);
+    // The makers' names, sorted, and a maker's devices in any case: the
+    // maker menu's tests and the command line's `presets tapwave`.
     std::size_t listed = 0;
-    for (const std::string& maker : makers) listed += List(maker).size();
+    for (const std::string& maker : List("manufac")) listed += List(maker).size();
     EXPECT_EQ(listed + 3, static_cast<std::size_t>(CountResources(Fcc("STNG")))); // all but the three hidden ones
-    EXPECT_EQ(List("tapwave"), (std::vector<std::string>{"Zodiac", "Zodiac (Wide)"})); // any case
     EXPECT_EQ(List("hidden"), (std::vector<std::string>{"Zodiac - Best", "Zodiac - Better", "Zodiac - Good"}));
     EXPECT_TRUE(List("custom").empty());
     EXPECT_TRUE(List("Nobody").empty());
@@ -340,7 +350,6 @@ TEST_F(Presets, PreferencesSurviveARestartAndACorruptFile) {
     EXPECT_EQ(corrupt.destination, ExportDestination::SourceFolder);
     notices = TakePreferenceNotices();
     ASSERT_EQ(notices.size(), 1u);
-    EXPECT_NE(KeptFile(notices[0]), PreferenceFile(Fcc("VTRP"))) << notices[0];
     EXPECT_EQ(Bytes(KeptFile(notices[0])), "not a container") << notices[0];
     EXPECT_FALSE(std::filesystem::exists(PreferenceFile(Fcc("VTRP"))));
     ASSERT_EQ(LoadPreferences(corrupt), noErr);
@@ -441,16 +450,6 @@ std::string SnapshotLine(ResID id, const AtomContainer& preset) {
     return line;
 }
 
-// The fields of a snapshot line, the ID first.
-std::vector<std::string> Fields(const std::string& line) {
-    std::vector<std::string> fields;
-    for (std::size_t at = 0, bar; at <= line.size(); at = bar + 3) {
-        bar = std::min(line.find(" | ", at), line.size());
-        fields.push_back(line.substr(at, bar - at));
-    }
-    return fields;
-}
-
 } // namespace
 
 // A changed value in resources/presets.table shows here: the snapshot holds
@@ -464,33 +463,16 @@ TEST_F(Presets, EveryDevicePresetMatchesTheReviewedSnapshot) {
     for (std::string line; std::getline(file, line);)
         if (!line.empty() && line[0] != '#') reviewed.push_back(line);
     std::vector<std::string> compiled;
-    for (std::int16_t i = 1; i <= CountResources(Fcc("STNG")); ++i) {
-        Resource r;
-        AtomContainer preset;
-        ASSERT_EQ(GetIndResource(Fcc("STNG"), i, r), noErr);
-        ASSERT_EQ(AtomContainer::Parse(r.data, preset), noErr) << "'STNG' " << r.id;
-        compiled.push_back(SnapshotLine(r.id, preset));
-    }
-    for (std::size_t i = 0; i < std::min(compiled.size(), reviewed.size()); ++i) {
-        if (compiled[i] == reviewed[i]) continue;
-        const std::vector<std::string> is = Fields(compiled[i]), was = Fields(reviewed[i]);
-        std::size_t f = 0;
-        while (f < std::min(is.size(), was.size()) && is[f] == was[f]) ++f;
-        auto at = [f](const std::vector<std::string>& fields) { return f < fields.size() ? fields[f] : "(nothing)"; };
-        FAIL() << "preset " << was[0] << ", " << (was.size() > 1 ? was[1] : "") << ": the snapshot has " << at(was)
-               << ", the resources " << at(is) << "\n  snapshot:  " << reviewed[i] << "\n  resources: " << compiled[i];
-    }
+    for (const auto& [id, preset] : DevicePresets()) compiled.push_back(SnapshotLine(id, preset));
+    for (std::size_t i = 0; i < std::min(compiled.size(), reviewed.size()); ++i)
+        ASSERT_EQ(compiled[i], reviewed[i]) << "the resources' preset, then the snapshot's line";
     EXPECT_EQ(compiled.size(), reviewed.size()) << "presets in the resources and lines in the snapshot";
 }
 
 TEST_F(Presets, EveryFormatThePresetsUseHasItsNames) {
     // The one table of formats: whatever a device preset chooses or offers
     // is in it, with a name from the resources and a command-line name.
-    for (std::int16_t i = 1; i <= CountResources(Fcc("STNG")); ++i) {
-        Resource r;
-        AtomContainer preset;
-        ASSERT_EQ(GetIndResource(Fcc("STNG"), i, r), noErr);
-        ASSERT_EQ(AtomContainer::Parse(r.data, preset), noErr);
+    for (const auto& [id, preset] : DevicePresets()) {
         EditSettings s;
         UnpackSettings(s, preset);
         SCOPED_TRACE(s.name);
