@@ -44,21 +44,16 @@ AtomContainer SampleTree() {
 
 } // namespace
 
-TEST(AtomContainer, EmptyContainerHasThePublishedLayout) {
+TEST(AtomContainer, EmptyContainerAndOneLeafHaveThePublishedLayout) {
     AtomContainer c = NewContainer();
-    const auto expected = Bytes({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,       // header
-                                 0, 0, 0, 20, 's', 'e', 'a', 'n', 0, 0, 0, 1, // size, 'sean', ID 1
-                                 0, 0, 0, 0, 0, 0, 0, 0});                    // reserved, count, reserved
+    auto expected = Bytes({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,       // header
+                           0, 0, 0, 20, 's', 'e', 'a', 'n', 0, 0, 0, 1, // size, 'sean', ID 1
+                           0, 0, 0, 0, 0, 0, 0, 0});                    // reserved, count, reserved
     EXPECT_EQ(Copy(c.Bytes()), expected);
-}
-
-TEST(AtomContainer, OneLeafHasExactBytes) {
-    AtomContainer c = NewContainer();
-    const auto data = Bytes({0x00, 0x24});
-    ASSERT_EQ(c.InsertChild(0, Fcc("dpth"), 1, 0, data), noErr);
-    const auto expected = Bytes({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                 0, 0, 0, 42, 's', 'e', 'a', 'n', 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0,
-                                 0, 0, 0, 22, 'd', 'p', 't', 'h', 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x24});
+    ASSERT_EQ(c.InsertChild(0, Fcc("dpth"), 1, 0, Bytes({0x00, 0x24})), noErr);
+    expected[15] = 42, expected[27] = 1; // the root's size and count of children
+    const auto leaf = Bytes({0, 0, 0, 22, 'd', 'p', 't', 'h', 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0x00, 0x24});
+    expected.insert(expected.end(), leaf.begin(), leaf.end());
     EXPECT_EQ(Copy(c.Bytes()), expected);
 }
 
