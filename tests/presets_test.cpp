@@ -314,8 +314,7 @@ TEST_F(Presets, PreferencesSurviveARestartAndACorruptFile) {
     ASSERT_EQ(SavePreferences(settings, ExportDestination::OtherFolder, folder), noErr);
     Preferences back;
     ASSERT_EQ(LoadPreferences(back), noErr);
-    EXPECT_TRUE(std::equal(back.settings.Bytes().begin(), back.settings.Bytes().end(), settings.Bytes().begin(),
-                           settings.Bytes().end()));
+    EXPECT_TRUE(std::ranges::equal(back.settings.Bytes(), settings.Bytes()));
     EXPECT_EQ(back.destination, ExportDestination::OtherFolder);
     EXPECT_EQ(back.exportFolder, folder);
     // User presets stored beside the settings stay.
@@ -329,11 +328,9 @@ TEST_F(Presets, PreferencesSurviveARestartAndACorruptFile) {
     const std::string damaged = Damage([](const AtomContainer& pref) { return pref.FindPath(0, {Fcc("VTRP"), Fcc("STNG")}); });
     Preferences first;
     ASSERT_EQ(LoadPreferences(first), noErr);
-    EXPECT_EQ(Device("All color Palm OS devices").name, [&] {
-        EditSettings s;
-        UnpackSettings(s, first.settings);
-        return s.name;
-    }());
+    EditSettings firstStart;
+    UnpackSettings(firstStart, first.settings);
+    EXPECT_EQ(firstStart.name, "All color Palm OS devices");
     auto notices = TakePreferenceNotices();
     ASSERT_EQ(notices.size(), 1u);
     EXPECT_EQ(Bytes(KeptFile(notices[0])), damaged);
