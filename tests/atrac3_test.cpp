@@ -228,13 +228,8 @@ TEST(Atrac3, NothingIsCodedAboveTheBandLimit) {
         for (double hz = 100; hz < 21000; hz += 97) {
             double p = 0;
             for (std::size_t from = 8192; from + 4096 <= 40000; from += 8192) p += PowerAt(decoded, from, 4096, hz);
-            if (hz < c.limit1 - 300) {
-                below += p;
-                ++nBelow;
-            } else if (hz > c.limit1 + 1500) {
-                above += p;
-                ++nAbove;
-            }
+            if (hz < c.limit1 - 300) below += p, ++nBelow;
+            else if (hz > c.limit1 + 1500) above += p, ++nAbove;
         }
         // The floor: 45 dB under the coded band, from 1.5 kHz above the limit.
         // Closer in, a limit just under a QMF band edge (16500 Hz, the edge
