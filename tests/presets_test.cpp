@@ -6,7 +6,6 @@
 #include <fstream>
 
 #include "moviedb/formats.h"
-#include "moviedb/moviewriter.h"
 #include "platform/preferences.h"
 #include "platform/resources.h"
 #include "presets/presets.h"
@@ -483,13 +482,5 @@ TEST_F(Presets, EveryFormatThePresetsUseHasItsNames) {
             const std::string name = SoundFormatName(code);
             EXPECT_GT(name.size(), entry->ratio.size()) << code; // the resource's name is there
         }
-    }
-    // And the writer takes every code of the table but "none".
-    for (const SoundFormatEntry& e : kSoundFormats) {
-        if (e.format == SoundFormat::None) continue;
-        MovieWriter* raw = nullptr;
-        ASSERT_EQ(NewMovieWriter(&raw), noErr);
-        OwnedMovieWriter w(raw);
-        EXPECT_EQ(SetAudioFormatCode(w.get(), Code(e.format)), noErr) << Code(e.format);
     }
 }
