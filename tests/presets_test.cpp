@@ -68,6 +68,11 @@ protected:
         EXPECT_EQ(PackSettings(s, name, out), noErr);
         return out;
     }
+    // Adds the user preset SavedFrom makes; what AddUserPreset answers.
+    static OSErr AddSaved(std::string_view device, std::string_view name) {
+        const AtomContainer preset = SavedFrom(device, name);
+        return AddUserPreset(&preset);
+    }
 
     // Damages the stored atom `find` picks in the preference file so its
     // bytes no longer read as settings (its root atom claims more than
@@ -154,10 +159,8 @@ TEST_F(Presets, PackedSettingsKeepTheCustomisedMarkAndTheAngleOnlyWhereWide) {
 
 TEST_F(Presets, UserPresetsAddRenameDelete) {
     ASSERT_EQ(AddUserPreset(nullptr), paramErr);
-    const AtomContainer mine = SavedFrom("Tungsten T3", "Holiday");
-    ASSERT_EQ(AddUserPreset(&mine), noErr);
-    const AtomContainer other = SavedFrom("m500", "Commute");
-    ASSERT_EQ(AddUserPreset(&other), noErr);
+    ASSERT_EQ(AddSaved("Tungsten T3", "Holiday"), noErr);
+    ASSERT_EQ(AddSaved("m500", "Commute"), noErr);
     EXPECT_EQ(List("custom"), (std::vector<std::string>{"Commute", "Holiday"}));
     AtomContainer found;
     ASSERT_EQ(FindPreset("HOLIDAY", true, &found), noErr);
@@ -223,8 +226,7 @@ TEST_F(Presets, NamesAreTrimmedAndCutAtCharactersNeverInsideOne) {
 
     // Stored and read back whole: saved, listed, found, renamed, in the menu
     // text (cut at 63 characters, so only the name shows).
-    const AtomContainer long64 = SavedFrom("Zire 71", " " + cjk64);
-    ASSERT_EQ(AddUserPreset(&long64), noErr);
+    ASSERT_EQ(AddSaved("Zire 71", " " + cjk64), noErr);
     EXPECT_EQ(List("custom"), std::vector<std::string>{cjk63});
     AtomContainer found;
     ASSERT_EQ(FindPreset(cjk64, true, &found), noErr);
@@ -239,23 +241,17 @@ TEST_F(Presets, NamesAreTrimmedAndCutAtCharactersNeverInsideOne) {
 }
 
 TEST_F(Presets, SavesAndRenamesOntoATakenNameAreRefused) {
-    for (const char* name : {"Holiday", "Commute"}) {
-        const AtomContainer preset = SavedFrom("Tungsten T3", name);
-        ASSERT_EQ(AddUserPreset(&preset), noErr);
-    }
+    for (const char* name : {"Holiday", "Commute"})
+        ASSERT_EQ(AddSaved("Tungsten T3", name), noErr);
     EXPECT_EQ(PresetNameTaken(" HOLIDAY "), PresetNameOwner::User);
     EXPECT_EQ(PresetNameTaken("zire 71"), PresetNameOwner::Device);
     EXPECT_EQ(PresetNameTaken("Zodiac - Best"), PresetNameOwner::Device); // hidden, yet found by name
     EXPECT_EQ(PresetNameTaken("Trip"), PresetNameOwner::None);
     EXPECT_EQ(PresetNameTaken("  "), PresetNameOwner::None);
-    for (const char* name : {"holiday", "Zire 71", "ZODIAC"}) {
-        const AtomContainer taken = SavedFrom("m500", name);
-        EXPECT_EQ(AddUserPreset(&taken), dupFNErr) << name;
-    }
-    const AtomContainer blank = SavedFrom("m500", " \t");
-    EXPECT_EQ(AddUserPreset(&blank), paramErr);
-    const AtomContainer trip = SavedFrom("m500", "  Trip  ");
-    ASSERT_EQ(AddUserPreset(&trip), noErr);
+    for (const char* name : {"holiday", "Zire 71", "ZODIAC"})
+        EXPECT_EQ(AddSaved("m500", name), dupFNErr) << name;
+    EXPECT_EQ(AddSaved("m500", " \t"), paramErr);
+    ASSERT_EQ(AddSaved("m500", "  Trip  "), noErr);
 
     EXPECT_EQ(RenameUserPreset("Holiday", "commute"), dupFNErr);
     EXPECT_EQ(RenameUserPreset("Holiday", "Tungsten T3"), dupFNErr);
@@ -266,8 +262,7 @@ TEST_F(Presets, SavesAndRenamesOntoATakenNameAreRefused) {
 }
 
 TEST_F(Presets, AUserPresetIsFoundByItsMenuText) {
-    const AtomContainer mine = SavedFrom("Zire", "Mine");
-    ASSERT_EQ(AddUserPreset(&mine), noErr);
+    ASSERT_EQ(AddSaved("Zire", "Mine"), noErr);
     AtomContainer found;
     ASSERT_EQ(FindPreset(" mine (ZIRE) ", true, &found), noErr);
     EXPECT_EQ(PresetMenuText(found), "Mine (Zire)");
@@ -275,8 +270,7 @@ TEST_F(Presets, AUserPresetIsFoundByItsMenuText) {
     EXPECT_EQ(FindPreset("Mine (Zire)", false, &found), cannotFindAtomErr); // not a device's
     ASSERT_EQ(RenameUserPreset("Mine (Zire)", "Yours"), noErr);
     // A name beats another preset's menu text.
-    const AtomContainer named = SavedFrom("Zire 71", "Yours (Zire)");
-    ASSERT_EQ(AddUserPreset(&named), noErr);
+    ASSERT_EQ(AddSaved("Zire 71", "Yours (Zire)"), noErr);
     ASSERT_EQ(FindPreset("yours (zire)", true, &found), noErr);
     EXPECT_EQ(PresetMenuText(found), "Yours (Zire) (Zire 71)");
     ASSERT_EQ(DeleteUserPreset("Yours (Zire) (Zire 71)"), noErr);
@@ -285,8 +279,7 @@ TEST_F(Presets, AUserPresetIsFoundByItsMenuText) {
 }
 
 TEST_F(Presets, SuggestionsForAMistypedNameComeBestFirst) {
-    const AtomContainer mine = SavedFrom("m500", "Holiday");
-    ASSERT_EQ(AddUserPreset(&mine), noErr);
+    ASSERT_EQ(AddSaved("m500", "Holiday"), noErr);
     using Names = std::vector<std::string>;
     EXPECT_EQ(SuggestPresetNames("zire71"), (Names{"Zire 71", "Zire 21", "Zire"}));
     EXPECT_EQ(SuggestPresetNames("tungsten t5", 1), Names{"Tungsten T3"});
@@ -355,10 +348,8 @@ TEST_F(Presets, PreferencesSurviveARestartAndACorruptFile) {
 TEST_F(Presets, ADamagedPresetIsKeptAsideAndToldOfOnce) {
     // The middle one's name is longer than 63 bytes.
     const std::string commuteName = "Pendelverkehr \xE9\x80\x9A\xE5\x8B\xA4 " + std::string(40, 'x');
-    for (const std::string& name : {std::string("Holiday"), commuteName, std::string("Beach")}) {
-        const AtomContainer preset = SavedFrom("m500", name);
-        ASSERT_EQ(AddUserPreset(&preset), noErr);
-    }
+    for (const std::string& name : {std::string("Holiday"), commuteName, std::string("Beach")})
+        ASSERT_EQ(AddSaved("m500", name), noErr);
     // The file's structure holds, but the second preset's own bytes are damaged.
     const std::string damagedPreset = Damage([](const AtomContainer& pref) {
         return pref.FindChildByIndex(pref.FindChildByID(0, Fcc("VTRP"), 1), Fcc("CSTM"), 2);
@@ -373,8 +364,7 @@ TEST_F(Presets, ADamagedPresetIsKeptAsideAndToldOfOnce) {
     // Told once; the other presets stay through the next change.
     EXPECT_EQ(List("custom").size(), 2u);
     EXPECT_TRUE(TakePreferenceNotices().empty());
-    const AtomContainer more = SavedFrom("m500", "Train");
-    ASSERT_EQ(AddUserPreset(&more), noErr);
+    ASSERT_EQ(AddSaved("m500", "Train"), noErr);
     EXPECT_EQ(List("custom"), (std::vector<std::string>{"Beach", "Holiday", "Train"}));
 }
 
