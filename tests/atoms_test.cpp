@@ -25,20 +25,14 @@ AtomContainer NewContainer() {
 // A settings-like tree: name, soun/{ssrt,sscc,vtsc}, PRES/back/rgb .
 AtomContainer SampleTree() {
     AtomContainer c = NewContainer();
-    const auto name = Bytes({4, 'T', 'e', 's', 't'});
-    EXPECT_EQ(c.InsertChild(0, Fcc("name"), 1, 0, name), noErr);
-    QTAtom soun = 0;
-    EXPECT_EQ(c.InsertChild(0, Fcc("soun"), 1, 0, {}, &soun), noErr);
-    EXPECT_EQ(c.InsertU32(soun, Fcc("ssrt"), IntToFixed(8192)), noErr);
-    soun = c.FindChildByID(0, Fcc("soun"), 1);
-    EXPECT_EQ(c.InsertU16(soun, Fcc("sscc"), 1), noErr);
-    soun = c.FindChildByID(0, Fcc("soun"), 1);
-    EXPECT_EQ(c.InsertU32(soun, Fcc("vtsc"), 626), noErr);
-    QTAtom pres = 0, back = 0;
-    EXPECT_EQ(c.InsertChild(0, Fcc("PRES"), 1, 0, {}, &pres), noErr);
-    EXPECT_EQ(c.InsertChild(pres, Fcc("back"), 1, 0, {}, &back), noErr);
-    const auto rgb = Bytes({0xFF, 0xFF, 0x00, 0x00, 0x80, 0x00});
-    EXPECT_EQ(c.InsertChild(back, Fcc("rgb "), 1, 0, rgb), noErr);
+    EXPECT_EQ(c.InsertChild(0, Fcc("name"), 1, 0, Bytes({4, 'T', 'e', 's', 't'})), noErr);
+    EXPECT_EQ(c.InsertChild(0, Fcc("soun"), 1, 0, {}), noErr);
+    EXPECT_EQ(c.InsertU32(c.FindPath(0, {Fcc("soun")}), Fcc("ssrt"), IntToFixed(8192)), noErr);
+    EXPECT_EQ(c.InsertU16(c.FindPath(0, {Fcc("soun")}), Fcc("sscc"), 1), noErr);
+    EXPECT_EQ(c.InsertU32(c.FindPath(0, {Fcc("soun")}), Fcc("vtsc"), 626), noErr);
+    EXPECT_EQ(c.InsertChild(0, Fcc("PRES"), 1, 0, {}), noErr);
+    EXPECT_EQ(c.InsertChild(c.FindPath(0, {Fcc("PRES")}), Fcc("back"), 1, 0, {}), noErr);
+    EXPECT_EQ(c.InsertChild(c.FindPath(0, {Fcc("PRES"), Fcc("back")}), Fcc("rgb "), 1, 0, Bytes({0xFF, 0xFF, 0, 0, 0x80, 0})), noErr);
     return c;
 }
 
