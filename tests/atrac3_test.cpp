@@ -128,10 +128,9 @@ TEST(Atrac3, StereoInputToAMonoEncoderIsMixedDown) {
     }
     const auto a = at3test::Encode(opposite, 2, 66, 1);
     const auto b = at3test::Encode(same, 2, 66, 1);
-    ASSERT_EQ(a.frameBytes, 192);
-    ASSERT_EQ(a.frames.size(), 11u * 192);
     const auto quiet = at3test::DecodeChannel(a, 0);
     const auto loud = at3test::DecodeChannel(b, 0);
+    ASSERT_TRUE(quiet.size() >= 8192 && loud.size() >= 8192);
     double q = 0, l = 0;
     for (std::size_t i = 2048; i < 8192; ++i) {
         q += quiet[i] * quiet[i];
