@@ -86,22 +86,15 @@ TEST(Conversion, FailuresAnswerTheirCodesAndLeaveNoTemporaryFiles) {
     TestFolder temporary;
     ASSERT_EQ(setenv("TMPDIR", temporary.Path().c_str(), 1), 0);
     EXPECT_EQ(ConvertTo(FixtureFolder() / "missing.mov", Settings()).err, noMovieFound);
-    EXPECT_EQ(ConvertTo(WriteTextFixture("words.mov", "no movie here\n"), Settings()).err,
-              noMovieFound);
+    EXPECT_EQ(ConvertTo(WriteTextFixture("words.mov", "no movie here\n"), Settings()).err, noMovieFound);
     // The codec nobody decodes, as the media tests make it.
-    const auto unknown = UnknownCodecAvi();
-    {
-        TestFolder folder;
-        ConversionResult result;
-        EXPECT_EQ(ConvertMovie(unknown, Settings(), folder.Path() / "x.pdb", nullptr,
-                               nullptr, &result),
-                  noCodecErr);
-        EXPECT_EQ(result.missingDecoder, Fcc("ZZZZ"));
-    }
-    // An existing destination is never replaced.
     TestFolder folder;
+    ConversionResult result;
+    EXPECT_EQ(ConvertMovie(UnknownCodecAvi(), Settings(), folder.Path() / "x.pdb", nullptr, nullptr, &result), noCodecErr);
+    EXPECT_EQ(result.missingDecoder, Fcc("ZZZZ"));
+    // An existing destination is never replaced.
     const auto taken = folder.Path() / "taken.pdb";
-    { std::ofstream(taken) << "mine"; }
+    std::ofstream(taken) << "mine";
     EXPECT_EQ(ConvertMovie(Mp4(), Settings(), taken, nullptr, nullptr), dupFNErr);
     // Cancelling through progress ends with the answer.
     auto cancel = [](std::int16_t message, Fixed fraction, void*) -> std::int16_t {
