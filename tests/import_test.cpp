@@ -293,7 +293,9 @@ TEST(VfwBridge, TheComponentDecodesAnAviLikeTheMediaLayer) {
         ASSERT_EQ(CallComponent(codec, kImageCodecBeginBandSelect, &band), noErr);
         ASSERT_EQ(CallComponent(codec, kImageCodecDrawBandSelect, nullptr), noErr) << i;
         ASSERT_EQ(CallComponent(codec, kImageCodecEndBandSelect, nullptr), noErr);
-        if (i < shown) ASSERT_EQ(pixels[5], 0xAB) << "frame " << i << " was drawn";
+        if (i < shown) {
+            ASSERT_EQ(pixels[5], 0xAB) << "frame " << i << " was drawn";
+        }
     }
     EXPECT_EQ(CallComponent(codec, kImageCodecQueueStoppingSelect, nullptr), noErr);
     // The same picture as the media layer shows at that frame's time.

@@ -65,11 +65,15 @@ TEST(MovieWriter, ReadingInPiecesEqualsReadingWhole) {
         auto w = NewWriter();
         ConfigureVideo(w.get());
         ConfigureSound(w.get());
-        if (scrambled) ASSERT_EQ(SetWriterParameter(w.get(), kWriterScramblingKey, reinterpret_cast<std::intptr_t>(key.data())), noErr);
+        if (scrambled) {
+            ASSERT_EQ(SetWriterParameter(w.get(), kWriterScramblingKey, reinterpret_cast<std::intptr_t>(key.data())), noErr);
+        }
         ASSERT_EQ(BeginMovie(w.get()), noErr);
         for (std::uint32_t i = 0; i < 60; ++i) {
             ASSERT_EQ(WriteVideoChunk(w.get(), FrameData(3001 + i, i), 8, i % 12 != 0, 10), noErr);
-            if (i % 2 == 0) ASSERT_EQ(WriteAudioRecord(w.get(), FrameData(801, i), 1600, 1600 * (i / 2)), noErr);
+            if (i % 2 == 0) {
+                ASSERT_EQ(WriteAudioRecord(w.get(), FrameData(801, i), 1600, 1600 * (i / 2)), noErr);
+            }
         }
         const auto whole = Finish(w.get());
         std::vector<std::uint8_t> pieces(whole.size());
@@ -88,7 +92,9 @@ TEST(MovieWriter, ReadingInPiecesEqualsReadingWhole) {
         EXPECT_EQ(backwards, whole);
         InspectValid(whole, scrambled ? std::span<const std::uint8_t>(key) : std::span<const std::uint8_t>());
         // Without the key the media bytes are noise to the inspector.
-        if (scrambled) EXPECT_FALSE(InspectDatabase(whole).mediaChecked);
+        if (scrambled) {
+            EXPECT_FALSE(InspectDatabase(whole).mediaChecked);
+        }
     }
 }
 
@@ -395,7 +401,9 @@ TEST(MovieWriter, SpoolFileIsGoneAfterDisposeInEveryState) {
             ASSERT_EQ(names.size(), 1u);
             EXPECT_EQ(names[0].rfind("lxmv", 0), 0u);
         }
-        if (stopAt >= 2) ASSERT_EQ(EndMovie(w), noErr);
+        if (stopAt >= 2) {
+            ASSERT_EQ(EndMovie(w), noErr);
+        }
         if (stopAt >= 3) (void)ReadAll(w);
         EXPECT_EQ(DisposeMovieWriter(w), noErr);
         EXPECT_TRUE(folder.Names().empty()) << stopAt;
