@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "cli/commands.h"
+#include "engine/app/presetmenus.h"
 #include "moviedb/formats.h"
 #include "platform/byteblock.h"
 #include "platform/resources.h"
@@ -24,16 +25,16 @@ std::vector<std::string> Names(std::string_view category) {
 
 // The makers in the menu's order: the rest first, then "Generic" and
 // "Streaming".
+// The makers in the window's menu order (Generic and Streaming last).
 std::vector<std::string> MakerMenu() {
-    std::vector<std::string> first, generic, streaming;
-    for (const std::string& maker : Names("manufac")) {
-        if (ManufacturerIdForName(maker) == 0) generic.push_back(maker);
-        else if (maker == "Streaming") streaming.push_back(maker);
-        else first.push_back(maker);
-    }
-    first.insert(first.end(), generic.begin(), generic.end());
-    first.insert(first.end(), streaming.begin(), streaming.end());
-    return first;
+    PresetMenus menus;
+    EditSettings settings;
+    menus.Build(settings);
+    std::vector<std::string> makers;
+    const std::vector<MenuItem>& items = menus.MakerItems();
+    for (std::size_t i = static_cast<std::size_t>(menus.FirstMakerIndex()); i < items.size(); ++i)
+        if (!items[i].separator) makers.push_back(items[i].text);
+    return makers;
 }
 
 std::string Item(ResID list, std::int16_t item) {
