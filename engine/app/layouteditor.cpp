@@ -224,7 +224,7 @@ void SetBackgroundColour(LayoutModel& l, EditSettings& s, PresetMenus& menus, La
 }
 
 void SetShowControls(LayoutModel& l, EditSettings& s, bool show) {
-    l.showControls = show;
+    l.showControls = show && !FullScreenMovie(s) && !WideMovie(s); // those movies take the whole screen
     l.custom = true;
     Reclamp(l, s);
     Sync(l, s);
