@@ -2,7 +2,8 @@
 # Opens the real window under a virtual X server, lets it convert one
 # generated clip (a click on "Convert Files", then "OK" in the naming
 # dialog) and takes screenshots of the screen: the Files tab once it is
-# done, and the Audio & Video tab (OUT-audio-video.png).
+# done, the Audio & Video tab (OUT-audio-video.png) and the Layout tab
+# (OUT-layout.png).
 #
 #   tools/window-screenshot.sh VANTRO-DAVAVIVI OUT.png [WORK_FOLDER]
 #
@@ -31,5 +32,8 @@ xvfb-run -a -s "-screen 0 900x640x24" bash -c '
     xdotool mousemove 116 80 click 1
     sleep 1
     import -window root "${OUT%.png}-audio-video.png"
+    xdotool mousemove 203 80 click 1
+    sleep 1
+    import -window root "${OUT%.png}-layout.png"
     kill $pid'
 echo "$out"

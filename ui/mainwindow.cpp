@@ -23,6 +23,7 @@
 #include "ui/audiovideotab.h"
 #include "ui/conversionworker.h"
 #include "ui/filelistmodel.h"
+#include "ui/layouttab.h"
 #include "ui/presetdialogs.h"
 #include "ui/texts.h"
 
@@ -79,6 +80,8 @@ MainWindow::MainWindow(Application& app, QWidget* parent) : QWidget(parent), app
     setWindowIcon(ApplicationIcon());
     setAcceptDrops(true);
     UnpackSettings(settings_, app_.settings);
+    // A layout that cannot be read keeps the device's default one.
+    if (LoadLayout(app_.settings, settings_, layout_) != noErr) layout_ = LayoutModel{};
     auto* layout = new QVBoxLayout(this);
     BuildTop();
     tabs_ = new QTabWidget;
@@ -87,9 +90,13 @@ MainWindow::MainWindow(Application& app, QWidget* parent) : QWidget(parent), app
     tabs_->addTab(BuildFilesTab(), tabLabel(1, "Files"));
     audioVideo_ = new AudioVideoTab;
     tabs_->addTab(audioVideo_, tabLabel(2, "Audio & Video"));
-    layoutSummary_ = new QLabel;
-    layoutSummary_->setAlignment(Qt::AlignTop | Qt::AlignLeft);
-    tabs_->addTab(layoutSummary_, tabLabel(3, "Layout"));
+    layoutTab_ = new LayoutTab(layout_, settings_, menus_, app_.settings);
+    tabs_->addTab(layoutTab_, tabLabel(3, "Layout"));
+    connect(layoutTab_, &LayoutTab::edited, this, [this] {
+        ShowPresetMenus();
+        audioVideo_->Show(settings_);
+        UpdateEnabling();
+    });
     layout->addWidget(tabs_, 1);
     BuildBottom();
 
@@ -216,30 +223,32 @@ void MainWindow::BuildBottom() {
 void MainWindow::ShowPresetMenus() {
     FillMenu(makers_, menus_.MakerItems(), menus_.SelectedMaker());
     FillMenu(devices_, menus_.DeviceItems(), menus_.SelectedDevice());
-    layoutSummary_->setText(QString("%1 (screen size: %2 × %3, movie: %4 × %5)")
-                                .arg(Text(kLayoutTexts, 2, "Dimensions (in pixels)"))
-                                .arg(settings_.layoutWidth)
-                                .arg(settings_.layoutHeight)
-                                .arg(settings_.frameWidth)
-                                .arg(settings_.frameHeight));
+}
+
+// A preset replaced the settings: its layout (or the device's default one)
+// and both tabs follow.
+void MainWindow::PresetChosen() {
+    if (LoadLayout(app_.settings, settings_, layout_) != noErr) layout_ = LayoutModel{};
+    ShowPresetMenus();
+    audioVideo_->Show(settings_);
+    layoutTab_->Show();
 }
 
 void MainWindow::ChooseMaker(int index) {
     if (menus_.ChooseMaker(index, settings_, app_.settings) != noErr) menus_.MarkCustomised(settings_);
-    ShowPresetMenus();
-    audioVideo_->Show(settings_);
+    PresetChosen();
 }
 
 void MainWindow::ChooseDevice(int index) {
     if (menus_.ChooseDevice(index, settings_, app_.settings) != noErr) menus_.MarkCustomised(settings_);
-    ShowPresetMenus();
-    audioVideo_->Show(settings_);
+    PresetChosen();
 }
 
 void MainWindow::SettingsEdited() {
     menus_.MarkCustomised(settings_);
     ShowPresetMenus();
     audioVideo_->Show(settings_);
+    layoutTab_->Show(); // the video format and size decide what the layout offers
     UpdateEnabling();
 }
 
@@ -276,6 +285,9 @@ void MainWindow::EditUserPresets() {
 OSErr MainWindow::StoreSettings() {
     AtomContainer packed;
     if (OSErr err = PackSettings(settings_, settings_.name, packed)) return err;
+    // A layout edited by hand travels with the settings as their 'PRES'.
+    if (layout_.custom)
+        if (OSErr err = StoreLayout(layout_, settings_, packed)) return err;
     app_.settings = std::move(packed);
     return noErr;
 }
@@ -358,13 +370,19 @@ void MainWindow::dropEvent(QDropEvent* event) {
     std::vector<FileSpec> paths;
     for (const QUrl& url : event->mimeData()->urls())
         if (url.isLocalFile()) paths.emplace_back(url.toLocalFile().toStdString());
+    // On the Layout tab a dropped picture becomes the background.
+    if (tabs_->currentWidget() == layoutTab_ && !paths.empty() && std::filesystem::is_regular_file(paths.front())) {
+        layoutTab_->SetPicture(QString::fromStdString(paths.front().string()));
+        event->acceptProposedAction();
+        return;
+    }
     tabs_->setCurrentIndex(0);
     AddFiles(paths);
     event->acceptProposedAction();
 }
 
 void MainWindow::UpdateEnabling() {
-    const Enabling e = ::UpdateEnabling(model_->Files(), list_->selectionModel()->hasSelection(), settings_, false);
+    const Enabling e = ::UpdateEnabling(model_->Files(), list_->selectionModel()->hasSelection(), settings_, !layout_.picture.Empty());
     convert_->setEnabled(e.convert && !converting_);
     removeFiles_->setEnabled(e.removeFiles);
     removeAll_->setEnabled(e.removeAll);

@@ -11,6 +11,7 @@
 #include <functional>
 #include <vector>
 
+#include "engine/app/layouteditor.h"
 #include "engine/app/presetmenus.h"
 #include "engine/app/sourcefiles.h"
 #include "engine/app/startup.h"
@@ -22,6 +23,7 @@ class QListView;
 class QPushButton;
 class QTabWidget;
 class AudioVideoTab;
+class LayoutTab;
 class ConversionWorker;
 class FileListModel;
 
@@ -51,6 +53,8 @@ public:
     QListView* FileList() const { return list_; }
     QTabWidget* Tabs() const { return tabs_; }
     AudioVideoTab* AudioVideo() const { return audioVideo_; }
+    LayoutTab* Layout() const { return layoutTab_; }
+    const LayoutModel& CurrentLayout() const { return layout_; }
     FileListModel* Files() const { return model_; }
     const EditSettings& Settings() const { return settings_; }
     bool Converting() const { return converting_; }
@@ -75,6 +79,7 @@ private:
     QWidget* BuildFilesTab();
     void BuildBottom();
     void ShowPresetMenus();
+    void PresetChosen();
     void ChooseMaker(int index);
     void ChooseDevice(int index);
     void SettingsEdited();
@@ -93,6 +98,7 @@ private:
     Application& app_;
     EditSettings settings_;
     PresetMenus menus_;
+    LayoutModel layout_;
     bool converting_ = false;
     int destinationIndex_ = 0;
     std::string outputName_;
@@ -105,7 +111,7 @@ private:
     QListView* list_;
     FileListModel* model_;
     AudioVideoTab* audioVideo_;
-    QLabel* layoutSummary_;
+    LayoutTab* layoutTab_;
     QPushButton *convert_, *quit_, *about_;
     QPushButton *addFiles_, *removeFiles_, *removeAll_, *cancelCurrent_, *cancelAll_;
     QLabel* status_[2];

@@ -19,6 +19,8 @@
 #include "ui/audiovideotab.h"
 #include "ui/conversionworker.h"
 #include "ui/filelistmodel.h"
+#include "ui/layouttab.h"
+#include "tools/inspect.h"
 #include "ui/mainwindow.h"
 #include "ui/presetdialogs.h"
 
@@ -84,6 +86,7 @@ private slots:
     void PresetMenusAndCustomisedMarking();
     void SettingsOutliveTheWindow();
     void SavingAndEditingUserPresets();
+    void DraggingAndResizingTheMovie();
 };
 
 void WindowTest::AddingAndDroppingFiles() {
@@ -297,6 +300,60 @@ void WindowTest::SavingAndEditingUserPresets() {
     QCOMPARE(Items(window.DeviceMenu()), QStringList{"Holiday (Tungsten C)"});
     AtomContainer found;
     QCOMPARE(FindPreset("Holiday", true, &found), noErr);
+}
+
+void WindowTest::DraggingAndResizingTheMovie() {
+    Session s;
+    MainWindow window(s.app);
+    window.resize(900, 700);
+    window.show();
+    window.Tabs()->setCurrentIndex(2);
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    LayoutPreview* preview = window.Layout()->Preview();
+    const LayoutModel before = window.CurrentLayout();
+    const Rect area = ContentArea(before, window.Settings());
+    QVERIFY(!before.movie.Empty());
+    const auto at = [&](double x, double y) { return preview->ToWidget(x, y).toPoint(); };
+    // Resizing from the corner towards the top left stops at the smallest movie.
+    const Rect m = before.movie;
+    QTest::mousePress(preview, Qt::LeftButton, {}, at(m.right - 1, m.bottom - 1)); // the corner, inside
+    QTest::mouseMove(preview, at(m.left - 50, m.top - 50));
+    QTest::mouseRelease(preview, Qt::LeftButton, {}, at(m.left - 50, m.top - 50));
+    const Rect small = window.CurrentLayout().movie;
+    QCOMPARE(small.Width(), MinimumMovie(window.CurrentLayout()).Width());
+    QCOMPARE(small.Height(), MinimumMovie(window.CurrentLayout()).Height());
+    QVERIFY(window.CurrentLayout().custom);
+    // A drag far to the right and down: the movie stops at the content
+    // area's edge, its left on a multiple of 4, its size kept.
+    QTest::mousePress(preview, Qt::LeftButton, {}, at(small.left + 5, small.top + 5));
+    QTest::mouseMove(preview, at(small.left + 5 + 37, small.top + 5 + 500));
+    QTest::mouseRelease(preview, Qt::LeftButton, {}, at(small.left + 5 + 37, small.top + 5 + 500));
+    const Rect moved = window.CurrentLayout().movie;
+    QCOMPARE(moved.Width(), small.Width());
+    QCOMPARE(moved.left % 4, 0);
+    QVERIFY(moved.left > small.left);
+    QCOMPARE(moved.bottom, area.bottom);
+    QVERIFY(moved.right <= area.right && moved.top >= area.top);
+    QCOMPARE(window.DeviceMenu()->currentIndex(), 0); // customised
+
+    // The layout travels with the conversion: the database's movie rectangle is where it was put.
+    const auto folder = s.home.Path() / "movies";
+    window.AddFiles({CopyInto(folder, Mp4(), "clip.mp4")});
+    window.askMovieName = [](QString&) { return true; };
+    window.Tabs()->setCurrentIndex(0);
+    QTest::mouseClick(window.ConvertButton(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.Converting(), 120000);
+    const Inspection in = InspectDatabase(FileBytes(folder / "clip.pdb"));
+    QVERIFY2(in.Valid(), in.problem.c_str());
+    // The video area item (kind 2) has the size the movie was given.
+    bool found = false;
+    for (const auto& item : in.layoutItems)
+        if (item[5] == 2) {
+            found = true;
+            QCOMPARE(int(item[2]), moved.Width());
+            QCOMPARE(int(item[3]), moved.Height());
+        }
+    QVERIFY(found);
 }
 
 int main(int argc, char** argv) {
