@@ -24,6 +24,8 @@ struct SettingOptions {
     std::optional<std::string> video, fps, size, sound;
     std::optional<int> kbps, channels, boost;
     std::optional<std::uint32_t> rate;
+    // The screen layout, as the window's Layout tab edits it.
+    std::optional<std::string> layout, movieRect, background, controls;
 };
 void AddSettingOptions(CLI::App& command, SettingOptions& options);
 // Lays the given settings over the container. Values the sound format's

@@ -7,6 +7,8 @@
 #include <iterator>
 
 #include "cli/commands.h"
+#include "engine/app/layouteditor.h"
+#include "platform/media.h"
 #include "presets/presets.h"
 
 namespace {
@@ -67,6 +69,77 @@ bool CheckSoundRules(const SettingOptions& given, EditSettings& s, std::vector<s
     return true;
 }
 
+// "#rrggbb" as the layout's 16-bit colour components.
+bool ParseColour(const std::string& text, LayoutColour& out) {
+    unsigned r = 0, g = 0, b = 0;
+    char extra = 0;
+    if (text.size() != 7 || std::sscanf(text.c_str(), "#%2x%2x%2x%c", &r, &g, &b, &extra) != 3) return false;
+    const auto wide = [](unsigned c) { return static_cast<std::uint16_t>(c << 8 | c); };
+    out = {wide(r), wide(g), wide(b)};
+    return true;
+}
+
+// The layout options, applied by the editor's own rules over the preset's
+// layout. A rectangle the rules move is told; what they refuse is an error.
+bool ApplyLayoutOptions(const SettingOptions& o, const AtomContainer& original, EditSettings& s, LayoutModel& layout,
+                        std::vector<std::string>& notes, std::string& error) {
+    PresetMenus menus;
+    menus.Build(s);
+    if (LoadLayout(original, s, layout) != noErr) return error = "the preset's layout cannot be read", false;
+    if (o.layout) {
+        const SizePopup offered = LayoutSizePopup(layout, s);
+        std::string entry;
+        unsigned w = 0, h = 0;
+        if (std::sscanf(o.layout->c_str(), "%ux%u", &w, &h) == 2) entry = std::to_string(w) + " x " + std::to_string(h);
+        if (std::find(offered.items.begin(), offered.items.end(), entry) == offered.items.end()) {
+            std::string list;
+            for (const std::string& item : offered.items)
+                if (item.find(" x ") != std::string::npos && item.find('(') == std::string::npos) list += (list.empty() ? "" : ", ") + item;
+            return error = "--layout for this device is one of " + list, false;
+        }
+        if (!ChooseLayoutSize(layout, s, menus, entry)) return error = "--layout " + *o.layout + " cannot be used", false;
+    }
+    if (o.controls) {
+        if (*o.controls != "on" && *o.controls != "off") return error = "--controls is on or off", false;
+        SetShowControls(layout, s, *o.controls == "on");
+    }
+    if (o.background) {
+        LayoutColour colour;
+        if (ParseColour(*o.background, colour)) {
+            SetBackgroundColour(layout, s, menus, colour);
+        } else {
+            Movie picture;
+            if (Movie::Open(*o.background, picture) != noErr || picture.Box().Empty())
+                return error = "--background is #rrggbb or a picture file (" + *o.background + " is neither)", false;
+            if (!LayoutItemsEnabling(layout, s).chooseBackground)
+                return error = "a full-screen movie has no background picture", false;
+            SetBackgroundPicture(layout, s, menus, std::filesystem::absolute(*o.background).string(), picture.Box().Width(),
+                                 picture.Box().Height());
+        }
+    }
+    if (o.movieRect) {
+        int x = 0, y = 0, w = 0, h = 0;
+        char extra = 0;
+        if (std::sscanf(o.movieRect->c_str(), "%d,%d,%d,%d%c", &x, &y, &w, &h, &extra) != 4 || w <= 0 || h <= 0)
+            return error = "--movie-rect is X,Y,WIDTH,HEIGHT in the layout's pixels", false;
+        if (layout.movie.Empty()) return error = "--movie-rect needs a movie with pictures", false;
+        // As in the editor: resized from its corner first, then moved, so
+        // that the size asked for survives the move when it fits.
+        PlaceObject(layout, s, menus, LayoutObject::Movie, MakeRect(layout.movie.left, layout.movie.top, w, h));
+        PlaceObject(layout, s, menus, LayoutObject::Movie, MakeRect(x, y, layout.movie.Width(), layout.movie.Height()));
+        const Rect& m = layout.movie;
+        if (m != MakeRect(x, y, w, h)) {
+            const Rect area = ContentArea(layout, s);
+            notes.push_back("the movie lies inside " + std::to_string(area.left) + "," + std::to_string(area.top) + " to " +
+                            std::to_string(area.right) + "," + std::to_string(area.bottom) +
+                            " on a multiple of 4, at least " + std::to_string(MinimumMovie(layout).Width()) + " x " +
+                            std::to_string(MinimumMovie(layout).Height()) + ": using " + std::to_string(m.left) + "," +
+                            std::to_string(m.top) + "," + std::to_string(m.Width()) + "," + std::to_string(m.Height()));
+        }
+    }
+    return true;
+}
+
 } // namespace
 
 void AddSettingOptions(CLI::App& command, SettingOptions& o) {
@@ -85,10 +158,16 @@ void AddSettingOptions(CLI::App& command, SettingOptions& o) {
     command.add_option("--rate", o.rate, RatesHelp())->group(group);
     command.add_option("--channels", o.channels, "1 (mono) or 2 (stereo)")->check(CLI::Range(1, 2))->group(group);
     command.add_option("--boost", o.boost, "sound boost: 0 none, 1 low, 2 medium, 3 high")->check(CLI::Range(0, 3))->group(group);
+    const std::string layout = "Screen layout (over the preset's)";
+    command.add_option("--layout", o.layout, "the screen's size WIDTHxHEIGHT, one the device offers (as 320x480)")->group(layout);
+    command.add_option("--movie-rect", o.movieRect, "where the movie plays: X,Y,WIDTH,HEIGHT in the screen's pixels")->group(layout);
+    command.add_option("--background", o.background, "the screen behind the movie: #rrggbb or a picture file")->group(layout);
+    command.add_option("--controls", o.controls, "the player's controls: on or off")->group(layout);
 }
 
 bool ApplySettingOptions(const SettingOptions& o, AtomContainer& settings, std::vector<std::string>& notes, std::string& error) {
-    const bool any = o.video || o.fps || o.size || o.kbps || o.sound || o.rate || o.channels || o.boost;
+    const bool layout = o.layout || o.movieRect || o.background || o.controls;
+    const bool any = o.video || o.fps || o.size || o.kbps || o.sound || o.rate || o.channels || o.boost || layout;
     if (!any) return true;
     EditSettings s;
     UnpackSettings(s, settings);
@@ -121,9 +200,18 @@ bool ApplySettingOptions(const SettingOptions& o, AtomContainer& settings, std::
     if ((o.rate || o.channels || o.boost) && s.soundFormat == Code(SoundFormat::None))
         return error = "--rate, --channels and --boost need a sound format (--sound)", false;
     if (!CheckSoundRules(o, s, notes, error)) return false;
+    // The preset's own layout stays with the settings; the layout options
+    // change it by the editor's rules.
+    LayoutModel screen;
+    if (layout ? !ApplyLayoutOptions(o, settings, s, screen, notes, error) : LoadLayout(settings, s, screen) != noErr) {
+        if (layout) return false;
+        screen = LayoutModel{};
+    }
     s.customised = true;
     AtomContainer packed;
     if (OSErr err = PackSettings(s, s.name, packed)) return error = "the settings could not be kept (error " + std::to_string(err) + ")", false;
+    if (screen.custom)
+        if (OSErr err = StoreLayout(screen, s, packed)) return error = "the layout could not be kept (error " + std::to_string(err) + ")", false;
     settings = std::move(packed);
     return true;
 }

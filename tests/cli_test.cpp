@@ -95,6 +95,9 @@ TEST(CommandLine, WrongUsageIsStatusTwoWithTheReason) {
         {{"convert", clip, "--sound", "yamaha", "--channels", "2"}, "mono sound only"},
         {{"convert", clip, "--sound", "uncompressed", "--rate", "22050"}, "4096, 8192 or 16384 Hz"},
         {{"convert", clip, "--sound", "none", "--rate", "8000"}, "need a sound format"},
+        {{"convert", clip, "--preset", "m500", "--layout", "320x480"}, "--layout for this device is one of 160 x 160"},
+        {{"convert", clip, "--background", "not-a-colour"}, "--background is #rrggbb or a picture file"},
+        {{"convert", clip, "--movie-rect", "1,2,3"}, "--movie-rect is X,Y,WIDTH,HEIGHT"},
     };
     for (const Case& c : cases) {
         const VantroResult r = RunVantro(home.Path(), c.args);
@@ -132,6 +135,25 @@ TEST(CommandLine, SoundSettingsAreKeptOrToldWhenTheRulesChangeThem) {
     in = InspectFile(out / "yamaha.pdb");
     EXPECT_EQ(in.audioFormat, 629u);
     EXPECT_EQ(in.sampleRate, 8000u);
+}
+
+// The Layout tab's edits in words: the movie where it was put (moved inside
+// the area the controls leave, on a multiple of 4), a background picture.
+TEST(CommandLine, ScreenLayoutOptionsReachTheDatabase) {
+    TestFolder home;
+    const auto out = home.Path() / "out";
+    const VantroResult r = RunVantro(home.Path(), {"convert", Mp4().string(), "--out", out.string(), "--preset", "m500",
+                                                   "--movie-rect", "2,0,80,60", "--background", Pattern().string()});
+    ASSERT_EQ(r.status, 0) << r.errors;
+    EXPECT_TRUE(Has(r.errors, "using 0,15,80,60")) << r.errors;
+    std::vector<int> kinds;
+    for (const auto& item : InspectFile(out / "clip.pdb").layoutItems) {
+        kinds.push_back(item[5]);
+        if (item[5] == 2) { // stored with the top margin taken off
+            EXPECT_EQ(std::vector<int>(item.begin(), item.begin() + 4), (std::vector<int>{0, 0, 80, 60}));
+        }
+    }
+    EXPECT_EQ(kinds, (std::vector<int>{1, 3, 2})); // background, picture, movie
 }
 
 TEST(CommandLine, PresetsRoundTripAndNeverShareAName) {
