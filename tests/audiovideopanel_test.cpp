@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/app/audiovideopanel.h"
-#include "resources/application_resources.h"
+#include "tests/preset_fixtures.h"
 
 namespace {
 
@@ -16,13 +16,6 @@ class AudioVideoPanelTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_EQ(OpenApplicationResources(), noErr); }
 
-    static EditSettings Device(std::string_view name) {
-        AtomContainer preset;
-        EXPECT_EQ(FindPreset(name, false, &preset), noErr) << name;
-        EditSettings s;
-        UnpackSettings(s, preset);
-        return s;
-    }
     static std::string Selected(const Popup& p) { return p.selected < 0 ? "(none)" : p.items.at(p.selected); }
 };
 
@@ -45,7 +38,7 @@ TEST_F(AudioVideoPanelTest, SoundPopupsOfferWhatTheDevicePlaysInItsFormat) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.device);
-        const EditSettings s = Device(c.device);
+        const EditSettings s = DevicePreset(c.device);
         const AudioVideoPanel panel = DescribeAudioVideo(s);
         EXPECT_EQ(panel.soundFormat.items, c.formats);
         const std::string format = Selected(panel.soundFormat);
@@ -61,7 +54,7 @@ TEST_F(AudioVideoPanelTest, SoundPopupsOfferWhatTheDevicePlaysInItsFormat) {
     }
     // The other ratio and the stereo form of uncompressed sound stand on the
     // entries of the codes the device offers (626 and 627).
-    EditSettings treo = Device("Treo 600");
+    EditSettings treo = DevicePreset("Treo 600");
     for (const auto& [format, entry] : {std::pair{628, "ADPCM"}, std::pair{630, "Uncompressed"}}) {
         treo.soundFormat = format;
         EXPECT_EQ(Selected(DescribeAudioVideo(treo).soundFormat), entry);
@@ -79,7 +72,7 @@ TEST_F(AudioVideoPanelTest, VideoPopupsFollowTheFormat) {
         {"m505/m515", 32767, {"no video", "Not Applicable", "Not Applicable"}},
     };
     for (const auto& c : cases) {
-        EditSettings s = Device(c.device);
+        EditSettings s = DevicePreset(c.device);
         if (c.depth != 0) s.depth = c.depth;
         const AudioVideoPanel panel = DescribeAudioVideo(s);
         EXPECT_EQ((Texts{Selected(panel.videoFormat), Selected(panel.frameRate), Selected(panel.videoBitRate)}), c.shown);
@@ -131,7 +124,7 @@ TEST_F(AudioVideoPanelTest, APickSetsItsValueAndWhatTheFormatBringsAlong) {
     int row = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << "row " << row++ << ", " << c.device);
-        EditSettings s = Device(c.device);
+        EditSettings s = DevicePreset(c.device);
         c.before(s);
         EditSettings expected = s;
         if (c.expected != nullptr) c.expected(expected);

@@ -6,23 +6,14 @@
 #include <cstdlib>
 
 #include "engine/app/presetmenus.h"
-#include "platform/preferences.h"
-#include "resources/application_resources.h"
-#include "tests/test_folder.h"
+#include "tests/preset_fixtures.h"
 
 namespace {
 
 using Texts = std::vector<std::string>;
 
-// The application's resources open and a fresh preference store.
-class PresetMenusTest : public ::testing::Test {
+class PresetMenusTest : public PresetStoreTest {
 protected:
-    void SetUp() override {
-        ASSERT_EQ(OpenApplicationResources(), noErr);
-        folder_ = std::make_unique<TestFolder>();
-        ASSERT_EQ(setenv(kPreferenceFolderVariable, (folder_->Path() / "config").c_str(), 1), 0);
-    }
-    void TearDown() override { unsetenv(kPreferenceFolderVariable); }
 
     static Texts TextsOf(const std::vector<MenuItem>& items) {
         Texts texts;
@@ -33,15 +24,8 @@ protected:
         const Texts texts = TextsOf(items);
         return static_cast<int>(std::ranges::find(texts, text) - texts.begin());
     }
-    static EditSettings Device(std::string_view name) {
-        AtomContainer preset;
-        EXPECT_EQ(FindPreset(name, false, &preset), noErr) << name;
-        EditSettings s;
-        UnpackSettings(s, preset);
-        return s;
-    }
     static void AddSavedFrom(std::string_view device, std::string_view name) {
-        EditSettings s = Device(device);
+        EditSettings s = DevicePreset(device);
         s.basedOn = std::string(device);
         AtomContainer preset;
         ASSERT_EQ(PackSettings(s, name, preset), noErr);
@@ -49,7 +33,6 @@ protected:
     }
     std::string SelectedDeviceText() const { return menus_.DeviceItems().at(menus_.SelectedDevice()).text; }
 
-    std::unique_ptr<TestFolder> folder_;
     PresetMenus menus_;
     EditSettings settings_;
     AtomContainer container_;
@@ -58,7 +41,7 @@ protected:
 } // namespace
 
 TEST_F(PresetMenusTest, MakersComeSortedWithGenericAndStreamingLastAndListTheirVisibleDevices) {
-    settings_ = Device("m500"); // 16 Grays
+    settings_ = DevicePreset("m500"); // 16 Grays
     menus_.Build(settings_);
     EXPECT_EQ(TextsOf(menus_.MakerItems()),
               (Texts{"Custom", "-", "Acer", "Garmin", "HandEra", "Handspring", "IBM", "Kyocera", "Palm", "Samsung",
@@ -91,7 +74,7 @@ TEST_F(PresetMenusTest, MakersComeSortedWithGenericAndStreamingLastAndListTheirV
 }
 
 TEST_F(PresetMenusTest, AnEditAddsTheCustomisedEntryAndAPickRemovesIt) {
-    settings_ = Device("m505/m515");
+    settings_ = DevicePreset("m505/m515");
     menus_.Build(settings_);
     const Texts palm = TextsOf(menus_.DeviceItems());
     Texts customised{"Custom (m505/m515)", "-"};
@@ -124,7 +107,7 @@ TEST_F(PresetMenusTest, UserPresetsShowTheirOriginAndAreFoundAgain) {
     AddSavedFrom("m500", "Commute");
     AddSavedFrom("Tungsten T3", "Holiday");
     AddSavedFrom("Tungsten C", "Trip");
-    settings_ = Device("m500");
+    settings_ = DevicePreset("m500");
     menus_.Build(settings_);
     ASSERT_TRUE(menus_.MakerItems()[0].enabled);
     ASSERT_EQ(menus_.ChooseMaker(0, settings_, container_), noErr);
@@ -155,7 +138,7 @@ TEST_F(PresetMenusTest, UserPresetsShowTheirOriginAndAreFoundAgain) {
 }
 
 TEST_F(PresetMenusTest, SettingsOfTheGenericMakerOrNoListedOneRestoreAsCustomised) {
-    EditSettings generic = Device("All color Palm OS devices"), unknown = Device("m505/m515");
+    EditSettings generic = DevicePreset("All color Palm OS devices"), unknown = DevicePreset("m505/m515");
     unknown.maker = 99;
     for (EditSettings* s : {&generic, &unknown}) {
         PresetMenus menus;

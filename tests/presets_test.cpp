@@ -9,21 +9,12 @@
 #include "platform/preferences.h"
 #include "platform/resources.h"
 #include "presets/presets.h"
-#include "resources/application_resources.h"
-#include "tests/test_folder.h"
+#include "tests/preset_fixtures.h"
 
 namespace {
 
-// The application's resources open and the preference store in a fresh
-// folder for each test.
-class Presets : public ::testing::Test {
+class Presets : public PresetStoreTest {
 protected:
-    void SetUp() override {
-        ASSERT_EQ(OpenApplicationResources(), noErr);
-        folder_ = std::make_unique<TestFolder>();
-        ASSERT_EQ(setenv(kPreferenceFolderVariable, (folder_->Path() / "config").c_str(), 1), 0);
-    }
-    void TearDown() override { unsetenv(kPreferenceFolderVariable); }
 
     static std::vector<std::string> List(std::string_view category) {
         auto list = ListPresets(category);
@@ -36,13 +27,6 @@ protected:
         return names;
     }
 
-    static EditSettings Device(std::string_view name) {
-        AtomContainer preset;
-        EXPECT_EQ(FindPreset(name, false, &preset), noErr) << name;
-        EditSettings s;
-        UnpackSettings(s, preset);
-        return s;
-    }
 
     // The file a notice says it kept: the last path in the preference folder
     // it names, to the next blank, without a closing full stop.
@@ -62,7 +46,7 @@ protected:
 
     // A user preset saved from a device preset under a new name.
     static AtomContainer SavedFrom(std::string_view device, std::string_view name) {
-        EditSettings s = Device(device);
+        EditSettings s = DevicePreset(device);
         s.basedOn = std::string(device);
         AtomContainer out;
         EXPECT_EQ(PackSettings(s, name, out), noErr);
@@ -105,8 +89,6 @@ protected:
         }
         return presets;
     }
-
-    std::unique_ptr<TestFolder> folder_;
 };
 
 } // namespace
@@ -129,7 +111,7 @@ TEST_F(Presets, MenusListEveryMakersVisibleDevicesSorted) {
 TEST_F(Presets, DevicesUnpackToWhatTheyPlay) {
     // Names match without regard to case; every value is held to the
     // reviewed snapshot below.
-    EXPECT_EQ(Device("tungsten t3").name, "Tungsten T3");
+    EXPECT_EQ(DevicePreset("tungsten t3").name, "Tungsten T3");
     AtomContainer none;
     EXPECT_EQ(FindPreset("Newton", false, &none), cannotFindAtomErr);
     EXPECT_EQ(FindPreset("Tungsten T3", false, nullptr), paramErr);
@@ -145,7 +127,7 @@ TEST_F(Presets, DevicesUnpackToWhatTheyPlay) {
 TEST_F(Presets, PackedSettingsKeepTheCustomisedMarkAndTheAngleOnlyWhereWide) {
     // Every other value's round trip through PackSettings: PresetJson's.
     for (const char* device : {"PEG-NR70/V (Wide - CCW)", "m505/m515"}) {
-        EditSettings s = Device(device);
+        EditSettings s = DevicePreset(device);
         s.customised = true;
         AtomContainer packed;
         ASSERT_EQ(PackSettings(s, s.name, packed), noErr);
@@ -233,7 +215,7 @@ TEST_F(Presets, NamesAreTrimmedAndCutAtCharactersNeverInsideOne) {
     EXPECT_EQ(PresetMenuText(found), cjk63);
     ASSERT_EQ(RenameUserPreset(cjk63, "x" + cjk64), noErr);
     EXPECT_EQ(List("custom"), std::vector<std::string>{"x" + std::string(FirstCharacters(cjk63, 62))});
-    EditSettings s = Device("Zire 71");
+    EditSettings s = DevicePreset("Zire 71");
     s.basedOn = List("custom")[0];
     AtomContainer based;
     ASSERT_EQ(PackSettings(s, "Short", based), noErr);

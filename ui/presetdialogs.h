@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QString>
 
+class AtomContainer;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
@@ -37,7 +38,6 @@ QString AskMovieName(const QString& proposed, QWidget* parent, bool& accepted);
 
 // "Save Preset": stores `settings` (a packed preset) under a new user
 // preset's name. Answers the stored name, or an empty text when cancelled.
-class AtomContainer;
 QString AskPresetName(const AtomContainer& settings, QWidget* parent);
 
 // "Edit Presets": rename and delete the user presets. Answers whether
