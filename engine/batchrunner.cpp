@@ -71,9 +71,10 @@ OSErr BatchRunner::Run(std::vector<FileRecord>& files, const RunOptions& options
             // The warning: the file is complete, without its sound.
             if (err == noSoundTrackInMovieErr) file.status = ConversionMessage(err);
             if (options.deliver)
-                if (OSErr delivered = options.deliver(report.output)) {
+                if (OSErr delivered = options.deliver(file.output)) {
                     file.state = FileState::Failed;
                     file.status = ConversionMessage(delivered);
+                    file.detail = "not queued; the movie is in " + file.output.string();
                 }
         } else if (err == userCanceledErr || err == progressProcAborted || cancelCurrent_ || cancelAll_) {
             file.state = FileState::Cancelled;

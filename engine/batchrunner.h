@@ -35,8 +35,9 @@ struct RunOptions {
     std::string movieName;          // replaces the source's name (one file)
     const AtomContainer* settings = nullptr;
     // Delivery after a successful conversion (HotSync): given the output
-    // file; null to leave the file where it was written.
-    std::function<OSErr(const FileSpec&)> deliver;
+    // file, which it moves and names anew; null to leave the file where it
+    // was written. A failed delivery leaves the file where it is.
+    std::function<OSErr(FileSpec&)> deliver;
 };
 
 class RunObserver {
