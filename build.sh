@@ -18,6 +18,9 @@ cd "$(dirname "$0")"
 PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libpalm-pdb-perl
     libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
     libcli11-dev nlohmann-json3-dev qt6-base-dev qt6-base-dev-tools)
+# For the tests only: a real FAT card image (made by mkfs.fat, mounted where
+# the machine allows it) to convert onto.
+TEST_PACKAGES=(dosfstools)
 
 install_packages() {
     local missing=()
@@ -119,12 +122,12 @@ gui)
     ./build/ui/vantro-davavivi "$@"
     ;;
 test)
-    install_packages "${PACKAGES[@]}"
+    install_packages "${PACKAGES[@]}" "${TEST_PACKAGES[@]}"
     build build
     ctest --test-dir build --output-on-failure -j"$(nproc)"
     ;;
 asan)
-    install_packages "${PACKAGES[@]}"
+    install_packages "${PACKAGES[@]}" "${TEST_PACKAGES[@]}"
     build build-asan -DCMAKE_BUILD_TYPE=Debug -DVANTRO_SANITIZE=ON
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
         ctest --test-dir build-asan --output-on-failure -j"$(nproc)"

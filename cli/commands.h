@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/app/startup.h"
+#include "engine/batchrunner.h"
 
 namespace CLI {
 class App;
@@ -47,13 +48,24 @@ std::string DescribeSettingsLine(const AtomContainer& settings);
 
 struct ConvertOptions {
     std::vector<std::string> files;
-    std::optional<std::string> preset, out, name;
+    std::optional<std::string> preset, out, to, name;
     SettingOptions settings;
     bool recursive = false, skipExisting = false, dryRun = false, json = false, quiet = false, verbose = false;
 };
 void AddConvertOptions(CLI::App& command, ConvertOptions& options);
 // `made` (when given) receives the databases made, in the files' order.
 int RunConvert(Application& app, const ConvertOptions& options, std::vector<FileSpec>* made = nullptr);
+
+// `--to card[:PATH]` or `--to hotsync[:USER][:card]`: the card's folder
+// (made when missing) or the HotSync user's, and the queueing after each
+// file. False with the reason when the destination cannot be used.
+bool ChooseDelivery(const std::string& to, RunOptions& run, std::string& error);
+
+struct DevicesOptions {
+    std::optional<std::string> addUser;
+};
+void AddDevicesOptions(CLI::App& command, DevicesOptions& options);
+int RunDevices(const DevicesOptions& options);
 
 struct PresetsOptions {
     std::string maker, name, newName, file;

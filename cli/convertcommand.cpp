@@ -167,7 +167,12 @@ int DryRun(const SourceList& sources, const RunOptions& run, const AtomContainer
 void AddConvertOptions(CLI::App& c, ConvertOptions& o) {
     c.add_option("files", o.files, "movies, sound files and folders of them")->type_name("FILE|FOLDER");
     c.add_option("-p,--preset", o.preset, "a device preset or one of your own (see: vantro presets)")->type_name("NAME");
-    c.add_option("-o,--out", o.out, "where the databases go (default: beside each source)")->type_name("FOLDER");
+    CLI::Option* out = c.add_option("-o,--out", o.out, "where the databases go (default: beside each source)")->type_name("FOLDER");
+    c.add_option("--to", o.to,
+                 "onto the handheld: its card (the only removable drive, or the card mounted at PATH) or a HotSync "
+                 "user's install queue (see: vantro devices)")
+        ->type_name("card[:PATH]|hotsync[:USER][:card]")
+        ->excludes(out);
     c.add_option("--name", o.name, "the movie's name (one file only)")->type_name("MOVIE");
     c.add_flag("-r,--recursive", o.recursive, "also convert inside the folders of a folder");
     c.add_flag("--skip-existing", o.skipExisting, "leave a source alone when its .pdb is in the destination already");
@@ -198,6 +203,9 @@ int RunConvert(Application& app, const ConvertOptions& o, std::vector<FileSpec>*
             std::fprintf(stderr, "vantro: %s\n", error.c_str());
             return kExitUsage;
         }
+    } else if (o.to && !ChooseDelivery(*o.to, run, error)) {
+        std::fprintf(stderr, "vantro: %s\n", error.c_str());
+        return kExitUsage;
     }
     SourceList sources = CollectSources(o.files, o.recursive);
     if (o.name) {

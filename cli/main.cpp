@@ -67,7 +67,7 @@ void TellPreferenceNotices() {
 bool CommandNamed(const std::vector<std::string>& args) {
     if (args.empty()) return false;
     const std::string& first = args[0];
-    return first == "convert" || first == "presets" || first == "inspect" || first == "help" || first == "-h" ||
+    return first == "convert" || first == "presets" || first == "inspect" || first == "devices" || first == "help" || first == "-h" ||
            first == "--help" || first == "--version";
 }
 
@@ -95,6 +95,10 @@ int main(int argc, char** argv) {
     InspectOptions inspectOptions;
     AddInspectOptions(*inspect, inspectOptions);
 
+    CLI::App* devices = cli.add_subcommand("devices", "the removable drives and HotSync users a conversion can go to");
+    DevicesOptions devicesOptions;
+    AddDevicesOptions(*devices, devicesOptions);
+
     std::vector<char*> words{argv[0]};
     for (std::string& a : args) words.push_back(a.data());
     try {
@@ -104,6 +108,7 @@ int main(int argc, char** argv) {
         return code == 0 ? 0 : kExitUsage;
     }
     if (inspect->parsed()) return RunInspect(inspectOptions);
+    if (devices->parsed()) return RunDevices(devicesOptions);
 
     Application app;
     const OSErr started = StartApplication(app);

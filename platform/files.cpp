@@ -182,6 +182,10 @@ OSErr File::Size(std::uint64_t& size) const {
 
 OSErr File::Truncate(std::uint64_t size) {
     if (fd_ < 0) return paramErr;
+    // Some card file systems (FAT through FUSE) refuse ftruncate; a file
+    // already of that size needs none.
+    std::uint64_t current = 0;
+    if (Size(current) == noErr && current == size) return noErr;
     if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) return StatusFromErrno(errno);
     return noErr;
 }

@@ -26,6 +26,7 @@ public:
         if (temporary.empty()) temporary = home / "tmp";
         std::filesystem::create_directories(temporary);
         std::vector<std::string> env = {"VANTRO_CONFIG_DIR=" + (home / "config").string(), "TMPDIR=" + temporary.string(),
+                                        "HOME=" + home.string(),
                                         "PATH=/usr/bin:/bin"};
         args.insert(args.begin(), VANTRO_CLI);
         out_ = home / (tag + ".out");

@@ -22,6 +22,7 @@
 #include "ui/aboutdialog.h"
 #include "ui/audiovideotab.h"
 #include "ui/conversionworker.h"
+#include "ui/deliverydialogs.h"
 #include "ui/filelistmodel.h"
 #include "ui/layouttab.h"
 #include "ui/presetdialogs.h"
@@ -29,7 +30,7 @@
 
 namespace {
 
-constexpr ResID kMainTexts = 128, kStatusTexts = 129, kDestinations = 136, kTabs = 220, kLayoutTexts = 246;
+constexpr ResID kMainTexts = 128, kRemovableTexts = 134, kStatusTexts = 129, kDestinations = 136, kTabs = 220, kLayoutTexts = 246;
 
 // The destination popup's items and the destinations they stand for; the
 // separator stands for none.
@@ -62,7 +63,7 @@ QPushButton* Button(const QString& text, QLayout* into) {
 
 } // namespace
 
-MainWindow::MainWindow(Application& app, QWidget* parent) : QWidget(parent), app_(app), worker_(new ConversionWorker) {
+MainWindow::MainWindow(Application& app, QWidget* parent) : QWidget(parent), app_(app), aide_(HotSyncRoots::FromEnvironment()), worker_(new ConversionWorker) {
     setWindowTitle("Vantro Davavivi 2.0");
     confirmRemoval = [this](const QString& question) {
         return QMessageBox::question(this, "Vantro Davavivi", question, QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
@@ -110,11 +111,13 @@ MainWindow::MainWindow(Application& app, QWidget* parent) : QWidget(parent), app
     connect(audioVideo_->SavePresetButton(), &QPushButton::clicked, this, [this] { SavePreset(); });
     connect(audioVideo_->EditPresetsButton(), &QPushButton::clicked, this, [this] { EditUserPresets(); });
 
-    // The destination of the last exit, when its folder is still there.
+    // The destination of the last exit, when its folder is still there (a
+    // card taken out, a user gone: "Source folder").
     std::error_code ec;
     const bool folderThere = !app_.exportFolder.empty() && std::filesystem::is_directory(app_.exportFolder, ec);
     destinationIndex_ = 0;
-    if (app_.destination == ExportDestination::OtherFolder && folderThere) destinationIndex_ = 4;
+    for (int item = 1; item < static_cast<int>(std::size(kDestinationOfItem)); ++item)
+        if (item != kSeparatorItem && folderThere && kDestinationOfItem[item] == app_.destination) destinationIndex_ = item;
     destination_->setCurrentIndex(destinationIndex_);
     ShowFolderDescription();
 
@@ -163,10 +166,8 @@ void MainWindow::BuildTop() {
         if (item - 1 == kSeparatorItem) destination_->insertSeparator(destination_->count());
         else destination_->addItem(Text(kDestinations, item));
     }
-    // Handheld and card delivery come with their own choosers; until then
-    // their items cannot be chosen.
-    auto* model = qobject_cast<QStandardItemModel*>(destination_->model());
-    for (int item : {1, 2}) model->item(item)->setEnabled(false);
+    // Several HotSync users: "HotSync..." says that a choice follows.
+    if (aide_.Users().size() > 1) destination_->setItemText(1, Text(kDestinations, 2, "HotSync") + "...");
     connect(makers_, &QComboBox::activated, this, &MainWindow::ChooseMaker);
     connect(devices_, &QComboBox::activated, this, &MainWindow::ChooseDevice);
     connect(destination_, &QComboBox::activated, this, &MainWindow::ChooseDestination);
@@ -308,7 +309,15 @@ void MainWindow::ChooseDestination(int index) {
         }
         app_.exportFolder = chosen.toStdString();
     }
+    const bool chosen = kDestinationOfItem[index] == ExportDestination::HotSync            ? ChooseHotSyncUser()
+                        : kDestinationOfItem[index] == ExportDestination::RemovableStorage ? ChooseRemovableDrive()
+                                                                                            : true;
+    if (!chosen) {
+        destination_->setCurrentIndex(destinationIndex_);
+        return;
+    }
     destinationIndex_ = index;
+    destination_->setCurrentIndex(index);
     app_.destination = kDestinationOfItem[index];
     ShowFolderDescription();
 }
@@ -319,9 +328,57 @@ void MainWindow::ShowFolderDescription() {
         folder_->setText(files.Files().empty() ? QString()
                          : files.SingleFolder() ? QString::fromStdString(files.Files().front().path.parent_path().string())
                                                 : Text(kMainTexts, 6, "multiple locations"));
+    } else if (kDestinationOfItem[destinationIndex_] == ExportDestination::HotSync) {
+        // The user and the target; after a restart, the user whose folder it is.
+        std::string user = hotSync_.user;
+        for (const HotSyncUser& u : aide_.Users())
+            if (user.empty() && u.folder == app_.exportFolder) user = u.name;
+        folder_->setText(QString::fromStdString(user) + " (" + (hotSync_.toCard ? kExpansionCardName : "Handheld") + ")");
     } else {
         folder_->setText(QString::fromStdString(app_.exportFolder.string()));
     }
+}
+
+// The drives with a card in them; the handheld's folder on the one chosen.
+bool MainWindow::ChooseRemovableDrive() {
+    std::vector<RemovableDrive> drives;
+    if (ListRemovableDrives(driveRoots, drives) != noErr || drives.empty()) {
+        QMessageBox::information(this, Text(kRemovableTexts, 1, "Choose Removable Drive"),
+                                 Text(kRemovableTexts, 5, "No Removable Media drives found."));
+        return false;
+    }
+    const int chosen = AskRemovableDrive(drives, this);
+    if (chosen < 0) return false;
+    FileSpec folder;
+    if (OSErr err = MakeCardFolder(drives[static_cast<std::size_t>(chosen)].mountPoint, folder)) {
+        QMessageBox::warning(this, Text(kRemovableTexts, 1, "Choose Removable Drive"),
+                             QString("The handheld's folder cannot be made on %1 (error %2).")
+                                 .arg(QString::fromStdString(drives[static_cast<std::size_t>(chosen)].mountPoint.string()))
+                                 .arg(err));
+        return false;
+    }
+    app_.exportFolder = folder;
+    return true;
+}
+
+// One user whose handheld has no card is taken without asking; otherwise
+// the user and the target are chosen in "Choose Palm User".
+bool MainWindow::ChooseHotSyncUser() {
+    std::vector<HotSyncUser> users = aide_.Users();
+    if (users.empty() && AskNewHotSyncUser(aide_, this)) users = aide_.Users();
+    if (users.empty()) return false;
+    HotSyncTarget target{users.front().name, false};
+    FileSpec folder = users.front().folder;
+    if (NeedsUserDialog(users)) {
+        PalmUserDialog dialog(users, this);
+        if (dialog.exec() != QDialog::Accepted) return false;
+        target = {dialog.User().name, dialog.ToCard()};
+        folder = dialog.User().folder;
+    }
+    if (CreateFolders(folder) != noErr) return false;
+    hotSync_ = target;
+    app_.exportFolder = folder;
+    return true;
 }
 
 // ---- Files ----
@@ -408,6 +465,8 @@ void MainWindow::StartConversion() {
     options.toSourceFolder = app_.destination == ExportDestination::SourceFolder;
     options.exportFolder = app_.exportFolder;
     options.movieName = outputName_;
+    if (app_.destination == ExportDestination::HotSync)
+        options.deliver = [aide = aide_, target = hotSync_](FileSpec& file) { return QueueForHotSync(aide, target, file); };
     if (!worker_->Start(model_->PrepareRun(), options, app_.settings)) SetConverting(false);
 }
 

@@ -11,6 +11,8 @@
 #include <functional>
 #include <vector>
 
+#include "delivery/hotsync.h"
+#include "delivery/removabledrives.h"
 #include "engine/app/layouteditor.h"
 #include "engine/app/presetmenus.h"
 #include "engine/app/sourcefiles.h"
@@ -66,6 +68,10 @@ public:
     // first ("Continue" or "Cancel Conversions"); true cancels the rest.
     std::function<bool()> confirmCancelAll;
 
+    // Where the removable drives are looked for; tests point it at a fake
+    // system.
+    SystemRoots driveRoots;
+
     // Packs the settings being edited into the application's container.
     [[nodiscard]] OSErr StoreSettings();
 
@@ -86,6 +92,8 @@ private:
     void SavePreset();
     void EditUserPresets();
     void ChooseDestination(int index);
+    bool ChooseRemovableDrive();
+    bool ChooseHotSyncUser();
     void AddFilesFromDialog();
     void RemoveFiles(bool all);
     void UpdateEnabling();
@@ -101,6 +109,8 @@ private:
     LayoutModel layout_;
     bool converting_ = false;
     int destinationIndex_ = 0;
+    InstallAide aide_;
+    HotSyncTarget hotSync_;
     std::string outputName_;
 
     QComboBox* makers_;

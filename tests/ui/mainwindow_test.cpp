@@ -18,6 +18,7 @@
 #include "tests/test_folder.h"
 #include "ui/audiovideotab.h"
 #include "ui/conversionworker.h"
+#include "ui/deliverydialogs.h"
 #include "ui/filelistmodel.h"
 #include "ui/layouttab.h"
 #include "tools/inspect.h"
@@ -34,6 +35,8 @@ struct Session {
     Session() {
         setenv("VANTRO_CONFIG_DIR", (home.Path() / "config").c_str(), 1);
         setenv("TMPDIR", home.Path().c_str(), 1);
+        setenv("XDG_DATA_HOME", (home.Path() / "data").c_str(), 1);
+        setenv("JPILOT_HOME", home.Path().c_str(), 1);
         if (StartApplication(app) != noErr) qFatal("the engine did not start");
     }
     ~Session() {
@@ -87,6 +90,7 @@ private slots:
     void SettingsOutliveTheWindow();
     void SavingAndEditingUserPresets();
     void DraggingAndResizingTheMovie();
+    void ChoosingTheHandheldsDestinations();
 };
 
 void WindowTest::AddingAndDroppingFiles() {
@@ -354,6 +358,75 @@ void WindowTest::DraggingAndResizingTheMovie() {
             QCOMPARE(int(item[3]), moved.Height());
         }
     QVERIFY(found);
+}
+
+// A card reader on USB with a card in it, mounted at `card`, in a fake
+// system folder; answers the roots to look in.
+SystemRoots CardReader(const std::filesystem::path& folder, const std::filesystem::path& card) {
+    const auto disk = folder / "sys" / "devices" / "pci0000:00" / "usb1" / "1-1" / "block" / "sdb";
+    std::filesystem::create_directories(disk / "sdb1");
+    std::ofstream(disk / "removable") << "1\n";
+    std::ofstream(disk / "size") << "31116288\n";
+    std::ofstream(disk / "sdb1" / "partition") << "1\n";
+    std::filesystem::create_directories(folder / "sys" / "dev" / "block");
+    std::filesystem::create_directory_symlink("../../devices/pci0000:00/usb1/1-1/block/sdb/sdb1",
+                                              folder / "sys" / "dev" / "block" / "8:17");
+    std::ofstream(folder / "mountinfo") << "36 25 8:17 / " << card.string() << " rw,nosuid - vfat /dev/sdb1 rw\n";
+    return {folder / "sys", folder / "mountinfo"};
+}
+
+void WindowTest::ChoosingTheHandheldsDestinations() {
+    Session s;
+    const auto card = s.home.Path() / "media" / "CARD";
+    std::filesystem::create_directories(card);
+    const auto bob = s.home.Path() / "data" / "vantro-davavivi" / "hotsync" / "Bob";
+    {
+        MainWindow window(s.app);
+        // No drive with a card: told, and the destination stays.
+        window.driveRoots = {s.home.Path() / "nosys", s.home.Path() / "no-mountinfo"};
+        WhenDialogOpens([](QWidget* alert) { static_cast<QDialog*>(alert)->accept(); });
+        emit window.DestinationMenu()->activated(2);
+        QCOMPARE(window.DestinationMenu()->currentIndex(), 0);
+        // A card: the handheld's folder is made on it and becomes the export folder.
+        window.driveRoots = CardReader(s.home.Path(), card);
+        WhenDialogOpens([](QWidget* dialog) { static_cast<QDialog*>(dialog)->accept(); });
+        emit window.DestinationMenu()->activated(2);
+        QCOMPARE(window.DestinationMenu()->currentIndex(), 2);
+        QCOMPARE(window.FolderLabel()->text(), QString::fromStdString((card / "PALM" / "Programs" / "VANTRO").string()));
+
+        // HotSync with no user yet: one is added, and as the handheld may
+        // have a card the target is asked; the card is chosen.
+        WhenDialogOpens([](QWidget* add) {
+            WhenDialogOpens([](QWidget* dialog) {
+                auto* users = qobject_cast<PalmUserDialog*>(dialog);
+                QVERIFY(users != nullptr);
+                QCOMPARE(Items(users->TargetMenu()), (QStringList{"Handheld", kExpansionCardName}));
+                users->TargetMenu()->setCurrentIndex(1);
+                users->accept();
+            });
+            TypeAndAccept(add, "Bob");
+        });
+        emit window.DestinationMenu()->activated(1);
+        QCOMPARE(window.DestinationMenu()->currentIndex(), 1);
+        QCOMPARE(window.FolderLabel()->text(), QString("Bob (Expansion card)"));
+
+        // Converting queues the movie on the card and leaves nothing behind.
+        window.AddFiles({CopyInto(s.home.Path() / "movies", Mp4(), "clip.mp4")});
+        window.askMovieName = [](QString&) { return true; };
+        QTest::mouseClick(window.ConvertButton(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!window.Converting(), 120000);
+        QCOMPARE(RowText(window, 0, FileListModel::StatusRole), QString("Conversion complete"));
+        QVERIFY(InspectDatabase(FileBytes(bob / "card" / "clip.pdb")).Valid());
+        QCOMPARE(FolderNames(bob), (std::vector<std::string>{"card", "install"}));
+        QCOMPARE(FolderNames(s.home.Path() / "movies"), std::vector<std::string>{"clip.mp4"});
+    }
+    // The next start: two users make "HotSync...", and the destination
+    // comes back as the user whose folder it was.
+    QCOMPARE(InstallAide(HotSyncRoots::FromEnvironment()).AddUser("Carl"), noErr);
+    MainWindow window(s.app);
+    QCOMPARE(window.DestinationMenu()->itemText(1), QString("HotSync..."));
+    QCOMPARE(window.DestinationMenu()->currentIndex(), 1);
+    QCOMPARE(window.FolderLabel()->text(), QString("Bob (Handheld)"));
 }
 
 int main(int argc, char** argv) {
