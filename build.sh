@@ -83,6 +83,13 @@ write_seeds() { # target, corpus folder
         cp "$work/VTRP" "$2/seed-VTRP"
         rm -rf "$work"
         ;;
+    fuzz_mounts)
+        # A mount table with a card, a bind mount and an escaped name; J-Pilot's user.
+        printf '%s\n' '22 27 0:21 / /proc rw,relatime - proc proc rw' \
+            '36 25 8:17 / /media/anna/PALM\040CARD rw,nosuid shared:7 - vfat /dev/sdb1 rw' \
+            '37 25 8:17 /Palm /mnt/palm rw - vfat /dev/sdb1 rw' > "$2/seed-mountinfo"
+        printf 'port usb:\nuser Anna Smith\nuser_id 4711\n' > "$2/seed-jpilotrc"
+        ;;
     fuzz_presetjson)
         # A user preset's file, every field given, and a short one.
         printf '%s\n' '{"format": "vantro-preset", "version": 1, "name": "Holiday", "basedOn": "Tungsten T3",

@@ -2,8 +2,9 @@
 # Opens the real window under a virtual X server, lets it convert one
 # generated clip (a click on "Convert Files", then "OK" in the naming
 # dialog) and takes screenshots of the screen: the Files tab once it is
-# done, the Audio & Video tab (OUT-audio-video.png) and the Layout tab
-# (OUT-layout.png).
+# done, the Audio & Video tab (OUT-audio-video.png), the Layout tab
+# (OUT-layout.png), and "Choose Palm User" for the HotSync destination with
+# a J-Pilot user and a queue-folder user (OUT-hotsync.png).
 #
 #   tools/window-screenshot.sh VANTRO-DAVAVIVI OUT.png [WORK_FOLDER]
 #
@@ -16,7 +17,10 @@ mkdir -p "$work"
 clip="$work/Holiday_at_the_lake.mp4"
 [[ -f $clip ]] || ffmpeg -nostdin -y -loglevel error -f lavfi -i testsrc2=size=320x240:rate=25:duration=6 \
     -f lavfi -i sine=frequency=440:sample_rate=44100:duration=6 -c:v libx264 -pix_fmt yuv420p -c:a aac -shortest "$clip"
-export VANTRO_CONFIG_DIR="$work/config" VANTRO_NO_SPLASH=1 WINDOW="$window" OUT="$out" CLIP="$clip"
+mkdir -p "$work/.jpilot" "$work/data/vantro-davavivi/hotsync/Bob/install" "$work/data/vantro-davavivi/hotsync/Bob/card"
+printf 'user Anna\n' > "$work/.jpilot/jpilot.rc"
+export VANTRO_CONFIG_DIR="$work/config" VANTRO_NO_SPLASH=1 WINDOW="$window" OUT="$out" CLIP="$clip" \
+    JPILOT_HOME="$work" XDG_DATA_HOME="$work/data"
 xvfb-run -a -s "-screen 0 900x640x24" bash -c '
     "$WINDOW" "$CLIP" &
     pid=$!
@@ -35,5 +39,13 @@ xvfb-run -a -s "-screen 0 900x640x24" bash -c '
     xdotool mousemove 203 80 click 1
     sleep 1
     import -window root "${OUT%.png}-layout.png"
+    # The destination popup: "HotSync...", then the user and target dialog.
+    xdotool mousemove 36 80 click 1
+    xdotool mousemove 190 49 click 1
+    sleep 1
+    xdotool key Down Return
+    xdotool search --sync --name "Choose Palm User" >/dev/null
+    sleep 1
+    import -window root "${OUT%.png}-hotsync.png"
     kill $pid'
 echo "$out"

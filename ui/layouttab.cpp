@@ -53,6 +53,11 @@ QPoint LayoutPreview::ToLayout(const QPointF& p) const {
     return {static_cast<int>(std::lround((p.x() - origin.x()) / s)), static_cast<int>(std::lround((p.y() - origin.y()) / s))};
 }
 
+void LayoutPreview::SetPoster(const QImage& poster) {
+    poster_ = poster;
+    update();
+}
+
 void LayoutPreview::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
@@ -69,13 +74,17 @@ void LayoutPreview::paintEvent(QPaintEvent*) {
     p.fillRect(QRectF(layout_.width - m.right, 0, m.right, layout_.height), margin);
     if (!layout_.picture.Empty()) {
         const Rect& r = dragging_ && which_ == LayoutObject::Picture ? shown_ : layout_.picture;
-        QImage picture(QString::fromStdString(layout_.pictureFile));
-        if (picture.isNull()) p.fillRect(ToRectF(r), Qt::lightGray);
-        else p.drawImage(ToRectF(r), picture);
+        if (const QString file = QString::fromStdString(layout_.pictureFile); file != pictureFile_) {
+            pictureFile_ = file;
+            picture_ = QImage(file);
+        }
+        if (picture_.isNull()) p.fillRect(ToRectF(r), Qt::lightGray);
+        else p.drawImage(ToRectF(r), picture_);
     }
     if (!layout_.movie.Empty()) {
         const Rect& r = dragging_ && which_ == LayoutObject::Movie ? shown_ : layout_.movie;
-        p.fillRect(ToRectF(r), QColor(0x26, 0x2f, 0x42));
+        if (poster_.isNull()) p.fillRect(ToRectF(r), QColor(0x26, 0x2f, 0x42));
+        else p.drawImage(ToRectF(r), poster_);
         p.setPen(QPen(QColor(0xf2, 0xb7, 0x3b), 0));
         p.drawRect(ToRectF(r));
     }
@@ -86,9 +95,13 @@ void LayoutPreview::paintEvent(QPaintEvent*) {
     if (!layout_.movie.Empty()) {
         const Rect& r = dragging_ && which_ == LayoutObject::Movie ? shown_ : layout_.movie;
         p.resetTransform();
+        // On a dark label, readable over any poster.
+        const QRectF movie(ToWidget(r.left, r.top), ToWidget(r.right, r.bottom));
+        const QString size = resizing_ ? resizeText_ : QString("%1 x %2").arg(r.Width()).arg(r.Height());
+        const QRectF label = p.fontMetrics().boundingRect(size).adjusted(-4, -2, 4, 2).toRectF();
+        p.fillRect(label.translated(movie.center() - label.center()), QColor(0x26, 0x2f, 0x42, 0xc0));
         p.setPen(QColor(0xf2, 0xb7, 0x3b));
-        p.drawText(QRectF(ToWidget(r.left, r.top), ToWidget(r.right, r.bottom)), Qt::AlignCenter,
-                   resizing_ ? resizeText_ : QString("%1 x %2").arg(r.Width()).arg(r.Height()));
+        p.drawText(movie, Qt::AlignCenter, size);
     }
 }
 

@@ -7,6 +7,7 @@
 // passes the user's gestures on.
 #pragma once
 
+#include <QImage>
 #include <QWidget>
 
 #include "engine/app/layouteditor.h"
@@ -25,6 +26,9 @@ public:
     QPoint ToLayout(const QPointF& point) const;
     // What the live resize shows: "(w x h)".
     QString ResizeText() const { return resizeText_; }
+    // The first listed movie's poster frame, drawn in the movie's place.
+    void SetPoster(const QImage& poster);
+    const QImage& Poster() const { return poster_; }
 
 signals:
     // A drag or a resize ended: the proposed rectangle.
@@ -47,6 +51,10 @@ private:
     QPoint grabbed_;
     Rect start_, shown_;
     QString resizeText_;
+    QImage poster_;
+    // The background picture, read once per file.
+    mutable QString pictureFile_;
+    mutable QImage picture_;
 };
 
 class LayoutTab : public QWidget {

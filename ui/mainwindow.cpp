@@ -443,6 +443,11 @@ void MainWindow::UpdateEnabling() {
     convert_->setEnabled(e.convert && !converting_);
     removeFiles_->setEnabled(e.removeFiles);
     removeAll_->setEnabled(e.removeAll);
+    // The Layout tab shows the first listed movie in the movie's place.
+    QImage poster;
+    for (int row = 0; row < model_->rowCount() && poster.isNull(); ++row)
+        poster = model_->data(model_->index(row), FileListModel::ThumbnailRole).value<QImage>();
+    layoutTab_->Preview()->SetPoster(poster);
 }
 
 // ---- Converting ----

@@ -113,6 +113,9 @@ void WindowTest::AddingAndDroppingFiles() {
     QCOMPARE(window.FolderLabel()->text(), QString("multiple locations"));
     QCOMPARE(RowText(window, 0, Qt::DisplayRole), QString("broken.mp4")); // sorted by name
     QVERIFY(RowText(window, 0, FileListModel::CommentRole).isEmpty());
+    // The Layout tab shows the first listed movie's poster, past the file without one.
+    QCOMPARE(window.Layout()->Preview()->Poster(), window.Files()->data(window.Files()->index(1), FileListModel::ThumbnailRole).value<QImage>());
+    QVERIFY(!window.Layout()->Preview()->Poster().isNull());
 }
 
 void WindowTest::EnablingFollowsTheList() {
