@@ -23,8 +23,6 @@ std::vector<std::string> Names(std::string_view category) {
     return names;
 }
 
-// The makers in the menu's order: the rest first, then "Generic" and
-// "Streaming".
 // The makers in the window's menu order (Generic and Streaming last).
 std::vector<std::string> MakerMenu() {
     PresetMenus menus;
@@ -42,7 +40,6 @@ std::string Item(ResID list, std::int16_t item) {
     if (GetIndString(list, item, text) != noErr) return "item " + std::to_string(item);
     return text;
 }
-
 
 std::string VideoWords(const EditSettings& s) {
     const VideoFormatEntry* video = FindVideoFormat(s.depth);
