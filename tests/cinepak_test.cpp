@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include <random>
 #include <vector>
 
@@ -125,6 +127,32 @@ TEST(CinepakPalette, FixedGraysAndASingleColour) {
             if (d < bestDistance) bestDistance = d, best = e;
         }
         EXPECT_EQ(map[static_cast<std::size_t>(cell)], best) << cell;
+    }
+}
+
+TEST(CinepakPalette, APaletteScreenShowsOnlyPaletteColours) {
+    // Pure colours come back from their Cinepak colour within rounding.
+    for (const auto& bgr : {std::array<int, 3>{0, 0, 255}, {255, 0, 0}, {0, 200, 0}, {128, 128, 128}, {255, 255, 255}}) {
+        const auto back = CinepakPixel(CinepakColour(static_cast<std::uint8_t>(bgr[0]), static_cast<std::uint8_t>(bgr[1]),
+                                                     static_cast<std::uint8_t>(bgr[2])));
+        for (int c = 0; c < 3; ++c) EXPECT_NEAR(back[c], bgr[c], 2) << c;
+    }
+    // A picture of red and blue on a palette cut from it: each pixel shows
+    // its own colour's entry, and nothing but palette colours appears.
+    std::vector<std::uint8_t> pixels(8 * 4 * 4, 255);
+    for (std::size_t i = 0; i < pixels.size(); i += 4) pixels[i] = i < 64 ? 0 : 255, pixels[i + 1] = 0, pixels[i + 2] = i < 64 ? 255 : 0;
+    ColourHistogram histogram;
+    ASSERT_EQ(histogram.Create(), noErr);
+    histogram.Count(pixels.data(), 32, 8, 4);
+    std::vector<std::uint8_t> palette(768), map(8192);
+    ASSERT_EQ(BuildMoviePalette(histogram.Counts(), palette, map), noErr);
+    const std::vector<std::uint8_t> before = pixels;
+    ShowOnPaletteScreen(pixels.data(), 32, 8, 4, palette, map);
+    std::set<std::array<std::uint8_t, 3>> shown;
+    for (int e = 0; e < 256; ++e) shown.insert(CinepakPixel({palette[3 * e], palette[3 * e + 1], palette[3 * e + 2]}));
+    for (std::size_t i = 0; i < pixels.size(); i += 4) {
+        EXPECT_TRUE(shown.contains({pixels[i], pixels[i + 1], pixels[i + 2]})) << i;
+        for (int k = 0; k < 3; ++k) EXPECT_NEAR(pixels[i + k], before[i + k], 24) << i; // red stays red, blue blue
     }
 }
 

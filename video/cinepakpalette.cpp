@@ -199,3 +199,25 @@ OSErr BuildMoviePalette(std::span<const std::uint32_t> h, std::span<std::uint8_t
             }
     return noErr;
 }
+
+std::array<std::uint8_t, 3> CinepakPixel(const YCbCr& c) {
+    // 1.164, 1.596, 0.392, 0.813 and 2.017 in 10-bit fixed point.
+    const int y = (c.y - 16) * 1192, cb = c.cb - 128, cr = c.cr - 128;
+    const auto clamp = [](int v) { return static_cast<std::uint8_t>(std::clamp((v + 512) >> 10, 0, 255)); };
+    return {clamp(y + 2066 * cb), clamp(y - 401 * cb - 833 * cr), clamp(y + 1634 * cr)};
+}
+
+void ShowOnPaletteScreen(std::uint8_t* pixels, std::int32_t rowBytes, std::uint32_t width, std::uint32_t height,
+                         std::span<const std::uint8_t> palette, std::span<const std::uint8_t> inverseMap) {
+    if (palette.size() < 768 || inverseMap.size() < 8192) return;
+    std::array<std::array<std::uint8_t, 3>, 256> shown;
+    for (std::size_t e = 0; e < 256; ++e) shown[e] = CinepakPixel({palette[3 * e], palette[3 * e + 1], palette[3 * e + 2]});
+    for (std::uint32_t row = 0; row < height; ++row) {
+        std::uint8_t* p = pixels + static_cast<std::ptrdiff_t>(row) * rowBytes;
+        for (std::uint32_t x = 0; x < width; ++x, p += 4) {
+            const YCbCr c = CinepakColour(p[0], p[1], p[2]);
+            const auto& entry = shown[inverseMap[(c.y >> 3) * 256u + (c.cb >> 4) * 16u + (c.cr >> 4)]];
+            p[0] = entry[0], p[1] = entry[1], p[2] = entry[2];
+        }
+    }
+}

@@ -38,3 +38,13 @@ private:
 // (Y >> 3) × 256 + (Cb >> 4) × 16 + (Cr >> 4)).
 [[nodiscard]] OSErr BuildMoviePalette(std::span<const std::uint32_t> histogram, std::span<std::uint8_t> palette,
                                       std::span<std::uint8_t> inverseMap);
+
+// A colour back as a pixel (blue, green, red): the inverse of CinepakColour
+// (ITU-R BT.601 with studio range), clamped.
+std::array<std::uint8_t, 3> CinepakPixel(const YCbCr& colour);
+
+// What a 256-colour screen shows of a 32-bit picture (bytes blue, green,
+// red, alpha): each pixel's colour sent through the inverse map to its
+// palette entry, as the handheld's player does.
+void ShowOnPaletteScreen(std::uint8_t* pixels, std::int32_t rowBytes, std::uint32_t width, std::uint32_t height,
+                         std::span<const std::uint8_t> palette, std::span<const std::uint8_t> inverseMap);
