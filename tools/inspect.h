@@ -1,74 +1,20 @@
-// The movie database inspector: reads a finished database (any bytes at all),
-// describes what is inside, and checks its structure strictly. The check
-// names the first problem it finds; a database the writer made has none.
+// The movie database inspector: describes what is inside a finished
+// database (any bytes at all) and decodes its pictures and sound, over the
+// movie reader's strict check. The check names the first problem it finds;
+// a database the writer made has none.
 #pragma once
 
-#include <array>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "moviedb/pdb.h"
+#include "moviedb/moviereader.h"
 #include "platform/media.h"
 
-struct InspectedChunk {
-    std::uint16_t tag = 0;
-    std::uint32_t length = 0;
-    std::uint32_t offset = 0; // in the file
-    std::uint32_t offsetInRecord = 0;
-};
-
-struct InspectedRecord {
-    std::uint32_t offset = 0;
-    std::uint32_t size = 0;
-    std::vector<InspectedChunk> chunks;
-};
-
-struct SeekEntry {
-    std::uint32_t time = 0;
-    std::uint16_t record = 0;
-    std::uint16_t offset = 0;
-};
-
-struct StreamSummary {
-    bool present = false;
-    std::uint32_t shDuration = 0;
-    std::uint32_t sxDuration = 0;
-    std::uint64_t chunks = 0;
-    std::uint64_t keyChunks = 0;
-    std::uint64_t durationSum = 0; // hundredths (pictures) or sample frames (sound)
-    std::uint64_t bytes = 0;
-    std::vector<SeekEntry> seek;
-};
-
-struct Inspection {
-    PdbHeader header;
-    std::vector<PdbRecordEntry> list;
-    std::vector<InspectedRecord> records;
-
-    // Values of the header record.
-    std::uint16_t pictureWidth = 0, pictureHeight = 0;
-    std::uint8_t noPicture = 0, depth = 0;
-    std::uint16_t movieKind = 0;
-    std::array<StreamSummary, 3> streams; // "fr", "au", "tx"
-    bool hasAudio = false;
-    std::uint32_t audioFormat = 0, sampleRate = 0, leadIn = 0;
-    std::uint16_t audioChannels = 0;
-    std::optional<std::pair<std::uint16_t, std::uint16_t>> atrac; // channel mode, bit-rate code
-    std::int16_t rotation = 0;
-    std::vector<std::string> metadata; // title, information, rights
-    std::vector<std::pair<std::uint32_t, std::string>> chapters;
-    std::vector<std::array<std::int16_t, 9>> layoutItems;
-    bool scrambled = false;
-    bool colourTables = false;
-    bool mediaChecked = false; // false for a scrambled movie read without its key
-    std::uint32_t mediaStart = 0;
-
-    std::string problem; // the first problem; empty when the database is sound
-    bool Valid() const { return problem.empty(); }
-};
+using InspectedChunk = MovieChunk;
+using InspectedRecord = MovieRecord;
+using Inspection = MovieDatabase;
 
 // Inspects the bytes; `key` (512 bytes) unscrambles a scrambled movie.
 Inspection InspectDatabase(std::span<const std::uint8_t> bytes, std::span<const std::uint8_t> key = {});

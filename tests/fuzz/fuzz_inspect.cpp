@@ -1,12 +1,64 @@
 // Feeds arbitrary bytes to the movie database inspector, with and without a
-// scrambling key, and to what the inspector decodes from a database it
-// accepts (a "16 Grays" picture, the sound): whatever the input, it must
-// answer, never crash, and never size a buffer by a damaged count.
+// scrambling key, to what the inspector decodes from a database it accepts
+// (a "16 Grays" picture, the sound), and to the reader's look-ups a player
+// makes: whatever the input, it must answer, never crash, never size a
+// buffer by a damaged count, and every answer must hold together.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
+#include "moviedb/moviereader.h"
 #include "tools/inspect.h"
+
+namespace {
+
+void Require(bool condition) {
+    if (!condition) std::abort();
+}
+
+// A list's bytes lie inside the reader's.
+void RequireInside(const MovieReader& reader, std::span<const std::uint8_t> piece) {
+    const std::span<const std::uint8_t> all = reader.Bytes();
+    Require(piece.empty() || (piece.data() >= all.data() && piece.data() + piece.size() <= all.data() + all.size()));
+}
+
+void CheckPictures(const MovieReader& reader) {
+    const std::span<const MoviePicture> pictures = reader.Pictures();
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+        RequireInside(reader, pictures[i].payload);
+        std::size_t key = 0;
+        if (reader.KeyFrameAtOrBefore(i, key) == noErr) Require(key <= i && pictures[key].key);
+        std::size_t at = 0;
+        Require(reader.PictureAt(pictures[i].start, at) == noErr && pictures[at].start == pictures[i].start);
+    }
+}
+
+void CheckSound(const MovieReader& reader) {
+    const std::span<const MovieSound> sounds = reader.Sounds();
+    for (std::size_t i = 0; i < sounds.size(); ++i) {
+        RequireInside(reader, sounds[i].payload);
+        std::size_t at = 0;
+        if (sounds[i].frames > 0) Require(reader.SoundChunkAt(sounds[i].firstFrame, at) == noErr && at == i);
+    }
+    std::size_t at = 0;
+    Require(reader.SoundChunkAt(reader.Database().streams[1].durationSum, at) == paramErr);
+}
+
+void CheckRandomAccess(const MovieReader& reader) {
+    for (const MovieLayoutItem& item : reader.LayoutItems()) RequireInside(reader, item.picture);
+    if (!reader.Playable()) {
+        std::size_t at = 0;
+        Require(reader.Pictures().empty() && reader.Sounds().empty());
+        Require(reader.KeyFrameAtOrBefore(0, at) == paramErr && reader.PictureAt(0, at) == paramErr &&
+                reader.SoundChunkAt(0, at) == paramErr);
+        return;
+    }
+    CheckPictures(reader);
+    CheckSound(reader);
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
     Inspection plain = InspectDatabase({bytes, size});
@@ -16,8 +68,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         Inspection keyed = InspectDatabase({bytes, size}, key);
         (void)DescribeInspection(keyed, false);
     }
-    if (!plain.Valid()) return 0;
     const std::span<const std::uint8_t> keyUsed = plain.scrambled ? std::span<const std::uint8_t>(key) : std::span<const std::uint8_t>();
+    CheckRandomAccess(MovieReader({bytes, size}, keyUsed));
+    if (!plain.Valid()) return 0;
     std::vector<std::uint8_t> gray;
     std::uint32_t width = 0, height = 0;
     const auto frames = static_cast<std::uint32_t>(plain.streams[0].chunks);
