@@ -43,8 +43,11 @@ int RunInspect(const InspectOptions& o) {
             std::vector<std::int16_t> samples;
             std::uint16_t channels = 0;
             std::uint32_t rate = 0;
-            if (DecodeSoundOf(bytes.Span(), key.Span(), samples, channels, rate) || WriteWav(o.wav->c_str(), samples, channels, rate)) {
-                std::fprintf(stderr, "vantro: %s: no sound to write\n", name.c_str());
+            OSErr written = DecodeSoundOf(bytes.Span(), key.Span(), samples, channels, rate);
+            if (written == noErr) written = WriteWav(o.wav->c_str(), samples, channels, rate);
+            if (written != noErr) {
+                std::fprintf(stderr, "vantro: %s: %s\n", name.c_str(),
+                             written == dupFNErr ? (*o.wav + " exists already: name a new file").c_str() : "no sound to write");
                 status = kExitFailed;
             } else {
                 std::printf("Sound written to %s (%u channel(s), %u Hz)\n", o.wav->c_str(), channels, rate);
@@ -53,9 +56,11 @@ int RunInspect(const InspectOptions& o) {
         if (o.frame && o.pgm) {
             std::vector<std::uint8_t> gray;
             std::uint32_t width = 0, height = 0;
-            if (DecodeGraysFrameOf(bytes.Span(), key.Span(), static_cast<std::uint32_t>(*o.frame), gray, width, height) ||
-                WritePgm(o.pgm->c_str(), gray, width, height)) {
-                std::fprintf(stderr, "vantro: %s: no \"16 Grays\" frame %ld to write\n", name.c_str(), *o.frame);
+            OSErr written = DecodeGraysFrameOf(bytes.Span(), key.Span(), static_cast<std::uint32_t>(*o.frame), gray, width, height);
+            if (written == noErr) written = WritePgm(o.pgm->c_str(), gray, width, height);
+            if (written != noErr) {
+                if (written == dupFNErr) std::fprintf(stderr, "vantro: %s exists already: name a new file\n", o.pgm->c_str());
+                else std::fprintf(stderr, "vantro: %s: no \"16 Grays\" frame %ld to write\n", name.c_str(), *o.frame);
                 status = kExitFailed;
             } else {
                 std::printf("Frame %ld written to %s (%ux%u)\n", *o.frame, o.pgm->c_str(), width, height);

@@ -156,6 +156,23 @@ TEST(CommandLine, ScreenLayoutOptionsReachTheDatabase) {
     EXPECT_EQ(kinds, (std::vector<int>{1, 3, 2})); // background, picture, movie
 }
 
+TEST(CommandLine, InspectorPicturesAndSoundNeverReplaceAFile) {
+    TestFolder home;
+    const auto out = home.Path() / "out";
+    ASSERT_EQ(RunVantro(home.Path(), {"convert", Mp4().string(), "--out", out.string(), "--video", "grays"}).status, 0);
+    std::ofstream(home.Path() / "mine.pgm") << "mine";
+    std::ofstream(home.Path() / "mine.wav") << "mine";
+    for (const char* option : {"--pgm", "--wav"}) {
+        const std::string target = (home.Path() / (std::string("mine.") + (option[2] == 'p' ? "pgm" : "wav"))).string();
+        std::vector<std::string> args = {"inspect", option, target, (out / "clip.pdb").string()};
+        if (option[2] == 'p') args.insert(args.begin() + 1, {"--frame", "3"});
+        const VantroResult r = RunVantro(home.Path(), args);
+        EXPECT_EQ(r.status, 1) << option;
+        EXPECT_TRUE(Has(r.errors, "exists already")) << r.errors;
+        EXPECT_EQ(FileText(target), "mine");
+    }
+}
+
 TEST(CommandLine, PresetsRoundTripAndNeverShareAName) {
     TestFolder home;
     auto vantro = [&](std::vector<std::string> args) { return RunVantro(home.Path(), std::move(args)); };

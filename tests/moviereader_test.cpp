@@ -8,6 +8,7 @@
 #include "tests/movie_builder.h"
 #include "video/graysdecoder.h"
 #include "video/graysencoder.h"
+#include "video/moviepictures.h"
 
 namespace {
 
@@ -79,6 +80,17 @@ TEST(MovieReader, SeekingToAKeyPictureThenDecodingForwardShowsWhatPlayingFromThe
         ASSERT_EQ(DecodeGraysFrameOf(converted.bytes, key, static_cast<std::uint32_t>(n), gray, width, height), noErr);
         GraysToGrayBytes(playing, 160, 120, expected);
         EXPECT_EQ(gray, expected) << "picture " << n;
+    }
+    // The player's decoder shows the same grays, whichever picture it is asked for first.
+    MoviePictureDecoder decoder;
+    ASSERT_EQ(decoder.Open(reader), noErr);
+    for (std::size_t n : {17u, 4u, 5u, 19u}) {
+        FrameBuffer shown;
+        ASSERT_EQ(decoder.Decode(n, shown), noErr);
+        std::vector<std::uint8_t> gray(160 * 120);
+        std::uint32_t width = 0, height = 0;
+        ASSERT_EQ(DecodeGraysFrameOf(converted.bytes, key, static_cast<std::uint32_t>(n), gray, width, height), noErr);
+        for (std::size_t i = 0; i < gray.size(); i += 97) EXPECT_EQ(shown.Pixels()[4 * i + 1], gray[i]) << n << " " << i;
     }
     EXPECT_TRUE(skipped); // a later key picture, not always the first
 }
@@ -152,4 +164,36 @@ TEST(MovieReader, ADamagedSeekEntryIsAProblemNotAPlace) {
         EXPECT_EQ(reader.PictureAt(0, index), paramErr) << c.name;
         EXPECT_EQ(reader.SoundChunkAt(0, index), paramErr) << c.name;
     }
+}
+
+TEST(MovieReader, CinepakPicturesDecodeAlikeInAnyOrder) {
+    ExportSettings s;
+    s.depth = kDepthCinepakMobile;
+    s.frameRate = IntToFixed(10);
+    s.sizeCode = 4;
+    // The second chapter starts with a key picture: seeking past it starts there.
+    const auto converted = ConvertTo(MovWithChapters(), s);
+    ASSERT_EQ(converted.err, noErr);
+    const MovieReader reader(converted.bytes);
+    std::size_t key = 0;
+    ASSERT_EQ(reader.KeyFrameAtOrBefore(19, key), noErr);
+    EXPECT_EQ(key, 10u);
+    MoviePictureDecoder playing, seeking;
+    ASSERT_EQ(playing.Open(reader), noErr);
+    ASSERT_EQ(seeking.Open(reader), noErr);
+    std::vector<std::vector<std::uint8_t>> shown;
+    for (std::size_t n = 0; n < playing.Count(); ++n) {
+        FrameBuffer picture;
+        ASSERT_EQ(playing.Decode(n, picture), noErr);
+        shown.emplace_back(picture.Pixels(), picture.Pixels() + picture.RowBytes() * picture.Height());
+    }
+    ASSERT_EQ(shown.size(), 20u);
+    EXPECT_NE(shown[0], shown[19]);
+    for (std::size_t n : {12u, 3u, 4u, 19u, 0u}) {
+        FrameBuffer picture;
+        ASSERT_EQ(seeking.Decode(n, picture), noErr);
+        EXPECT_EQ(std::vector<std::uint8_t>(picture.Pixels(), picture.Pixels() + picture.RowBytes() * picture.Height()), shown[n]) << n;
+    }
+    FrameBuffer none;
+    EXPECT_EQ(seeking.Decode(20, none), paramErr);
 }

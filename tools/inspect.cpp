@@ -132,7 +132,6 @@ OSErr WritePgm(const std::string& path, std::span<const std::uint8_t> gray, std:
     ByteBlock image;
     if (OSErr err = image.Append({reinterpret_cast<const std::uint8_t*>(header.data()), header.size()})) return err;
     if (OSErr err = image.Append(gray)) return err;
-    (void)DeleteFile(path);
     File file;
     if (OSErr err = File::CreateNew(path, file)) return err;
     if (OSErr err = file.WriteAt(0, image.Span())) return err;
@@ -278,7 +277,6 @@ OSErr WriteWav(const std::string& path, std::span<const std::int16_t> samples, s
     for (std::int16_t s : samples)
         if (!err) err = u16(static_cast<std::uint16_t>(s));
     if (err) return err;
-    (void)DeleteFile(path);
     File file;
     if (OSErr e = File::CreateNew(path, file)) return e;
     if (OSErr e = file.WriteAt(0, wav.Span())) return e;
