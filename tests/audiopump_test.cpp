@@ -62,12 +62,9 @@ std::vector<std::uint8_t> Convert(const std::filesystem::path& path, const Expor
     return Finish(w.get());
 }
 
+// Sound-only settings.
 ExportSettings Sound(std::int32_t code, std::uint32_t rate, std::uint16_t channels) {
-    ExportSettings s;
-    s.soundFormat = code;
-    s.sampleRate = UIntToUnsignedFixed(rate);
-    s.channels = channels;
-    return s;
+    return TestSettings(kDepthNoVideo, 0, code, rate, channels);
 }
 
 } // namespace

@@ -1,4 +1,5 @@
-// The batch runner over real files, and the start-up's command-line rule.
+// The batch runner over real files (a failing file, cancelling, an export
+// folder that vanishes mid-run), and the start-up's command-line rule.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -66,6 +67,22 @@ private:
     bool all_;
 };
 
+// Removes the export folder while the first of two files converts.
+class FolderRemover : public RunObserver {
+public:
+    explicit FolderRemover(std::filesystem::path folder) : folder_(std::move(folder)) {}
+    void FileProgress(std::size_t index, int permille) override {
+        if (index == 0 && permille > 100 && !done_) {
+            std::filesystem::remove_all(folder_);
+            done_ = true;
+        }
+    }
+
+private:
+    std::filesystem::path folder_;
+    bool done_ = false;
+};
+
 } // namespace
 
 TEST_F(Runner, AFailingFileNeverStopsTheRun) {
@@ -111,6 +128,19 @@ TEST_F(Runner, CancellingAllLeavesTheRestForTheNextRun) {
     ASSERT_EQ(runner.Run(files, options_, quiet), noErr);
     EXPECT_EQ(States(files), (std::vector<FileState>{FileState::Converted, FileState::Converted, FileState::Converted}));
     EXPECT_EQ(OutputCount(), 3u);
+}
+
+TEST_F(Runner, AFolderRemovedMidFileIsAFailure) {
+    auto files = Files({Mp4(), MovWithChapters()});
+    BatchRunner runner;
+    FolderRemover remover(options_.exportFolder);
+    ASSERT_EQ(runner.Run(files, options_, remover), noErr);
+    EXPECT_EQ(files[0].state, FileState::Failed);
+    EXPECT_EQ(files[0].status, "Unable to create file");
+    EXPECT_TRUE(files[0].output.empty());
+    // The next file recreates the folder and is there.
+    EXPECT_EQ(files[1].state, FileState::Converted);
+    EXPECT_EQ(FolderNames(options_.exportFolder), std::vector<std::string>{"chapters.pdb"});
 }
 
 TEST_F(Runner, MessagesOutsideTheRunsShown) {

@@ -197,10 +197,9 @@ TEST(CinepakMovie, ColourMovieWithPaletteAndRepackedFrames) {
     EXPECT_TRUE(in.colourTables);
     EXPECT_EQ(in.depth, 16);
     // The palette: fixed white first, cut colours from entry 16 on.
-    std::size_t py = 0;
-    for (const auto& c : in.records[0].chunks)
-        if (c.tag == ChunkTag("py")) py = c.offset + 4;
-    ASSERT_NE(py, 0u);
+    const InspectedChunk* palette = FindChunk(in, ChunkTag("py"));
+    ASSERT_NE(palette, nullptr);
+    const std::size_t py = palette->offset + 4;
     EXPECT_EQ(bytes[py], 235);
     EXPECT_NE(bytes[py + 48] + bytes[py + 49] + bytes[py + 50], 0);
     // Every frame unpacks and decodes; three seconds at 320 kbit/s.

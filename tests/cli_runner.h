@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/test_folder.h"
+#include "tools/inspect.h"
 
 #ifndef VANTRO_CLI
 #error "VANTRO_CLI must name the command-line program"
@@ -76,6 +77,11 @@ struct VantroResult {
     int status;
     std::string output, errors;
 };
+
+inline bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// A database the program wrote, as the inspector reads it.
+inline Inspection InspectFile(const std::filesystem::path& pdb) { return InspectDatabase(FileBytes(pdb)); }
 
 // `vantro` run to its end.
 inline VantroResult RunVantro(const std::filesystem::path& home, std::vector<std::string> args) {

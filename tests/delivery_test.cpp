@@ -6,13 +6,8 @@
 
 #include "tests/cli_runner.h"
 #include "tests/media_fixtures.h"
-#include "tools/inspect.h"
 
 namespace {
-
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-bool ValidDatabase(const std::filesystem::path& pdb) { return InspectDatabase(FileBytes(pdb)).Valid(); }
 
 // A FAT file system in an image, mounted by the kernel through a loop
 // device; unmounted when the object goes. `how` says why there is none.
@@ -58,7 +53,7 @@ TEST(Delivery, CardFolderFromTheCommandLine) {
     const auto folder = card / "Palm" / "programs" / "Vantro";
     EXPECT_EQ(FolderNames(folder), (std::vector<std::string>{"clip.pdb", "old.pdb"}));
     EXPECT_EQ(FileText(folder / "old.pdb"), "kept");
-    EXPECT_TRUE(ValidDatabase(folder / "clip.pdb"));
+    EXPECT_TRUE(InspectFile(folder / "clip.pdb").Valid());
 
     // What --to refuses, with the reason.
     struct Case {
@@ -89,11 +84,11 @@ TEST(Delivery, HotSyncQueuesFromTheCommandLine) {
     // user's folder keeps nothing else.
     VantroResult r = RunVantro(home.Path(), {"convert", Mp4().string(), "--to", "hotsync", "--json"});
     ASSERT_EQ(r.status, 0) << r.errors;
-    EXPECT_TRUE(ValidDatabase(bob / "install" / "clip.pdb"));
+    EXPECT_TRUE(InspectFile(bob / "install" / "clip.pdb").Valid());
     EXPECT_TRUE(Has(r.output, (bob / "install" / "clip.pdb").string())) << r.output;
     r = RunVantro(home.Path(), {"convert", Mp4().string(), "--to", "hotsync:Bob:card"});
     ASSERT_EQ(r.status, 0) << r.errors;
-    EXPECT_TRUE(ValidDatabase(bob / "card" / "clip.pdb"));
+    EXPECT_TRUE(InspectFile(bob / "card" / "clip.pdb").Valid());
     EXPECT_EQ(FolderNames(bob), (std::vector<std::string>{"card", "install"}));
 
     // J-Pilot's user joins: both listed, and now one must be named.
@@ -109,7 +104,7 @@ TEST(Delivery, HotSyncQueuesFromTheCommandLine) {
     ASSERT_EQ(r.status, 0) << r.errors;
     const std::string list = FileText(home.Path() / ".jpilot" / "jpilot.install");
     ASSERT_TRUE(list.size() > 2 && list[0] == '\x01' && list.back() == '\n') << list;
-    EXPECT_TRUE(ValidDatabase(list.substr(1, list.size() - 2)));
+    EXPECT_TRUE(InspectFile(list.substr(1, list.size() - 2)).Valid());
     EXPECT_EQ(RunVantro(home.Path(), {"devices", "--add-user", "Bob"}).status, 2);
 }
 
@@ -119,6 +114,6 @@ TEST(Delivery, OntoARealFatCard) {
     if (!card.Mounted()) GTEST_SKIP() << "No FAT card image: " << card.how;
     const VantroResult r = RunVantro(home.Path(), {"convert", Mp4().string(), "--to", "card:" + card.Root().string()});
     ASSERT_EQ(r.status, 0) << r.errors;
-    EXPECT_TRUE(ValidDatabase(card.Root() / "PALM" / "Programs" / "VANTRO" / "clip.pdb"));
+    EXPECT_TRUE(InspectFile(card.Root() / "PALM" / "Programs" / "VANTRO" / "clip.pdb").Valid());
     EXPECT_EQ(FolderNames(card.Root() / "PALM" / "Programs" / "VANTRO"), std::vector<std::string>{"clip.pdb"});
 }

@@ -1,5 +1,5 @@
-// The export component: its identity, selector table, data sources,
-// auxiliary data, shared tables and the merge of movie databases.
+// The export component: its identity, data sources, auxiliary data, shared
+// tables and the merge of movie databases.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -54,17 +54,14 @@ void WriteDatabase(const std::filesystem::path& path, const char* name, int coun
 
 } // namespace
 
-TEST(ExportComponent, RegisteredOnceWithItsSelectorTable) {
+TEST(ExportComponent, RegisteredOnceAndNamesItsFiles) {
     const Component component = RegisterExportComponent();
     EXPECT_EQ(RegisterExportComponent(), component); // once per process
 
     Exporter e;
-    for (std::int16_t s : {0x81, 0x83, 0x84, 0x86, 0x88, 0x89, 0x8A, 0x8B, 0x8C, 0x8D, 0x8E, 0x8F, 0x90, 0x401, -1, -2, -3, -4})
-        EXPECT_EQ(ComponentFunctionImplemented(e.get(), s), 1) << s;
-    for (std::int16_t s : {0x0, 0x80, 0x82, 0x85, 0x87, 0x91, 0x100, 0x400, 0x402, -5, -6}) {
-        EXPECT_EQ(ComponentFunctionImplemented(e.get(), s), 0) << s;
-        EXPECT_EQ(CallComponent(e.get(), s, nullptr), badComponentSelector) << s;
-    }
+    // A gap in the table: neither offered nor answered.
+    EXPECT_EQ(ComponentFunctionImplemented(e.get(), kMovieExportToHandleSelect), 0);
+    EXPECT_EQ(CallComponent(e.get(), kMovieExportToHandleSelect, nullptr), badComponentSelector);
 
     OSType type = 1;
     MovieExportOSTypeParams ext{&type};
@@ -118,12 +115,8 @@ TEST(ExportComponent, ConvertsFromACallersOwnDataSources) {
     EXPECT_EQ(scale, 44100);
     MovieExportAddDataSourceParams add{kSoundMediaType, scale, &track, getProperty, getData, refcon};
     ASSERT_EQ(CallComponent(e.get(), kMovieExportAddDataSourceSelect, &add), noErr);
-    ExportSettings s;
-    s.depth = kDepthNoVideo;
-    s.soundFormat = kSoundAdpcm4to1;
-    s.sampleRate = UIntToUnsignedFixed(11025);
     AtomContainer settings;
-    ASSERT_EQ(GetExportSettings(s, &settings), noErr);
+    ASSERT_EQ(GetExportSettings(TestSettings(kDepthNoVideo, 0, kSoundAdpcm4to1, 11025), &settings), noErr);
     ASSERT_EQ(MovieExportSetSettings(e.get(), settings), noErr);
     TestFolder folder;
     const FileSpec out = folder.Path() / "tone.pdb";

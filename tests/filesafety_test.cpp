@@ -1,24 +1,17 @@
 // Files are never lost: conversions at once into one folder, runs stopped by
-// signals or killed, vanished folders, names that are paths, and parallel
-// changes of the preference file. Through the real executable where the
-// behaviour is the executable's.
+// signals or killed, names that are paths, and parallel changes of the
+// preference file, through the real executable. (A folder that vanishes
+// mid-run: the batch runner's tests.)
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstring>
 #include <thread>
 
-#include "engine/app/startup.h"
-#include "engine/batchrunner.h"
-#include "platform/preferences.h"
-#include "presets/presets.h"
 #include "tests/cli_runner.h"
 #include "tests/media_fixtures.h"
-#include "tools/inspect.h"
 
 namespace {
-
-Inspection Inspect(const std::filesystem::path& path) { return InspectDatabase(FileBytes(path)); }
 
 // Waits until a name holding `part` appears in the folder; false when the
 // run ended first.
@@ -29,14 +22,6 @@ bool WaitFor(Vantro& run, const std::filesystem::path& folder, const std::string
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return false;
-}
-
-// Two minutes of picture and sound at 160 × 120: quick to make, slow
-// enough to convert that a signal finds the conversion under way.
-std::filesystem::path LongClip() {
-    return MakeFixture("long.mp4", "-f lavfi -i testsrc2=size=160x120:rate=25:duration=120 "
-                                   "-f lavfi -i sine=frequency=440:sample_rate=22050:duration=120 "
-                                   "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -shortest %o");
 }
 
 } // namespace
@@ -50,7 +35,7 @@ TEST(FileSafety, ConversionsAtOnceIntoOneFolderEachKeepTheirDatabase) {
     EXPECT_EQ(a.Wait(), 0) << a.Output();
     EXPECT_EQ(b.Wait(), 0) << b.Output();
     ASSERT_EQ(FolderNames(out), (std::vector<std::string>{"clip-1.pdb", "clip.pdb"}));
-    const Inspection first = Inspect(out / "clip.pdb"), second = Inspect(out / "clip-1.pdb");
+    const Inspection first = InspectFile(out / "clip.pdb"), second = InspectFile(out / "clip-1.pdb");
     EXPECT_TRUE(first.Valid()) << first.problem;
     EXPECT_TRUE(second.Valid()) << second.problem;
     EXPECT_NE(first.header.name, second.header.name);
@@ -135,46 +120,6 @@ TEST(FileSafety, AMovieNameIsNeverAPath) {
     }
 }
 
-// Removes the export folder while the first of two files converts.
-class FolderRemover : public RunObserver {
-public:
-    explicit FolderRemover(std::filesystem::path folder) : folder_(std::move(folder)) {}
-    void FileProgress(std::size_t index, int permille) override {
-        if (index == 0 && permille > 100 && !done_) {
-            std::filesystem::remove_all(folder_);
-            done_ = true;
-        }
-    }
-
-private:
-    std::filesystem::path folder_;
-    bool done_ = false;
-};
-
-TEST(FileSafety, AFolderRemovedMidFileIsAFailure) {
-    TestFolder home;
-    ASSERT_EQ(setenv(kPreferenceFolderVariable, (home.Path() / "config").c_str(), 1), 0);
-    Application app;
-    ASSERT_EQ(StartApplication(app), noErr);
-    AtomContainer settings;
-    ASSERT_EQ(FindPreset("m500", false, &settings), noErr);
-    RunOptions options;
-    options.settings = &settings;
-    options.toSourceFolder = false;
-    options.exportFolder = home.Path() / "out";
-    std::vector<FileRecord> files = {{Mp4(), FileState::Waiting, {}, {}, {}}, {MovWithChapters(), FileState::Waiting, {}, {}, {}}};
-    BatchRunner runner;
-    FolderRemover remover(options.exportFolder);
-    ASSERT_EQ(runner.Run(files, options, remover), noErr);
-    unsetenv(kPreferenceFolderVariable);
-    EXPECT_EQ(files[0].state, FileState::Failed);
-    EXPECT_EQ(files[0].status, "Unable to create file");
-    EXPECT_TRUE(files[0].output.empty());
-    // The next file recreates the folder and is there.
-    EXPECT_EQ(files[1].state, FileState::Converted);
-    EXPECT_EQ(FolderNames(options.exportFolder), std::vector<std::string>{"chapters.pdb"});
-}
-
 TEST(FileSafety, ParallelPresetSavesKeepEveryPreset) {
     TestFolder home;
     std::vector<std::unique_ptr<Vantro>> saves;
@@ -201,7 +146,7 @@ TEST(FileSafety, TheSampleClipIsMadeWithoutAShellIntoAFileOfItsOwn) {
     Vantro run(home.Path(), {"--out", out.string()}, "sample", temporary);
     EXPECT_EQ(run.Wait(), 0) << run.Output();
     EXPECT_EQ(FolderNames(out), std::vector<std::string>{"vantro-sample.pdb"});
-    EXPECT_TRUE(Inspect(out / "vantro-sample.pdb").Valid());
+    EXPECT_TRUE(InspectFile(out / "vantro-sample.pdb").Valid());
     EXPECT_NE(run.Output().find((out / "vantro-sample.pdb").string() + "\nDatabase"), std::string::npos) << run.Output();
     EXPECT_EQ(FileText(home.Path() / "victim"), "precious");
     EXPECT_FALSE(std::filesystem::exists("pwned"));

@@ -106,12 +106,7 @@ TEST(FrameGrid, EveryChapterStartIsAKeyFrame) {
                                                                "' -map 0:v -map_chapters 1 -c:v mpeg4 -q:v 4 %o");
     for (std::int16_t depth : {kDepthSixteenGrays, kDepthCinepakMobile}) {
         SCOPED_TRACE(depth);
-        ExportSettings s;
-        s.depth = depth;
-        s.frameRate = IntToFixed(10);
-        s.sizeCode = 4;
-        s.soundFormat = kSoundNone;
-        const Converted c = ConvertTo(movie, s);
+        const Converted c = ConvertTo(movie, TestSettings(depth, IntToFixed(10)));
         ASSERT_EQ(c.err, noErr);
         const auto keys = KeyFrames(c.bytes, c.inspection);
         for (std::size_t frame : {1, 26, 27, 61})

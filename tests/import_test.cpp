@@ -169,8 +169,6 @@ TEST(AviSources, EveryKindConvertsWithPictureAndSoundInStep) {
     SetFirstPresetSettings(settings); // 10 frames a second, ADPCM
     // The sound copies and spool files go here, and must all be gone after.
     TestFolder temporary;
-    const char* previous = std::getenv("TMPDIR");
-    const std::string saved = previous ? previous : "";
     ASSERT_EQ(setenv("TMPDIR", temporary.Path().c_str(), 1), 0);
     for (const AviKind& kind : ConvertibleAvis()) {
         SCOPED_TRACE(kind.file.filename().string());
@@ -182,28 +180,10 @@ TEST(AviSources, EveryKindConvertsWithPictureAndSoundInStep) {
         for (const auto& e : std::filesystem::directory_iterator(temporary.Path()))
             if (e.is_regular_file()) ADD_FAILURE() << "left behind: " << e.path();
     }
-    if (previous) setenv("TMPDIR", saved.c_str(), 1);
-    else unsetenv("TMPDIR");
+    unsetenv("TMPDIR");
 }
 
 namespace {
-
-// The media layer's own picture of a file at a time, at a size, as 'BGRA'.
-FrameBuffer MediaLayerFrame(const std::filesystem::path& file, double seconds, int width, int height) {
-    Movie movie;
-    EXPECT_EQ(Movie::Open(file, movie), noErr);
-    std::unique_ptr<VideoSource> source;
-    EXPECT_EQ(movie.NewVideoSource(movie.FindTrack(kVideoMediaType), source), noErr);
-    VideoSample sample;
-    EXPECT_EQ(source->GetFrame(static_cast<std::int64_t>(seconds * source->TimeScale()), sample), noErr);
-    FrameBuffer buffer;
-    EXPECT_EQ(buffer.Create(width, height), noErr);
-    DecompressionSequence sequence;
-    EXPECT_EQ(sequence.Begin(sample.description, Matrix::MapRect(MakeRect(0, 0, sample.description.width, sample.description.height),
-                                                                  MakeRect(0, 0, width, height)), &buffer), noErr);
-    EXPECT_EQ(sequence.Decompress(*sample.picture), noErr);
-    return buffer;
-}
 
 // PSNR of red, green and blue between a 'BGRA' buffer and rows of another
 // layout (offsets of blue, green and red within `pixelBytes`).
@@ -299,7 +279,7 @@ TEST(VfwBridge, TheComponentDecodesAnAviLikeTheMediaLayer) {
     }
     EXPECT_EQ(CallComponent(codec, kImageCodecQueueStoppingSelect, nullptr), noErr);
     // The same picture as the media layer shows at that frame's time.
-    EXPECT_GT(Psnr(MediaLayerFrame(avi, packets[shown].seconds + 0.01, 160, 120), pixels.data(), 160 * 4, 4, 3, 2, 1), 60.0);
+    EXPECT_GT(Psnr(PictureAt(avi, packets[shown].seconds + 0.01, 160, 120), pixels.data(), 160 * 4, 4, 3, 2, 1), 60.0);
     BridgeCodecInfo info;
     EXPECT_EQ(CallComponent(codec, kImageCodecGetCodecInfoSelect, &info), noErr);
     ASSERT_EQ(CloseComponent(codec), noErr);
@@ -328,7 +308,7 @@ TEST(DirectShowSource, FramesByTimeAtTheSettingsRate) {
     while ((err = NextDirectShowFrame(*source, pixels)) == noErr) {
         if (frames == 4) {
             // One second in: the picture the media layer shows then.
-            EXPECT_GT(Psnr(MediaLayerFrame(avi, 1.0, 80, 60), pixels.Pixels(), pixels.RowBytes(), 4, 0, 1, 2), 60.0);
+            EXPECT_GT(Psnr(PictureAt(avi, 1.0, 80, 60), pixels.Pixels(), pixels.RowBytes(), 4, 0, 1, 2), 60.0);
             EXPECT_EQ(pixels.Pixel(3, 3)[3], 0);
         }
         ++frames;

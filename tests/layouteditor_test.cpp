@@ -7,11 +7,9 @@
 #include "engine/app/layouteditor.h"
 #include "engine/convert.h"
 #include "moviedb/chunk.h"
-#include "platform/preferences.h"
-#include "resources/application_resources.h"
 #include "tests/media_fixtures.h"
-#include "tests/test_folder.h"
-#include "tools/inspect.h"
+#include "tests/movie_builder.h"
+#include "tests/preset_fixtures.h"
 
 namespace {
 
@@ -32,15 +30,9 @@ LayoutModel Loaded(EditSettings& s) {
     return l;
 }
 
-class LayoutEditorTest : public ::testing::Test {
+// The preset menus read the user's presets: a fresh store of them.
+class LayoutEditorTest : public PresetStoreTest {
 protected:
-    // The preset menus read the user's presets: a fresh store of them.
-    void SetUp() override {
-        ASSERT_EQ(OpenApplicationResources(), noErr);
-        ASSERT_EQ(setenv(kPreferenceFolderVariable, (folder_.Path() / "config").c_str(), 1), 0);
-    }
-    void TearDown() override { unsetenv(kPreferenceFolderVariable); }
-    TestFolder folder_;
     PresetMenus menus_;
 };
 
@@ -247,13 +239,10 @@ TEST_F(LayoutEditorTest, StoredLayoutsReadBack) {
     }
 }
 
-// A custom layout reaches the database: its colour, its movie rectangle and
-// its picture.
+// A custom layout reaches the database: its colour, its movie rectangle, its
+// picture, and the controls it shows.
 TEST_F(LayoutEditorTest, AStoredLayoutConverts) {
-    AtomContainer preset;
-    ASSERT_EQ(FindPreset("All color Palm OS devices", false, &preset), noErr);
-    EditSettings s;
-    UnpackSettings(s, preset);
+    EditSettings s = DevicePreset("All color Palm OS devices");
     s.customised = true;
     LayoutModel l = Loaded(s);
     SetBackgroundColour(l, s, menus_, {0x1200, 0x3400, 0x5600});
@@ -267,20 +256,21 @@ TEST_F(LayoutEditorTest, AStoredLayoutConverts) {
     job.source = Mp4();
     ASSERT_EQ(SetExportSettings(job.settings, &container), noErr);
     job.toSourceFolder = false;
-    job.exportFolder = folder_.Path();
+    job.exportFolder = folder_->Path();
     ConversionReport report;
     ASSERT_EQ(Convert(job, report), noErr);
     const std::vector<std::uint8_t> bytes = FileBytes(report.output);
     const Inspection inspection = InspectDatabase(bytes);
     ASSERT_TRUE(inspection.Valid()) << inspection.problem;
-    auto payload = [&](std::uint16_t tag) -> const std::uint8_t* {
-        for (const InspectedChunk& chunk : inspection.records.at(0).chunks)
-            if (chunk.tag == tag) return bytes.data() + chunk.offset + 4;
-        return nullptr;
+    auto payload = [&](std::uint16_t tag) {
+        const InspectedChunk* chunk = FindChunk(inspection, tag);
+        return chunk ? bytes.data() + chunk->offset + 4 : nullptr;
     };
     const std::uint8_t* colour = payload(ChunkTag("bc"));
     const std::uint8_t* rect = payload(ChunkTag("mr"));
-    ASSERT_TRUE(colour && rect);
+    const std::uint8_t* fullScreen = payload(ChunkTag("fs"));
+    ASSERT_TRUE(colour && rect && fullScreen);
+    EXPECT_EQ(ReadBE16(fullScreen), 0); // controls shown: not full screen
     EXPECT_EQ(std::vector<std::uint8_t>(colour, colour + 3), (std::vector<std::uint8_t>{0x12, 0x34, 0x56}));
     // Top, left, bottom, right: the movie 15 rows higher, below the strip.
     EXPECT_EQ(std::vector<int>({ReadBE16(rect), ReadBE16(rect + 2), ReadBE16(rect + 4), ReadBE16(rect + 6)}),

@@ -9,8 +9,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <unistd.h>
+
+#include "platform/media.h"
 
 #ifndef VANTRO_FIXTURE_DIR
 #error "VANTRO_FIXTURE_DIR must name the folder for generated fixtures"
@@ -73,6 +76,14 @@ inline std::filesystem::path VideoCdStreams(const std::string& muxer) {
                                                     "-c:v mpeg1video -c:a mp2 -ar 44100 -ac 2 -b:a 224k -f " + muxer + " %o");
 }
 
+// Two minutes of picture and sound at 160 × 120: quick to make, slow
+// enough to convert that a signal or a click finds the conversion under way.
+inline std::filesystem::path LongClip() {
+    return MakeFixture("long.mp4", "-f lavfi -i testsrc2=size=160x120:rate=25:duration=120 "
+                                   "-f lavfi -i sine=frequency=440:sample_rate=22050:duration=120 "
+                                   "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -shortest %o");
+}
+
 // MOV with MPEG-4 video (the mpeg4 encoder), big-endian PCM, annotations and two chapters.
 inline std::filesystem::path MovWithChapters() {
     const auto chapters = WriteTextFixture("chapters.txt", ";FFMETADATA1\ntitle=The Title\ncomment=About it\n"
@@ -109,3 +120,24 @@ inline std::filesystem::path Pattern() {
                                       "drawbox=x=32:y=24:w=32:h=24:color=lime:t=fill\" -frames:v 1 %o");
 }
 
+// A file's picture at `seconds` as the media layer draws it into a width ×
+// height 'BGRA' buffer: through `matrix`, or the whole picture scaled to fit.
+inline FrameBuffer PictureAt(const std::filesystem::path& file, double seconds, int width, int height,
+                             std::optional<Matrix> matrix = std::nullopt) {
+    Movie movie;
+    EXPECT_EQ(Movie::Open(file, movie), noErr) << file;
+    std::unique_ptr<VideoSource> source;
+    EXPECT_EQ(movie.NewVideoSource(movie.FindTrack(kVideoMediaType), source), noErr);
+    VideoSample sample;
+    FrameBuffer buffer;
+    EXPECT_EQ(buffer.Create(width, height), noErr);
+    if (!source || source->GetFrame(static_cast<std::int64_t>(seconds * source->TimeScale()), sample) != noErr) {
+        ADD_FAILURE() << "no picture at " << seconds << " s of " << file;
+        return buffer;
+    }
+    const Rect whole = MakeRect(0, 0, sample.description.width, sample.description.height);
+    DecompressionSequence sequence;
+    EXPECT_EQ(sequence.Begin(sample.description, matrix.value_or(Matrix::MapRect(whole, MakeRect(0, 0, width, height))), &buffer), noErr);
+    EXPECT_EQ(sequence.Decompress(*sample.picture), noErr);
+    return buffer;
+}

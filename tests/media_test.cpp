@@ -78,17 +78,6 @@ TEST(Media, SmallTimeScalesAreMultiplied) {
     EXPECT_EQ(samples[7].duration, 100);
 }
 
-TEST(Media, PosterFrameFillsTheBuffer) {
-    Movie movie = OpenMovie(Pattern());
-    FrameBuffer poster;
-    ASSERT_EQ(poster.Create(60, 45), noErr);
-    ASSERT_EQ(movie.PosterFrame(poster), noErr);
-    EXPECT_EQ(ColourAt(poster, 5, 5), Colour::Blue);
-    EXPECT_EQ(ColourAt(poster, 55, 40), Colour::Green);
-    Movie sound = OpenMovie(ToneWav());
-    EXPECT_EQ(sound.PosterFrame(poster), invalidTrack);
-}
-
 TEST(Media, TransparentPicturesShowTheWhiteBackground) {
     // Half-transparent red with a half-transparent blue stripe: each comes
     // out halfway to the white background.
@@ -347,24 +336,6 @@ TEST(Media, BrokenFilesAnswerAStatus) {
     }
 }
 
-namespace {
-
-// Renders the pattern through a matrix into a buffer of the given size.
-FrameBuffer Render(const Matrix& matrix, int width, int height) {
-    Movie movie = OpenMovie(Pattern());
-    auto source = OpenVideo(movie);
-    VideoSample sample;
-    EXPECT_EQ(source->GetFrame(0, sample), noErr);
-    FrameBuffer buffer;
-    EXPECT_EQ(buffer.Create(width, height), noErr);
-    DecompressionSequence sequence;
-    EXPECT_EQ(sequence.Begin(sample.description, matrix, &buffer), noErr);
-    EXPECT_EQ(sequence.Decompress(*sample.picture), noErr);
-    return buffer;
-}
-
-} // namespace
-
 TEST(Media, GeometryScalesCropsAndTurns) {
     const Rect source = MakeRect(0, 0, 64, 48);
     auto turned = [&](int degrees) {
@@ -396,7 +367,7 @@ TEST(Media, GeometryScalesCropsAndTurns) {
          {{2, 2, Colour::White}, {14, 14, Colour::Blue}, {55, 45, Colour::White}}},
     };
     for (const View& v : views) {
-        const FrameBuffer b = Render(v.matrix, v.width, v.height);
+        const FrameBuffer b = PictureAt(Pattern(), 0, v.width, v.height, v.matrix);
         for (const Point& p : v.expected) EXPECT_EQ(ColourAt(b, p.x, p.y), p.colour) << v.what << " at " << p.x << "," << p.y;
     }
 }

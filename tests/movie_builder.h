@@ -81,6 +81,14 @@ inline std::vector<std::uint8_t> LayoutOnlyMovie() {
     return Finish(w.get());
 }
 
+// The chunk with the tag (the nth of them, from 0) over all records; null when there is none.
+inline const InspectedChunk* FindChunk(const Inspection& in, std::uint16_t tag, int nth = 0) {
+    for (const auto& record : in.records)
+        for (const auto& chunk : record.chunks)
+            if (chunk.tag == tag && nth-- == 0) return &chunk;
+    return nullptr;
+}
+
 // The media chunk tags after the header, in file order.
 inline std::vector<std::uint16_t> MediaOrder(const Inspection& inspection) {
     std::vector<std::uint16_t> order;
@@ -109,6 +117,20 @@ inline std::vector<PlacedChunk> PlacedChunks(const Inspection& inspection, const
                 out.push_back({c.tag, r, c.offsetInRecord, c.length, ReadBE32(bytes.data() + c.offset + 4)});
         }
     return out;
+}
+
+// Settings for a conversion: "16 Grays" at 160 × 120 at the source's own
+// rate without sound unless told otherwise.
+inline ExportSettings TestSettings(std::int16_t depth = kDepthSixteenGrays, Fixed rate = 0, std::int32_t sound = kSoundNone,
+                                   std::uint32_t soundRate = 8192, std::uint16_t channels = 1) {
+    ExportSettings s;
+    s.depth = depth;
+    s.frameRate = rate;
+    s.sizeCode = 4; // 160 × 120
+    s.soundFormat = sound;
+    s.sampleRate = UIntToUnsignedFixed(soundRate);
+    s.channels = channels;
+    return s;
 }
 
 // A conversion into a fresh folder, its database read back and inspected.

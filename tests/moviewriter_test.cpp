@@ -15,13 +15,6 @@ namespace {
 constexpr std::uint16_t kFr = ChunkTag("fr");
 constexpr std::uint16_t kAu = ChunkTag("au");
 
-// Finds the first chunk with the tag in a record of the inspection.
-const InspectedChunk* FindChunk(const Inspection& in, std::uint16_t tag, std::size_t record = 0) {
-    for (const auto& c : in.records.at(record).chunks)
-        if (c.tag == tag) return &c;
-    return nullptr;
-}
-
 Inspection InspectValid(const std::vector<std::uint8_t>& bytes, std::span<const std::uint8_t> key = {}) {
     Inspection in = InspectDatabase(bytes, key);
     EXPECT_TRUE(in.Valid()) << in.problem;
@@ -76,13 +69,7 @@ TEST(MovieWriter, ReadingInPiecesEqualsReadingWhole) {
             }
         }
         const auto whole = Finish(w.get());
-        std::vector<std::uint8_t> pieces(whole.size());
-        for (std::uint32_t at = 0; at < whole.size(); at += 2048) {
-            const std::uint32_t n = std::min<std::uint32_t>(2048, static_cast<std::uint32_t>(whole.size()) - at);
-            ASSERT_EQ(ReadDatabase(w.get(), pieces.data() + at, at, n), noErr);
-        }
-        EXPECT_EQ(pieces, whole);
-        // Backwards, in odd sizes, twice over.
+        // Backwards, in odd sizes: pieces across every boundary, in any order.
         std::vector<std::uint8_t> backwards(whole.size());
         for (std::uint32_t end = static_cast<std::uint32_t>(whole.size()); end > 0;) {
             const std::uint32_t n = std::min<std::uint32_t>(777, end);

@@ -267,12 +267,6 @@ TEST(MpegSystem, MovieFilesConvertWithTheirSoundThroughEveryLayout) {
         ASSERT_EQ(sound.err, noErr);
         EXPECT_NEAR(sound.Seconds(), c.seconds, 0.15);
         EXPECT_NEAR(TonePitch(sound.samples, sound.channels, sound.rate), 440.0, 5.0);
-
-        // No sound wanted: a complete database without sound.
-        settings.soundFormat = kSoundNone;
-        const Converted quiet = ConvertTo(c.movie, settings);
-        EXPECT_EQ(quiet.err, noErr);
-        EXPECT_FALSE(quiet.inspection.hasAudio);
     }
 }
 

@@ -1,5 +1,6 @@
 // What the preset suites share: the application's resources open, a fresh
-// preference store per test, and a device preset as the window edits it.
+// preference store per test, a device preset as the window edits it, and a
+// user preset saved from one.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,6 +21,21 @@ inline EditSettings DevicePreset(std::string_view name) {
     EditSettings s;
     UnpackSettings(s, preset);
     return s;
+}
+
+// A user preset saved from a device preset under a new name.
+inline AtomContainer SavedFrom(std::string_view device, std::string_view name) {
+    EditSettings s = DevicePreset(device);
+    s.basedOn = std::string(device);
+    AtomContainer out;
+    EXPECT_EQ(PackSettings(s, name, out), noErr);
+    return out;
+}
+
+// Adds the user preset SavedFrom makes; what AddUserPreset answers.
+inline OSErr AddSaved(std::string_view device, std::string_view name) {
+    const AtomContainer preset = SavedFrom(device, name);
+    return AddUserPreset(&preset);
 }
 
 // The resources open and the preference store in a fresh folder.

@@ -24,13 +24,6 @@ protected:
         const Texts texts = TextsOf(items);
         return static_cast<int>(std::ranges::find(texts, text) - texts.begin());
     }
-    static void AddSavedFrom(std::string_view device, std::string_view name) {
-        EditSettings s = DevicePreset(device);
-        s.basedOn = std::string(device);
-        AtomContainer preset;
-        ASSERT_EQ(PackSettings(s, name, preset), noErr);
-        ASSERT_EQ(AddUserPreset(&preset), noErr);
-    }
     std::string SelectedDeviceText() const { return menus_.DeviceItems().at(menus_.SelectedDevice()).text; }
 
     PresetMenus menus_;
@@ -104,9 +97,8 @@ TEST_F(PresetMenusTest, AnEditAddsTheCustomisedEntryAndAPickRemovesIt) {
 }
 
 TEST_F(PresetMenusTest, UserPresetsShowTheirOriginAndAreFoundAgain) {
-    AddSavedFrom("m500", "Commute");
-    AddSavedFrom("Tungsten T3", "Holiday");
-    AddSavedFrom("Tungsten C", "Trip");
+    for (const auto& [device, name] : {std::pair{"m500", "Commute"}, std::pair{"Tungsten T3", "Holiday"}, std::pair{"Tungsten C", "Trip"}})
+        ASSERT_EQ(AddSaved(device, name), noErr);
     settings_ = DevicePreset("m500");
     menus_.Build(settings_);
     ASSERT_TRUE(menus_.MakerItems()[0].enabled);

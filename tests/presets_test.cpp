@@ -44,20 +44,6 @@ protected:
         return std::string(bytes.Span().begin(), bytes.Span().end());
     }
 
-    // A user preset saved from a device preset under a new name.
-    static AtomContainer SavedFrom(std::string_view device, std::string_view name) {
-        EditSettings s = DevicePreset(device);
-        s.basedOn = std::string(device);
-        AtomContainer out;
-        EXPECT_EQ(PackSettings(s, name, out), noErr);
-        return out;
-    }
-    // Adds the user preset SavedFrom makes; what AddUserPreset answers.
-    static OSErr AddSaved(std::string_view device, std::string_view name) {
-        const AtomContainer preset = SavedFrom(device, name);
-        return AddUserPreset(&preset);
-    }
-
     // Damages the stored atom `find` picks in the preference file so its
     // bytes no longer read as settings (its root atom claims more than
     // there is); the atom's damaged bytes.

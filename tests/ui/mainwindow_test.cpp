@@ -71,12 +71,6 @@ QStringList Items(const QComboBox* box) {
     return items;
 }
 
-std::filesystem::path LongClip() {
-    return MakeFixture("long.mp4", "-f lavfi -i testsrc2=size=160x120:rate=25:duration=120 "
-                                   "-f lavfi -i sine=frequency=440:sample_rate=22050:duration=120 "
-                                   "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -shortest %o");
-}
-
 } // namespace
 
 class WindowTest : public QObject {
