@@ -9,38 +9,11 @@
 #include "moviedb/formats.h"
 #include "platform/bytes.h"
 #include "platform/files.h"
-#include "audio/adpcm.h"
-#include "audio/atrac3/at3enc.h"
 #include "platform/media.h"
 #include "video/graysdecoder.h"
 #include "video/graysencoder.h"
 
 namespace {
-
-// The bytes of one ATRAC3 frame (every channel) of a "CLIÉ Audio" movie;
-// 0 when its mode and code are no valid pair.
-std::uint64_t AtracFrameBytes(std::optional<std::pair<std::uint16_t, std::uint16_t>> atrac) {
-    At3EncContext sizes;
-    if (!atrac || At3EncOpen(atrac->second, atrac->first, sizes) != kAt3Ok) return 0;
-    const auto bytes = static_cast<std::uint64_t>(std::max(0, sizes.frameBytes));
-    At3EncClose(sizes);
-    return bytes;
-}
-
-// The most sample frames `bytes` of a sound chunk's payload can code in a
-// format: the bound that keeps a damaged frame count from sizing buffers.
-std::uint64_t MostSoundFrames(std::uint32_t format, std::uint16_t channels, std::uint64_t atracFrameBytes, std::uint32_t bytes) {
-    const std::uint64_t ch = std::max<std::uint16_t>(1, channels);
-    switch (format) {
-    case Code(SoundFormat::UncompressedMono): return bytes / ch;
-    case Code(SoundFormat::UncompressedStereo): return bytes / (2 * ch);
-    case Code(SoundFormat::YamahaAdpcm): return std::uint64_t{bytes} * 2 / ch;
-    case Code(SoundFormat::Adpcm2to1):
-    case Code(SoundFormat::Adpcm4to1): return bytes / (AdpcmBlockBytes(kAdpcmBlockFrames, format == Code(SoundFormat::Adpcm2to1) ? 4 : 2) * ch) * kAdpcmBlockFrames;
-    case Code(SoundFormat::ClieAudio): return atracFrameBytes == 0 ? 0 : bytes / atracFrameBytes * kAt3FrameSamples;
-    default: return std::uint64_t{bytes} * 8; // a format of no decoder here: one bit a frame at the least
-    }
-}
 
 std::string Date(std::uint32_t palmDate) {
     if (palmDate < kPalmEpochOffset) return std::to_string(palmDate);
@@ -138,116 +111,10 @@ OSErr WritePgm(const std::string& path, std::span<const std::uint8_t> gray, std:
     return file.Close();
 }
 
-OSErr OpenAtracDecoder(SoundDecompressor& decoder, std::uint16_t channels, std::uint32_t packetBytes) {
-    // Version 4, samples per frame, the delay 0x88E, coding mode 2
-    // (independent channels); big-endian.
-    std::uint8_t setup[10];
-    WriteBE32(setup, 4);
-    WriteBE16(setup + 4, static_cast<std::uint16_t>(kAt3FrameSamples * channels));
-    WriteBE16(setup + 6, 0x088E);
-    WriteBE16(setup + 8, 2);
-    return decoder.Open(Fcc("atrc"), kAt3SampleRate, channels, packetBytes, setup);
-}
-
-std::vector<std::uint8_t> ScrambledAtracPacket(std::span<const std::uint8_t> packet) {
-    static constexpr std::uint8_t kKey[4] = {0x53, 0x7F, 0x61, 0x03};
-    std::vector<std::uint8_t> out(packet.begin(), packet.end());
-    for (std::size_t i = 0; i < out.size(); ++i) out[i] ^= kKey[i % 4];
-    return out;
-}
-
-namespace {
-
-// One record of ATRAC3 frames: 1024 sample frames each, channel slices one
-// after the other, each decoded as a mono stream.
-OSErr DecodeAtracRecord(std::span<const std::uint8_t> data, std::uint32_t frames, std::uint16_t channels,
-                        const At3EncContext& sizes, SoundDecompressor* decoders, std::int16_t* dest) {
-    const std::size_t frameBytes = static_cast<std::size_t>(sizes.frameBytes);
-    const std::uint32_t count = (frames + kAt3FrameSamples - 1) / kAt3FrameSamples;
-    if (data.size() < count * frameBytes) return paramErr;
-    std::vector<float> decoded;
-    for (std::uint32_t f = 0; f < count; ++f) {
-        std::size_t offset = f * frameBytes;
-        for (std::uint16_t ch = 0; ch < channels; ++ch) {
-            const auto bytes = static_cast<std::size_t>(sizes.channelBytes[ch]);
-            const auto slice = ScrambledAtracPacket(data.subspan(offset, bytes));
-            offset += bytes;
-            decoded.clear();
-            if (OSErr err = decoders[ch].Decode(slice, decoded)) return err;
-            for (std::size_t i = 0; i < decoded.size() && f * kAt3FrameSamples + i < frames; ++i) {
-                const float v = std::clamp(decoded[i] * 32768.0f, -32768.0f, 32767.0f);
-                dest[(f * kAt3FrameSamples + i) * channels + ch] = static_cast<std::int16_t>(std::lrint(v));
-            }
-        }
-    }
-    return noErr;
-}
-
-} // namespace
-
 OSErr DecodeSoundOf(std::span<const std::uint8_t> bytes, std::span<const std::uint8_t> key, std::vector<std::int16_t>& samples,
                     std::uint16_t& channels, std::uint32_t& rate) {
     const MovieReader reader(bytes, key);
-    const MovieDatabase& in = reader.Database();
-    if (!reader.Playable() || !in.hasAudio) return paramErr;
-    const std::uint32_t format = in.audioFormat;
-    if (format == Code(SoundFormat::None) || FindSoundFormat(static_cast<std::int32_t>(format)) == nullptr ||
-        in.audioChannels < 1 || in.audioChannels > 2)
-        return paramErr;
-    channels = in.audioChannels;
-    rate = in.sampleRate;
-    std::vector<std::int16_t> out;
-    YamahaState yamaha;
-    // "CLIÉ Audio": each channel's slice of every frame goes to its own ATRAC3
-    // decoder, as a mono stream the way RealMedia files carry it.
-    At3EncContext sizes;
-    SoundDecompressor atrac[2];
-    std::uint64_t atracFrameBytes = 0;
-    if (format == Code(SoundFormat::ClieAudio)) {
-        if (!in.atrac || At3EncOpen(in.atrac->second, in.atrac->first, sizes) != kAt3Ok || sizes.channels != channels)
-            return paramErr;
-        At3EncClose(sizes);
-        atracFrameBytes = AtracFrameBytes(in.atrac);
-        for (std::uint16_t ch = 0; ch < channels; ++ch)
-            if (OSErr err = OpenAtracDecoder(atrac[ch], 1, static_cast<std::uint32_t>(sizes.channelBytes[ch]))) return err;
-    }
-    for (const MovieSound& sound : reader.Sounds()) {
-        const std::uint32_t frames = sound.frames;
-        const std::span<const std::uint8_t> data = sound.payload;
-        // A damaged count must not size the buffer: no more frames than
-        // the chunk's bytes can code.
-        if (frames > MostSoundFrames(format, channels, atracFrameBytes, static_cast<std::uint32_t>(data.size())))
-            return paramErr;
-        const std::size_t at = out.size();
-        out.resize(at + std::size_t{frames} * channels);
-        std::int16_t* dest = out.data() + at;
-        if (format == Code(SoundFormat::ClieAudio)) {
-            if (OSErr err = DecodeAtracRecord(data, frames, channels, sizes, atrac, dest)) return err;
-        } else if (format == Code(SoundFormat::UncompressedMono)) {
-            if (data.size() < frames) return paramErr;
-            for (std::uint32_t i = 0; i < frames; ++i) dest[i] = static_cast<std::int16_t>((data[i] - 128) * 256);
-        } else if (format == Code(SoundFormat::UncompressedStereo)) {
-            if (data.size() < std::size_t{frames} * channels * 2) return paramErr;
-            for (std::size_t i = 0; i < std::size_t{frames} * channels; ++i)
-                dest[i] = static_cast<std::int16_t>(data[2 * i] | data[2 * i + 1] << 8);
-        } else if (format == Code(SoundFormat::YamahaAdpcm)) {
-            DecodeYamaha(data, frames, dest, yamaha);
-        } else {
-            // ADPCM: per 256 frames a block per channel, left first.
-            const std::uint32_t blockBytes = AdpcmBlockBytes(kAdpcmBlockFrames, format == Code(SoundFormat::Adpcm2to1) ? 4 : 2);
-            std::int16_t channel[kAdpcmBlockFrames];
-            std::size_t pos = 0;
-            for (std::uint32_t f = 0; f < frames; f += kAdpcmBlockFrames)
-                for (std::uint16_t ch = 0; ch < channels; ++ch, pos += blockBytes) {
-                    if (pos + blockBytes > data.size()) return paramErr;
-                    if (OSErr err = DecodeAdpcmBlock(data.subspan(pos, blockBytes), kAdpcmBlockFrames, channel)) return err;
-                    for (std::uint32_t i = 0; i < kAdpcmBlockFrames && f + i < frames; ++i)
-                        dest[std::size_t{f + i} * channels + ch] = channel[i];
-                }
-        }
-    }
-    samples = std::move(out);
-    return noErr;
+    return DecodeMovieSound(reader, samples, channels, rate);
 }
 
 OSErr WriteWav(const std::string& path, std::span<const std::int16_t> samples, std::uint16_t channels, std::uint32_t rate) {

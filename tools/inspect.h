@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/moviesound.h"
 #include "moviedb/moviereader.h"
 #include "platform/media.h"
 
@@ -31,13 +32,6 @@ std::string DescribeInspection(const Inspection& inspection, bool chunks);
 // A binary PGM image of 8-bit gray pixels.
 [[nodiscard]] OSErr WritePgm(const std::string& path, std::span<const std::uint8_t> gray, std::uint32_t width,
                              std::uint32_t height);
-
-// ATRAC3 frames the way libavcodec's decoder takes them, as RealMedia files
-// carry them: set-up data for `channels` independent channels of
-// `packetBytes` a frame, and every packet scrambled by XOR with 0x537F6103
-// per 32-bit word.
-[[nodiscard]] OSErr OpenAtracDecoder(SoundDecompressor& decoder, std::uint16_t channels, std::uint32_t packetBytes);
-std::vector<std::uint8_t> ScrambledAtracPacket(std::span<const std::uint8_t> packet);
 
 // The sound of a database (formats 624, 626 to 630) as interleaved 16-bit
 // samples; 8-bit sound is widened. paramErr when there is none to decode.
