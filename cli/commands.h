@@ -75,6 +75,14 @@ struct PresetsOptions {
 void AddPresetsCommands(CLI::App& presets, PresetsOptions& options);
 int RunPresets(Application& app, const CLI::App& presets, const PresetsOptions& options);
 
+struct RenderOptions {
+    std::string file;
+    std::optional<std::string> video, sheet, key;
+    int pictures = 12, scale = 2;
+};
+void AddRenderOptions(CLI::App& command, RenderOptions& options);
+int RunRender(const RenderOptions& options);
+
 struct InspectOptions {
     std::vector<std::string> files;
     bool chunks = false;

@@ -10,6 +10,7 @@
 
 #include "moviedb/moviereader.h"
 #include "tools/inspect.h"
+#include "video/moviepictures.h"
 
 namespace {
 
@@ -75,6 +76,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     std::uint32_t width = 0, height = 0;
     const auto frames = static_cast<std::uint32_t>(plain.streams[0].chunks);
     if (frames > 0) (void)DecodeGraysFrameOf({bytes, size}, keyUsed, frames - 1, gray, width, height);
+    // The player's decoder, Cinepak included, forward and back.
+    const MovieReader reader({bytes, size}, keyUsed);
+    MoviePictureDecoder pictures;
+    FrameBuffer shown;
+    if (pictures.Open(reader) == noErr)
+        for (std::size_t n : {pictures.Count() - 1, std::size_t{0}, pictures.Count() / 2})
+            if (pictures.Decode(n, shown) == noErr && (shown.Width() == 0 || shown.Height() == 0)) std::abort();
     std::vector<std::int16_t> samples;
     std::uint16_t channels = 0;
     std::uint32_t rate = 0;

@@ -1,0 +1,159 @@
+// Rendering a movie database: its pictures decoded in order, turned upright
+// and enlarged, written with its sound; the sheet from the same pictures.
+#include "engine/render.h"
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include "audio/moviesound.h"
+#include "moviedb/moviereader.h"
+#include "platform/moviefilewriter.h"
+#include "video/moviepictures.h"
+
+namespace {
+
+constexpr std::int32_t kHundredths = 100;
+
+OSErr Fail(RenderReport& report, OSErr err, std::string detail) {
+    report.status = err;
+    report.detail = std::move(detail);
+    return err;
+}
+
+// The picture as the handheld's user sees it: the turn the movie was stored
+// with undone (a wide movie on a tall screen is stored turned clockwise),
+// each pixel `scale` × `scale`.
+OSErr ShowUpright(const FrameBuffer& in, int rotation, int scale, FrameBuffer& out) {
+    const bool turned = rotation == 90 || rotation == -90;
+    const std::int32_t width = (turned ? in.Height() : in.Width()) * scale;
+    const std::int32_t height = (turned ? in.Width() : in.Height()) * scale;
+    if (out.Width() != width || out.Height() != height)
+        if (OSErr err = out.Create(width, height)) return err;
+    for (std::int32_t y = 0; y < height; ++y)
+        for (std::int32_t x = 0; x < width; ++x) {
+            const std::int32_t ux = x / scale, uy = y / scale; // in the upright picture
+            // Stored at 90: upright (ux, uy) lies at (H - 1 - uy, ux) of the stored one.
+            const std::int32_t sx = rotation == 90 ? in.Width() - 1 - uy : rotation == -90 ? uy : ux;
+            const std::int32_t sy = rotation == 90 ? ux : rotation == -90 ? in.Height() - 1 - ux : uy;
+            std::copy_n(in.Pixel(sx, sy), 4, out.Pixels() + y * out.RowBytes() + 4 * x);
+        }
+    return noErr;
+}
+
+class Renderer {
+public:
+    Renderer(const RenderJob& job, RenderReport& report, const MovieReader& reader)
+        : job_(job), report_(report), reader_(reader) {}
+
+    OSErr Run() {
+        if (OSErr err = pictures_.Open(reader_)) return Fail(report_, err, err == noCodecErr ? "no Cinepak decoder" : "a movie without pictures");
+        if (!job_.video.empty())
+            if (OSErr err = WriteVideo()) return err;
+        if (!job_.sheet.empty())
+            if (OSErr err = WriteSheet()) return err;
+        return noErr;
+    }
+
+private:
+    OSErr Upright(std::size_t index, FrameBuffer& out) {
+        if (OSErr err = pictures_.Decode(index, decoded_)) return err;
+        return ShowUpright(decoded_, reader_.Rotation(), job_.scale, out);
+    }
+
+    // Sound up to `hundredths` into the video, so that the two stay
+    // interleaved; none given: all that is left.
+    OSErr SoundUpTo(MovieFileWriter& writer, std::optional<std::uint64_t> hundredths = {}) {
+        if (channels_ == 0) return noErr;
+        const std::size_t until =
+            hundredths ? std::min(sound_.size(), static_cast<std::size_t>(*hundredths * rate_ / 100) * channels_) : sound_.size();
+        if (until <= soundWritten_) return noErr;
+        const OSErr err = writer.WriteSound({sound_.data() + soundWritten_, until - soundWritten_});
+        soundWritten_ = until;
+        return err;
+    }
+
+    OSErr WriteVideo() {
+        if (DecodeMovieSound(reader_, sound_, channels_, rate_) != noErr) channels_ = 0;
+        const auto pictures = reader_.Pictures();
+        const std::uint64_t end = pictures.back().start + pictures.back().duration;
+        FrameBuffer shown;
+        if (OSErr err = Upright(0, shown)) return Fail(report_, err, "picture 1 does not decode");
+        MovieFileWriter writer;
+        if (OSErr err = writer.Create(job_.video, shown.Width(), shown.Height(), kHundredths, rate_, channels_))
+            return Fail(report_, err, job_.video.string());
+        for (std::size_t i = 0; i < pictures.size(); ++i) {
+            if (pictures[i].duration == 0) continue; // never on the screen
+            if (OSErr err = Upright(i, shown)) return Fail(report_, err, "picture " + std::to_string(i + 1) + " does not decode");
+            if (OSErr err = SoundUpTo(writer, pictures[i].start)) return Fail(report_, err, job_.video.string());
+            if (OSErr err = writer.WritePicture(shown, static_cast<std::int64_t>(pictures[i].start)))
+                return Fail(report_, err, job_.video.string());
+            ++report_.pictures;
+            if (job_.sink != nullptr && !job_.sink->Progress(static_cast<int>(pictures[i].start * 1000 / std::max<std::uint64_t>(end, 1))))
+                return Fail(report_, userCanceledErr, {});
+        }
+        // The last picture stays until the movie's end.
+        if (end > pictures.back().start + 1)
+            if (OSErr err = writer.WritePicture(shown, static_cast<std::int64_t>(end - 1))) return Fail(report_, err, job_.video.string());
+        if (OSErr err = SoundUpTo(writer)) return Fail(report_, err, job_.video.string());
+        if (OSErr err = writer.Finish()) return Fail(report_, err, job_.video.string());
+        report_.width = static_cast<std::uint32_t>(shown.Width());
+        report_.height = static_cast<std::uint32_t>(shown.Height());
+        report_.durationHundredths = end;
+        report_.sound = channels_ > 0;
+        return noErr;
+    }
+
+    // Pictures spread evenly over the movie's length, four to a row, on white.
+    OSErr WriteSheet() {
+        const auto pictures = reader_.Pictures();
+        const std::uint64_t end = pictures.back().start + pictures.back().duration;
+        const int count = std::clamp(job_.sheetPictures, 1, 100);
+        const int columns = std::min(count, 4), rows = (count + columns - 1) / columns;
+        constexpr std::int32_t kGap = 8;
+        FrameBuffer shown, sheet;
+        for (int n = 0; n < count; ++n) {
+            std::size_t index = 0;
+            if (OSErr err = reader_.PictureAt(end * static_cast<std::uint64_t>(n) / static_cast<std::uint64_t>(count), index))
+                return Fail(report_, err, "no picture at that time");
+            if (OSErr err = Upright(index, shown)) return Fail(report_, err, "picture " + std::to_string(index + 1) + " does not decode");
+            if (n == 0) {
+                if (OSErr err = sheet.Create(columns * (shown.Width() + kGap) + kGap, rows * (shown.Height() + kGap) + kGap))
+                    return Fail(report_, err, {});
+                sheet.EraseToWhite();
+            }
+            const std::int32_t left = kGap + (n % columns) * (shown.Width() + kGap), top = kGap + (n / columns) * (shown.Height() + kGap);
+            for (std::int32_t y = 0; y < shown.Height(); ++y)
+                std::copy_n(shown.Pixel(0, y), shown.RowBytes(), sheet.Pixels() + (top + y) * sheet.RowBytes() + 4 * left);
+        }
+        if (OSErr err = WritePng(job_.sheet, sheet)) return Fail(report_, err, job_.sheet.string());
+        return noErr;
+    }
+
+    const RenderJob& job_;
+    RenderReport& report_;
+    const MovieReader& reader_;
+    MoviePictureDecoder pictures_;
+    FrameBuffer decoded_;
+    std::vector<std::int16_t> sound_;
+    std::uint16_t channels_ = 0;
+    std::uint32_t rate_ = 0;
+    std::size_t soundWritten_ = 0;
+};
+
+} // namespace
+
+OSErr RenderMovie(const RenderJob& job, RenderReport& report) {
+    report = {};
+    if (job.scale < 1 || job.scale > 8) return Fail(report, paramErr, "the scale is 1 to 8");
+    ByteBlock bytes, key;
+    if (OSErr err = ReadWholeFile(job.database, bytes)) return Fail(report, err, job.database.string());
+    if (!job.key.empty())
+        if (OSErr err = ReadWholeFile(job.key, key); err != noErr || key.Size() != 512)
+            return Fail(report, err != noErr ? err : paramErr, job.key.string() + ": a key is 512 bytes");
+    const MovieReader reader(bytes.Span(), key.Span());
+    if (!reader.Playable())
+        return Fail(report, paramErr, reader.Database().problem.empty() ? "scrambled: give its key" : reader.Database().problem);
+    Renderer renderer(job, report, reader);
+    return renderer.Run();
+}
