@@ -36,6 +36,9 @@ void AddRenderOptions(CLI::App& c, RenderOptions& o) {
     CLI::Option* sheet = c.add_option("--sheet", o.sheet, "a contact sheet of pictures spread over the movie")->type_name("OUT.png");
     c.add_option("--pictures", o.pictures, "how many pictures the sheet shows")->check(CLI::Range(1, 100))->needs(sheet)->type_name("N");
     c.add_option("--scale", o.scale, "each handheld pixel as N × N pixels (default 2)")->check(CLI::Range(1, 8))->type_name("N");
+    c.add_option("--screen", o.screen, "color, or 8bit: as a 256-colour handheld shows a colour movie")
+        ->check(CLI::IsMember({"color", "8bit"}))
+        ->type_name("color|8bit");
     c.add_option("--key", o.key, "the 512-byte key of a scrambled database")->check(CLI::ExistingFile)->type_name("KEYFILE");
     c.callback([video, sheet] {
         if (video->count() == 0 && sheet->count() == 0) throw CLI::ValidationError("render", "give -o OUT.mp4, --sheet OUT.png or both");
@@ -51,6 +54,7 @@ int RunRender(const RenderOptions& o) {
     job.sheet = o.sheet.value_or("");
     job.sheetPictures = o.pictures;
     job.scale = o.scale;
+    job.paletteScreen = o.screen == "8bit";
     job.sink = &progress;
     RenderReport report;
     if (OSErr err = RenderMovie(job, report)) {

@@ -9,6 +9,7 @@
 #include "audio/moviesound.h"
 #include "moviedb/moviereader.h"
 #include "platform/moviefilewriter.h"
+#include "video/cinepakpalette.h"
 #include "video/moviepictures.h"
 
 namespace {
@@ -58,6 +59,9 @@ public:
 private:
     OSErr Upright(std::size_t index, FrameBuffer& out) {
         if (OSErr err = pictures_.Decode(index, decoded_)) return err;
+        if (job_.paletteScreen && !reader_.Palette().empty())
+            ShowOnPaletteScreen(decoded_.Pixels(), decoded_.RowBytes(), static_cast<std::uint32_t>(decoded_.Width()),
+                                static_cast<std::uint32_t>(decoded_.Height()), reader_.Palette(), reader_.InverseMap());
         return ShowUpright(decoded_, reader_.Rotation(), job_.scale, out);
     }
 

@@ -26,6 +26,9 @@ struct RenderJob {
     FileSpec sheet; // .png; empty for none
     int sheetPictures = 12;
     int scale = 2; // each handheld pixel as scale × scale pixels, 1 to 8
+    // As a 256-colour handheld shows a colour movie: every colour through
+    // the movie's palette.
+    bool paletteScreen = false;
     RenderSink* sink = nullptr;
 };
 

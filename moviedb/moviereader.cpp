@@ -242,7 +242,11 @@ private:
         case ChunkTag("ax"): r_.atrac = {ReadBE16(p), ReadBE16(p + 2)}; break;
         case ChunkTag("an"): r_.rotation = static_cast<std::int16_t>(ReadBE16(p)); break;
         case ChunkTag("ec"): r_.scrambled = true; break;
-        case ChunkTag("py"): r_.colourTables = true; break;
+        case ChunkTag("py"):
+            r_.colourTables = true;
+            reader_.palette_ = {p, payload};
+            break;
+        case ChunkTag("ic"): reader_.inverseMap_ = {p, payload}; break;
         case ChunkTag("md"): {
             std::uint32_t pos = 0;
             for (int i = 0; i < 3; ++i) {
@@ -483,6 +487,7 @@ MovieReader::MovieReader(std::span<const std::uint8_t> bytes, std::span<const st
         pictures_.clear();
         sounds_.clear();
         layout_.clear();
+        palette_ = inverseMap_ = {};
     }
 }
 

@@ -129,6 +129,11 @@ public:
     std::int16_t Rotation() const { return db_.rotation; }
     // Filled for a valid database, scrambled or not.
     std::span<const MovieLayoutItem> LayoutItems() const { return layout_; }
+    // The colour movie's palette (256 × Y, Cb, Cr) and inverse colour map
+    // (8192 entries), which a 256-colour screen shows its pictures through;
+    // empty without them.
+    std::span<const std::uint8_t> Palette() const { return palette_; }
+    std::span<const std::uint8_t> InverseMap() const { return inverseMap_; }
 
     // The key picture to decode from to show picture `index`: the picture
     // seek table's last entry at or before the picture's start time, then
@@ -172,6 +177,7 @@ private:
     std::vector<MoviePicture> pictures_;
     std::vector<MovieSound> sounds_;
     std::vector<MovieLayoutItem> layout_;
+    std::span<const std::uint8_t> palette_, inverseMap_;
 };
 
 // The tag's two letters, other bytes escaped.

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <set>
 
 #include "engine/render.h"
 #include "tests/cli_runner.h"
 #include "tests/media_fixtures.h"
 #include "tests/movie_builder.h"
+#include "video/cinepakpalette.h"
 #include "video/moviepictures.h"
 
 namespace {
@@ -87,6 +89,21 @@ TEST(Render, SheetPicturesAreExactEnlargedAndUpright) {
     for (std::int32_t y = 0; y < 240; y += 7)
         for (std::int32_t x = 0; x < 320; x += 5)
             ASSERT_TRUE(std::equal(drawn.Pixel(8 + x, 8 + y), drawn.Pixel(8 + x, 8 + y) + 3, picture.Pixel(x / 2, y / 2))) << x << "," << y;
+
+    // A 256-colour screen shows nothing but the movie palette's colours.
+    ASSERT_EQ(RunVantro(home.Path(), {"render", colour.string(), "--sheet", (home.Path() / "8bit.png").string(),
+                                      "--pictures", "1", "--screen", "8bit"}).status, 0);
+    Movie eightBit;
+    ASSERT_EQ(Movie::Open(home.Path() / "8bit.png", eightBit), noErr);
+    FrameBuffer eight;
+    ASSERT_EQ(eight.Create(eightBit.Box().right, eightBit.Box().bottom), noErr);
+    ASSERT_EQ(eightBit.PosterFrame(eight), noErr);
+    std::set<std::array<std::uint8_t, 3>> palette;
+    for (std::size_t e = 0; e < 256; ++e)
+        palette.insert(CinepakPixel({reader.Palette()[3 * e], reader.Palette()[3 * e + 1], reader.Palette()[3 * e + 2]}));
+    for (std::int32_t y = 8; y < 8 + 240; y += 11)
+        for (std::int32_t x = 8; x < 8 + 320; x += 13)
+            ASSERT_TRUE(palette.contains({eight.Pixel(x, y)[0], eight.Pixel(x, y)[1], eight.Pixel(x, y)[2]})) << x << "," << y;
 
     // A wide movie stored turned for a tall screen comes out wide.
     TestFolder wide;
