@@ -113,6 +113,17 @@ TEST(SoundInput, StereoAdpcmIsLeftBlockThenRightBlock) {
         ASSERT_EQ(EncodeAdpcmBlock(channel.data(), 256, 4, expected, 1.0f), 130u);
         EXPECT_TRUE(std::equal(expected, expected + 130, records[0].data.begin() + 130 * c)) << c;
     }
+    // The boost reaches the encoder: level 1 is times 1.5.
+    auto boosted = SoundWriter(626, 22050, 1, 22050, 16, {{kWriterBoost, 1}});
+    const auto mono = ToneBytes(256, 1, 22050);
+    Feed(boosted.get(), mono, 2);
+    std::vector<std::int16_t> channel(256);
+    for (int i = 0; i < 256; ++i) channel[i] = ReadLE16Sample(mono.data() + i * 2);
+    std::uint8_t louder[130];
+    ASSERT_EQ(EncodeAdpcmBlock(channel.data(), 256, 4, louder, 1.5f), 130u);
+    const auto loud = Records(Finish(boosted.get()));
+    ASSERT_EQ(loud.size(), 1u);
+    EXPECT_TRUE(std::equal(louder, louder + 130, loud[0].data.begin()));
 }
 
 TEST(SoundInput, UncompressedIsCopiedAndOddDataPadded) {
