@@ -48,7 +48,11 @@ public:
         : job_(job), report_(report), reader_(reader) {}
 
     OSErr Run() {
-        if (OSErr err = pictures_.Open(reader_)) return Fail(report_, err, err == noCodecErr ? "no Cinepak decoder" : "a movie without pictures");
+        if (OSErr err = pictures_.Open(reader_)) {
+            // A sound-only movie plays on the player's own screen: blank.
+            if (err == paramErr && reader_.Database().noPicture && job_.sheet.empty()) return WriteSoundOnly();
+            return Fail(report_, err, err == noCodecErr ? "no Cinepak decoder" : "a movie without pictures");
+        }
         if (!job_.video.empty())
             if (OSErr err = WriteVideo()) return err;
         if (!job_.sheet.empty())
@@ -105,6 +109,31 @@ private:
         report_.height = static_cast<std::uint32_t>(shown.Height());
         report_.durationHundredths = end;
         report_.sound = channels_ > 0;
+        return noErr;
+    }
+
+    // The sound under a white screen of the movie's presentation size.
+    OSErr WriteSoundOnly() {
+        if (OSErr err = DecodeMovieSound(reader_, sound_, channels_, rate_); err != noErr || rate_ == 0)
+            return Fail(report_, err != noErr ? err : paramErr, "neither pictures nor sound");
+        const MovieDatabase& in = reader_.Database();
+        const std::int32_t width = (in.pictureWidth >= 16 ? in.pictureWidth & ~1 : 160) * job_.scale;
+        const std::int32_t height = (in.pictureHeight >= 16 ? in.pictureHeight & ~1 : 160) * job_.scale;
+        FrameBuffer screen;
+        if (OSErr err = screen.Create(width, height)) return Fail(report_, err, {});
+        screen.EraseToWhite();
+        const std::uint64_t end = sound_.size() / channels_ * 100 / rate_;
+        MovieFileWriter writer;
+        if (OSErr err = writer.Create(job_.video, width, height, kHundredths, rate_, channels_)) return Fail(report_, err, job_.video.string());
+        if (OSErr err = writer.WritePicture(screen, 0)) return Fail(report_, err, job_.video.string());
+        if (OSErr err = SoundUpTo(writer)) return Fail(report_, err, job_.video.string());
+        if (end > 1)
+            if (OSErr err = writer.WritePicture(screen, static_cast<std::int64_t>(end - 1))) return Fail(report_, err, job_.video.string());
+        if (OSErr err = writer.Finish()) return Fail(report_, err, job_.video.string());
+        report_.width = static_cast<std::uint32_t>(width);
+        report_.height = static_cast<std::uint32_t>(height);
+        report_.durationHundredths = end;
+        report_.sound = true;
         return noErr;
     }
 

@@ -62,6 +62,18 @@ TEST(Render, VideoReadsBackWithItsLengthPicturesAndSound) {
         for (std::int32_t x = 0; x < 160; ++x) difference += std::abs(first.Pixel(x, y)[1] - expected.Pixel(x, y)[1]);
     EXPECT_LT(difference / (160 * 120), 3.0);
 
+    // A sound-only movie: its sound under a blank screen, as long as the sound.
+    ExportSettings soundOnly = Video(kDepthNoVideo);
+    const Converted tone = ConvertTo(ToneWav(), soundOnly);
+    ASSERT_EQ(tone.err, noErr);
+    std::ofstream(folder.Path() / "tone.pdb", std::ios::binary).write(reinterpret_cast<const char*>(tone.bytes.data()), tone.bytes.size());
+    RenderJob sound{folder.Path() / "tone.pdb", {}, folder.Path() / "tone.mp4"};
+    ASSERT_EQ(RenderMovie(sound, report), noErr) << report.detail;
+    Movie heard;
+    ASSERT_EQ(Movie::Open(sound.video, heard), noErr);
+    EXPECT_NEAR(static_cast<double>(heard.Duration()) / heard.TimeScale(), 2.0, 0.15);
+    EXPECT_NE(heard.FindTrack(kSoundMediaType), 0);
+
     // A second render never replaces the first.
     const auto before = FileBytes(job.video);
     EXPECT_EQ(RenderMovie(job, report), dupFNErr);
