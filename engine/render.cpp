@@ -3,6 +3,8 @@
 #include "engine/render.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -40,6 +42,41 @@ OSErr ShowUpright(const FrameBuffer& in, int rotation, int scale, FrameBuffer& o
             std::copy_n(in.Pixel(sx, sy), 4, out.Pixels() + y * out.RowBytes() + 4 * x);
         }
     return noErr;
+}
+
+// Digits, ":" and "." in a 3 × 5 pixel font, for the sheet's times: the
+// sheet needs a dozen labels, not a text renderer.
+constexpr const char* kGlyphs = "0123456789:.";
+constexpr std::uint16_t kGlyphRows[12] = {
+    0x7B6F, 0x2C97, 0x73E7, 0x73CF, 0x5BC9, 0x79CF, 0x79EF, 0x7249, 0x7BEF, 0x7BCF, 0x0410, 0x0002,
+};
+
+// Writes `text` with its top left at (left, top), each font pixel 2 × 2, in dark gray.
+void DrawTime(FrameBuffer& sheet, std::int32_t left, std::int32_t top, const std::string& text) {
+    for (char c : text) {
+        const char* glyph = std::strchr(kGlyphs, c);
+        if (glyph != nullptr && c != '\0') {
+            const std::uint16_t bits = kGlyphRows[glyph - kGlyphs];
+            for (int row = 0; row < 5; ++row)
+                for (int col = 0; col < 3; ++col)
+                    if (bits >> (14 - row * 3 - col) & 1)
+                        for (int dy = 0; dy < 2; ++dy)
+                            for (int dx = 0; dx < 2; ++dx) {
+                                const std::int32_t x = left + col * 2 + dx, y = top + row * 2 + dy;
+                                if (x < sheet.Width() && y < sheet.Height())
+                                    std::fill_n(sheet.Pixels() + y * sheet.RowBytes() + 4 * x, 3, std::uint8_t{0x30});
+                            }
+        }
+        left += 8;
+    }
+}
+
+// "m:ss.s" of a time in hundredths.
+std::string TimeText(std::uint64_t hundredths) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%llu:%02llu.%llu", static_cast<unsigned long long>(hundredths / 6000),
+                  static_cast<unsigned long long>(hundredths / 100 % 60), static_cast<unsigned long long>(hundredths / 10 % 10));
+    return text;
 }
 
 class Renderer {
@@ -143,21 +180,24 @@ private:
         const std::uint64_t end = pictures.back().start + pictures.back().duration;
         const int count = std::clamp(job_.sheetPictures, 1, 100);
         const int columns = std::min(count, 4), rows = (count + columns - 1) / columns;
-        constexpr std::int32_t kGap = 8;
+        constexpr std::int32_t kGap = 8, kLabel = 14; // each picture's time under it
         FrameBuffer shown, sheet;
         for (int n = 0; n < count; ++n) {
             std::size_t index = 0;
-            if (OSErr err = reader_.PictureAt(end * static_cast<std::uint64_t>(n) / static_cast<std::uint64_t>(count), index))
+            const std::uint64_t time = end * static_cast<std::uint64_t>(n) / static_cast<std::uint64_t>(count);
+            if (OSErr err = reader_.PictureAt(time, index))
                 return Fail(report_, err, "no picture at that time");
             if (OSErr err = Upright(index, shown)) return Fail(report_, err, "picture " + std::to_string(index + 1) + " does not decode");
             if (n == 0) {
-                if (OSErr err = sheet.Create(columns * (shown.Width() + kGap) + kGap, rows * (shown.Height() + kGap) + kGap))
+                if (OSErr err = sheet.Create(columns * (shown.Width() + kGap) + kGap, rows * (shown.Height() + kGap + kLabel) + kGap))
                     return Fail(report_, err, {});
                 sheet.EraseToWhite();
             }
-            const std::int32_t left = kGap + (n % columns) * (shown.Width() + kGap), top = kGap + (n / columns) * (shown.Height() + kGap);
+            const std::int32_t left = kGap + (n % columns) * (shown.Width() + kGap);
+            const std::int32_t top = kGap + (n / columns) * (shown.Height() + kGap + kLabel);
             for (std::int32_t y = 0; y < shown.Height(); ++y)
                 std::copy_n(shown.Pixel(0, y), shown.RowBytes(), sheet.Pixels() + (top + y) * sheet.RowBytes() + 4 * left);
+            DrawTime(sheet, left, top + shown.Height() + 3, TimeText(pictures[index].start));
         }
         if (OSErr err = WritePng(job_.sheet, sheet)) return Fail(report_, err, job_.sheet.string());
         return noErr;

@@ -102,6 +102,12 @@ TEST(Render, SheetPicturesAreExactEnlargedAndUpright) {
         for (std::int32_t x = 0; x < 320; x += 5)
             ASSERT_TRUE(std::equal(drawn.Pixel(8 + x, 8 + y), drawn.Pixel(8 + x, 8 + y) + 3, picture.Pixel(x / 2, y / 2))) << x << "," << y;
 
+    // Each picture's time is written under it.
+    int dark = 0;
+    for (std::int32_t y = 8 + 240; y < 8 + 240 + 14; ++y)
+        for (std::int32_t x = 8; x < 8 + 64; ++x) dark += drawn.Pixel(x, y)[0] < 0x80;
+    EXPECT_GT(dark, 20);
+
     // A 256-colour screen shows nothing but the movie palette's colours.
     ASSERT_EQ(RunVantro(home.Path(), {"render", colour.string(), "--sheet", (home.Path() / "8bit.png").string(),
                                       "--pictures", "1", "--screen", "8bit"}).status, 0);
