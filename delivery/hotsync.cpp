@@ -9,11 +9,6 @@
 
 namespace {
 
-const char* NonEmptyVariable(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr && *value != '\0' ? value : nullptr;
-}
-
 constexpr char kCardMark = '\x01';
 // J-Pilot reads its install list with fgets into 1000 bytes: a longer line
 // would be cut in two.
@@ -84,12 +79,12 @@ OSErr AppendLine(const FileSpec& path, const std::string& line) {
 } // namespace
 
 HotSyncRoots HotSyncRoots::FromEnvironment() {
-    const char* home = NonEmptyVariable("HOME");
+    const char* home = FolderVariable("HOME");
     const FileSpec homeFolder = home != nullptr ? FileSpec(home) : FileSpec(".");
     HotSyncRoots roots;
-    const char* jpilotHome = NonEmptyVariable("JPILOT_HOME");
+    const char* jpilotHome = FolderVariable("JPILOT_HOME");
     roots.jpilotHome = (jpilotHome != nullptr ? FileSpec(jpilotHome) : homeFolder) / ".jpilot";
-    const char* data = NonEmptyVariable("XDG_DATA_HOME");
+    const char* data = FolderVariable("XDG_DATA_HOME");
     roots.dataFolder = (data != nullptr ? FileSpec(data) : homeFolder / ".local" / "share") / "vantro-davavivi";
     return roots;
 }

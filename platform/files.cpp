@@ -303,9 +303,13 @@ OSErr CreateFolders(const FileSpec& folder) {
 
 // ---- Temporary files ------------------------------------------------------------
 
+const char* FolderVariable(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? value : nullptr;
+}
+
 FileSpec TemporaryFolder() {
-    const char* tmpdir = std::getenv("TMPDIR");
-    if (tmpdir != nullptr && *tmpdir != '\0') {
+    if (const char* tmpdir = FolderVariable("TMPDIR")) {
         struct stat st;
         if (::stat(tmpdir, &st) == 0 && S_ISDIR(st.st_mode)) return FileSpec(tmpdir);
     }

@@ -100,6 +100,10 @@ bool NameTaken(const FileSpec& path);
 // Creates the folder and its missing parents; an existing folder is no error.
 [[nodiscard]] OSErr CreateFolders(const FileSpec& folder);
 
+// The value of an environment variable that names a folder ($HOME,
+// $XDG_DATA_HOME, …): null when it is unset or empty.
+const char* FolderVariable(const char* name);
+
 // $TMPDIR when it names a folder, else /tmp.
 FileSpec TemporaryFolder();
 // Creates a new empty file "<stem><pid>-<unique><extension>" in the

@@ -11,11 +11,6 @@
 
 namespace {
 
-const char* NonEmptyVariable(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr && *value != '\0' ? value : nullptr;
-}
-
 std::string Stamp() {
     std::time_t now = std::time(nullptr);
     std::tm utc{};
@@ -47,9 +42,9 @@ std::vector<std::string> gNotices;
 } // namespace
 
 FileSpec PreferenceFolder() {
-    if (const char* folder = NonEmptyVariable(kPreferenceFolderVariable)) return FileSpec(folder);
-    if (const char* config = NonEmptyVariable("XDG_CONFIG_HOME")) return FileSpec(config) / "vantro-davavivi";
-    if (const char* home = NonEmptyVariable("HOME")) return FileSpec(home) / ".config" / "vantro-davavivi";
+    if (const char* folder = FolderVariable(kPreferenceFolderVariable)) return FileSpec(folder);
+    if (const char* config = FolderVariable("XDG_CONFIG_HOME")) return FileSpec(config) / "vantro-davavivi";
+    if (const char* home = FolderVariable("HOME")) return FileSpec(home) / ".config" / "vantro-davavivi";
     return FileSpec(".config") / "vantro-davavivi";
 }
 

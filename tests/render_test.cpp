@@ -103,6 +103,7 @@ TEST(Render, SheetPicturesAreExactEnlargedAndUpright) {
             ASSERT_TRUE(std::equal(drawn.Pixel(8 + x, 8 + y), drawn.Pixel(8 + x, 8 + y) + 3, picture.Pixel(x / 2, y / 2))) << x << "," << y;
 
     // Each picture's time is written under it.
+    ASSERT_GE(drawn.Height(), 8 + 240 + 14);
     int dark = 0;
     for (std::int32_t y = 8 + 240; y < 8 + 240 + 14; ++y)
         for (std::int32_t x = 8; x < 8 + 64; ++x) dark += drawn.Pixel(x, y)[0] < 0x80;
