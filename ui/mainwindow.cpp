@@ -63,7 +63,8 @@ QPushButton* Button(const QString& text, QLayout* into) {
 
 } // namespace
 
-MainWindow::MainWindow(Application& app, QWidget* parent) : QWidget(parent), app_(app), aide_(HotSyncRoots::FromEnvironment()), worker_(new ConversionWorker) {
+MainWindow::MainWindow(Application& app, QWidget* parent)
+    : QWidget(parent), app_(app), aide_(HotSyncRoots::FromEnvironment()), worker_(new ConversionWorker) {
     setWindowTitle("Vantro Davavivi 2.0");
     confirmRemoval = [this](const QString& question) {
         return QMessageBox::question(this, "Vantro Davavivi", question, QMessageBox::Ok | QMessageBox::Cancel) == QMessageBox::Ok;
