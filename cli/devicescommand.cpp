@@ -21,6 +21,17 @@ std::string NoDrivesText() {
     return text;
 }
 
+// The system's reason in words, for the codes a card or a folder gives.
+std::string Reason(OSErr err) {
+    switch (err) {
+    case fnfErr: return "no such folder";
+    case permErr: return "permission denied";
+    case dupFNErr: return "a file is in the way";
+    case dskFulErr: return "the disk is full";
+    default: return "error " + std::to_string(err);
+    }
+}
+
 std::string Joined(const std::vector<std::string>& names) {
     std::string text;
     for (const std::string& n : names) text += (text.empty() ? "" : ", ") + n;
@@ -43,8 +54,8 @@ bool ToCard(const std::string& path, RunOptions& run, std::string& error) {
     }
     FileSpec folder;
     if (OSErr err = MakeCardFolder(root, folder))
-        return error = root.string() + ": the handheld's folder PALM/Programs/VANTRO cannot be made there (error " +
-                       std::to_string(err) + ")", false;
+        return error = root.string() + ": the handheld's folder PALM/Programs/VANTRO cannot be made there (" + Reason(err) + ")",
+               false;
     run.toSourceFolder = false;
     run.exportFolder = folder;
     return true;
@@ -73,7 +84,7 @@ bool ToHotSync(std::string what, RunOptions& run, std::string& error) {
     if (user == nullptr) return error = "no HotSync user \"" + what + "\" (there are: " + Joined(names) + ")", false;
     if (target.toCard && user->cards.empty()) return error = user->name + "'s handheld has no card", false;
     if (OSErr err = CreateFolders(user->folder))
-        return error = user->folder.string() + ": the folder cannot be made (error " + std::to_string(err) + ")", false;
+        return error = user->folder.string() + ": the folder cannot be made (" + Reason(err) + ")", false;
     target.user = user->name;
     run.toSourceFolder = false;
     run.exportFolder = user->folder;
@@ -107,7 +118,7 @@ int RunDevices(const DevicesOptions& options) {
             std::fprintf(stderr, "vantro: %s\n",
                          err == dupFNErr   ? ("there is a HotSync user \"" + *options.addUser + "\" already").c_str()
                          : err == bdNamErr ? ("\"" + *options.addUser + "\" cannot be a folder's name").c_str()
-                                           : ("the queue folder cannot be made (error " + std::to_string(err) + ")").c_str());
+                                           : ("the queue folder cannot be made (" + Reason(err) + ")").c_str());
             return kExitUsage;
         }
         std::printf("Added the HotSync user \"%s\": files to install go to %s\n", options.addUser->c_str(),
