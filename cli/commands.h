@@ -84,6 +84,13 @@ struct RenderOptions {
 void AddRenderOptions(CLI::App& command, RenderOptions& options);
 int RunRender(const RenderOptions& options);
 
+struct CompareOptions {
+    std::string file, source;
+    std::optional<std::string> key;
+};
+void AddCompareOptions(CLI::App& command, CompareOptions& options);
+int RunCompare(const CompareOptions& options);
+
 struct InspectOptions {
     std::vector<std::string> files;
     bool chunks = false;

@@ -67,7 +67,7 @@ void TellPreferenceNotices() {
 bool CommandNamed(const std::vector<std::string>& args) {
     if (args.empty()) return false;
     const std::string& first = args[0];
-    return first == "convert" || first == "presets" || first == "inspect" || first == "render" || first == "devices" || first == "help" || first == "-h" ||
+    return first == "convert" || first == "presets" || first == "inspect" || first == "render" || first == "compare" || first == "devices" || first == "help" || first == "-h" ||
            first == "--help" || first == "--version";
 }
 
@@ -98,6 +98,9 @@ int main(int argc, char** argv) {
     CLI::App* render = cli.add_subcommand("render", "a movie database as the handheld plays it, into a video or a picture sheet");
     RenderOptions renderOptions;
     AddRenderOptions(*render, renderOptions);
+    CLI::App* compare = cli.add_subcommand("compare", "how close a movie database comes to its source, in figures");
+    CompareOptions compareOptions;
+    AddCompareOptions(*compare, compareOptions);
     CLI::App* devices = cli.add_subcommand("devices", "the removable drives and HotSync users a conversion can go to");
     DevicesOptions devicesOptions;
     AddDevicesOptions(*devices, devicesOptions);
@@ -113,6 +116,7 @@ int main(int argc, char** argv) {
     if (inspect->parsed()) return RunInspect(inspectOptions);
     if (devices->parsed()) return RunDevices(devicesOptions);
     if (render->parsed()) return RunRender(renderOptions);
+    if (compare->parsed()) return RunCompare(compareOptions);
 
     Application app;
     const OSErr started = StartApplication(app);

@@ -115,3 +115,23 @@ OSErr MoviePictureDecoder::Decode(std::size_t index, FrameBuffer& out) {
     m.next = index + 1;
     return m.Show(out);
 }
+
+// The picture as the handheld's user sees it: the turn the movie was stored
+// with undone (a wide movie on a tall screen is stored turned clockwise),
+// each pixel `scale` × `scale`.
+OSErr ShowUpright(const FrameBuffer& in, int rotation, int scale, FrameBuffer& out) {
+    const bool turned = rotation == 90 || rotation == -90;
+    const std::int32_t width = (turned ? in.Height() : in.Width()) * scale;
+    const std::int32_t height = (turned ? in.Width() : in.Height()) * scale;
+    if (out.Width() != width || out.Height() != height)
+        if (OSErr err = out.Create(width, height)) return err;
+    for (std::int32_t y = 0; y < height; ++y)
+        for (std::int32_t x = 0; x < width; ++x) {
+            const std::int32_t ux = x / scale, uy = y / scale; // in the upright picture
+            // Stored at 90: upright (ux, uy) lies at (H - 1 - uy, ux) of the stored one.
+            const std::int32_t sx = rotation == 90 ? in.Width() - 1 - uy : rotation == -90 ? uy : ux;
+            const std::int32_t sy = rotation == 90 ? ux : rotation == -90 ? in.Height() - 1 - ux : uy;
+            std::copy_n(in.Pixel(sx, sy), 4, out.Pixels() + y * out.RowBytes() + 4 * x);
+        }
+    return noErr;
+}

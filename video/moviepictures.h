@@ -32,3 +32,7 @@ public:
 private:
     std::unique_ptr<Impl> impl_;
 };
+
+// The picture as the handheld's user sees it: the turn the movie was stored
+// with (its rotation) undone, each pixel `scale` × `scale`.
+[[nodiscard]] OSErr ShowUpright(const FrameBuffer& in, int rotation, int scale, FrameBuffer& out);
