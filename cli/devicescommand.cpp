@@ -23,13 +23,10 @@ std::string NoDrivesText() {
 
 // The system's reason in words, for the codes a card or a folder gives.
 std::string Reason(OSErr err) {
-    switch (err) {
-    case fnfErr: return "no such folder";
-    case permErr: return "permission denied";
-    case dupFNErr: return "a file is in the way";
-    case dskFulErr: return "the disk is full";
-    default: return "error " + std::to_string(err);
-    }
+    if (err == fnfErr) return "no such folder";
+    if (err == dupFNErr) return "a file is in the way";
+    const std::string_view why = StatusReason(err);
+    return why.empty() ? "error " + std::to_string(err) : std::string(why);
 }
 
 std::string Joined(const std::vector<std::string>& names) {

@@ -71,14 +71,9 @@ void DataRates(const MovieReader& reader, CompareReport& report) {
 
 OSErr CompareMovie(const CompareJob& job, CompareReport& report) {
     report = {};
-    ByteBlock bytes, key;
-    if (OSErr err = ReadWholeFile(job.database, bytes)) return Fail(report, err, job.database.string());
-    if (!job.key.empty())
-        if (OSErr err = ReadWholeFile(job.key, key); err != noErr || key.Size() != 512)
-            return Fail(report, err != noErr ? err : paramErr, job.key.string() + ": a key is 512 bytes");
-    const MovieReader reader(bytes.Span(), key.Span());
-    if (!reader.Playable())
-        return Fail(report, paramErr, reader.Database().problem.empty() ? "scrambled: give its key" : reader.Database().problem);
+    MovieReader reader{std::span<const std::uint8_t>()};
+    std::string problem;
+    if (OSErr err = ReadMovieFile(job.database, job.key, reader, problem)) return Fail(report, err, problem);
     MoviePictureDecoder pictures;
     if (OSErr err = pictures.Open(reader)) return Fail(report, err, "a movie without pictures to compare");
     SourcePictures source;

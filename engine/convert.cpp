@@ -71,19 +71,6 @@ std::string SourceProblem(const FileSpec& source, OSErr err) {
     return err == noMovieFound ? "not a media file, or a damaged one" : "";
 }
 
-// What a status means in the system's words, for codes the error table
-// does not explain.
-std::string SystemReason(OSErr err) {
-    switch (err) {
-    case permErr: return "permission denied";
-    case dskFulErr: return "the disk is full";
-    case ioErr: return "input/output error";
-    case fnfErr: return "no such file";
-    case bdNamErr: return "the name is too long or not allowed";
-    default: return "";
-    }
-}
-
 // Where the database goes: a reserved name, or exactly the named file.
 OSErr PlaceOutput(const ConversionJob& job, OutputReservation& reservation, FileSpec& destination, OSType& dataRefType) {
     if (!job.destination.empty()) {
@@ -109,7 +96,7 @@ OSErr ConvertWithProcedure(const ConversionJob& job, MovieProgressProc progress,
     OSType dataRefType = 0;
     if (OSErr err = PlaceOutput(job, reservation, destination, dataRefType)) {
         report.detail = "in " + OutputFolder(job.source, job.toSourceFolder, job.exportFolder).string();
-        if (const std::string why = SystemReason(err); !why.empty()) report.detail += ": " + why;
+        if (const std::string_view why = StatusReason(err); !why.empty()) report.detail += ": " + std::string(why);
         return report.status = err;
     }
 
@@ -141,7 +128,7 @@ OSErr ConvertWithProcedure(const ConversionJob& job, MovieProgressProc progress,
         // folder the spool and sound copies use.
         const FileSpec folder = job.destination.empty() ? reservation.FinalPath().parent_path() : job.destination.parent_path();
         if (err == dskFulErr) report.detail = "writing in " + folder.string() + " or " + TemporaryFolder().string();
-        else report.detail = SystemReason(err);
+        else report.detail = StatusReason(err);
         return report.status = err;
     }
     if (job.destination.empty()) {

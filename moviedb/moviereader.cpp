@@ -550,3 +550,15 @@ OSErr MovieReader::SoundChunkAt(std::uint64_t sampleFrame, std::size_t& index) c
     index = at;
     return noErr;
 }
+
+OSErr ReadMovieFile(const FileSpec& path, const FileSpec& keyFile, MovieReader& out, std::string& problem) {
+    ByteBlock bytes, key;
+    if (OSErr err = ReadWholeFile(path, bytes)) return problem = path.string(), err;
+    if (!keyFile.empty())
+        if (OSErr err = ReadWholeFile(keyFile, key); err != noErr || key.Size() != 512)
+            return problem = keyFile.string() + ": a key is 512 bytes", err != noErr ? err : paramErr;
+    out = MovieReader(bytes.Span(), key.Span());
+    if (out.Playable()) return noErr;
+    problem = out.Database().problem.empty() ? "scrambled: give its key" : out.Database().problem;
+    return paramErr;
+}

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "moviedb/pdb.h"
+#include "platform/files.h"
 #include "platform/status.h"
 
 struct MovieChunk {
@@ -179,6 +180,12 @@ private:
     std::vector<MovieLayoutItem> layout_;
     std::span<const std::uint8_t> palette_, inverseMap_;
 };
+
+// Reads a database file, unscrambled with the key in `keyFile` when one is
+// named. paramErr, with the reason in `problem`, for a key file not of 512
+// bytes or a database that cannot be played (damaged, or scrambled and read
+// without its key); the file system's error otherwise.
+[[nodiscard]] OSErr ReadMovieFile(const FileSpec& path, const FileSpec& keyFile, MovieReader& out, std::string& problem);
 
 // The tag's two letters, other bytes escaped.
 std::string ChunkTagText(std::uint16_t tag);

@@ -48,6 +48,8 @@ int EncodableRate(const AVCodec* encoder, int rate) {
 
 struct MovieFileWriter::Impl {
     FileSpec final, partial;
+    // Declared before the output, so that an unfinished file is closed
+    // before it is deleted.
     ScopedFileDeletion unfinished;
     std::unique_ptr<AVFormatContext, OutputCloser> output;
     ff::CodecPtr video, sound;
@@ -69,9 +71,7 @@ struct MovieFileWriter::Impl {
 };
 
 MovieFileWriter::MovieFileWriter() = default;
-MovieFileWriter::~MovieFileWriter() {
-    if (impl_ != nullptr && !impl_->finished) impl_->output.reset(); // closed before its file goes
-}
+MovieFileWriter::~MovieFileWriter() = default;
 
 OSErr MovieFileWriter::Impl::OpenVideo(std::int32_t width, std::int32_t height, std::int32_t timeScale) {
     const AVCodec* encoder = avcodec_find_encoder(AV_CODEC_ID_H264);

@@ -45,3 +45,14 @@ std::string_view StatusName(std::int32_t code) {
     default: return {};
     }
 }
+
+std::string_view StatusReason(OSErr err) {
+    switch (err) {
+    case permErr: return "permission denied";
+    case dskFulErr: return "the disk is full";
+    case ioErr: return "input/output error";
+    case fnfErr: return "no such file";
+    case bdNamErr: return "the name is too long or not allowed";
+    default: return {};
+    }
+}

@@ -75,3 +75,7 @@ constexpr OSErr ToOSErr(std::int32_t code) { return static_cast<OSErr>(static_ca
 // unnamed code gives an empty view. User-visible messages come from the
 // error table in the resources, not from here.
 std::string_view StatusName(std::int32_t code);
+// What a file system status means in the system's words ("permission
+// denied", "the disk is full"), for the codes the error table does not
+// explain; empty for the others.
+std::string_view StatusReason(OSErr err);

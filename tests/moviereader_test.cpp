@@ -50,12 +50,7 @@ std::vector<std::uint8_t> DecodeRun(const MovieReader& reader, std::size_t from,
 
 TEST(MovieReader, SeekingToAKeyPictureThenDecodingForwardShowsWhatPlayingFromTheStartShows) {
     // A scrambled conversion: the pictures are read from the unscrambled bytes.
-    ExportSettings s;
-    s.depth = kDepthSixteenGrays;
-    s.frameRate = IntToFixed(10);
-    s.sizeCode = 4;
-    s.soundFormat = kSoundAdpcm2to1;
-    s.sampleRate = UIntToUnsignedFixed(8192);
+    ExportSettings s = TestSettings(kDepthSixteenGrays, IntToFixed(10), kSoundAdpcm2to1);
     ASSERT_EQ(s.scramblingKey.Resize(512), noErr);
     for (std::size_t i = 0; i < 512; ++i) s.scramblingKey.Data()[i] = static_cast<std::uint8_t>(i * 37 + 11);
     s.hasScramblingKey = true;
@@ -167,10 +162,7 @@ TEST(MovieReader, ADamagedSeekEntryIsAProblemNotAPlace) {
 }
 
 TEST(MovieReader, CinepakPicturesDecodeAlikeInAnyOrder) {
-    ExportSettings s;
-    s.depth = kDepthCinepakMobile;
-    s.frameRate = IntToFixed(10);
-    s.sizeCode = 4;
+    const ExportSettings s = TestSettings(kDepthCinepakMobile, IntToFixed(10));
     // The second chapter starts with a key picture: seeking past it starts there.
     const auto converted = ConvertTo(MovWithChapters(), s);
     ASSERT_EQ(converted.err, noErr);

@@ -21,15 +21,7 @@ FileSpec Database(const TestFolder& folder, const std::string& name, const Expor
     return folder.Path() / name;
 }
 
-ExportSettings Video(std::int16_t depth) {
-    ExportSettings s;
-    s.depth = depth;
-    s.frameRate = IntToFixed(10);
-    s.sizeCode = 4;
-    s.soundFormat = kSoundAdpcm2to1;
-    s.sampleRate = UIntToUnsignedFixed(8192);
-    return s;
-}
+ExportSettings Video(std::int16_t depth) { return TestSettings(depth, IntToFixed(10), kSoundAdpcm2to1); }
 
 } // namespace
 

@@ -9,6 +9,9 @@
 #include "platform/byteblock.h"
 #include "platform/status.h"
 
+// The "fr" chunk's encoding byte of a Cinepak frame.
+inline constexpr std::uint8_t kCinepakEncoding = 11;
+
 // `out` receives the payload to store: the packed form, or the frame itself.
 [[nodiscard]] OSErr RepackCinepakFrame(std::span<const std::uint8_t> frame, ByteBlock& out, bool& packed);
 // Undoes the repack (a frame without bit 7 is returned as it is).

@@ -17,8 +17,6 @@ namespace {
 // the Cinepak encoder keeps its own rate of 100).
 constexpr std::uint32_t kKeyFrameInterval = 12;
 
-constexpr std::uint8_t kCinepakEncoding = 11; // the "fr" encoding byte
-
 class VideoInput final : public WriterEncoder {
 public:
     OSErr Begin(MovieWriter& writer) override {

@@ -8,12 +8,6 @@
 #include "video/graysdecoder.h"
 #include "video/graysencoder.h"
 
-namespace {
-
-constexpr std::uint8_t kCinepakEncoding = 11; // the "fr" encoding byte
-
-} // namespace
-
 struct MoviePictureDecoder::Impl {
     const MovieReader* reader = nullptr;
     std::uint32_t width = 0, height = 0;
