@@ -77,7 +77,7 @@ int RunPresets(Application& app, const CLI::App& presets, const PresetsOptions& 
 
 struct RenderOptions {
     std::string file;
-    std::optional<std::string> video, sheet, key;
+    std::optional<std::string> video, sheet, key, device;
     std::string screen = "color";
     int pictures = 12, scale = 2;
 };

@@ -115,7 +115,8 @@ int main(int argc, char** argv) {
     }
     if (inspect->parsed()) return RunInspect(inspectOptions);
     if (devices->parsed()) return RunDevices(devicesOptions);
-    if (render->parsed()) return RunRender(renderOptions);
+    // A render on a device's screen needs the presets, the user's among them.
+    if (render->parsed() && !renderOptions.device) return RunRender(renderOptions);
     if (compare->parsed()) return RunCompare(compareOptions);
 
     Application app;
@@ -127,6 +128,7 @@ int main(int argc, char** argv) {
     }
     int status = 0;
     if (presets->parsed()) status = RunPresets(app, *presets, presetsOptions);
+    else if (render->parsed()) status = RunRender(renderOptions);
     else if (!named && convertOptions.files.empty()) status = Sample(app, convertOptions);
     else status = RunConvert(app, convertOptions);
     TellPreferenceNotices();

@@ -7,6 +7,7 @@
 
 #include "cli/commands.h"
 #include "engine/render.h"
+#include "presets/presets.h"
 
 namespace {
 
@@ -39,6 +40,8 @@ void AddRenderOptions(CLI::App& c, RenderOptions& o) {
     c.add_option("--screen", o.screen, "color, or 8bit: as a 256-colour handheld shows a colour movie")
         ->check(CLI::IsMember({"color", "8bit"}))
         ->type_name("color|8bit");
+    c.add_option("--device", o.device, "show the handheld's whole screen: the layout and the controls' margins around the movie")
+        ->type_name("PRESET");
     c.add_option("--key", o.key, "the 512-byte key of a scrambled database")->check(CLI::ExistingFile)->type_name("KEYFILE");
     c.callback([video, sheet] {
         if (video->count() == 0 && sheet->count() == 0) throw CLI::ValidationError("render", "give -o OUT.mp4, --sheet OUT.png or both");
@@ -56,6 +59,17 @@ int RunRender(const RenderOptions& o) {
     job.scale = o.scale;
     job.paletteScreen = o.screen == "8bit";
     job.sink = &progress;
+    if (o.device) {
+        AtomContainer preset;
+        std::string error;
+        if (!LookUpPreset(*o.device, preset, error)) {
+            std::fprintf(stderr, "vantro: %s\n", error.c_str());
+            return kExitUsage;
+        }
+        EditSettings device;
+        UnpackSettings(device, preset);
+        job.device = {device.layoutWidth, device.layoutHeight, device.controlsUpright != 0};
+    }
     RenderReport report;
     if (OSErr err = RenderMovie(job, report)) {
         if (err == dupFNErr) {

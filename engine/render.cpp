@@ -65,6 +65,9 @@ public:
         : job_(job), report_(report), reader_(reader) {}
 
     OSErr Run() {
+        if (job_.device.width != 0 && !reader_.Database().noPicture)
+            if (OSErr err = screen_.Compose(reader_, job_.device))
+                return Fail(report_, err, err == noCodecErr ? "no Cinepak decoder" : "the layout's picture does not decode");
         if (OSErr err = pictures_.Open(reader_)) {
             // A sound-only movie plays on the player's own screen: blank.
             if (err == paramErr && reader_.Database().noPicture && job_.sheet.empty()) return WriteSoundOnly();
@@ -83,6 +86,7 @@ private:
         if (job_.paletteScreen && !reader_.Palette().empty())
             ShowOnPaletteScreen(decoded_.Pixels(), decoded_.RowBytes(), static_cast<std::uint32_t>(decoded_.Width()),
                                 static_cast<std::uint32_t>(decoded_.Height()), reader_.Palette(), reader_.InverseMap());
+        if (job_.device.width != 0) return screen_.Show(decoded_, job_.scale, out);
         return ShowUpright(decoded_, reader_.Rotation(), job_.scale, out);
     }
 
@@ -134,8 +138,10 @@ private:
         if (OSErr err = DecodeMovieSound(reader_, sound_, channels_, rate_); err != noErr || rate_ == 0)
             return Fail(report_, err != noErr ? err : paramErr, "neither pictures nor sound");
         const MovieDatabase& in = reader_.Database();
-        const std::int32_t width = (in.pictureWidth >= 16 ? in.pictureWidth & ~1 : 160) * job_.scale;
-        const std::int32_t height = (in.pictureHeight >= 16 ? in.pictureHeight & ~1 : 160) * job_.scale;
+        // The device's screen, or the presentation size the movie stores.
+        const int shownW = job_.device.width != 0 ? job_.device.width : in.pictureWidth >= 16 ? in.pictureWidth & ~1 : 160;
+        const int shownH = job_.device.width != 0 ? job_.device.height : in.pictureHeight >= 16 ? in.pictureHeight & ~1 : 160;
+        const std::int32_t width = shownW * job_.scale, height = shownH * job_.scale;
         FrameBuffer screen;
         if (OSErr err = screen.Create(width, height)) return Fail(report_, err, {});
         screen.EraseToWhite();
@@ -187,6 +193,7 @@ private:
     RenderReport& report_;
     const MovieReader& reader_;
     MoviePictureDecoder pictures_;
+    HandheldScreen screen_;
     FrameBuffer decoded_;
     std::vector<std::int16_t> sound_;
     std::uint16_t channels_ = 0;

@@ -10,6 +10,7 @@
 
 #include "platform/files.h"
 #include "platform/status.h"
+#include "video/handheldscreen.h"
 
 // Hears how a render goes; answering false to Progress cancels it.
 class RenderSink {
@@ -26,6 +27,9 @@ struct RenderJob {
     FileSpec sheet; // .png; empty for none
     int sheetPictures = 12;
     int scale = 2; // each handheld pixel as scale × scale pixels, 1 to 8
+    // The whole screen of this handheld around the movie (its layout's
+    // colour, picture and control margins); none: the pictures alone.
+    HandheldShape device;
     // As a 256-colour handheld shows a colour movie: every colour through
     // the movie's palette.
     bool paletteScreen = false;

@@ -242,6 +242,12 @@ private:
         case ChunkTag("ax"): r_.atrac = {ReadBE16(p), ReadBE16(p + 2)}; break;
         case ChunkTag("an"): r_.rotation = static_cast<std::int16_t>(ReadBE16(p)); break;
         case ChunkTag("ec"): r_.scrambled = true; break;
+        case ChunkTag("bc"): r_.background = std::array<std::uint8_t, 3>{p[0], p[1], p[2]}; break;
+        case ChunkTag("mr"):
+            r_.movieRect = std::array<std::int16_t, 4>{static_cast<std::int16_t>(ReadBE16(p)), static_cast<std::int16_t>(ReadBE16(p + 2)),
+                                                       static_cast<std::int16_t>(ReadBE16(p + 4)), static_cast<std::int16_t>(ReadBE16(p + 6))};
+            break;
+        case ChunkTag("fs"): r_.fullScreen = ReadBE16(p) != 0; break;
         case ChunkTag("py"):
             r_.colourTables = true;
             reader_.palette_ = {p, payload};

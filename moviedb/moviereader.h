@@ -71,6 +71,10 @@ struct MovieDatabase {
     std::vector<std::string> metadata; // title, information, rights
     std::vector<std::pair<std::uint32_t, std::string>> chapters;
     std::vector<std::array<std::int16_t, 9>> layoutItems; // the "oh" values as stored
+    // The screen's layout around the movie, when the movie was made with one.
+    std::optional<std::array<std::uint8_t, 3>> background;    // "bc": red, green, blue
+    std::optional<std::array<std::int16_t, 4>> movieRect;     // "mr": top, left, bottom, right
+    std::optional<bool> fullScreen;                           // "fs": no control margins
     bool scrambled = false;
     bool colourTables = false;
     bool mediaChecked = false; // false for a scrambled movie read without its key

@@ -23,6 +23,31 @@ FileSpec Database(const TestFolder& folder, const std::string& name, const Expor
 
 ExportSettings Video(std::int16_t depth) { return TestSettings(depth, IntToFixed(10), kSoundAdpcm2to1); }
 
+// A picture file's pixels.
+FrameBuffer PngPixels(const FileSpec& png) {
+    Movie sheet;
+    EXPECT_EQ(Movie::Open(png, sheet), noErr);
+    FrameBuffer drawn;
+    EXPECT_EQ(drawn.Create(sheet.Box().right, sheet.Box().bottom), noErr);
+    EXPECT_EQ(sheet.PosterFrame(drawn), noErr);
+    return drawn;
+}
+
+// Whether the sheet shows `picture` exactly with its top left at (left, top).
+::testing::AssertionResult ShowsExactly(const FrameBuffer& sheet, const FrameBuffer& picture, int left, int top) {
+    for (std::int32_t y = 0; y < picture.Height(); ++y)
+        for (std::int32_t x = 0; x < picture.Width(); ++x)
+            if (!std::equal(picture.Pixel(x, y), picture.Pixel(x, y) + 3, sheet.Pixel(left + x, top + y)))
+                return ::testing::AssertionFailure() << "differs at " << x << "," << y;
+    return ::testing::AssertionSuccess();
+}
+
+// The player's control strips are a dark grey; nothing else on these screens is.
+bool InMargin(const FrameBuffer& sheet, int x, int y) {
+    const std::uint8_t* p = sheet.Pixel(x, y);
+    return p[0] == p[1] && p[1] == p[2] && p[0] >= 0x30 && p[0] <= 0x78;
+}
+
 } // namespace
 
 TEST(Render, VideoReadsBackWithItsLengthPicturesAndSound) {
@@ -125,4 +150,72 @@ TEST(Render, SheetPicturesAreExactEnlargedAndUpright) {
                                                         (wide.Path() / "clip.mkv").string(), "--scale", "1"});
     ASSERT_EQ(turned.status, 0) << turned.errors;
     EXPECT_NE(turned.output.find("at 320x240"), std::string::npos) << turned.output;
+}
+
+TEST(Render, TheHandheldsWholeScreen) {
+    // A tall screen: the layout's picture below the movie where the layout
+    // put it, the movie moved, the controls' margins above and below.
+    TestFolder home;
+    const VantroResult made = RunVantro(home.Path(), {"convert", Mp4().string(), "--out", home.Path().string(), "-p", "Tungsten T3",
+                                                      "--background", Pattern().string(), "--movie-rect", "40,60,200,150"});
+    ASSERT_EQ(made.status, 0) << made.errors;
+    const FileSpec tall = home.Path() / "clip.pdb";
+    const VantroResult shown = RunVantro(home.Path(), {"render", tall.string(), "--device", "Tungsten T3", "--sheet",
+                                                       (home.Path() / "tall.png").string(), "--pictures", "1", "--scale", "1"});
+    ASSERT_EQ(shown.status, 0) << shown.errors;
+    const FrameBuffer sheet = PngPixels(home.Path() / "tall.png");
+    ASSERT_EQ(sheet.Width(), 8 + 320 + 8);
+    ByteBlock bytes;
+    ASSERT_EQ(ReadWholeFile(tall, bytes), noErr);
+    const MovieReader reader(bytes.Span());
+    MoviePictureDecoder pictures;
+    FrameBuffer first;
+    ASSERT_EQ(pictures.Open(reader), noErr);
+    ASSERT_EQ(pictures.Decode(0, first), noErr);
+    EXPECT_TRUE(ShowsExactly(sheet, first, 8 + 40, 8 + 60));
+    // 15/160 and 17/160 of 480 rows.
+    EXPECT_TRUE(InMargin(sheet, 8 + 100, 8 + 44) && InMargin(sheet, 8 + 100, 8 + 429));
+    EXPECT_FALSE(InMargin(sheet, 8 + 100, 8 + 45) || InMargin(sheet, 8 + 100, 8 + 428));
+    // The 64 × 48 pattern, centred in the room the margins leave: blue top
+    // left, green bottom right, red elsewhere.
+    const int left = 8 + (320 - 64) / 2 / 4 * 4, top = 8 + 45 + (384 - 48) / 2;
+    const auto near = [&](int x, int y, int r, int g, int b) {
+        const std::uint8_t* p = sheet.Pixel(left + x, top + y);
+        return std::abs(p[2] - r) < 40 && std::abs(p[1] - g) < 40 && std::abs(p[0] - b) < 40;
+    };
+    EXPECT_TRUE(near(8, 6, 0, 0, 255) && near(56, 42, 0, 255, 0) && near(56, 6, 255, 0, 0) && near(8, 42, 255, 0, 0));
+
+    // A wide layout on the same handheld: the movie stored turned shows
+    // upright where the layout put it, the margins across the wide screen.
+    TestFolder wide;
+    ASSERT_EQ(RunVantro(wide.Path(), {"convert", Mp4().string(), "--out", wide.Path().string(), "-p", "Tungsten T3", "--layout",
+                                      "480x320"}).status, 0);
+    const FileSpec turned = wide.Path() / "clip.pdb";
+    ASSERT_EQ(RunVantro(wide.Path(), {"render", turned.string(), "--device", "Tungsten T3", "--sheet", (wide.Path() / "wide.png").string(),
+                                      "--pictures", "1", "--scale", "1"}).status, 0);
+    const FrameBuffer wideSheet = PngPixels(wide.Path() / "wide.png");
+    ASSERT_EQ(wideSheet.Width(), 8 + 480 + 8);
+    ByteBlock wideBytes;
+    ASSERT_EQ(ReadWholeFile(turned, wideBytes), noErr);
+    const MovieReader wideReader(wideBytes.Span());
+    MoviePictureDecoder widePictures;
+    FrameBuffer stored, upright;
+    ASSERT_EQ(widePictures.Open(wideReader), noErr);
+    ASSERT_EQ(widePictures.Decode(0, stored), noErr);
+    ASSERT_EQ(ShowUpright(stored, wideReader.Rotation(), 1, upright), noErr);
+    ASSERT_EQ(upright.Width(), 320);
+    // The layout's video item, stored on the turned screen with its row
+    // counted below the 30-row control strip, turned back upright.
+    const auto item = std::find_if(wideReader.LayoutItems().begin(), wideReader.LayoutItems().end(),
+                                   [](const MovieLayoutItem& i) { return i.values[5] == 2; });
+    ASSERT_NE(item, wideReader.LayoutItems().end());
+    EXPECT_TRUE(ShowsExactly(wideSheet, upright, 8 + item->values[1] + 30, 8 + 320 - (item->values[0] + 240)));
+    EXPECT_TRUE(InMargin(wideSheet, 8 + 400, 8 + 29) && InMargin(wideSheet, 8 + 400, 8 + 286));
+    EXPECT_FALSE(InMargin(wideSheet, 8 + 400, 8 + 30) || InMargin(wideSheet, 8 + 400, 8 + 285));
+
+    // A device no preset names is refused before anything is written.
+    const VantroResult unknown = RunVantro(wide.Path(), {"render", turned.string(), "--device", "Newton", "--sheet",
+                                                         (wide.Path() / "none.png").string()});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_FALSE(std::filesystem::exists(wide.Path() / "none.png"));
 }

@@ -15,24 +15,16 @@ namespace {
 // The string lists ('STR#') of the two popups and the "Custom" label.
 constexpr ResID kLayoutSizes = 170, kMovieSizes = 516, kCustomLabel = 132;
 
-// The controls' margins are fixed fractions of the side they cut: 15/160
-// toward the screen's top, 17/160 toward its bottom (15 and 17 pixels on a
-// 160-pixel screen, where the player's control strip was first drawn).
-constexpr int kNearMargin = 15, kFarMargin = 17, kMarginBase = 160;
-// 'WIDG' pictures of the margins.
-constexpr std::int16_t kTopMargin = 1, kBottomMargin = 2, kTopNarrow = 3, kBottomNarrow = 4;
-constexpr std::int16_t kTopNarrowCW = 5, kTopNarrowCCW = 6, kBottomNarrowCW = 7, kBottomNarrowCCW = 8;
-
 // The player draws the movie and the picture from whole 4-pixel columns.
 constexpr int kColumn = 4;
 // The smallest movie the player shows (upright; turned on a landscape layout).
 constexpr int kLeastMovieWidth = 28, kLeastMovieHeight = 40;
 // What "Default" (no fixed size) shows as in the preview.
 constexpr int kDefaultMovieWidth = 160, kDefaultMovieHeight = 120;
-// The picture's y in 'PRES' counts from below the top control strip: 15
-// pixels, 30 on a screen with a side of 320 or more (where it is also even,
-// the double-density screens addressing rows in pairs).
-constexpr int kSmallStrip = 15, kLargeStrip = 30, kLargeSide = 320;
+// The picture's y in 'PRES' counts from below the top control strip, and is
+// even on a screen with a side of 320 or more (the double-density screens
+// addressing rows in pairs).
+constexpr int kLargeSide = 320;
 
 constexpr std::uint16_t kLayoutVersion = 1;
 
@@ -113,23 +105,8 @@ bool ControlsShown(const LayoutModel& l, const EditSettings& s) {
 }
 
 LayoutMargins ControlMargins(const LayoutModel& l, const EditSettings& s) {
-    LayoutMargins m;
-    if (!ControlsShown(l, s)) return m;
-    if (!Landscape(l) || s.controlsUpright != 0) {
-        m.top = l.height * kNearMargin / kMarginBase, m.bottom = l.height * kFarMargin / kMarginBase;
-        const bool narrow = !Landscape(l) && l.height == 480;
-        m.firstPicture = narrow ? kTopNarrow : kTopMargin, m.secondPicture = narrow ? kBottomNarrow : kBottomMargin;
-        return m;
-    }
-    const int nearSide = l.width * kNearMargin / kMarginBase, farSide = l.width * kFarMargin / kMarginBase;
-    if (l.angle < 0) {
-        m.left = farSide, m.right = nearSide;
-        m.firstPicture = kTopNarrowCCW, m.secondPicture = kBottomNarrowCCW;
-    } else {
-        m.left = nearSide, m.right = farSide;
-        m.firstPicture = kTopNarrowCW, m.secondPicture = kBottomNarrowCW;
-    }
-    return m;
+    if (!ControlsShown(l, s)) return {};
+    return ControlMarginsOf(l.width, l.height, l.angle, s.controlsUpright != 0);
 }
 
 Rect ContentArea(const LayoutModel& l, const EditSettings& s) {
@@ -368,8 +345,6 @@ Matrix FromStored(const LayoutModel& l) {
     return back.Translated(-turned.left, -turned.top);
 }
 
-int StripBelowTop(const LayoutModel& l) { return std::max(l.width, l.height) >= kLargeSide ? kLargeStrip : kSmallStrip; }
-
 // A rectangle as 'pos ' and 'size' hold it.
 struct StoredPlace {
     std::uint16_t x, y, w, h;
@@ -378,7 +353,7 @@ struct StoredPlace {
 StoredPlace ToPlace(const LayoutModel& l, const EditSettings& s, const Rect& r) {
     const Rect t = ToStored(l).TransformRect(r);
     const bool large = std::max(l.width, l.height) >= kLargeSide;
-    int y = t.top - (ControlsShown(l, s) ? StripBelowTop(l) : 0);
+    int y = t.top - (ControlsShown(l, s) ? StripBelowTop(l.width, l.height) : 0);
     y = std::max(0, y);
     if (large) y = y / 2 * 2;
     const int w = (t.Width() + kColumn / 2) / kColumn * kColumn;
@@ -387,7 +362,7 @@ StoredPlace ToPlace(const LayoutModel& l, const EditSettings& s, const Rect& r) 
 }
 
 Rect FromPlace(const LayoutModel& l, const EditSettings& s, const StoredPlace& p) {
-    const int y = p.y + (ControlsShown(l, s) ? StripBelowTop(l) : 0);
+    const int y = p.y + (ControlsShown(l, s) ? StripBelowTop(l.width, l.height) : 0);
     return FromStored(l).TransformRect(MakeRect(p.x, y, p.w, p.h));
 }
 

@@ -15,6 +15,7 @@
 #include "platform/geometry.h"
 #include "platform/status.h"
 #include "presets/presets.h"
+#include "video/handheldscreen.h"
 
 struct LayoutColour {
     std::uint16_t red = 0xFFFF, green = 0xFFFF, blue = 0xFFFF; // white
@@ -39,11 +40,7 @@ enum class LayoutObject { Picture = 1, Movie = 2 };
 
 // The player's control margins: where they lie and the 'WIDG' pictures that
 // draw them (0 when none).
-struct LayoutMargins {
-    int top = 0, bottom = 0, left = 0, right = 0;
-    std::int16_t firstPicture = 0, secondPicture = 0; // top/left, bottom/right
-    bool operator==(const LayoutMargins&) const = default;
-};
+using LayoutMargins = ScreenMargins;
 
 // Whether the controls take a margin: shown, and the movie neither full
 // screen nor 480 × 320 / 320 × 480.

@@ -10,6 +10,7 @@
 
 #include "moviedb/moviereader.h"
 #include "tools/inspect.h"
+#include "video/handheldscreen.h"
 #include "video/moviepictures.h"
 
 namespace {
@@ -83,6 +84,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     if (pictures.Open(reader) == noErr)
         for (std::size_t n : {pictures.Count() - 1, std::size_t{0}, pictures.Count() / 2})
             if (pictures.Decode(n, shown) == noErr && (shown.Width() == 0 || shown.Height() == 0)) std::abort();
+    // The whole screen around the movie, upright on a tall and a wide handheld.
+    FrameBuffer screen;
+    for (const HandheldShape device : {HandheldShape{320, 480, true}, HandheldShape{160, 160, false}}) {
+        HandheldScreen layout;
+        if (layout.Compose(reader, device) == noErr && shown.Width() > 0 && layout.Show(shown, 1, screen) == noErr &&
+            (screen.Width() != layout.Width() || screen.Height() != layout.Height()))
+            std::abort();
+    }
     std::vector<std::int16_t> samples;
     std::uint16_t channels = 0;
     std::uint32_t rate = 0;
