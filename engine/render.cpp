@@ -8,11 +8,8 @@
 #include <optional>
 #include <vector>
 
-#include "audio/moviesound.h"
-#include "moviedb/moviereader.h"
+#include "engine/playback.h"
 #include "platform/moviefilewriter.h"
-#include "video/cinepakpalette.h"
-#include "video/moviepictures.h"
 
 namespace {
 
@@ -59,20 +56,15 @@ std::string TimeText(std::uint64_t hundredths) {
     return text;
 }
 
+// How much sound goes into the video at a time.
+constexpr std::size_t kSoundSlice = 4096;
+
 class Renderer {
 public:
-    Renderer(const RenderJob& job, RenderReport& report, const MovieReader& reader)
-        : job_(job), report_(report), reader_(reader) {}
+    Renderer(const RenderJob& job, RenderReport& report, MoviePlayback& movie) : job_(job), report_(report), movie_(movie) {}
 
     OSErr Run() {
-        if (job_.device.width != 0 && !reader_.Database().noPicture)
-            if (OSErr err = screen_.Compose(reader_, job_.device))
-                return Fail(report_, err, err == noCodecErr ? "no Cinepak decoder" : "the layout's picture does not decode");
-        if (OSErr err = pictures_.Open(reader_)) {
-            // A sound-only movie plays on the player's own screen: blank.
-            if (err == paramErr && reader_.Database().noPicture && job_.sheet.empty()) return WriteSoundOnly();
-            return Fail(report_, err, err == noCodecErr ? "no Cinepak decoder" : "a movie without pictures");
-        }
+        if (!movie_.HasPictures() && !job_.sheet.empty()) return Fail(report_, paramErr, "a movie without pictures");
         if (!job_.video.empty())
             if (OSErr err = WriteVideo()) return err;
         if (!job_.sheet.empty())
@@ -81,99 +73,65 @@ public:
     }
 
 private:
-    OSErr Upright(std::size_t index, FrameBuffer& out) {
-        if (OSErr err = pictures_.Decode(index, decoded_)) return err;
-        if (job_.paletteScreen && !reader_.Palette().empty())
-            ShowOnPaletteScreen(decoded_.Pixels(), decoded_.RowBytes(), static_cast<std::uint32_t>(decoded_.Width()),
-                                static_cast<std::uint32_t>(decoded_.Height()), reader_.Palette(), reader_.InverseMap());
-        if (job_.device.width != 0) return screen_.Show(decoded_, job_.scale, out);
-        return ShowUpright(decoded_, reader_.Rotation(), job_.scale, out);
-    }
-
     // Sound up to `hundredths` into the video, so that the two stay
     // interleaved; none given: all that is left.
     OSErr SoundUpTo(MovieFileWriter& writer, std::optional<std::uint64_t> hundredths = {}) {
-        if (channels_ == 0) return noErr;
-        const std::size_t until =
-            hundredths ? std::min(sound_.size(), static_cast<std::size_t>(*hundredths * rate_ / 100) * channels_) : sound_.size();
-        if (until <= soundWritten_) return noErr;
-        const OSErr err = writer.WriteSound({sound_.data() + soundWritten_, until - soundWritten_});
-        soundWritten_ = until;
-        return err;
+        if (movie_.Channels() == 0) return noErr;
+        const std::uint64_t until = hundredths ? *hundredths * movie_.SampleRate() / 100 : UINT64_MAX;
+        std::vector<std::int16_t> slice;
+        while (soundWritten_ < until) {
+            const auto frames = static_cast<std::size_t>(std::min<std::uint64_t>(kSoundSlice, until - soundWritten_));
+            if (OSErr err = movie_.ReadSound(frames, slice)) return err;
+            if (slice.empty()) break;
+            if (OSErr err = writer.WriteSound(slice)) return err;
+            soundWritten_ += slice.size() / movie_.Channels();
+        }
+        return noErr;
     }
 
+    // Each screen at the time it appears; the last stays until the end.
     OSErr WriteVideo() {
-        if (DecodeMovieSound(reader_, sound_, channels_, rate_) != noErr) channels_ = 0;
-        const auto pictures = reader_.Pictures();
-        const std::uint64_t end = pictures.back().start + pictures.back().duration;
+        const std::uint64_t end = movie_.Duration();
         FrameBuffer shown;
-        if (OSErr err = Upright(0, shown)) return Fail(report_, err, "picture 1 does not decode");
+        if (OSErr err = movie_.ScreenAt(0, job_.scale, shown)) return Fail(report_, err, "the first picture does not decode");
+        if (movie_.Channels() > 0)
+            if (OSErr err = movie_.SeekSound(0)) return Fail(report_, err, "the sound does not decode");
         MovieFileWriter writer;
-        if (OSErr err = writer.Create(job_.video, shown.Width(), shown.Height(), kHundredths, rate_, channels_))
+        if (OSErr err = writer.Create(job_.video, shown.Width(), shown.Height(), kHundredths, movie_.SampleRate(), movie_.Channels()))
             return Fail(report_, err, job_.video.string());
-        for (std::size_t i = 0; i < pictures.size(); ++i) {
-            if (pictures[i].duration == 0) continue; // never on the screen
-            if (OSErr err = Upright(i, shown)) return Fail(report_, err, "picture " + std::to_string(i + 1) + " does not decode");
-            if (OSErr err = SoundUpTo(writer, pictures[i].start)) return Fail(report_, err, job_.video.string());
-            if (OSErr err = writer.WritePicture(shown, static_cast<std::int64_t>(pictures[i].start)))
-                return Fail(report_, err, job_.video.string());
-            ++report_.pictures;
-            if (job_.sink != nullptr && !job_.sink->Progress(static_cast<int>(pictures[i].start * 1000 / std::max<std::uint64_t>(end, 1))))
+        std::uint64_t at = 0;
+        do {
+            if (OSErr err = movie_.ScreenAt(at, job_.scale, shown))
+                return Fail(report_, err, "the picture at " + TimeText(at) + " does not decode");
+            if (OSErr err = SoundUpTo(writer, at)) return Fail(report_, err, job_.video.string());
+            if (OSErr err = writer.WritePicture(shown, static_cast<std::int64_t>(at))) return Fail(report_, err, job_.video.string());
+            report_.pictures += movie_.HasPictures() ? 1 : 0;
+            if (job_.sink != nullptr && !job_.sink->Progress(static_cast<int>(at * 1000 / std::max<std::uint64_t>(end, 1))))
                 return Fail(report_, userCanceledErr, {});
-        }
-        // The last picture stays until the movie's end.
-        if (end > pictures.back().start + 1)
+            at = movie_.NextChange(at);
+        } while (at < end);
+        if (end > 1)
             if (OSErr err = writer.WritePicture(shown, static_cast<std::int64_t>(end - 1))) return Fail(report_, err, job_.video.string());
         if (OSErr err = SoundUpTo(writer)) return Fail(report_, err, job_.video.string());
         if (OSErr err = writer.Finish()) return Fail(report_, err, job_.video.string());
         report_.width = static_cast<std::uint32_t>(shown.Width());
         report_.height = static_cast<std::uint32_t>(shown.Height());
         report_.durationHundredths = end;
-        report_.sound = channels_ > 0;
+        report_.sound = movie_.Channels() > 0;
         return noErr;
     }
 
-    // The sound under a white screen of the movie's presentation size.
-    OSErr WriteSoundOnly() {
-        if (OSErr err = DecodeMovieSound(reader_, sound_, channels_, rate_); err != noErr || rate_ == 0)
-            return Fail(report_, err != noErr ? err : paramErr, "neither pictures nor sound");
-        const MovieDatabase& in = reader_.Database();
-        // The device's screen, or the presentation size the movie stores.
-        const int shownW = job_.device.width != 0 ? job_.device.width : in.pictureWidth >= 16 ? in.pictureWidth & ~1 : 160;
-        const int shownH = job_.device.width != 0 ? job_.device.height : in.pictureHeight >= 16 ? in.pictureHeight & ~1 : 160;
-        const std::int32_t width = shownW * job_.scale, height = shownH * job_.scale;
-        FrameBuffer screen;
-        if (OSErr err = screen.Create(width, height)) return Fail(report_, err, {});
-        screen.EraseToWhite();
-        const std::uint64_t end = sound_.size() / channels_ * 100 / rate_;
-        MovieFileWriter writer;
-        if (OSErr err = writer.Create(job_.video, width, height, kHundredths, rate_, channels_)) return Fail(report_, err, job_.video.string());
-        if (OSErr err = writer.WritePicture(screen, 0)) return Fail(report_, err, job_.video.string());
-        if (OSErr err = SoundUpTo(writer)) return Fail(report_, err, job_.video.string());
-        if (end > 1)
-            if (OSErr err = writer.WritePicture(screen, static_cast<std::int64_t>(end - 1))) return Fail(report_, err, job_.video.string());
-        if (OSErr err = writer.Finish()) return Fail(report_, err, job_.video.string());
-        report_.width = static_cast<std::uint32_t>(width);
-        report_.height = static_cast<std::uint32_t>(height);
-        report_.durationHundredths = end;
-        report_.sound = true;
-        return noErr;
-    }
-
-    // Pictures spread evenly over the movie's length, four to a row, on white.
+    // Screens spread evenly over the movie's length, four to a row, on white.
     OSErr WriteSheet() {
-        const auto pictures = reader_.Pictures();
-        const std::uint64_t end = pictures.back().start + pictures.back().duration;
+        const std::uint64_t end = movie_.Duration();
         const int count = std::clamp(job_.sheetPictures, 1, 100);
         const int columns = std::min(count, 4), rows = (count + columns - 1) / columns;
         constexpr std::int32_t kGap = 8, kLabel = 14; // each picture's time under it
         FrameBuffer shown, sheet;
         for (int n = 0; n < count; ++n) {
-            std::size_t index = 0;
             const std::uint64_t time = end * static_cast<std::uint64_t>(n) / static_cast<std::uint64_t>(count);
-            if (OSErr err = reader_.PictureAt(time, index))
-                return Fail(report_, err, "no picture at that time");
-            if (OSErr err = Upright(index, shown)) return Fail(report_, err, "picture " + std::to_string(index + 1) + " does not decode");
+            if (OSErr err = movie_.ScreenAt(time, job_.scale, shown))
+                return Fail(report_, err, "the picture at " + TimeText(time) + " does not decode");
             if (n == 0) {
                 if (OSErr err = sheet.Create(columns * (shown.Width() + kGap) + kGap, rows * (shown.Height() + kGap + kLabel) + kGap))
                     return Fail(report_, err, {});
@@ -183,7 +141,7 @@ private:
             const std::int32_t top = kGap + (n / columns) * (shown.Height() + kGap + kLabel);
             for (std::int32_t y = 0; y < shown.Height(); ++y)
                 std::copy_n(shown.Pixel(0, y), shown.RowBytes(), sheet.Pixels() + (top + y) * sheet.RowBytes() + 4 * left);
-            DrawTime(sheet, left, top + shown.Height() + 3, TimeText(pictures[index].start));
+            DrawTime(sheet, left, top + shown.Height() + 3, TimeText(time));
         }
         if (OSErr err = WritePng(job_.sheet, sheet)) return Fail(report_, err, job_.sheet.string());
         return noErr;
@@ -191,14 +149,8 @@ private:
 
     const RenderJob& job_;
     RenderReport& report_;
-    const MovieReader& reader_;
-    MoviePictureDecoder pictures_;
-    HandheldScreen screen_;
-    FrameBuffer decoded_;
-    std::vector<std::int16_t> sound_;
-    std::uint16_t channels_ = 0;
-    std::uint32_t rate_ = 0;
-    std::size_t soundWritten_ = 0;
+    MoviePlayback& movie_;
+    std::uint64_t soundWritten_ = 0; // sample frames
 };
 
 } // namespace
@@ -206,9 +158,9 @@ private:
 OSErr RenderMovie(const RenderJob& job, RenderReport& report) {
     report = {};
     if (job.scale < 1 || job.scale > 8) return Fail(report, paramErr, "the scale is 1 to 8");
-    MovieReader reader{std::span<const std::uint8_t>()};
+    MoviePlayback movie;
     std::string problem;
-    if (OSErr err = ReadMovieFile(job.database, job.key, reader, problem)) return Fail(report, err, problem);
-    Renderer renderer(job, report, reader);
+    if (OSErr err = movie.Open({job.database, job.key, job.device, job.paletteScreen}, problem)) return Fail(report, err, problem);
+    Renderer renderer(job, report, movie);
     return renderer.Run();
 }
