@@ -14,10 +14,11 @@ cd "$(dirname "$0")"
 # libpalm-pdb-perl: an independent Palm database reader the tests compare with.
 # ffmpeg: the tool makes the tests' media files and is the benchmarks' peer.
 # libcli11-dev: the command line's options; nlohmann-json3-dev: presets as JSON
-# files and the command line's --json reports; qt6-base-dev: the window.
+# files and the command line's --json reports; qt6-base-dev: the window;
+# qt6-multimedia-dev: the player's sound.
 PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libpalm-pdb-perl
     libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev ffmpeg
-    libcli11-dev nlohmann-json3-dev qt6-base-dev qt6-base-dev-tools)
+    libcli11-dev nlohmann-json3-dev qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev)
 # For the tests only: a real FAT card image (made by mkfs.fat, mounted where
 # the machine allows it) to convert onto.
 TEST_PACKAGES=(dosfstools)

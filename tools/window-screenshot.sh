@@ -3,7 +3,7 @@
 # generated clip (a click on "Convert Files", then "OK" in the naming
 # dialog) and takes screenshots of the screen: the Files tab once it is
 # done, the Audio & Video tab (OUT-audio-video.png), the Layout tab
-# (OUT-layout.png), and "Choose Palm User" for the HotSync destination with
+# (OUT-layout.png), the converted movie's player (OUT-player.png), and "Choose Palm User" for the HotSync destination with
 # a J-Pilot user and a queue-folder user (OUT-hotsync.png).
 #
 #   tools/window-screenshot.sh VANTRO-DAVAVIVI OUT.png [WORK_FOLDER]
@@ -39,6 +39,16 @@ xvfb-run -a -s "-screen 0 900x640x24" bash -c '
     xdotool mousemove 203 80 click 1
     sleep 1
     import -window root "${OUT%.png}-layout.png"
+    # The converted row double-clicked: its player, played for a while and paused.
+    xdotool mousemove 36 80 click 1
+    xdotool mousemove 300 140 click --repeat 2 --delay 80 1
+    player=$(xdotool search --sync --name "Holiday at the lake.pdb" | head -1)
+    xdotool windowfocus "$player" key space
+    sleep 2.5
+    xdotool key space
+    sleep 0.5
+    import -window root "${OUT%.png}-player.png"
+    xdotool key Escape
     # The destination popup: "HotSync...", then the user and target dialog.
     xdotool mousemove 36 80 click 1
     xdotool mousemove 190 49 click 1

@@ -25,6 +25,7 @@
 #include "ui/deliverydialogs.h"
 #include "ui/filelistmodel.h"
 #include "ui/layouttab.h"
+#include "ui/playerdialog.h"
 #include "ui/presetdialogs.h"
 #include "ui/texts.h"
 
@@ -204,18 +205,27 @@ QWidget* MainWindow::BuildFilesTab() {
     connect(cancelCurrent_, &QPushButton::clicked, this, [this] { worker_->CancelCurrent(); });
     connect(cancelAll_, &QPushButton::clicked, this, [this] { CancelAllAsked(); });
     connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this, &MainWindow::UpdateEnabling);
+    // A converted row plays its movie.
+    connect(list_, &QListView::doubleClicked, this, [this](const QModelIndex& index) {
+        const auto& files = model_->Files().Files();
+        const auto row = static_cast<std::size_t>(index.row());
+        if (row < files.size() && files[row].Converted() && !files[row].output.empty()) OpenPlayer(files[row].output);
+    });
     return page;
 }
 
 void MainWindow::BuildBottom() {
     auto* row = new QHBoxLayout;
     about_ = Button("About…", row);
+    playMovie_ = Button("Play Movie…", row);
+    playMovie_->setToolTip("See and hear a converted movie as the handheld will play it");
     row->addStretch();
     quit_ = Button("Quit", row);
     convert_ = Button("Convert Files", row);
     convert_->setDefault(true);
     static_cast<QVBoxLayout*>(layout())->addLayout(row);
     connect(about_, &QPushButton::clicked, this, [this] { AboutDialog(AboutDialog::Mode::About, this).exec(); });
+    connect(playMovie_, &QPushButton::clicked, this, &MainWindow::PlayMovieFromDialog);
     connect(quit_, &QPushButton::clicked, this, &QWidget::close);
     connect(convert_, &QPushButton::clicked, this, &MainWindow::StartConversion);
 }
@@ -390,6 +400,25 @@ void MainWindow::AddFiles(const std::vector<FileSpec>& paths) {
     QApplication::restoreOverrideCursor();
     ShowFolderDescription();
     UpdateEnabling();
+}
+
+void MainWindow::PlayMovieFromDialog() {
+    const QString start = QString::fromStdString(app_.exportFolder.string());
+    const QString chosen = QFileDialog::getOpenFileName(this, "Play Movie", start, "Palm movies (*.pdb *.PDB);;All Files (*)");
+    if (!chosen.isEmpty()) OpenPlayer(FileSpec(chosen.toStdString()));
+}
+
+PlayerDialog* MainWindow::OpenPlayer(const FileSpec& database) {
+    const HandheldShape device{settings_.layoutWidth, settings_.layoutHeight, settings_.controlsUpright != 0};
+    auto* player = new PlayerDialog(database, device, devices_->currentText(), this);
+    if (!player->Opened()) {
+        QMessageBox::warning(this, "Play Movie", QString("%1 cannot be played: %2.")
+                                                     .arg(QString::fromStdString(database.filename().string()), player->Problem()));
+        delete player;
+        return nullptr;
+    }
+    player->show();
+    return player;
 }
 
 void MainWindow::AddFilesFromDialog() {

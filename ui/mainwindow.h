@@ -28,6 +28,7 @@ class AudioVideoTab;
 class LayoutTab;
 class ConversionWorker;
 class FileListModel;
+class PlayerDialog;
 
 class MainWindow : public QWidget {
     Q_OBJECT
@@ -47,6 +48,7 @@ public:
     QPushButton* CancelAllButton() const { return cancelAll_; }
     QPushButton* RemoveFilesButton() const { return removeFiles_; }
     QPushButton* RemoveAllButton() const { return removeAll_; }
+    QPushButton* PlayMovieButton() const { return playMovie_; }
     QComboBox* MakerMenu() const { return makers_; }
     QComboBox* DeviceMenu() const { return devices_; }
     QComboBox* DestinationMenu() const { return destination_; }
@@ -72,6 +74,10 @@ public:
     // system.
     SystemRoots driveRoots;
 
+    // Opens a player of a movie database on the chosen handheld's screen;
+    // null (with the reason told) when it cannot be played.
+    PlayerDialog* OpenPlayer(const FileSpec& database);
+
     // Packs the settings being edited into the application's container.
     [[nodiscard]] OSErr StoreSettings();
 
@@ -95,6 +101,7 @@ private:
     bool ChooseRemovableDrive();
     bool ChooseHotSyncUser();
     void AddFilesFromDialog();
+    void PlayMovieFromDialog();
     void RemoveFiles(bool all);
     void UpdateEnabling();
     void StartConversion();
@@ -122,7 +129,7 @@ private:
     FileListModel* model_;
     AudioVideoTab* audioVideo_;
     LayoutTab* layoutTab_;
-    QPushButton *convert_, *quit_, *about_;
+    QPushButton *convert_, *quit_, *about_, *playMovie_;
     QPushButton *addFiles_, *removeFiles_, *removeAll_, *cancelCurrent_, *cancelAll_;
     QLabel* status_[2];
     ConversionWorker* worker_;

@@ -187,6 +187,7 @@ void SourceFiles::SetResult(std::size_t row, const FileRecord& record) {
     SourceFile& file = files_[row];
     file.state = record.state;
     file.detail = record.detail;
+    file.output = record.state == FileState::Converted ? record.output : FileSpec{};
     switch (record.state) {
     case FileState::Converted:
         // A file converted without its sound keeps the warning where its

@@ -51,6 +51,7 @@ struct SourceFile {
     FileState state = FileState::Waiting; // what the last run made of it
     std::string status;     // the row's status text
     std::string detail;     // what a failure's message is about, when known
+    FileSpec output;        // where the converted movie went
     bool isNew = false;     // added by the current add or drop; the window scrolls to it
 
     bool Converted() const { return state == FileState::Converted; }

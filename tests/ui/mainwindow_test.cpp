@@ -2,11 +2,14 @@
 // buttons' enabling, conversions through the real engine with the window
 // answering meanwhile, cancelling, the preset menus and what outlives the
 // window. Each test has its own preference folder.
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QLabel>
 #include <QListView>
+#include <QMessageBox>
+#include <QSlider>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -23,6 +26,7 @@
 #include "ui/layouttab.h"
 #include "tools/inspect.h"
 #include "ui/mainwindow.h"
+#include "ui/playerdialog.h"
 #include "ui/presetdialogs.h"
 
 namespace {
@@ -85,6 +89,7 @@ private slots:
     void SavingAndEditingUserPresets();
     void DraggingAndResizingTheMovie();
     void ChoosingTheHandheldsDestinations();
+    void PlayingAConvertedMovie();
 };
 
 void WindowTest::AddingAndDroppingFiles() {
@@ -424,6 +429,88 @@ void WindowTest::ChoosingTheHandheldsDestinations() {
     QCOMPARE(window.DestinationMenu()->itemText(1), QString("HotSync..."));
     QCOMPARE(window.DestinationMenu()->currentIndex(), 1);
     QCOMPARE(window.FolderLabel()->text(), QString("Bob (Handheld)"));
+}
+
+// Picks a device of a maker in the window's menus, as a user does.
+void ChooseDevice(MainWindow& window, const QString& maker, const QString& device) {
+    const int m = static_cast<int>(Items(window.MakerMenu()).indexOf(maker));
+    window.MakerMenu()->setCurrentIndex(m);
+    emit window.MakerMenu()->activated(m);
+    const int d = static_cast<int>(Items(window.DeviceMenu()).indexOf(device));
+    window.DeviceMenu()->setCurrentIndex(d);
+    emit window.DeviceMenu()->activated(d);
+}
+
+QImage EngineScreen(const FileSpec& database, const HandheldShape& device, std::uint64_t at, int scale) {
+    MoviePlayback movie;
+    std::string problem;
+    FrameBuffer frame;
+    if (movie.Open({database, {}, device}, problem) != noErr || movie.ScreenAt(at, scale, frame) != noErr) return {};
+    return QImage(frame.Pixels(), frame.Width(), frame.Height(), frame.RowBytes(), QImage::Format_ARGB32).copy();
+}
+
+void WindowTest::PlayingAConvertedMovie() {
+    Session s;
+    s.app.destination = ExportDestination::SourceFolder;
+    MainWindow window(s.app);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    ChooseDevice(window, "Palm", "Tungsten E/T/T2");
+    const auto folder = s.home.Path() / "movies";
+    window.AddFiles({CopyInto(folder, Mp4(), "clip.mp4")});
+    window.askMovieName = [](QString&) { return true; };
+    QTest::mouseClick(window.ConvertButton(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!window.Converting(), 120000);
+
+    // A double click on the converted row opens its player on the device's
+    // 320 × 320 screen, doubled.
+    const QRect row = window.FileList()->visualRect(window.Files()->index(0));
+    QTest::mouseClick(window.FileList()->viewport(), Qt::LeftButton, {}, row.center());
+    QTest::mouseDClick(window.FileList()->viewport(), Qt::LeftButton, {}, row.center());
+    auto* player = window.findChild<PlayerDialog*>();
+    QVERIFY(player != nullptr && player->isVisible());
+    const FileSpec database = folder / "clip.pdb";
+    const HandheldShape screen{320, 320, false};
+    QCOMPARE(player->Screen().size(), QSize(640, 640));
+    QCOMPARE(player->Screen(), EngineScreen(database, screen, 0, 2));
+
+    // Playing moves on with the clock and stops at the end on the last screen.
+    QTest::mouseClick(player->PlayButton(), Qt::LeftButton);
+    QVERIFY(player->Playing());
+    QTRY_VERIFY_WITH_TIMEOUT(player->Position() > 50, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!player->Playing(), 10000);
+    QCOMPARE(player->Position(), player->Duration());
+    QCOMPARE(player->PlayButton()->text(), QString("Play"));
+
+    // The slider seeks; 1× halves the screen; the 256-colour view changes colours.
+    player->PositionSlider()->setValue(123);
+    QCOMPARE(player->Position(), std::uint64_t{123});
+    QCOMPARE(player->Screen(), EngineScreen(database, screen, 123, 2));
+    player->ZoomMenu()->setCurrentIndex(0);
+    QCOMPARE(player->Screen(), EngineScreen(database, screen, 123, 1));
+    QVERIFY(player->PaletteBox()->isEnabled());
+    player->PaletteBox()->setChecked(true);
+    QVERIFY(player->Screen() != EngineScreen(database, screen, 123, 1));
+
+    // Pause holds the picture where it was.
+    QTest::mouseClick(player->PlayButton(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(player->Position() > 140, 10000);
+    QTest::mouseClick(player->PlayButton(), Qt::LeftButton);
+    const std::uint64_t paused = player->Position();
+    QTest::qWait(150);
+    QVERIFY(!player->Playing());
+    QCOMPARE(player->Position(), paused);
+    player->close();
+
+    // A file that is no movie database is refused with its reason.
+    std::ofstream(folder / "broken.pdb") << "not a database";
+    QString told;
+    WhenDialogOpens([&](QWidget* box) {
+        told = qobject_cast<QMessageBox*>(box)->text();
+        box->close();
+    });
+    QCOMPARE(window.OpenPlayer(folder / "broken.pdb"), nullptr);
+    QVERIFY(told.startsWith("broken.pdb cannot be played: "));
 }
 
 int main(int argc, char** argv) {
