@@ -88,6 +88,7 @@ OSErr MovieFileWriter::Impl::OpenVideo(std::int32_t width, std::int32_t height, 
     // Handheld pictures are small: near-transparent quality costs little.
     av_opt_set(video->priv_data, "preset", "veryfast", 0);
     av_opt_set(video->priv_data, "crf", "16", 0);
+    video->thread_count = 0; // the encoder's own threads, one a core: it is most of a render's time
     if (int err = avcodec_open2(video.get(), encoder, nullptr); err < 0) return StatusOf(err);
     videoStream = avformat_new_stream(output.get(), nullptr);
     if (videoStream == nullptr) return memFullErr;

@@ -115,17 +115,23 @@ OSErr MoviePictureDecoder::Decode(std::size_t index, FrameBuffer& out) {
 // each pixel `scale` × `scale`.
 OSErr ShowUpright(const FrameBuffer& in, int rotation, int scale, FrameBuffer& out) {
     const bool turned = rotation == 90 || rotation == -90;
-    const std::int32_t width = (turned ? in.Height() : in.Width()) * scale;
-    const std::int32_t height = (turned ? in.Width() : in.Height()) * scale;
-    if (out.Width() != width || out.Height() != height)
-        if (OSErr err = out.Create(width, height)) return err;
-    for (std::int32_t y = 0; y < height; ++y)
-        for (std::int32_t x = 0; x < width; ++x) {
-            const std::int32_t ux = x / scale, uy = y / scale; // in the upright picture
-            // Stored at 90: upright (ux, uy) lies at (H - 1 - uy, ux) of the stored one.
+    const std::int32_t uprightW = turned ? in.Height() : in.Width(), uprightH = turned ? in.Width() : in.Height();
+    if (out.Width() != uprightW * scale || out.Height() != uprightH * scale)
+        if (OSErr err = out.Create(uprightW * scale, uprightH * scale)) return err;
+    // One upright row at a time, each pixel widened, then repeated for the
+    // rows of the enlargement.
+    const auto* pixels = reinterpret_cast<const std::uint32_t*>(in.Pixels());
+    const std::int32_t stride = in.RowBytes() / 4;
+    for (std::int32_t uy = 0; uy < uprightH; ++uy) {
+        auto* row = reinterpret_cast<std::uint32_t*>(out.Pixels() + uy * scale * out.RowBytes());
+        for (std::int32_t ux = 0; ux < uprightW; ++ux) {
+            // Stored at 90: upright (ux, uy) lies at (W - 1 - uy, ux) of the stored one.
             const std::int32_t sx = rotation == 90 ? in.Width() - 1 - uy : rotation == -90 ? uy : ux;
             const std::int32_t sy = rotation == 90 ? ux : rotation == -90 ? in.Height() - 1 - ux : uy;
-            std::copy_n(in.Pixel(sx, sy), 4, out.Pixels() + y * out.RowBytes() + 4 * x);
+            std::fill_n(row + ux * scale, scale, pixels[sy * stride + sx]);
         }
+        for (int copy = 1; copy < scale; ++copy)
+            std::memcpy(reinterpret_cast<std::uint8_t*>(row) + copy * out.RowBytes(), row, static_cast<std::size_t>(out.RowBytes()));
+    }
     return noErr;
 }
