@@ -21,8 +21,14 @@ int RunCompare(const CompareOptions& o) {
         return kExitFailed;
     }
     std::printf("%s against %s, %.2f s\n", o.file.c_str(), o.source.c_str(), r.seconds);
-    std::printf("Pictures: %zu compared, luma PSNR %.2f dB mean, %.2f dB worst (at %.2f s)\n", r.pictures, r.meanPsnr,
-                r.worstPsnr, static_cast<double>(r.worstAt) / 100.0);
+    if (r.pictures > 0)
+        std::printf("Pictures: %zu compared, luma PSNR %.2f dB mean, %.2f dB worst (at %.2f s)\n", r.pictures, r.meanPsnr,
+                    r.worstPsnr, static_cast<double>(r.worstAt) / 100.0);
+    if (r.soundCompared)
+        std::printf("Sound: SNR %.2f dB, gain %+.2f dB, delay %lld sample frames (%.2f ms) at %u Hz\n", r.soundSnr,
+                    r.soundGainDb, static_cast<long long>(r.soundDelay), r.soundDelayMs, r.soundRate);
+    else
+        std::printf("Sound: not compared (%s)\n", r.soundDetail.c_str());
     std::printf("Data rates: pictures %.0f kbit/s, sound %.0f kbit/s\n", r.videoKbps, r.soundKbps);
     return 0;
 }
