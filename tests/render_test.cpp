@@ -14,8 +14,9 @@
 
 namespace {
 
-FileSpec Database(const TestFolder& folder, const std::string& name, const ExportSettings& s) {
-    const Converted c = ConvertTo(Mp4(), s);
+FileSpec Database(const TestFolder& folder, const std::string& name, const ExportSettings& s,
+                  const std::filesystem::path& source = Mp4()) {
+    const Converted c = ConvertTo(source, s);
     EXPECT_EQ(c.err, noErr);
     std::ofstream(folder.Path() / name, std::ios::binary).write(reinterpret_cast<const char*>(c.bytes.data()), c.bytes.size());
     return folder.Path() / name;
@@ -46,6 +47,58 @@ FrameBuffer PngPixels(const FileSpec& png) {
 bool InMargin(const FrameBuffer& sheet, int x, int y) {
     const std::uint8_t* p = sheet.Pixel(x, y);
     return p[0] == p[1] && p[1] == p[2] && p[0] >= 0x30 && p[0] <= 0x78;
+}
+
+// Black pictures, 30 a second, that flash white for a sixth of a second,
+// and silence that clicks (10 ms of 1 kHz), together at 1, 2 and 3 s and
+// nowhere else: whole seconds fall on the picture times of every frame rate
+// used here, and a sound slipped by a whole second finds no click to match.
+std::filesystem::path FlashesAndClicks() {
+    return MakeFixture("flashes.mp4", "-f lavfi -i color=black:s=160x120:r=30:d=4 "
+                                      "-f lavfi -i \"aevalsrc='0.5*sin(2*PI*1000*t)*gte(n\\,44100)*lt(mod(n\\,44100)\\,441)':s=44100:d=4\" "
+                                      "-vf \"drawbox=color=white:t=fill:enable='gte(n\\,30)*lt(mod(n\\,30)\\,5)'\" "
+                                      "-c:v libx264 -pix_fmt yuv420p -c:a aac -shortest %o");
+}
+
+// Where each flash and click of a rendered video starts, in seconds, as the
+// ffmpeg tool decodes it: pictures at 100 a second from time 0, sound at
+// 44100 Hz from time 0, both through the tool's own timing of the file.
+struct Onsets {
+    std::vector<double> flashes, clicks;
+};
+
+Onsets OnsetsOf(const std::filesystem::path& video, const TestFolder& folder) {
+    const auto pictures = folder.Path() / "pictures.gray", sound = folder.Path() / "sound.raw";
+    const std::string ffmpeg = "ffmpeg -nostdin -y -loglevel error -i " + video.string();
+    EXPECT_EQ(std::system((ffmpeg + " -map 0:v -vf fps=100:start_time=0,scale=8:6,format=gray -f rawvideo " + pictures.string()).c_str()), 0);
+    EXPECT_EQ(std::system((ffmpeg + " -map 0:a -af aresample=async=1:first_pts=0 -ac 1 -ar 44100 -f s16le " + sound.string()).c_str()), 0);
+    const auto gray = FileBytes(pictures), pcm = FileBytes(sound);
+    auto brightness = [&](std::size_t hundredth) {
+        int sum = 0;
+        for (std::size_t i = 0; i < 48; ++i) sum += gray[hundredth * 48 + i];
+        return sum / 48;
+    };
+    auto level = [&](std::size_t frame) { return std::abs(static_cast<std::int16_t>(pcm[2 * frame] | pcm[2 * frame + 1] << 8)); };
+    Onsets found;
+    // Each event looked for within 300 ms of its second: the first bright
+    // picture, and the first sample above half the loudest near it.
+    for (std::size_t second = 1; second <= 3; ++second) {
+        for (std::size_t h = second * 100 - 30; h < second * 100 + 30 && (h + 1) * 48 <= gray.size(); ++h)
+            if (brightness(h) > 128) {
+                found.flashes.push_back(h / 100.0);
+                break;
+            }
+        const std::size_t from = second * 44100 - 13230, to = std::min(pcm.size() / 2, second * 44100 + 13230);
+        int loudest = 0;
+        for (std::size_t f = from; f < to; ++f) loudest = std::max(loudest, level(f));
+        if (loudest < 4000) continue; // no click here
+        for (std::size_t f = from; f < to; ++f)
+            if (level(f) > loudest / 2) {
+                found.clicks.push_back(f / 44100.0);
+                break;
+            }
+    }
+    return found;
 }
 
 } // namespace
@@ -218,4 +271,32 @@ TEST(Render, TheHandheldsWholeScreen) {
                                                          (wide.Path() / "none.png").string()});
     EXPECT_EQ(unknown.status, 2);
     EXPECT_FALSE(std::filesystem::exists(wide.Path() / "none.png"));
+}
+
+TEST(Render, FlashesAndClicksStayTogetherThroughConversionAndRender) {
+    TestFolder home;
+    // ADPCM under "16 Grays" at 10 pictures a second, and a Cinepak colour
+    // preset's own settings (15 a second, 320 × 240, ADPCM at 22050 Hz).
+    // Both lay out two seconds of sound ahead of their first picture, the
+    // lead-in: where the sound is stored, not when it plays.
+    const auto grays = Database(home, "grays.pdb", TestSettings(kDepthSixteenGrays, IntToFixed(10), kSoundAdpcm2to1, 22050, 1),
+                                 FlashesAndClicks());
+    std::filesystem::copy_file(FlashesAndClicks(), home.Path() / "flashes.mp4");
+    const VantroResult made = RunVantro(home.Path(), {"convert", (home.Path() / "flashes.mp4").string(), "-p", "Tungsten T3"});
+    ASSERT_EQ(made.status, 0) << made.errors;
+    for (const FileSpec& database : {grays, FileSpec(home.Path() / "flashes.pdb")}) {
+        RenderJob job;
+        job.database = database;
+        job.video = home.Path() / (database.stem().string() + "-rendered.mp4");
+        job.scale = 1;
+        RenderReport report;
+        ASSERT_EQ(RenderMovie(job, report), noErr) << report.detail;
+        const Onsets onsets = OnsetsOf(job.video, home);
+        ASSERT_EQ(onsets.flashes.size(), 3u) << database;
+        ASSERT_EQ(onsets.clicks.size(), 3u) << database;
+        for (std::size_t i = 0; i < 3; ++i) {
+            EXPECT_NEAR(onsets.flashes[i], i + 1.0, 0.07) << database; // within a picture of the source's
+            EXPECT_NEAR(onsets.clicks[i], onsets.flashes[i], 0.020) << database << " at " << i + 1 << " s";
+        }
+    }
 }
