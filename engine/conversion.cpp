@@ -13,6 +13,7 @@
 #include "engine/exportcomponent.h"
 #include "engine/exportinstance.h"
 #include "engine/framegrid.h"
+#include "engine/picturepipeline.h"
 #include "engine/screenlayout.h"
 #include "import/directshowsource.h"
 #include "moviedb/moviewriter.h"
@@ -133,6 +134,11 @@ public:
             grid_ = FrameGrid(video_->timeScale, FixedToDouble(frameRate_), static_cast<double>(videoDuration),
                               std::move(chapterTimes_));
         if (OSErr err = BeginMovie(writer_.get())) return err;
+        // The converter's own sources decode on their own threads; a
+        // caller's procedures are called on the caller's thread.
+        if (video_)
+            pictures_ = std::make_unique<PicturePipeline>([this](MadePicture& p) { return MakePicture(p); },
+                                                          movie_ != nullptr ? instance_.picturesAhead : 0);
 
         // Pump: one picture, then sound up to the picture's time.
         bool videoActive = video_ != nullptr, soundActive = sound_ != nullptr;
@@ -253,7 +259,7 @@ private:
 
     // The AVI frame source: one rendered frame per step of the settings'
     // rate, already at the movie's size (a quarter turn applied after).
-    OSErr PumpAviFrame(MovieExportGetDataParams& request) {
+    OSErr AviFrame(MovieExportGetDataParams& request) {
         DirectShowSource& source = *instance_.aviFrames;
         if (grid_.Frames() == 0)
             if (OSErr err = SetupDirectShowSource(source, geometry_.width, geometry_.height, frameRate_ > 0 ? frameRate_ : IntToFixed(15)))
@@ -274,12 +280,9 @@ private:
         return noErr;
     }
 
-    OSErr PumpVideo() {
-        MovieExportGetDataParams request;
-        if (instance_.aviFrames) {
-            if (OSErr err = PumpAviFrame(request)) return err;
-            return AdvanceGrid(static_cast<double>(request.durationPerSample));
-        }
+    // The source's picture at the grid's time, decoded and scaled into the
+    // buffer.
+    OSErr SourceFrame(MovieExportGetDataParams& request) {
         request.trackID = video_->trackNumber;
         request.sourceTimeScale = video_->timeScale;
         request.requestedTime = static_cast<std::int64_t>(grid_.Current());
@@ -303,17 +306,31 @@ private:
             seed_ = sample.seed;
         }
         if (OSErr err = sequence_.Decompress(*sample.picture)) return err;
-        return AdvanceGrid(static_cast<double>(sample.duration));
+        request.durationPerSample = sample.duration;
+        return noErr;
     }
 
-    // Writes the picture in the buffer and moves to the next time on the
-    // frame grid.
-    OSErr AdvanceGrid(double sampleDuration) {
-        const FrameGrid::Step step = grid_.Advance(sampleDuration);
-        if (step.chapterStart)
+    // The picture maker (on the pipeline's thread when there is one): the
+    // next picture and its step on the frame grid.
+    OSErr MakePicture(MadePicture& out) {
+        MovieExportGetDataParams request;
+        if (OSErr err = instance_.aviFrames ? AviFrame(request) : SourceFrame(request)) return err;
+        if (out.pixels.Width() != buffer_.Width() || out.pixels.Height() != buffer_.Height())
+            if (OSErr err = out.pixels.Create(buffer_.Width(), buffer_.Height())) return err;
+        std::memcpy(out.pixels.Pixels(), buffer_.Pixels(), static_cast<std::size_t>(buffer_.RowBytes()) * buffer_.Height());
+        out.step = grid_.Advance(static_cast<double>(request.durationPerSample));
+        return noErr;
+    }
+
+    // Writes the next picture; a chapter's first is a key picture.
+    OSErr PumpVideo() {
+        const MadePicture* picture = nullptr;
+        if (OSErr err = pictures_->Next(picture)) return err;
+        if (picture->step.chapterStart)
             if (OSErr err = RequestKeyFrame(writer_.get())) return err;
-        if (OSErr err = WriteVideoFrame(writer_.get(), buffer_.Pixels(), buffer_.RowBytes(), step.duration, nullptr)) return err;
-        videoMs_ = static_cast<std::int64_t>(std::trunc(step.next)) * 1000 / video_->timeScale;
+        if (OSErr err = WriteVideoFrame(writer_.get(), picture->pixels.Pixels(), picture->pixels.RowBytes(), picture->step.duration, nullptr))
+            return err;
+        videoMs_ = static_cast<std::int64_t>(std::trunc(picture->step.next)) * 1000 / video_->timeScale;
         return noErr;
     }
 
@@ -358,6 +375,8 @@ private:
     FrameGrid grid_{1, 0};
     std::int64_t videoMs_ = 0;
     std::vector<double> chapterTimes_;
+    // Last: its thread uses the members above until it is stopped.
+    std::unique_ptr<PicturePipeline> pictures_;
 };
 
 } // namespace

@@ -118,6 +118,7 @@ OSErr ConvertWithProcedure(const ConversionJob& job, MovieProgressProc progress,
     instance.standardExporter = standard.instance;
     instance.progress = progress;
     instance.progressRefcon = refcon;
+    instance.picturesAhead = job.picturesAhead;
     const OSErr err = ExportMovie(instance, MpegTables(), destination, dataRefType, movie, 0, 0, movie.Duration());
     instance.standardExporter = nullptr;
     report.missingDecoder = instance.missingDecoder;

@@ -22,6 +22,9 @@ public:
     virtual bool Progress(int /*permille*/) { return true; }
 };
 
+// A few pictures: enough to keep both threads busy, never the movie.
+inline constexpr std::size_t kPicturesAhead = 3;
+
 struct ConversionJob {
     FileSpec source;
     ExportSettings settings;
@@ -33,6 +36,9 @@ struct ConversionJob {
     FileSpec exportFolder;
     std::string movieName;
     FileSpec destination;
+    // Pictures decoded and scaled ahead of the encoders on a thread of their
+    // own (the database is the same with 0: each when it is needed).
+    std::size_t picturesAhead = kPicturesAhead;
     // The database names of the batch so far, kept apart from the new one.
     std::vector<std::string>* batchNames = nullptr;
     ConversionSink* sink = nullptr;

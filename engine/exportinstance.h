@@ -33,6 +33,10 @@ struct ExportInstance {
     OSType missingDecoder = 0;
     // An AVI whose frames no decompressor takes: rendered by time instead.
     std::unique_ptr<DirectShowSource> aviFrames;
+    // Pictures decoded and scaled ahead, on a thread of their own, when the
+    // converter's own movie sources feed the conversion; 0: each when the
+    // encoders need it.
+    std::size_t picturesAhead = 0;
     // The system's own reading of an MPEG-1 system stream's sound.
     std::unique_ptr<MpegSoundSource> ownSound;
 };

@@ -28,8 +28,10 @@ TEST(Playback, AnyTimeShowsAndSoundsWhatPlayingFromTheStartDoes) {
 
     MoviePlayback playing, seeking;
     std::string problem;
-    ASSERT_EQ(playing.Open({database}, problem), noErr) << problem;
-    ASSERT_EQ(seeking.Open({database}, problem), noErr) << problem;
+    PlaybackJob job;
+    job.database = database;
+    ASSERT_EQ(playing.Open(job, problem), noErr) << problem;
+    ASSERT_EQ(seeking.Open(job, problem), noErr) << problem;
     EXPECT_NEAR(static_cast<double>(playing.Duration()), 200, 10);
 
     // From the start: each screen from the time it appears.
