@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
     for (int count : counts) {
         const std::filesystem::path folder = Folder(count);
         double reserving = 0, committing = 0;
-        std::vector<std::string> batch;
+        BatchNames batch;
         for (int n = 0; n < kConversions; ++n) {
             OutputReservation r;
             auto start = std::chrono::steady_clock::now();

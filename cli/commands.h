@@ -4,9 +4,11 @@
 // start), 128 + the signal's number when a signal cancelled the run.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/app/startup.h"
@@ -51,6 +53,7 @@ struct ConvertOptions {
     std::optional<std::string> preset, out, to, name;
     SettingOptions settings;
     bool recursive = false, skipExisting = false, dryRun = false, json = false, quiet = false, verbose = false;
+    int jobs = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
 };
 void AddConvertOptions(CLI::App& command, ConvertOptions& options);
 // `made` (when given) receives the databases made, in the files' order.

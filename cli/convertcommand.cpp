@@ -123,8 +123,8 @@ void SkipConverted(SourceList& sources, const RunOptions& run) {
     sources.files = std::move(kept);
 }
 
-void PrintJson(const FileRecord& f, double seconds) {
-    nlohmann::json line = {{"source", f.source.string()}, {"outcome", Outcome(f.state)}, {"seconds", seconds}};
+void PrintJson(const FileRecord& f) {
+    nlohmann::json line = {{"source", f.source.string()}, {"outcome", Outcome(f.state)}, {"seconds", f.seconds}};
     line["output"] = f.state == FileState::Converted ? nlohmann::json(f.output.string()) : nlohmann::json(nullptr);
     std::error_code ec;
     line["bytes"] = f.state == FileState::Converted ? nlohmann::json(std::filesystem::file_size(f.output, ec)) : nlohmann::json(nullptr);
@@ -174,6 +174,9 @@ void AddConvertOptions(CLI::App& c, ConvertOptions& o) {
         ->type_name("card[:PATH]|hotsync[:USER][:card]")
         ->excludes(out);
     c.add_option("--name", o.name, "the movie's name (one file only)")->type_name("MOVIE");
+    c.add_option("-j,--jobs", o.jobs, "files converted at a time (default: one per core; 1: one after the other)")
+        ->check(CLI::Range(1, 64))
+        ->type_name("N");
     c.add_flag("-r,--recursive", o.recursive, "also convert inside the folders of a folder");
     c.add_flag("--skip-existing", o.skipExisting, "leave a source alone when its .pdb is in the destination already");
     c.add_flag("-n,--dry-run", o.dryRun, "say what would be converted, with the settings and the output names");
@@ -226,8 +229,12 @@ int RunConvert(Application& app, const ConvertOptions& o, std::vector<FileSpec>*
     if (o.dryRun) return DryRun(sources, run, settings, o.verbose);
 
     std::vector<FileRecord> files;
-    for (const FileSpec& f : sources.files) files.push_back({f, FileState::Waiting, {}, {}, {}});
+    for (const FileSpec& f : sources.files) {
+        FileRecord& record = files.emplace_back();
+        record.source = f;
+    }
     run.settings = &settings;
+    run.jobs = o.jobs;
     const bool table = !o.json && !o.quiet;
     if (table && !files.empty()) {
         std::printf("Converting %zu file%s with %s\n", files.size(), files.size() == 1 ? "" : "s", DescribeSettingsLine(settings).c_str());
@@ -244,7 +251,7 @@ int RunConvert(Application& app, const ConvertOptions& o, std::vector<FileSpec>*
         const FileRecord& f = files[i];
         if (f.state == FileState::Converted && made != nullptr) made->push_back(f.output);
         if (f.state != FileState::Converted) ++failed;
-        if (o.json) PrintJson(f, progress.Seconds(i));
+        if (o.json) PrintJson(f);
         else if (table) PrintRecord(stdout, f);
         else if (f.state == FileState::Failed) PrintRecord(stderr, f);
     }

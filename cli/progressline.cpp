@@ -53,7 +53,7 @@ std::string FitName(const std::string& name, std::size_t width) {
 }
 
 ProgressLine::ProgressLine(const std::vector<FileRecord>& files, bool shown)
-    : files_(files), tty_(isatty(STDERR_FILENO) != 0), shown_(shown), seconds_(files.size(), 0.0) {}
+    : files_(files), tty_(isatty(STDERR_FILENO) != 0), shown_(shown) {}
 
 std::size_t ProgressLine::TerminalWidth() const {
     winsize size{};
@@ -120,8 +120,7 @@ void ProgressLine::Draw(int permille) {
     ++redraws_;
 }
 
-void ProgressLine::FileFinished(std::size_t index, const FileRecord& record) {
-    if (index < seconds_.size()) seconds_[index] = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+void ProgressLine::FileFinished(std::size_t, const FileRecord& record) {
     if (shown_ && tty_ && lastPermille_ >= 0) std::fprintf(out_, "\r\033[K");
     if (record.state == FileState::Cancelled) std::fprintf(out_, "%s%s: cancelled\n", label_.c_str(), name_.c_str());
     std::fflush(out_);

@@ -24,8 +24,6 @@ public:
     void FileProgress(std::size_t index, int permille) override;
     void FileFinished(std::size_t index, const FileRecord& record) override;
 
-    // Seconds each file's conversion took, by index.
-    double Seconds(std::size_t index) const { return index < seconds_.size() ? seconds_[index] : 0; }
     // How many times the line was drawn.
     long Redraws() const { return redraws_; }
 
@@ -36,7 +34,6 @@ private:
     const std::vector<FileRecord>& files_;
     bool tty_, shown_;
     std::FILE* out_ = stderr;
-    std::vector<double> seconds_;
     double lengthSeconds_ = 0;
     std::chrono::steady_clock::time_point start_, lastDraw_;
     std::string name_, label_;

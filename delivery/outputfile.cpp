@@ -178,9 +178,12 @@ int SweepDeadPartials(const FileSpec& folder) {
     return SweepUnlocked(folder);
 }
 
-OSErr ReserveOutputFile(const FileSpec& folder, const std::string& base, std::vector<std::string>* batchNames,
+OSErr ReserveOutputFile(const FileSpec& folder, const std::string& base, BatchNames* batchNames,
                         OutputReservation& out, bool underscoresAsSpaces) {
     out.Discard();
+    // The run's names first, then the folder: always in this order.
+    std::unique_lock<std::mutex> batch;
+    if (batchNames != nullptr) batch = std::unique_lock(batchNames->lock);
     const FolderLock lock(folder);
     (void)SweepUnlocked(folder);
     OutputReservation r;
@@ -205,7 +208,7 @@ OSErr ReserveOutputFile(const FileSpec& folder, const std::string& base, std::ve
 
     // The database's name: unique in the folder and in the batch.
     std::vector<std::string> taken = NamesInFolder(folder);
-    if (batchNames != nullptr) taken.insert(taken.end(), batchNames->begin(), batchNames->end());
+    if (batchNames != nullptr) taken.insert(taken.end(), batchNames->names.begin(), batchNames->names.end());
     std::string stem = r.final_.filename().string();
     stem.resize(stem.size() - kExtension.size());
     if (underscoresAsSpaces) std::replace(stem.begin(), stem.end(), '_', ' ');
@@ -213,7 +216,7 @@ OSErr ReserveOutputFile(const FileSpec& folder, const std::string& base, std::ve
     std::uint8_t field[kNameField] = {};
     std::memcpy(field, r.databaseName_.data(), r.databaseName_.size());
     if (OSErr err = r.file_.WriteAt(0, field)) return err;
-    if (batchNames != nullptr) batchNames->push_back(r.databaseName_);
+    if (batchNames != nullptr) batchNames->names.push_back(r.databaseName_);
     out = std::move(r);
     return noErr;
 }

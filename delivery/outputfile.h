@@ -12,6 +12,7 @@
 // reservation in that folder removes it.
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,13 @@ FileSpec PartialNameOf(const FileSpec& final);
 // "clip-1.pdb", ...), without reserving it: what a dry run shows.
 FileSpec ProposedOutput(const FileSpec& folder, const std::string& base);
 inline constexpr std::string_view kPartialSuffix = ".vantro-partial";
+
+// The database names a run has given out, kept distinct among the run's
+// conversions, which may reserve their outputs at the same time.
+struct BatchNames {
+    std::mutex lock;
+    std::vector<std::string> names;
+};
 
 // One output file from its reservation to its final name.
 class OutputReservation {
@@ -65,7 +73,7 @@ public:
     void Discard();
 
 private:
-    friend OSErr ReserveOutputFile(const FileSpec&, const std::string&, std::vector<std::string>*, OutputReservation&, bool);
+    friend OSErr ReserveOutputFile(const FileSpec&, const std::string&, BatchNames*, OutputReservation&, bool);
     File file_;
     FileIdentity identity_;
     FileSpec folder_, final_, partial_;
@@ -82,7 +90,7 @@ private:
 // handheld's names do. Dead runs' partial files in the folder are removed
 // first.
 [[nodiscard]] OSErr ReserveOutputFile(const FileSpec& folder, const std::string& base,
-                                      std::vector<std::string>* batchNames, OutputReservation& out,
+                                      BatchNames* batchNames, OutputReservation& out,
                                       bool underscoresAsSpaces = false);
 
 // Removes the partial files in `folder` that no live run holds; answers how

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "delivery/outputfile.h"
 #include "engine/exportsettings.h"
 #include "platform/files.h"
 #include "platform/status.h"
@@ -40,7 +41,7 @@ struct ConversionJob {
     // own (the database is the same with 0: each when it is needed).
     std::size_t picturesAhead = kPicturesAhead;
     // The database names of the batch so far, kept apart from the new one.
-    std::vector<std::string>* batchNames = nullptr;
+    BatchNames* batchNames = nullptr;
     ConversionSink* sink = nullptr;
 };
 

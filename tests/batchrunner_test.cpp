@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 
 #include "engine/app/startup.h"
 #include "engine/batchrunner.h"
@@ -13,6 +14,7 @@
 #include "presets/presets.h"
 #include "tests/media_fixtures.h"
 #include "tests/test_folder.h"
+#include "moviedb/formats.h"
 
 namespace {
 
@@ -102,6 +104,63 @@ TEST_F(Runner, AFailingFileNeverStopsTheRun) {
     // A second run skips what is done.
     ASSERT_EQ(runner.Run(files, options_, quiet), noErr);
     EXPECT_EQ(OutputCount(), 2u);
+}
+
+// What the observer hears, as a line per call.
+class Recorder : public RunObserver {
+public:
+    void FileStarted(std::size_t index, int, int) override { Say("start", index); }
+    void FileProgress(std::size_t index, int) override {
+        if (said.empty() || said.back() != "progress " + std::to_string(index)) Say("progress", index);
+    }
+    void FileFinished(std::size_t index, const FileRecord&) override { Say("end", index); }
+    std::vector<std::string> said;
+
+private:
+    void Say(const char* what, std::size_t index) { said.push_back(what + std::string(" ") + std::to_string(index)); }
+};
+
+TEST_F(Runner, SeveralAtATimeTellInTheFilesOrderAndMakeTheSameDatabases) {
+    // The sound encoders with state of their own: ATRAC3 and Yamaha ADPCM.
+    for (const SoundFormat format : {SoundFormat::ClieAudio, SoundFormat::YamahaAdpcm}) {
+        EditSettings s;
+        UnpackSettings(s, settings_);
+        s.soundFormat = Code(format);
+        s.sampleRate = UIntToUnsignedFixed(format == SoundFormat::ClieAudio ? 44100 : 8000);
+        AtomContainer settings;
+        ASSERT_EQ(PackSettings(s, s.name, settings), noErr);
+        options_.settings = &settings;
+        const auto folder = folder_.Path() / ("sources" + std::to_string(Code(format)));
+        std::filesystem::create_directories(folder);
+        for (const char* name : {"a.mp4", "c.mp4"}) std::filesystem::copy_file(Mp4(), folder / name);
+        std::ofstream(folder / "b.mp4") << "not a movie";
+        const auto sources = {folder / "a.mp4", folder / "b.mp4", folder / "c.mp4"};
+
+        std::map<int, std::vector<std::vector<std::uint8_t>>> made;
+        for (const int jobs : {1, 2}) {
+            options_.jobs = jobs;
+            options_.exportFolder = folder_.Path() / ("out" + std::to_string(Code(format)) + "-" + std::to_string(jobs));
+            auto files = Files(sources);
+            BatchRunner runner;
+            Recorder recorder;
+            ASSERT_EQ(runner.Run(files, options_, recorder), noErr);
+            EXPECT_EQ(States(files), (std::vector<FileState>{FileState::Converted, FileState::Failed, FileState::Converted}));
+            // Each file from start to end before the next is heard of.
+            std::vector<std::string> outline;
+            for (const std::string& line : recorder.said)
+                if (line.rfind("progress", 0) != 0) outline.push_back(line);
+            EXPECT_EQ(outline, (std::vector<std::string>{"start 0", "end 0", "start 1", "end 1", "start 2", "end 2"})) << jobs;
+            for (std::size_t i = 1; i < recorder.said.size(); ++i)
+                if (recorder.said[i].rfind("progress", 0) == 0)
+                    EXPECT_NE(recorder.said[i - 1].rfind("end", 0), 0u) << "progress after its file ended, with " << jobs;
+            for (const std::size_t i : {0u, 2u}) {
+                auto bytes = FileBytes(files[i].output);
+                std::fill(bytes.begin() + 36, bytes.begin() + 44, 0); // the clock's times
+                made[jobs].push_back(std::move(bytes));
+            }
+        }
+        EXPECT_EQ(made[2], made[1]) << Code(format);
+    }
 }
 
 TEST_F(Runner, CancellingTheCurrentFileGoesOnWithTheNext) {

@@ -64,7 +64,7 @@ TEST(FileSafety, ASecondCtrlCStopsTheRestWheneverItComes) {
     TestFolder home;
     const auto out = home.Path() / "out";
     std::filesystem::create_directories(out);
-    std::vector<std::string> args = {"convert", "--out", out.string(), "--preset", "Tungsten T3"};
+    std::vector<std::string> args = {"convert", "-j", "1", "--out", out.string(), "--preset", "Tungsten T3"};
     for (const char* name : {"a.mp4", "b.mp4", "c.mp4"}) {
         std::filesystem::create_hard_link(LongClip(), home.Path() / name);
         args.push_back((home.Path() / name).string());
@@ -78,6 +78,32 @@ TEST(FileSafety, ASecondCtrlCStopsTheRestWheneverItComes) {
     EXPECT_EQ(run.Wait(), 128 + SIGINT);
     EXPECT_EQ(FolderNames(out), std::vector<std::string>{}); // the third never started
     EXPECT_NE(run.Output().find("not converted " + (home.Path() / "c.mp4").string()), std::string::npos) << run.Output();
+}
+
+TEST(FileSafety, CtrlCInAParallelRunCancelsTheFilesUnderWayAndASecondTheRest) {
+    TestFolder home;
+    const auto out = home.Path() / "out";
+    std::filesystem::create_directories(out);
+    std::vector<std::string> args = {"convert", "-j", "2", "--out", out.string(), "--preset", "Tungsten T3"};
+    const std::vector<std::string> names = {"a", "b", "c", "d", "e"};
+    for (const std::string& name : names) {
+        std::filesystem::create_hard_link(LongClip(), home.Path() / (name + ".mp4"));
+        args.push_back((home.Path() / (name + ".mp4")).string());
+    }
+    Vantro run(home.Path(), args);
+    // Two files under way at once: the first Ctrl-C cancels both, and the
+    // next two start; the second cancels those and leaves the last.
+    for (const char* under : {".a.pdb", ".b.pdb"}) ASSERT_TRUE(WaitFor(run, out, under));
+    run.Signal(SIGINT);
+    for (const char* under : {".c.pdb", ".d.pdb"}) ASSERT_TRUE(WaitFor(run, out, under));
+    run.Signal(SIGINT);
+    EXPECT_EQ(run.Wait(), 128 + SIGINT);
+    EXPECT_EQ(FolderNames(out), std::vector<std::string>{});
+    // The table in the files' order.
+    std::string table;
+    for (const std::string& name : names)
+        table += (name == "e" ? "not converted " : "cancelled     ") + (home.Path() / (name + ".mp4")).string() + "\n";
+    EXPECT_NE(run.Output().find(table), std::string::npos) << run.Output();
 }
 
 TEST(FileSafety, WhatAKilledRunLeftIsRemovedAtTheNextStart) {

@@ -182,7 +182,7 @@ TEST(DatabaseNames, DistinctInTheFolderAndInTheBatch) {
     TestFolder folder;
     const std::string long1 = "Summer holiday at the lake house, day one, part 1";
     const std::string long2 = "Summer holiday at the sea shore, day two, part 1";
-    std::vector<std::string> batch;
+    BatchNames batch;
     OutputReservation first, second;
     ASSERT_EQ(ReserveOutputFile(folder.Path(), long1, &batch, first), noErr);
     // Being written: the second reservation already sees the first's name.
@@ -194,7 +194,7 @@ TEST(DatabaseNames, DistinctInTheFolderAndInTheBatch) {
     OutputReservation third;
     ASSERT_EQ(ReserveOutputFile(other.Path(), long2, &batch, third), noErr);
     EXPECT_FALSE(SameDatabaseName(first.DatabaseName(), third.DatabaseName()));
-    EXPECT_EQ(batch.size(), 2u);
+    EXPECT_EQ(batch.names.size(), 2u);
 }
 
 TEST(OutputReservations, FoldersAndNamesThatCannotBeHadAreErrorsNotLoops) {

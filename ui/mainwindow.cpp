@@ -13,6 +13,8 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QSpinBox>
+#include <QThread>
 #include <QStandardItemModel>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -191,6 +193,15 @@ QWidget* MainWindow::BuildFilesTab() {
     removeAll_ = Button("Remove All", buttons);
     cancelAll_ = Button("Cancel All", buttons);
     buttons->addStretch();
+    // Files converted at a time: one per core unless the user says fewer.
+    jobs_ = new QSpinBox;
+    jobs_->setRange(1, 16);
+    jobs_->setValue(std::max(1, QThread::idealThreadCount()));
+    jobs_->setToolTip("How many files convert at the same time");
+    auto* jobsLabel = new QLabel("At a time:");
+    jobsLabel->setBuddy(jobs_);
+    buttons->addWidget(jobsLabel);
+    buttons->addWidget(jobs_);
     status_[0] = new QLabel;
     status_[1] = new QLabel;
     auto* layout = new QVBoxLayout(page);
@@ -500,6 +511,7 @@ void MainWindow::StartConversion() {
     options.toSourceFolder = app_.destination == ExportDestination::SourceFolder;
     options.exportFolder = app_.exportFolder;
     options.movieName = outputName_;
+    options.jobs = jobs_->value();
     if (app_.destination == ExportDestination::HotSync)
         options.deliver = [aide = aide_, target = hotSync_](FileSpec& file) { return QueueForHotSync(aide, target, file); };
     if (!worker_->Start(model_->PrepareRun(), options, app_.settings)) SetConverting(false);
@@ -507,7 +519,7 @@ void MainWindow::StartConversion() {
 
 void MainWindow::SetConverting(bool on) {
     converting_ = on;
-    for (QWidget* w : std::initializer_list<QWidget*>{makers_, devices_, destination_, addFiles_}) w->setEnabled(!on);
+    for (QWidget* w : std::initializer_list<QWidget*>{makers_, devices_, destination_, addFiles_, jobs_}) w->setEnabled(!on);
     removeFiles_->setVisible(!on);
     removeAll_->setVisible(!on);
     for (QWidget* w : std::initializer_list<QWidget*>{cancelCurrent_, cancelAll_, status_[0], status_[1]}) w->setVisible(on);

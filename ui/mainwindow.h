@@ -23,6 +23,7 @@ class QComboBox;
 class QLabel;
 class QListView;
 class QPushButton;
+class QSpinBox;
 class QTabWidget;
 class AudioVideoTab;
 class LayoutTab;
@@ -49,6 +50,7 @@ public:
     QPushButton* RemoveFilesButton() const { return removeFiles_; }
     QPushButton* RemoveAllButton() const { return removeAll_; }
     QPushButton* PlayMovieButton() const { return playMovie_; }
+    QSpinBox* JobsBox() const { return jobs_; }
     QComboBox* MakerMenu() const { return makers_; }
     QComboBox* DeviceMenu() const { return devices_; }
     QComboBox* DestinationMenu() const { return destination_; }
@@ -132,5 +134,6 @@ private:
     QPushButton *convert_, *quit_, *about_, *playMovie_;
     QPushButton *addFiles_, *removeFiles_, *removeAll_, *cancelCurrent_, *cancelAll_;
     QLabel* status_[2];
+    QSpinBox* jobs_;
     ConversionWorker* worker_;
 };

@@ -10,6 +10,7 @@
 #include <QListView>
 #include <QMessageBox>
 #include <QSlider>
+#include <QSpinBox>
 #include <QMimeData>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -188,7 +189,9 @@ void WindowTest::CancellingCurrentAndAll() {
     std::filesystem::create_directories(folder);
     for (const char* name : {"a.mp4", "b.mp4", "c.mp4"}) std::filesystem::create_hard_link(LongClip(), folder / name);
     window.AddFiles({folder / "a.mp4", folder / "b.mp4", folder / "c.mp4"});
+    window.JobsBox()->setValue(1); // one after the other: "current" is one file
     QTest::mouseClick(window.ConvertButton(), Qt::LeftButton);
+    QVERIFY(!window.JobsBox()->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(window.Files()->data(window.Files()->index(0), FileListModel::ProgressRole).toInt() > 0, 60000);
     QTest::mouseClick(window.CancelCurrentButton(), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(window.Files()->data(window.Files()->index(1), FileListModel::ProgressRole).toInt() > 0, 60000);
