@@ -2,6 +2,7 @@
 #include "engine/conversion.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -59,12 +60,27 @@ private:
     const ExportSource& source_;
 };
 
+// Adds the time of its scope to a sum.
+class Stopwatch {
+public:
+    explicit Stopwatch(double& sum) : sum_(sum), start_(std::chrono::steady_clock::now()) {}
+    ~Stopwatch() { sum_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count(); }
+    Stopwatch(const Stopwatch&) = delete;
+    Stopwatch& operator=(const Stopwatch&) = delete;
+
+private:
+    double& sum_;
+    std::chrono::steady_clock::time_point start_;
+};
+
 class Conversion {
 public:
     explicit Conversion(ExportInstance& instance)
         : instance_(instance), settings_(instance.settings), progress_(instance.progress), refcon_(instance.progressRefcon) {}
 
     ~Conversion() {
+        pictures_.reset(); // its thread's time counts too
+        if (instance_.times != nullptr) *instance_.times = times_;
         if (instance_.progressOpen) Notify(progress_, kProgressClose, 0, refcon_);
         instance_.progressOpen = false;
     }
@@ -149,6 +165,7 @@ public:
                 else if (err) return err;
             }
             if (soundActive && (!videoActive || pump_->ProgressMs() <= videoMs_)) {
+                const Stopwatch watch(times_.sound);
                 const OSErr err = pump_->Pump(*sound_, writer_.get());
                 if (err == eofErr) soundActive = false;
                 else if (err) return err;
@@ -169,6 +186,7 @@ public:
         if (soundLost && !video_) return invalidTrack;
         if (instance_.progressOpen)
             if (OSErr err = SetProgressProc(writer_.get(), &FinalPhase, reinterpret_cast<std::intptr_t>(this))) return err;
+        const Stopwatch watch(times_.writing);
         if (OSErr err = EndMovie(writer_.get())) return err;
         std::uint32_t size = 0;
         if (OSErr err = GetDatabaseSize(writer_.get(), size)) return err;
@@ -313,6 +331,7 @@ private:
     // The picture maker (on the pipeline's thread when there is one): the
     // next picture and its step on the frame grid.
     OSErr MakePicture(MadePicture& out) {
+        const Stopwatch watch(times_.pictures);
         MovieExportGetDataParams request;
         if (OSErr err = instance_.aviFrames ? AviFrame(request) : SourceFrame(request)) return err;
         if (out.pixels.Width() != buffer_.Width() || out.pixels.Height() != buffer_.Height())
@@ -326,6 +345,7 @@ private:
     OSErr PumpVideo() {
         const MadePicture* picture = nullptr;
         if (OSErr err = pictures_->Next(picture)) return err;
+        const Stopwatch watch(times_.video);
         if (picture->step.chapterStart)
             if (OSErr err = RequestKeyFrame(writer_.get())) return err;
         if (OSErr err = WriteVideoFrame(writer_.get(), picture->pixels.Pixels(), picture->pixels.RowBytes(), picture->step.duration, nullptr))
@@ -375,6 +395,7 @@ private:
     FrameGrid grid_{1, 0};
     std::int64_t videoMs_ = 0;
     std::vector<double> chapterTimes_;
+    ConversionTimes times_;
     // Last: its thread uses the members above until it is stopped.
     std::unique_ptr<PicturePipeline> pictures_;
 };

@@ -119,6 +119,7 @@ OSErr ConvertWithProcedure(const ConversionJob& job, MovieProgressProc progress,
     instance.progress = progress;
     instance.progressRefcon = refcon;
     instance.picturesAhead = job.picturesAhead;
+    instance.times = job.times;
     const OSErr err = ExportMovie(instance, MpegTables(), destination, dataRefType, movie, 0, 0, movie.Duration());
     instance.standardExporter = nullptr;
     report.missingDecoder = instance.missingDecoder;

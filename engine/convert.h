@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "delivery/outputfile.h"
+#include "engine/exportinstance.h"
 #include "engine/exportsettings.h"
 #include "platform/files.h"
 #include "platform/status.h"
@@ -40,6 +41,8 @@ struct ConversionJob {
     // Pictures decoded and scaled ahead of the encoders on a thread of their
     // own (the database is the same with 0: each when it is needed).
     std::size_t picturesAhead = kPicturesAhead;
+    // Where the time went, for the benchmarks; null when nobody asks.
+    ConversionTimes* times = nullptr;
     // The database names of the batch so far, kept apart from the new one.
     BatchNames* batchNames = nullptr;
     ConversionSink* sink = nullptr;

@@ -20,6 +20,13 @@ struct ExportSource {
     void* refcon = nullptr;
 };
 
+// Where a conversion's time went, in seconds of each thread's own clock:
+// the source's pictures decoded and scaled, the video encoded, the sound
+// read and encoded, the database built and written out.
+struct ConversionTimes {
+    double pictures = 0, video = 0, sound = 0, writing = 0;
+};
+
 struct ExportInstance {
     ExportSettings settings;
     ComponentInstance standardExporter = nullptr;
@@ -37,6 +44,7 @@ struct ExportInstance {
     // converter's own movie sources feed the conversion; 0: each when the
     // encoders need it.
     std::size_t picturesAhead = 0;
+    ConversionTimes* times = nullptr; // filled in when given
     // The system's own reading of an MPEG-1 system stream's sound.
     std::unique_ptr<MpegSoundSource> ownSound;
 };
