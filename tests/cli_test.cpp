@@ -246,6 +246,26 @@ TEST(CommandLine, FoldersRecursionSkippingAndJson) {
     EXPECT_EQ(FolderNames(tree / ".hidden"), std::vector<std::string>{"tone.wav"});
 }
 
+TEST(CommandLine, TwoAtATimeKeepTheFilesOrderAndTheExitStatus) {
+    TestFolder home;
+    const auto folder = home.Path() / "clips";
+    std::filesystem::create_directories(folder);
+    // The broken file first: it fails at once while the others convert.
+    std::ofstream(folder / "a_broken.mp4") << "not a movie";
+    for (const char* name : {"b.mp4", "c.mp4", "d.wav"})
+        std::filesystem::copy_file(std::string(name).ends_with(".wav") ? ToneWav() : Mp4(), folder / name);
+    const VantroResult r = RunVantro(home.Path(), {"convert", "-j", "2", "--json", "--preset", "m500", folder.string()});
+    EXPECT_EQ(r.status, 1) << r.errors;
+    std::vector<std::string> order;
+    std::istringstream lines(r.output);
+    for (std::string line; std::getline(lines, line);) {
+        const nlohmann::json j = nlohmann::json::parse(line);
+        order.push_back(std::filesystem::path(j["source"].get<std::string>()).filename().string() + " " + j["outcome"].get<std::string>());
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"a_broken.mp4 failed", "b.mp4 converted", "c.mp4 converted", "d.wav converted"}));
+    EXPECT_EQ(FolderNames(folder), (std::vector<std::string>{"a_broken.mp4", "b.mp4", "b.pdb", "c.mp4", "c.pdb", "d.pdb", "d.wav"}));
+}
+
 // On a terminal 40 columns wide: the line is redrawn at most about ten
 // times a second and never wraps.
 TEST(CommandLine, ProgressOnATerminalIsCalmAndFitsItsWidth) {
