@@ -14,13 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/media.h"
-#include "video/cinepakencoder.h"
-#include "video/cinepakrate.h"
+#include "bench/cinepak_common.h"
 
 namespace {
 
-using Picture = std::vector<std::uint8_t>; // BGRA
+using namespace cinepakbench;
 
 std::vector<Picture> Content(int width, int height, int frames) {
     std::vector<Picture> out;
@@ -73,50 +71,6 @@ Quality Measure(const std::vector<Picture>& source, const std::vector<FrameBuffe
             }
     const double pixels = static_cast<double>(source.size()) * width * height;
     return {10 * std::log10(255.0 * 255.0 / (sy / pixels)), 10 * std::log10(255.0 * 255.0 / (s / (3 * pixels)))};
-}
-
-double Seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
-// Our encoder with the converter's rate control at `kbps`.
-struct OurRun {
-    double seconds = 0;
-    std::vector<std::vector<std::uint8_t>> frames;
-};
-
-OurRun RunOurs(const std::vector<Picture>& content, int width, int height, std::uint32_t kbps) {
-    OurRun run;
-    CinepakEncoder encoder;
-    if (encoder.Begin(static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height), static_cast<std::uint16_t>(width),
-                      static_cast<std::uint16_t>(height)) != noErr)
-        std::exit(1);
-    RateHistory history;
-    const std::uint32_t rate = kbps * 1024 / 8;
-    history.Prime(rate);
-    const auto start = std::chrono::steady_clock::now();
-    for (const Picture& p : content) {
-        CinepakFrameParams params;
-        params.dataRate = rate;
-        params.milliseconds = 66;
-        params.overrun = history.SpentInLastSecond() - rate;
-        ByteBlock out;
-        bool difference = false;
-        if (encoder.Encode(p.data(), width * 4, params, out, difference) != noErr) std::exit(1);
-        history.Add(66, out.Size(), !difference);
-        run.frames.emplace_back(out.Data(), out.Data() + out.Size());
-    }
-    run.seconds = Seconds(start);
-    return run;
-}
-
-std::vector<FrameBuffer> DecodeAll(const std::vector<std::vector<std::uint8_t>>& frames, int width, int height) {
-    ImageDecompressor decoder;
-    if (decoder.Open(Fcc("cvid"), width, height) != noErr) std::exit(1);
-    std::vector<FrameBuffer> out(frames.size());
-    for (std::size_t n = 0; n < frames.size(); ++n)
-        if (decoder.Decode(frames[n], out[n]) != noErr) std::exit(1);
-    return out;
 }
 
 // libavcodec's encoder (through the ffmpeg tool) at its own default
@@ -201,29 +155,6 @@ void Ours(int width, int height, std::uint32_t kbps) {
     const Quality q = Measure(content, DecodeAll(run.frames, width, height), width, height);
     std::printf("%dx%d at %u kbit/s: %.1f frames/s, %zu bytes, PSNR-Y %.2f dB, PSNR %.2f dB\n", width, height, kbps,
                 150 / run.seconds, bytes, q.psnrY, q.psnr);
-}
-
-// Frames of a movie file as the converter sees them: decoded through the
-// media layer at 15 frames/s and scaled to width × height.
-std::vector<Picture> MovieContent(const std::string& path, int width, int height, int frames) {
-    Movie movie;
-    std::unique_ptr<VideoSource> source;
-    if (Movie::Open(path, movie) != noErr || movie.NewVideoSource(movie.FindTrack(kVideoMediaType), source) != noErr) std::exit(1);
-    FrameBuffer buffer;
-    if (buffer.Create(width, height) != noErr) std::exit(1);
-    DecompressionSequence sequence;
-    std::vector<Picture> out;
-    for (int n = 0; n < frames; ++n) {
-        VideoSample s;
-        if (source->GetFrame(std::int64_t{n} * source->TimeScale() / 15, s) != noErr) break;
-        if (n == 0) {
-            const Rect from = MakeRect(0, 0, s.description.width, s.description.height);
-            if (sequence.Begin(s.description, Matrix::MapRect(from, MakeRect(0, 0, width, height)), &buffer) != noErr) std::exit(1);
-        }
-        if (sequence.Decompress(*s.picture) != noErr) std::exit(1);
-        out.emplace_back(buffer.Pixels(), buffer.Pixels() + static_cast<std::size_t>(width) * height * 4);
-    }
-    return out;
 }
 
 int main(int argc, char** argv) {
