@@ -6,6 +6,7 @@
 #   ./build.sh test            build and run every test
 #   ./build.sh asan            build with AddressSanitizer + UBSan and run every test
 #   ./build.sh fuzz [SECONDS [TARGET]]  build the fuzz targets with clang and run each
+#   ./build.sh bench [NAME [ARG...]]    build and run bench/NAME (default: cinepak_footage)
 #
 # Debian 12, as root: missing packages are installed with apt-get.
 set -euo pipefail
@@ -22,6 +23,9 @@ PACKAGES=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libpalm-pdb
 # For the tests only: a real FAT card image (made by mkfs.fat, mounted where
 # the machine allows it) to convert onto.
 TEST_PACKAGES=(dosfstools)
+# For the benchmarks only: photographs (installed in /usr/share/backgrounds)
+# that the Cinepak benchmark makes its real footage from.
+BENCH_PACKAGES=(lomiri-wallpapers-16.04)
 
 install_packages() {
     local missing=()
@@ -154,8 +158,16 @@ fuzz)
         "$target" -max_total_time="$seconds" -print_final_stats=1 "$corpus"
     done
     ;;
+bench)
+    install_packages "${PACKAGES[@]}" "${BENCH_PACKAGES[@]}"
+    name=${1:-cinepak_footage}
+    shift || true
+    cmake -S . -B build -G Ninja >/dev/null
+    cmake --build build --target "bench_$name"
+    "./build/bench/bench_$name" "$@"
+    ;;
 *)
-    echo "usage: $0 run [FILE...] | gui [FILE...] | test | asan | fuzz [SECONDS [TARGET]]" >&2
+    echo "usage: $0 run [FILE...] | gui [FILE...] | test | asan | fuzz [SECONDS [TARGET]] | bench [NAME [ARG...]]" >&2
     exit 2
     ;;
 esac
