@@ -124,6 +124,9 @@ struct BatchRunner::Batch {
         job.exportFolder = options.exportFolder;
         job.movieName = options.movieName;
         job.batchNames = &names;
+        // Conversions side by side have the cores between them: a decoder
+        // with threads of its own would only take them from the others.
+        job.decoderThreads = options.jobs > 1 && slots.size() > 1 ? 1 : 0;
         Sink sink(*this, slot);
         job.sink = &sink;
         ConversionReport report;

@@ -108,6 +108,7 @@ OSErr ConvertWithProcedure(const ConversionJob& job, MovieProgressProc progress,
         return report.status = err == fnfErr ? noMovieFound : err;
     }
     report.lengthMs = ConvertTimeScale(movie.Duration(), movie.TimeScale(), 1000);
+    movie.SetDecoderThreads(job.decoderThreads);
     const int video = movie.FindTrack(kVideoMediaType);
     if (video != 0 && movie.Track(video).timeScale < 600) movie.ScaleTrackTimeScale(video, 100);
 

@@ -41,6 +41,9 @@ struct ConversionJob {
     // Pictures decoded and scaled ahead of the encoders on a thread of their
     // own (the database is the same with 0: each when it is needed).
     std::size_t picturesAhead = kPicturesAhead;
+    // Threads of the source's picture decoder: 0 for every core; 1 when
+    // several conversions share the machine.
+    int decoderThreads = 0;
     // Where the time went, for the benchmarks; null when nobody asks.
     ConversionTimes* times = nullptr;
     // The database names of the batch so far, kept apart from the new one.

@@ -103,14 +103,14 @@ bool IsStillPictureFormat(const AVFormatContext* f) {
     return name == "image2" || (name.size() > 5 && name.compare(name.size() - 5, 5, "_pipe") == 0);
 }
 
-OSErr OpenDecoder(const AVStream* s, CodecPtr& out) {
+OSErr OpenDecoder(const AVStream* s, CodecPtr& out, int threads) {
     const AVCodec* codec = avcodec_find_decoder(s->codecpar->codec_id);
     if (codec == nullptr) return noCodecErr;
     CodecPtr context(avcodec_alloc_context3(codec));
     if (!context) return memFullErr;
     if (avcodec_parameters_to_context(context.get(), s->codecpar) < 0) return noCodecErr;
     context->pkt_timebase = s->time_base;
-    context->thread_count = 0; // as many as the machine has
+    context->thread_count = threads;
     if (avcodec_open2(context.get(), codec, nullptr) < 0) return noCodecErr;
     out = std::move(context);
     return noErr;

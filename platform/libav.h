@@ -94,8 +94,9 @@ bool IsMpeg1SystemStream(const FileSpec& path, const AVFormatContext* f);
 // A picture file read through an image demuxer.
 bool IsStillPictureFormat(const AVFormatContext* f);
 
-// A decoder for the stream, with its time base and every core.
-OSErr OpenDecoder(const AVStream* s, CodecPtr& out);
+// A decoder for the stream, with its time base, on `threads` threads (0:
+// as many as the machine has cores).
+OSErr OpenDecoder(const AVStream* s, CodecPtr& out, int threads = 0);
 
 // A four-char code as FFmpeg keeps codec tags: the first character in the
 // low byte (and back).
@@ -111,13 +112,13 @@ OSErr SendPacket(AVCodecContext* codec, AVPacket* packet, std::span<const std::u
 // One stream of a file, demultiplexed and decoded frame by frame.
 class StreamDecoder {
 public:
-    OSErr Open(const FileSpec& path, int index) {
+    OSErr Open(const FileSpec& path, int index, int threads = 0) {
         path_ = path;
         if (OSErr err = OpenFormat(path, format_)) return err;
         stream_ = format_->streams[index];
         for (unsigned i = 0; i < format_->nb_streams; ++i)
             if (static_cast<int>(i) != index) format_->streams[i]->discard = AVDISCARD_ALL;
-        if (OSErr err = OpenDecoder(stream_, codec_)) return err;
+        if (OSErr err = OpenDecoder(stream_, codec_, threads)) return err;
         packet_.reset(av_packet_alloc());
         return packet_ ? noErr : memFullErr;
     }

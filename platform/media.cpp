@@ -28,6 +28,7 @@ struct Movie::Impl {
     std::vector<Track> tracks;
     std::vector<Chapter> chapters;
     bool still = false;
+    int decoderThreads = 0;
     std::int64_t durationMs = 0;
 };
 
@@ -164,8 +165,8 @@ namespace {
 
 class FfmpegVideoSource final : public VideoSource {
 public:
-    OSErr Open(const FileSpec& path, int stream, const TrackInfo& info, int rotation, std::int32_t scale, bool still) {
-        if (OSErr err = decoder_.Open(path, stream)) return err;
+    OSErr Open(const FileSpec& path, int stream, const TrackInfo& info, int rotation, std::int32_t scale, bool still, int threads) {
+        if (OSErr err = decoder_.Open(path, stream, threads)) return err;
         stream_ = decoder_.Stream();
         timeScale_ = info.timeScale * scale;
         duration_ = info.duration * scale;
@@ -455,13 +456,17 @@ OSErr VideoSource::GetProperty(OSType property, std::int64_t& value) const {
     }
 }
 
+void Movie::SetDecoderThreads(int threads) {
+    if (impl_) impl_->decoderThreads = std::max(0, threads);
+}
+
 OSErr Movie::NewVideoSource(int track, std::unique_ptr<VideoSource>& out) const {
     const TrackInfo info = Track(track);
     if (info.mediaType != kVideoMediaType) return paramErr;
     if (!info.decodable) return noCodecErr;
     const Impl::Track& t = impl_->tracks[static_cast<std::size_t>(track - 1)];
     auto source = std::make_unique<FfmpegVideoSource>();
-    if (OSErr err = source->Open(impl_->path, t.stream, t.info, t.rotation, t.scale, impl_->still)) return err;
+    if (OSErr err = source->Open(impl_->path, t.stream, t.info, t.rotation, t.scale, impl_->still, impl_->decoderThreads)) return err;
     out = std::move(source);
     return noErr;
 }

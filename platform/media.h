@@ -104,6 +104,10 @@ public:
     [[nodiscard]] OSErr PosterFrame(FrameBuffer& buffer) const;
     const FileSpec& Path() const;
 
+    // The threads each picture decoder made from now on uses: 0 (the first
+    // value) for as many as the machine has cores; 1 when several movies
+    // are decoded at once and the cores are spoken for.
+    void SetDecoderThreads(int threads);
     [[nodiscard]] OSErr NewVideoSource(int track, std::unique_ptr<VideoSource>& out) const;
     [[nodiscard]] OSErr NewSoundSource(int track, std::unique_ptr<SoundSource>& out) const;
 
