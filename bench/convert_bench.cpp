@@ -5,7 +5,8 @@
 // most). Every conversion runs in a child process, so that its peak memory
 // is its own.
 //
-//   bench_convert            where the time goes, against FFmpeg's own
+//   bench_convert            where the time goes (also on the Cinepak
+//                            benchmark's real footage), against FFmpeg's own
 //                            decode-and-scale of the same file (the floor);
 //                            a batch of 8 files one at a time and two at a time
 //   bench_convert long       2- and 10-minute sources: memory must not grow
@@ -23,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/footage.h"
 #include "engine/batchrunner.h"
 #include "engine/convert.h"
 
@@ -144,9 +146,13 @@ Figures Batch(const std::vector<FileSpec>& sources, const FileSpec& out, int job
 }
 
 int WhereTheTimeGoes() {
-    for (const bool grain : {false, true}) {
-        const std::string name = grain ? "grain-24s" : "clean-24s";
-        const std::string source = Source(name, 24, grain);
+    // The clean and grainy test pictures, and the Cinepak benchmark's real
+    // footage when its photographs are installed (`./build.sh bench`).
+    std::vector<std::pair<std::string, std::string>> movies = {{"clean-24s", Source("clean-24s", 24, false)},
+                                                                {"grain-24s", Source("grain-24s", 24, true)}};
+    if (const std::string real = footage::Make(TemporaryFolder() / "vantro-bench-footage", false); !real.empty())
+        movies.emplace_back("footage-24s", real);
+    for (const auto& [name, source] : movies) {
         if (source.empty()) return 1;
         const double floor = DecodeAndScale(source);
         const Figures inTurn = ConvertOne(source, 0), ahead = ConvertOne(source, kPicturesAhead);
