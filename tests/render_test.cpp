@@ -137,7 +137,9 @@ TEST(Render, VideoReadsBackWithItsLengthPicturesAndSound) {
     const Converted tone = ConvertTo(ToneWav(), soundOnly);
     ASSERT_EQ(tone.err, noErr);
     std::ofstream(folder.Path() / "tone.pdb", std::ios::binary).write(reinterpret_cast<const char*>(tone.bytes.data()), tone.bytes.size());
-    RenderJob sound{folder.Path() / "tone.pdb", {}, folder.Path() / "tone.mp4"};
+    RenderJob sound;
+    sound.database = folder.Path() / "tone.pdb";
+    sound.video = folder.Path() / "tone.mp4";
     ASSERT_EQ(RenderMovie(sound, report), noErr) << report.detail;
     Movie heard;
     ASSERT_EQ(Movie::Open(sound.video, heard), noErr);
