@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -27,6 +28,22 @@ struct StripChoice {
     std::uint32_t rows;
 };
 constexpr StripChoice kStripChoices[] = {{3.0, 20}, {1.5, 40}};
+
+// A picture whose thumbnail moved more than this many luma levels on
+// average (ThumbnailChange) is a new scene. On real footage the pans, the
+// zoom, the shaking camera and the grain stay under 22; the hard cuts between
+// photographs land at 44 to 82.
+constexpr double kCutChange = 30;
+
+// What the second ending with a new picture's key frame may spend, in times
+// the rate (KeyFrameBudget). The first frame's second is primed at the rate
+// and no rule bounds it, so the first frame takes about a quarter of a
+// second's bytes. A cut's key frame takes about two frames' share: on the
+// real footage more made the frames after the cut, which pay it back, worse
+// by more than it made the cut better (at 1.2 times the clip took about 2 %
+// more bytes for the same PSNR than at 1.05).
+constexpr double kFirstSecond = 1.2;
+constexpr double kCutSecond = 1.05;
 
 // The largest payload: an "fr" chunk is at most 65535 bytes with its header.
 constexpr std::uint32_t kLargestFrame = 65000;
@@ -61,6 +78,7 @@ struct CinepakEncoder::State {
     std::vector<StripPlan> strips;
     std::vector<DecoderBook> books1, books4; // by strip number
     std::uint32_t stripRows = 0;
+    std::vector<std::int32_t> thumbnail, lastThumbnail; // luma sums of 8 × 8 pixel cells
 
     // Cuts the picture into strips of at most `rows` rows of equal height.
     void LayOutStrips(std::uint32_t rows) {
@@ -128,6 +146,9 @@ OSErr CinepakEncoder::Begin(std::uint16_t width, std::uint16_t height, std::uint
     try {
         s->current.resize(std::size_t{width / 2u} * (height / 2u));
         s->shown.resize(s->current.size());
+        const std::size_t cells = std::size_t{(width / 2u + 3) / 4} * ((height / 2u + 3) / 4);
+        s->thumbnail.resize(cells);
+        s->lastThumbnail.resize(cells);
         s->LayOutStrips(kWideStripRows);
     } catch (const std::bad_alloc&) {
         return memFullErr;
@@ -458,6 +479,41 @@ private:
     bool cut_ = false; // the strips' vectors are cut to every size once per frame
 };
 
+// The picture's luma summed over cells of 8 × 8 pixels (4 × 4 blocks): a
+// thumbnail that grain and detail moving a few pixels barely change, but a
+// new picture replaces. Cells at the right and bottom edges of pictures that
+// are not a multiple of 8 pixels hold fewer pixels; they count for less,
+// which errs towards no cut.
+void MakeThumbnail(CinepakEncoder::State& s) {
+    const std::uint32_t blocksWide = s.width / 2, blocksHigh = s.height / 2, cellsWide = (blocksWide + 3) / 4;
+    s.lastThumbnail.swap(s.thumbnail);
+    std::fill(s.thumbnail.begin(), s.thumbnail.end(), 0);
+    for (std::uint32_t by = 0; by < blocksHigh; ++by)
+        for (std::uint32_t bx = 0; bx < blocksWide; ++bx) {
+            const Vec& v = s.current[s.BlockIndex(bx, by)];
+            s.thumbnail[std::size_t{by / 4} * cellsWide + bx / 4] += v.c[0] + v.c[1] + v.c[2] + v.c[3];
+        }
+}
+
+// How far the picture moved from the last one: the mean absolute difference
+// of the cells' mean luma, in luma levels, with the last thumbnail shifted
+// by the one cell (8 pixels) either way, across and down, that matches best,
+// so that a pan or a shaking camera counts as little change.
+double ThumbnailChange(const CinepakEncoder::State& s) {
+    const int wide = static_cast<int>((s.width / 2 + 3) / 4), high = static_cast<int>(s.thumbnail.size()) / wide;
+    double best = std::numeric_limits<double>::infinity();
+    for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx) {
+            std::int64_t sum = 0, cells = 0;
+            for (int y = std::max(0, -dy); y < std::min(high, high - dy); ++y)
+                for (int x = std::max(0, -dx); x < std::min(wide, wide - dx); ++x, ++cells)
+                    sum += std::abs(s.thumbnail[static_cast<std::size_t>(y * wide + x)] -
+                                    s.lastThumbnail[static_cast<std::size_t>((y + dy) * wide + x + dx)]);
+            if (cells > 0) best = std::min(best, static_cast<double>(sum) / 64.0 / static_cast<double>(cells));
+        }
+    return best;
+}
+
 } // namespace
 
 OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, const CinepakFrameParams& params,
@@ -465,8 +521,18 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
     if (!state_ || pixels == nullptr) return paramErr;
     State& s = *state_;
     if (OSErr err = MakeBlocks(s, pixels, rowBytes)) return err;
-    const bool key = params.forceKeyFrame || !s.haveReference || s.sinceKey + 1 >= kKeyFrameRate;
-    const std::size_t budget = FrameBudget(params.dataRate, params.overrun, params.milliseconds, kLargestFrame);
+    MakeThumbnail(s);
+    // A new picture (the first, a cut, or a forced key frame, which a
+    // chapter's start asks for) leaves nothing in the decoder worth keeping:
+    // its key frame drops the old codebook entries and every skipped block,
+    // and borrows the bytes it needs from the frames that follow. The key
+    // frames that only bound the distance between them keep the ordinary
+    // budget: mid-scene, difference frames spend the bytes better.
+    const bool fresh = params.forceKeyFrame || !s.haveReference || ThumbnailChange(s) > kCutChange;
+    const bool key = fresh || s.sinceKey + 1 >= kKeyFrameRate;
+    const double second = s.haveReference ? kCutSecond : kFirstSecond;
+    const std::size_t budget = fresh ? KeyFrameBudget(params.dataRate, params.overrun, params.milliseconds, second, kLargestFrame)
+                                     : FrameBudget(params.dataRate, params.overrun, params.milliseconds, kLargestFrame);
     s.lastBudget = static_cast<std::uint32_t>(budget);
     FrameCoder coder(s, key, budget);
     if (OSErr err = coder.LayOutStrips()) return err;

@@ -36,6 +36,15 @@ std::size_t FrameBudget(std::uint32_t bytesPerSecond, std::int64_t overrun, std:
     return static_cast<std::size_t>(std::clamp(share, 256.0, static_cast<double>(largest)));
 }
 
+std::size_t KeyFrameBudget(std::uint32_t bytesPerSecond, std::int64_t overrun, std::uint32_t milliseconds,
+                           double second, std::size_t largest) {
+    const double rate = bytesPerSecond, spent = rate + static_cast<double>(overrun);
+    // The part of the last second that stays in the second ending with this frame.
+    const double kept = spent * (1000.0 - std::min(milliseconds, 1000u)) / 1000.0;
+    const double key = std::clamp(second * rate - kept, 256.0, static_cast<double>(largest));
+    return std::max(static_cast<std::size_t>(key), FrameBudget(bytesPerSecond, overrun, milliseconds, largest));
+}
+
 namespace cinepak {
 namespace {
 

@@ -19,6 +19,15 @@
 std::size_t FrameBudget(std::uint32_t bytesPerSecond, std::int64_t overrun, std::uint32_t milliseconds,
                         std::size_t largest);
 
+// The byte budget of a key frame that starts a new picture: every
+// macroblock is coded afresh, which the ordinary share cannot pay for, so it
+// borrows from the frames that follow (the overrun the history then shows
+// takes it back from them). It takes what brings the second that ends with it
+// to `second` times the rate; never less than the ordinary budget, at most
+// `largest`.
+std::size_t KeyFrameBudget(std::uint32_t bytesPerSecond, std::int64_t overrun, std::uint32_t milliseconds,
+                           double second, std::size_t largest);
+
 class RateHistory {
 public:
     static constexpr std::size_t kLength = 100;
