@@ -75,6 +75,7 @@ struct CinepakEncoder::State {
     std::uint32_t sinceKey = 0;
     std::uint32_t lastBudget = 0;
     RateControl rate;
+    UnspentRate unspent;
     std::vector<StripPlan> strips;
     std::vector<DecoderBook> books1, books4; // by strip number
     std::uint32_t stripRows = 0;
@@ -514,6 +515,20 @@ double ThumbnailChange(const CinepakEncoder::State& s) {
     return best;
 }
 
+// The frame's byte budget. A new picture's key frame borrows the bytes it
+// needs from the frames that follow; the key frames that only bound the
+// distance between them keep the ordinary budget: mid-scene, difference
+// frames spend the bytes better. Ordinary frames get back what the last
+// ones left unspent.
+std::size_t Budget(const CinepakEncoder::State& s, const CinepakFrameParams& params, bool fresh) {
+    if (fresh) {
+        const double second = s.haveReference ? kCutSecond : kFirstSecond;
+        return KeyFrameBudget(params.dataRate, params.overrun, params.milliseconds, second, kLargestFrame);
+    }
+    const std::size_t budget = FrameBudget(params.dataRate, params.overrun, params.milliseconds, kLargestFrame);
+    return std::min<std::size_t>(kLargestFrame, budget + s.unspent.Share(params.milliseconds));
+}
+
 } // namespace
 
 OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, const CinepakFrameParams& params,
@@ -524,21 +539,17 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
     MakeThumbnail(s);
     // A new picture (the first, a cut, or a forced key frame, which a
     // chapter's start asks for) leaves nothing in the decoder worth keeping:
-    // its key frame drops the old codebook entries and every skipped block,
-    // and borrows the bytes it needs from the frames that follow. The key
-    // frames that only bound the distance between them keep the ordinary
-    // budget: mid-scene, difference frames spend the bytes better.
+    // its key frame drops the old codebook entries and every skipped block.
     const bool fresh = params.forceKeyFrame || !s.haveReference || ThumbnailChange(s) > kCutChange;
     const bool key = fresh || s.sinceKey + 1 >= kKeyFrameRate;
-    const double second = s.haveReference ? kCutSecond : kFirstSecond;
-    const std::size_t budget = fresh ? KeyFrameBudget(params.dataRate, params.overrun, params.milliseconds, second, kLargestFrame)
-                                     : FrameBudget(params.dataRate, params.overrun, params.milliseconds, kLargestFrame);
+    const std::size_t budget = Budget(s, params, fresh);
     s.lastBudget = static_cast<std::uint32_t>(budget);
     FrameCoder coder(s, key, budget);
     if (OSErr err = coder.LayOutStrips()) return err;
     coder.FindCandidates();
     const RatePlan plan = coder.ChoosePlan();
     if (OSErr err = coder.Write(plan, out)) return err;
+    s.unspent.Add(params.dataRate, params.milliseconds, out.Size());
     difference = !key;
     s.haveReference = true;
     s.sinceKey = key ? 0 : s.sinceKey + 1;

@@ -45,6 +45,15 @@ std::size_t KeyFrameBudget(std::uint32_t bytesPerSecond, std::int64_t overrun, s
     return std::max(static_cast<std::size_t>(key), FrameBudget(bytesPerSecond, overrun, milliseconds, largest));
 }
 
+void UnspentRate::Add(std::uint32_t bytesPerSecond, std::uint32_t milliseconds, std::size_t bytes) {
+    const double share = static_cast<double>(bytesPerSecond) * milliseconds / 1000.0;
+    kept_ = std::clamp(kept_ + share - static_cast<double>(bytes), 0.0, bytesPerSecond / 10.0);
+}
+
+std::size_t UnspentRate::Share(std::uint32_t milliseconds) const {
+    return static_cast<std::size_t>(kept_ * std::min(milliseconds, 1000u) / 1000.0);
+}
+
 namespace cinepak {
 namespace {
 
