@@ -146,6 +146,97 @@ TEST(CinepakEncoder, ForcedKeyFrameDecodesAlone) {
     }
 }
 
+// A movie driven the way the writer's video input drives the encoder: 15
+// frames a second under `kbps`, the overrun taken from the rate history.
+struct RatedMovie {
+    static constexpr std::uint32_t kMilliseconds = 66;
+    CinepakEncoder encoder;
+    RateHistory history;
+    std::uint32_t rate;
+    std::vector<std::size_t> sizes;
+    RatedMovie(int width, int height, std::uint32_t kbps) : rate(kbps * 1024 / 8) {
+        EXPECT_EQ(encoder.Begin(static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height),
+                                static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height)), noErr);
+        history.Prime(rate);
+    }
+    bool Encode(const std::vector<std::uint8_t>& pixels, int width, ByteBlock& frame) {
+        CinepakFrameParams params;
+        params.dataRate = rate;
+        params.milliseconds = kMilliseconds;
+        params.overrun = history.SpentInLastSecond() - rate;
+        bool difference = true;
+        EXPECT_EQ(encoder.Encode(pixels.data(), width * 4, params, frame, difference), noErr);
+        history.Add(kMilliseconds, frame.Size(), !difference);
+        sizes.push_back(frame.Size());
+        return difference;
+    }
+    // The most any 15 frames after the first second spent, in times the rate.
+    double PeakSecond() const {
+        double peak = 0;
+        for (std::size_t start = 15; start + 15 <= sizes.size(); ++start) {
+            std::size_t window = 0;
+            for (std::size_t n = start; n < start + 15; ++n) window += sizes[n];
+            peak = std::max(peak, window / static_cast<double>(rate));
+        }
+        return peak;
+    }
+};
+
+// The moving colour content in negative: another scene, cut to.
+std::vector<std::uint8_t> NegativeFrame(int width, int height, int n) {
+    auto pixels = ColourFrame(width, height, n);
+    for (std::size_t i = 0; i < pixels.size(); ++i)
+        if (i % 4 != 3) pixels[i] = static_cast<std::uint8_t>(255 - pixels[i]);
+    return pixels;
+}
+
+TEST(CinepakEncoder, ACutStartsAKeyFrameThatPaysForItselfWithinTheRate) {
+    // Two scenes of two seconds in motion, cut between at frame 30.
+    const int width = 160, height = 120, cut = 30;
+    RatedMovie movie(width, height, 320);
+    CvidDecoder decoder(width, height);
+    double cutPsnr = 0, sceneSquared = 0;
+    for (int n = 0; n < 2 * cut; ++n) {
+        const auto source = n < cut ? ColourFrame(width, height, n) : NegativeFrame(width, height, n);
+        ByteBlock frame;
+        const bool difference = movie.Encode(source, width, frame);
+        // Motion within a scene is no cut; the cut is, and its key frame
+        // decodes alone: nothing from the last scene survives it.
+        EXPECT_EQ(difference, n != 0 && n != cut) << n;
+        const double psnr = Psnr(source, decoder.Decode(frame.Span()), width, height);
+        if (n == cut) {
+            CvidDecoder fresh(width, height);
+            cutPsnr = Psnr(source, fresh.Decode(frame.Span()), width, height);
+            EXPECT_NEAR(cutPsnr, psnr, 1e-9);
+        }
+        if (n >= cut) sceneSquared += std::pow(10.0, -psnr / 10);
+    }
+    // The cut is about as good as the scene it starts, and what it borrowed
+    // keeps every second after the first within 1.3 times the rate.
+    const double scenePsnr = -10 * std::log10(sceneSquared / cut);
+    EXPECT_GT(cutPsnr, scenePsnr - 1.5);
+    EXPECT_LE(movie.PeakSecond(), 1.3);
+}
+
+TEST(CinepakEncoder, TheFirstKeyFrameGrowsWithTheRate) {
+    // A first frame whose key frame no low rate pays for in one frame's
+    // share: more rate, more bytes and a better picture.
+    const int width = 320, height = 240;
+    const auto source = ColourFrame(width, height, 0);
+    double lastPsnr = 0;
+    std::size_t lastBytes = 0;
+    for (std::uint32_t kbps : {200u, 400u, 800u}) {
+        RatedMovie movie(width, height, kbps);
+        ByteBlock frame;
+        EXPECT_FALSE(movie.Encode(source, width, frame));
+        CvidDecoder decoder(width, height);
+        const double psnr = Psnr(source, decoder.Decode(frame.Span()), width, height);
+        EXPECT_GT(frame.Size(), lastBytes) << kbps;
+        EXPECT_GT(psnr, lastPsnr + 0.3) << kbps;
+        lastPsnr = psnr, lastBytes = frame.Size();
+    }
+}
+
 TEST(CinepakEncoder, ExactSizeNotAMultipleOfFourIsPaddedWhite) {
     CinepakEncoder encoder;
     ASSERT_EQ(encoder.Begin(160, 120, 158, 118), noErr);
