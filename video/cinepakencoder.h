@@ -2,7 +2,9 @@
 // bit stream (frame header, strips, V1 and V4 codebooks, intra and inter
 // vector chunks with skipped blocks) that every Cinepak decoder plays, and
 // meets a byte budget per frame worked out from the data rate, the overrun of
-// the last second and the frame's duration.
+// the last second and the frame's duration. A new picture (the first, a cut
+// between scenes, a forced key frame) starts a key frame that borrows the
+// bytes it needs from the frames after it.
 #pragma once
 
 #include <cstdint>
