@@ -11,6 +11,7 @@
 
 #include "audio/soundinput.h"
 #include "engine/audiopump.h"
+#include "engine/convert.h"
 #include "engine/exportcomponent.h"
 #include "engine/exportinstance.h"
 #include "engine/framegrid.h"

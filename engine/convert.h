@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "delivery/outputfile.h"
-#include "engine/exportinstance.h"
 #include "engine/exportsettings.h"
 #include "platform/files.h"
 #include "platform/status.h"
@@ -22,6 +21,13 @@ public:
     virtual void Started(std::int64_t /*lengthMs*/) {}
     // 0 to 1000.
     virtual bool Progress(int /*permille*/) { return true; }
+};
+
+// Where a conversion's time went, in seconds of each thread's own clock:
+// the source's pictures decoded and scaled, the video encoded, the sound
+// read and encoded, the database built and written out.
+struct ConversionTimes {
+    double pictures = 0, video = 0, sound = 0, writing = 0;
 };
 
 // A few pictures: enough to keep both threads busy, never the movie.

@@ -20,12 +20,8 @@ struct ExportSource {
     void* refcon = nullptr;
 };
 
-// Where a conversion's time went, in seconds of each thread's own clock:
-// the source's pictures decoded and scaled, the video encoded, the sound
-// read and encoded, the database built and written out.
-struct ConversionTimes {
-    double pictures = 0, video = 0, sound = 0, writing = 0;
-};
+// Where a conversion's time went (engine/convert.h).
+struct ConversionTimes;
 
 struct ExportInstance {
     ExportSettings settings;

@@ -2,6 +2,7 @@
 #include "engine/playback.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "audio/moviesound.h"
 #include "moviedb/moviereader.h"
@@ -15,6 +16,13 @@ namespace {
 constexpr int kBlankSide = 160;
 
 } // namespace
+
+std::string PlayingTime(std::uint64_t hundredths) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%llu:%02llu.%llu", static_cast<unsigned long long>(hundredths / 6000),
+                  static_cast<unsigned long long>(hundredths / 100 % 60), static_cast<unsigned long long>(hundredths / 10 % 10));
+    return text;
+}
 
 struct MoviePlayback::Impl {
     MovieReader reader{std::span<const std::uint8_t>()};

@@ -14,6 +14,9 @@
 #include "platform/status.h"
 #include "video/handheldscreen.h"
 
+// A time in hundredths as the player and the sheet show it: "m:ss.s".
+std::string PlayingTime(std::uint64_t hundredths);
+
 struct PlaybackJob {
     FileSpec database;
     FileSpec key;          // the scrambling key (512 bytes) of a scrambled movie

@@ -3,7 +3,6 @@
 #include "engine/render.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -46,14 +45,6 @@ void DrawTime(FrameBuffer& sheet, std::int32_t left, std::int32_t top, const std
         }
         left += 8;
     }
-}
-
-// "m:ss.s" of a time in hundredths.
-std::string TimeText(std::uint64_t hundredths) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%llu:%02llu.%llu", static_cast<unsigned long long>(hundredths / 6000),
-                  static_cast<unsigned long long>(hundredths / 100 % 60), static_cast<unsigned long long>(hundredths / 10 % 10));
-    return text;
 }
 
 // How much sound goes into the video at a time.
@@ -102,7 +93,7 @@ private:
         std::uint64_t at = 0;
         do {
             if (OSErr err = movie_.ScreenAt(at, job_.scale, shown))
-                return Fail(report_, err, "the picture at " + TimeText(at) + " does not decode");
+                return Fail(report_, err, "the picture at " + PlayingTime(at) + " does not decode");
             if (OSErr err = SoundUpTo(writer, at)) return Fail(report_, err, job_.video.string());
             if (OSErr err = writer.WritePicture(shown, static_cast<std::int64_t>(at))) return Fail(report_, err, job_.video.string());
             report_.pictures += movie_.HasPictures() ? 1 : 0;
@@ -131,7 +122,7 @@ private:
         for (int n = 0; n < count; ++n) {
             const std::uint64_t time = end * static_cast<std::uint64_t>(n) / static_cast<std::uint64_t>(count);
             if (OSErr err = movie_.ScreenAt(time, job_.scale, shown))
-                return Fail(report_, err, "the picture at " + TimeText(time) + " does not decode");
+                return Fail(report_, err, "the picture at " + PlayingTime(time) + " does not decode");
             if (n == 0) {
                 if (OSErr err = sheet.Create(columns * (shown.Width() + kGap) + kGap, rows * (shown.Height() + kGap + kLabel) + kGap))
                     return Fail(report_, err, {});
@@ -141,7 +132,7 @@ private:
             const std::int32_t top = kGap + (n / columns) * (shown.Height() + kGap + kLabel);
             for (std::int32_t y = 0; y < shown.Height(); ++y)
                 std::copy_n(shown.Pixel(0, y), shown.RowBytes(), sheet.Pixels() + (top + y) * sheet.RowBytes() + 4 * left);
-            DrawTime(sheet, left, top + shown.Height() + 3, TimeText(time));
+            DrawTime(sheet, left, top + shown.Height() + 3, PlayingTime(time));
         }
         if (OSErr err = WritePng(job_.sheet, sheet)) return Fail(report_, err, job_.sheet.string());
         return noErr;

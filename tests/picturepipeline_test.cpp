@@ -35,10 +35,7 @@ std::vector<std::uint8_t> ConvertedBytes(const std::filesystem::path& source, co
     job.picturesAhead = ahead;
     ConversionReport report;
     EXPECT_EQ(Convert(job, report), noErr) << report.detail;
-    auto bytes = FileBytes(job.destination);
-    // The header's creation and modification times are the clock's.
-    if (bytes.size() > 44) std::fill(bytes.begin() + 36, bytes.begin() + 44, 0);
-    return bytes;
+    return WithoutClockTimes(FileBytes(job.destination));
 }
 
 } // namespace

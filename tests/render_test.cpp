@@ -34,6 +34,16 @@ FrameBuffer PngPixels(const FileSpec& png) {
     return drawn;
 }
 
+// A database file read back, and its first picture as the player's decoder
+// gives it.
+void ReadFirstPicture(const FileSpec& database, MovieReader& reader, FrameBuffer& first) {
+    std::string problem;
+    ASSERT_EQ(ReadMovieFile(database, {}, reader, problem), noErr) << problem;
+    MoviePictureDecoder pictures;
+    ASSERT_EQ(pictures.Open(reader), noErr);
+    ASSERT_EQ(pictures.Decode(0, first), noErr);
+}
+
 // Whether the sheet shows `picture` exactly with its top left at (left, top).
 ::testing::AssertionResult ShowsExactly(const FrameBuffer& sheet, const FrameBuffer& picture, int left, int top) {
     for (std::int32_t y = 0; y < picture.Height(); ++y)
@@ -121,12 +131,8 @@ TEST(Render, VideoReadsBackWithItsLengthPicturesAndSound) {
     FrameBuffer first, expected;
     ASSERT_EQ(first.Create(160, 120), noErr);
     ASSERT_EQ(movie.PosterFrame(first), noErr);
-    ByteBlock bytes;
-    ASSERT_EQ(ReadWholeFile(job.database, bytes), noErr);
-    const MovieReader reader(bytes.Span());
-    MoviePictureDecoder pictures;
-    ASSERT_EQ(pictures.Open(reader), noErr);
-    ASSERT_EQ(pictures.Decode(0, expected), noErr);
+    MovieReader reader{std::span<const std::uint8_t>()};
+    ASSERT_NO_FATAL_FAILURE(ReadFirstPicture(job.database, reader, expected));
     double difference = 0;
     for (std::int32_t y = 0; y < 120; ++y)
         for (std::int32_t x = 0; x < 160; ++x) difference += std::abs(first.Pixel(x, y)[1] - expected.Pixel(x, y)[1]);
@@ -158,18 +164,11 @@ TEST(Render, SheetPicturesAreExactEnlargedAndUpright) {
     const VantroResult r = RunVantro(home.Path(), {"render", colour.string(), "--sheet", (home.Path() / "sheet.png").string(),
                                                    "--pictures", "4", "--scale", "2"});
     ASSERT_EQ(r.status, 0) << r.errors;
-    Movie sheet;
-    ASSERT_EQ(Movie::Open(home.Path() / "sheet.png", sheet), noErr);
-    EXPECT_EQ(sheet.Box().right - sheet.Box().left, 4 * (320 + 8) + 8);
-    FrameBuffer drawn, picture;
-    ASSERT_EQ(drawn.Create(sheet.Box().right, sheet.Box().bottom), noErr);
-    ASSERT_EQ(sheet.PosterFrame(drawn), noErr);
-    ByteBlock bytes;
-    ASSERT_EQ(ReadWholeFile(colour, bytes), noErr);
-    const MovieReader reader(bytes.Span());
-    MoviePictureDecoder pictures;
-    ASSERT_EQ(pictures.Open(reader), noErr);
-    ASSERT_EQ(pictures.Decode(0, picture), noErr);
+    const FrameBuffer drawn = PngPixels(home.Path() / "sheet.png");
+    EXPECT_EQ(drawn.Width(), 4 * (320 + 8) + 8);
+    MovieReader reader{std::span<const std::uint8_t>()};
+    FrameBuffer picture;
+    ASSERT_NO_FATAL_FAILURE(ReadFirstPicture(colour, reader, picture));
     for (std::int32_t y = 0; y < 240; y += 7)
         for (std::int32_t x = 0; x < 320; x += 5)
             ASSERT_TRUE(std::equal(drawn.Pixel(8 + x, 8 + y), drawn.Pixel(8 + x, 8 + y) + 3, picture.Pixel(x / 2, y / 2))) << x << "," << y;
@@ -184,11 +183,7 @@ TEST(Render, SheetPicturesAreExactEnlargedAndUpright) {
     // A 256-colour screen shows nothing but the movie palette's colours.
     ASSERT_EQ(RunVantro(home.Path(), {"render", colour.string(), "--sheet", (home.Path() / "8bit.png").string(),
                                       "--pictures", "1", "--screen", "8bit"}).status, 0);
-    Movie eightBit;
-    ASSERT_EQ(Movie::Open(home.Path() / "8bit.png", eightBit), noErr);
-    FrameBuffer eight;
-    ASSERT_EQ(eight.Create(eightBit.Box().right, eightBit.Box().bottom), noErr);
-    ASSERT_EQ(eightBit.PosterFrame(eight), noErr);
+    const FrameBuffer eight = PngPixels(home.Path() / "8bit.png");
     std::set<std::array<std::uint8_t, 3>> palette;
     for (std::size_t e = 0; e < 256; ++e)
         palette.insert(CinepakPixel({reader.Palette()[3 * e], reader.Palette()[3 * e + 1], reader.Palette()[3 * e + 2]}));
@@ -220,13 +215,9 @@ TEST(Render, TheHandheldsWholeScreen) {
     ASSERT_EQ(shown.status, 0) << shown.errors;
     const FrameBuffer sheet = PngPixels(home.Path() / "tall.png");
     ASSERT_EQ(sheet.Width(), 8 + 320 + 8);
-    ByteBlock bytes;
-    ASSERT_EQ(ReadWholeFile(tall, bytes), noErr);
-    const MovieReader reader(bytes.Span());
-    MoviePictureDecoder pictures;
+    MovieReader reader{std::span<const std::uint8_t>()};
     FrameBuffer first;
-    ASSERT_EQ(pictures.Open(reader), noErr);
-    ASSERT_EQ(pictures.Decode(0, first), noErr);
+    ASSERT_NO_FATAL_FAILURE(ReadFirstPicture(tall, reader, first));
     EXPECT_TRUE(ShowsExactly(sheet, first, 8 + 40, 8 + 60));
     // 15/160 and 17/160 of 480 rows.
     EXPECT_TRUE(InMargin(sheet, 8 + 100, 8 + 44) && InMargin(sheet, 8 + 100, 8 + 429));
@@ -250,13 +241,9 @@ TEST(Render, TheHandheldsWholeScreen) {
                                       "--pictures", "1", "--scale", "1"}).status, 0);
     const FrameBuffer wideSheet = PngPixels(wide.Path() / "wide.png");
     ASSERT_EQ(wideSheet.Width(), 8 + 480 + 8);
-    ByteBlock wideBytes;
-    ASSERT_EQ(ReadWholeFile(turned, wideBytes), noErr);
-    const MovieReader wideReader(wideBytes.Span());
-    MoviePictureDecoder widePictures;
+    MovieReader wideReader{std::span<const std::uint8_t>()};
     FrameBuffer stored, upright;
-    ASSERT_EQ(widePictures.Open(wideReader), noErr);
-    ASSERT_EQ(widePictures.Decode(0, stored), noErr);
+    ASSERT_NO_FATAL_FAILURE(ReadFirstPicture(turned, wideReader, stored));
     ASSERT_EQ(ShowUpright(stored, wideReader.Rotation(), 1, upright), noErr);
     ASSERT_EQ(upright.Width(), 320);
     // The layout's video item, stored on the turned screen with its row

@@ -30,9 +30,7 @@ constexpr int kSoundBufferMilliseconds = 250;
 // Screens up to this height open at 2×; taller ones at 1×, to fit a desktop.
 constexpr int kDoubleUpTo = 320;
 
-QString TimeText(std::uint64_t hundredths) {
-    return QString("%1:%2.%3").arg(hundredths / 6000).arg(hundredths / 100 % 60, 2, 10, QChar('0')).arg(hundredths / 10 % 10);
-}
+QString TimeText(std::uint64_t hundredths) { return QString::fromStdString(PlayingTime(hundredths)); }
 
 } // namespace
 
@@ -112,11 +110,16 @@ void PlayerDialog::Play() {
 void PlayerDialog::Pause() {
     if (!playing_) return;
     const std::uint64_t at = std::min(Clock(), movie_.Duration());
+    Halt();
+    Show(at);
+}
+
+// The clock and the sound stopped; the button offers to play again.
+void PlayerDialog::Halt() {
     ticker_.stop();
     StopSound();
     playing_ = false;
     play_->setText("Play");
-    Show(at);
 }
 
 void PlayerDialog::SeekTo(std::uint64_t hundredths) {
@@ -143,10 +146,7 @@ void PlayerDialog::Tick() {
     const std::uint64_t now = Clock();
     if (now >= movie_.Duration()) {
         // The end: the last screen stays, ready to play again.
-        ticker_.stop();
-        StopSound();
-        playing_ = false;
-        play_->setText("Play");
+        Halt();
         Show(movie_.Duration());
         return;
     }
@@ -155,9 +155,7 @@ void PlayerDialog::Tick() {
         return;
     }
     position_ = now;
-    const QSignalBlocker quiet(slider_);
-    slider_->setValue(static_cast<int>(now));
-    time_->setText(TimeText(now) + " / " + TimeText(movie_.Duration()));
+    ShowPosition(now);
 }
 
 // The screen at a time, and the slider and the time beside it.
@@ -172,18 +170,18 @@ void PlayerDialog::Show(std::uint64_t hundredths) {
     // 32-bit pixels B, G, R, A in memory: Qt's ARGB32 on this byte order.
     image_ = QImage(frame_.Pixels(), frame_.Width(), frame_.Height(), frame_.RowBytes(), QImage::Format_ARGB32).copy();
     screen_->setPixmap(QPixmap::fromImage(image_));
+    ShowPosition(hundredths);
+}
+
+// The slider (its signals blocked: only the user's moves seek) and the time.
+void PlayerDialog::ShowPosition(std::uint64_t hundredths) {
     const QSignalBlocker quiet(slider_);
     slider_->setValue(static_cast<int>(hundredths));
     time_->setText(TimeText(hundredths) + " / " + TimeText(movie_.Duration()));
 }
 
 void PlayerDialog::Failed(const QString& what) {
-    if (playing_) {
-        ticker_.stop();
-        StopSound();
-        playing_ = false;
-        play_->setText("Play");
-    }
+    if (playing_) Halt();
     note_->setText(what);
 }
 

@@ -57,6 +57,8 @@ private:
     void BuildWidgets();
     void Tick();
     void Show(std::uint64_t hundredths);
+    void ShowPosition(std::uint64_t hundredths);
+    void Halt();
     std::uint64_t Clock() const;
     void StartSound();
     void StopSound();
