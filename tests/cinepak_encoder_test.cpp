@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include <random>
-
+#include <algorithm>
 #include <cmath>
+#include <random>
 #include <vector>
 
 #include "moviedb/chunk.h"
@@ -218,6 +218,36 @@ TEST(CinepakEncoder, ACutStartsAKeyFrameThatPaysForItselfWithinTheRate) {
     EXPECT_LE(movie.PeakSecond(), 1.3);
 }
 
+TEST(CinepakEncoder, ABusySceneSpendsWhatAStillOneSaves) {
+    // Three seconds of a picture under new grain every frame, three of one
+    // that moves every third frame, and the grain again; each cut is a key
+    // frame.
+    const int width = 160, height = 120, scene = 45;
+    RatedMovie movie(width, height, 200);
+    std::mt19937 rng(3);
+    for (int n = 0; n < 3 * scene; ++n) {
+        const bool busy = n / scene != 1;
+        auto source = busy ? NegativeFrame(width, height, n) : ColourFrame(width, height, n / 3);
+        if (busy)
+            for (std::size_t i = 0; i < source.size(); ++i)
+                if (i % 4 != 3) source[i] = static_cast<std::uint8_t>(std::clamp<int>(source[i] + static_cast<int>(rng() % 41) - 20, 0, 255));
+        ByteBlock frame;
+        (void)movie.Encode(source, width, frame);
+    }
+    // Coded at one slope, the still scene spends less than its shares and
+    // the busy one after it more, and no second after the first breaks the
+    // peak.
+    const double share = movie.rate * RatedMovie::kMilliseconds / 1000.0;
+    auto mean = [&](int from, int to) {
+        double sum = 0;
+        for (int n = from; n < to; ++n) sum += static_cast<double>(movie.sizes[static_cast<std::size_t>(n)]);
+        return sum / (to - from) / share;
+    };
+    EXPECT_LT(mean(scene + 1, 2 * scene), 0.9);
+    EXPECT_GT(mean(2 * scene + 1, 3 * scene), 1.05);
+    EXPECT_LE(movie.PeakSecond(), 1.3);
+}
+
 TEST(CinepakEncoder, TheFirstKeyFrameGrowsWithTheRate) {
     // A first frame whose key frame no low rate pays for in one frame's
     // share: more rate, more bytes and a better picture.
@@ -361,7 +391,9 @@ TEST(CinepakRate, EachFrameGetsTheLeastDistortedSizeAtTheSmallestLambdaThatFits)
         std::size_t size = 0, trials = 0;
         bool refined = false;
         double gain = 0;
-        void Plan(std::size_t bookSize, bool refine) override { size = bookSize, refined = refine; }
+        void Plan(std::size_t bookSize, bool refine, double) override { size = bookSize, refined = refine; }
+        bool Specialise(std::size_t, double) override { return false; }
+        void Unspecialise() override {}
         RateTrial Try(double lambda) override {
             ++trials;
             return At(size, refined ? gain : 0, lambda);

@@ -183,46 +183,68 @@ private:
         if (n < 2) box.error = 0;
     }
 
-    void Refine(const std::vector<Vec>& vectors) {
+public:
+    // Moves every vector to its nearest entry (the lowest-numbered among
+    // equals): the assignment of vectors the codebook was not made from, or
+    // half of a refinement pass.
+    void Assign(const std::vector<Vec>& vectors) { Assign(vectors, false); }
+
+private:
+    // With `fromLast`, each vector's search starts from the entry it had,
+    // which is usually near: the bound then stops the search soonest.
+    void Assign(const std::vector<Vec>& vectors, bool fromLast) {
+        assignment.resize(vectors.size());
         const std::size_t k = entries.size();
-        if (k < 2) return;
+        if (k == 0) return;
         std::array<std::uint8_t, 256> order;
         OrderByLumaSum(entries, [](std::size_t) { return true; }, firstWithSum_, order.data());
-        std::vector<std::pair<int, std::uint8_t>> sorted(k);
+        std::array<std::pair<int, std::uint8_t>, 256> sorted;
         for (std::size_t at = 0; at < k; ++at) sorted[at] = {LumaSum(entries[order[at]]), order[at]};
-        std::vector<std::array<std::int64_t, 6>> sums(k, std::array<std::int64_t, 6>{});
-        std::vector<std::int64_t> counts(k, 0);
         for (std::size_t i = 0; i < vectors.size(); ++i) {
             const Vec& v = vectors[i];
-            int best = assignment[i];
-            int bestDistance = Distance(v, entries[static_cast<std::size_t>(best)]);
             const int sum = LumaSum(v);
             const std::ptrdiff_t start = firstWithSum_[static_cast<std::size_t>(sum)];
+            // Start from the entry of the nearest luma sum, then search
+            // outward in both directions while the bound can still beat the
+            // best.
+            int best = fromLast ? assignment[i]
+                                : sorted[static_cast<std::size_t>(std::min<std::ptrdiff_t>(start, static_cast<std::ptrdiff_t>(k) - 1))].second;
+            int bestDistance = Distance(v, entries[static_cast<std::size_t>(best)]);
             auto consider = [&](std::size_t at) {
-                const std::size_t e = sorted[at].second;
-                const int d = Distance(v, entries[e]);
-                if (d < bestDistance) bestDistance = d, best = static_cast<int>(e);
+                const int e = sorted[at].second;
+                const int d = Distance(v, entries[static_cast<std::size_t>(e)]);
+                if (d < bestDistance || (d == bestDistance && e < best)) bestDistance = d, best = e;
             };
-            // Outward in both directions while the bound can still beat the best.
             for (auto up = start; up < static_cast<std::ptrdiff_t>(k); ++up) {
                 const int gap = sorted[static_cast<std::size_t>(up)].first - sum;
-                if (gap * gap >= 4 * bestDistance) break;
+                if (gap * gap > 4 * bestDistance) break;
                 consider(static_cast<std::size_t>(up));
             }
             for (auto down = start - 1; down >= 0; --down) {
                 const int gap = sum - sorted[static_cast<std::size_t>(down)].first;
-                if (gap * gap >= 4 * bestDistance) break;
+                if (gap * gap > 4 * bestDistance) break;
                 consider(static_cast<std::size_t>(down));
             }
             assignment[i] = static_cast<std::uint8_t>(best);
-            for (int c = 0; c < 6; ++c) sums[static_cast<std::size_t>(best)][static_cast<std::size_t>(c)] += v.c[static_cast<std::size_t>(c)];
-            ++counts[static_cast<std::size_t>(best)];
+        }
+    }
+
+    // One pass of Lloyd's refinement: every vector to its nearest entry,
+    // every entry to the mean of its vectors.
+    void Refine(const std::vector<Vec>& vectors) {
+        if (entries.size() < 2) return;
+        Assign(vectors, true);
+        const std::size_t k = entries.size();
+        std::array<std::array<std::int64_t, 6>, 256> sums{};
+        std::array<std::int64_t, 256> counts{};
+        for (std::size_t i = 0; i < vectors.size(); ++i) {
+            auto& sum = sums[assignment[i]];
+            for (std::size_t c = 0; c < 6; ++c) sum[c] += vectors[i].c[c];
+            ++counts[assignment[i]];
         }
         for (std::size_t e = 0; e < k; ++e)
             if (counts[e] > 0)
-                for (int c = 0; c < 6; ++c)
-                    entries[e].c[static_cast<std::size_t>(c)] =
-                        static_cast<std::int16_t>(RoundDiv(sums[e][static_cast<std::size_t>(c)], counts[e]));
+                for (std::size_t c = 0; c < 6; ++c) entries[e].c[c] = static_cast<std::int16_t>(RoundDiv(sums[e][c], counts[e]));
     }
 
     static std::size_t IndexOf(const Vec& copy) {
@@ -263,16 +285,16 @@ struct DecoderBook {
     std::array<Vec, 256> entries{};
     std::array<bool, 256> valid{};
 
-    // The valid slot nearest to the clamped vector v (the lowest among
-    // equals), or −1 when none is within reach. Reads the index that Index()
-    // built after the last change to the book.
-    int Reusable(const Vec& v) const {
-        int best = -1, bestDistance = kReuseDistance + 1;
-        // A slot within reach has a luma sum within √(4 × reach) of v's.
-        constexpr int kSumReach = 5;
-        static_assert(kSumReach * kSumReach <= 4 * kReuseDistance && (kSumReach + 1) * (kSumReach + 1) > 4 * kReuseDistance);
+    // The valid slot nearest to the clamped vector v within `reach` (a
+    // squared distance), the lowest among equals, or −1 when none is. Reads
+    // the index that Index() built after the last change to the book.
+    int Reusable(const Vec& v, int reach = kReuseDistance) const {
+        int best = -1, bestDistance = reach + 1;
         const int sum = LumaSum(v);
-        const int low = std::max(0, sum - kSumReach), high = std::min(kLargestSum, sum + kSumReach);
+        // A slot within reach has a luma sum within √(4 × reach) of v's.
+        int sumReach = 0;
+        while ((sumReach + 1) * (sumReach + 1) <= 4 * reach) ++sumReach;
+        const int low = std::max(0, sum - sumReach), high = std::min(kLargestSum, sum + sumReach);
         for (int at = firstWithSum[static_cast<std::size_t>(low)]; at < firstWithSum[static_cast<std::size_t>(high) + 1]; ++at) {
             const int slot = bySum[static_cast<std::size_t>(at)];
             const int d = Distance(v, entries[static_cast<std::size_t>(slot)]);

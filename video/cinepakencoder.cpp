@@ -29,21 +29,16 @@ struct StripChoice {
 };
 constexpr StripChoice kStripChoices[] = {{3.0, 20}, {1.5, 40}};
 
+// Codebooks made for the macroblocks that use them (Specialise) pay from
+// about this many bits per pixel: on real footage they gained 0.2 to 0.35 dB
+// from 0.55 bits per pixel up and lost as much at 0.25.
+constexpr double kSpecialiseFrom = 0.4;
+
 // A picture whose thumbnail moved more than this many luma levels on
 // average (ThumbnailChange) is a new scene. On real footage the pans, the
 // zoom, the shaking camera and the grain stay under 22; the hard cuts between
 // photographs land at 44 to 82.
 constexpr double kCutChange = 30;
-
-// What the second ending with a new picture's key frame may spend, in times
-// the rate (KeyFrameBudget). The first frame's second is primed at the rate
-// and no rule bounds it, so the first frame takes about a quarter of a
-// second's bytes. A cut's key frame takes about two frames' share: on the
-// real footage more made the frames after the cut, which pay it back, worse
-// by more than it made the cut better (at 1.2 times the clip took about 2 %
-// more bytes for the same PSNR than at 1.05).
-constexpr double kFirstSecond = 1.2;
-constexpr double kCutSecond = 1.05;
 
 // The largest payload: an "fr" chunk is at most 65535 bytes with its header.
 constexpr std::uint32_t kLargestFrame = 65000;
@@ -61,6 +56,12 @@ struct StripPlan {
     std::vector<Mode> mode;
     std::vector<Vec> v1Vectors, v4Vectors; // this frame's candidates' vectors
     std::vector<Vec> expanded1;            // the V1 entries as the four blocks each draws
+    // The codebooks and errors as they stood before the last Specialise().
+    struct Saved {
+        std::vector<Vec> entries1, entries4, expanded1;
+        std::vector<std::uint8_t> assignment1, assignment4;
+        std::vector<int> reuse1, reuse4, errorV1, errorV4;
+    } saved;
 };
 
 } // namespace
@@ -75,7 +76,7 @@ struct CinepakEncoder::State {
     std::uint32_t sinceKey = 0;
     std::uint32_t lastBudget = 0;
     RateControl rate;
-    UnspentRate unspent;
+    SlopeControl slope;
     std::vector<StripPlan> strips;
     std::vector<DecoderBook> books1, books4; // by strip number
     std::uint32_t stripRows = 0;
@@ -200,11 +201,11 @@ OSErr MakeBlocks(CinepakEncoder::State& s, const std::uint8_t* pixels, std::int3
 // encoder's.
 class FrameCoder final : public FrameTrials {
 public:
-    FrameCoder(CinepakEncoder::State& state, bool key, std::size_t budget) : s(state), key_(key), budget_(budget) {}
+    FrameCoder(CinepakEncoder::State& state, bool key, std::size_t layoutBytes) : s(state), key_(key), layoutBytes_(layoutBytes) {}
 
     // Strips of fewer rows (more codebooks) where the budget pays for them.
     OSErr LayOutStrips() {
-        const double bitsPerPixel = 8.0 * static_cast<double>(budget_) / (static_cast<double>(s.width) * s.height);
+        const double bitsPerPixel = BitsPerPixel();
         try {
             std::uint32_t rows = kWideStripRows;
             for (const StripChoice& choice : kStripChoices)
@@ -238,20 +239,29 @@ public:
         }
     }
 
+    void Unspecialise() override {
+        for (StripPlan& strip : s.strips) {
+            StripPlan::Saved& saved = strip.saved;
+            strip.v1.entries.swap(saved.entries1);
+            strip.v4.entries.swap(saved.entries4);
+            strip.expanded1.swap(saved.expanded1);
+            strip.v1.assignment.swap(saved.assignment1);
+            strip.v4.assignment.swap(saved.assignment4);
+            strip.reuse1.swap(saved.reuse1);
+            strip.reuse4.swap(saved.reuse4);
+            strip.errorV1.swap(saved.errorV1);
+            strip.errorV4.swap(saved.errorV4);
+        }
+    }
+
     // Plans for one codebook size: the codebooks and each candidate's error
     // under V1 and V4. The search compares sizes on the median cut alone; the
     // chosen size is then refined.
-    void Plan(std::size_t bookSize, bool refine) override {
+    void Plan(std::size_t bookSize, bool refine, double lambda) override {
         for (std::size_t number = 0; number < s.strips.size(); ++number) {
             StripPlan& strip = s.strips[number];
             if (!cut_) {
-                // The candidates' vectors, once a frame for every size.
-                strip.v1Vectors.clear();
-                strip.v4Vectors.clear();
-                for (std::uint32_t m : strip.blocks) {
-                    strip.v1Vectors.push_back(s.V1Vector(m));
-                    for (int b = 0; b < 4; ++b) strip.v4Vectors.push_back(s.current[s.MacroBlock(m, b)]);
-                }
+                if (!vectorsMade_) MakeVectors(strip);
                 strip.v1.Cut(strip.v1Vectors, kBookSizes);
                 strip.v4.Cut(strip.v4Vectors, kBookSizes);
             }
@@ -259,40 +269,37 @@ public:
             strip.v4.Take(strip.v4Vectors, bookSize, refine);
             // A difference frame reuses what the decoder holds where it fits
             // (worked out for the final plan only: the search assumes none).
-            strip.reuse1.assign(strip.v1.entries.size(), -1);
-            strip.reuse4.assign(strip.v4.entries.size(), -1);
-            if (!key_ && refine) {
-                s.books1[number].Index();
-                s.books4[number].Index();
-                for (std::size_t e = 0; e < strip.v1.entries.size(); ++e) {
-                    strip.reuse1[e] = s.books1[number].Reusable(Clamped(strip.v1.entries[e]));
-                    if (strip.reuse1[e] >= 0) strip.v1.entries[e] = s.books1[number].entries[static_cast<std::size_t>(strip.reuse1[e])];
-                }
-                for (std::size_t e = 0; e < strip.v4.entries.size(); ++e) {
-                    strip.reuse4[e] = s.books4[number].Reusable(Clamped(strip.v4.entries[e]));
-                    if (strip.reuse4[e] >= 0) strip.v4.entries[e] = s.books4[number].entries[static_cast<std::size_t>(strip.reuse4[e])];
-                }
-            }
-            strip.errorV1.assign(strip.blocks.size(), 0);
-            strip.errorV4.assign(strip.blocks.size(), 0);
-            // Each V1 entry as the four blocks it draws.
-            strip.expanded1.resize(strip.v1.entries.size() * 4);
-            for (std::size_t e = 0; e < strip.v1.entries.size(); ++e)
-                for (int b = 0; b < 4; ++b) strip.expanded1[4 * e + static_cast<std::size_t>(b)] = CinepakEncoder::State::Expand(strip.v1.entries[e], b);
-            for (std::size_t i = 0; i < strip.blocks.size(); ++i) {
-                const Vec* blocks = &strip.v4Vectors[4 * i];
-                const Vec* drawn1 = &strip.expanded1[4 * std::size_t{strip.v1.assignment[i]}];
-                const std::uint8_t* chosen4 = &strip.v4.assignment[4 * i];
-                int e1 = 0, e4 = 0;
-                for (std::size_t b = 0; b < 4; ++b) {
-                    e1 += Distance(blocks[b], drawn1[b]);
-                    e4 += Distance(blocks[b], strip.v4.entries[chosen4[b]]);
-                }
-                strip.errorV1[i] = e1;
-                strip.errorV4[i] = e4;
-            }
+            Measure(number, !key_ && refine ? lambda : -1);
         }
-        cut_ = true;
+        vectorsMade_ = cut_ = true;
+    }
+
+    // Codebooks made for the macroblocks that use them. Made from every
+    // candidate, the V4 codebook spends entries on flat blocks that V1 codes
+    // better and the V1 codebook on detail that only V4 can draw; here each
+    // macroblock takes the way it would at λ, the V1 codebook is made anew
+    // from the macroblocks coded V1 and the V4 codebook from the blocks of
+    // those coded V4, and every candidate is then measured against both.
+    // A codebook keeps what it was when too few of its own are left to make it.
+    bool Specialise(std::size_t bookSize, double lambda) override {
+        if (BitsPerPixel() < kSpecialiseFrom) return false;
+        for (std::size_t number = 0; number < s.strips.size(); ++number) {
+            StripPlan& strip = s.strips[number];
+            Save(strip);
+            train1_.clear();
+            train4_.clear();
+            const std::uint32_t first = strip.firstRow * s.mbWide;
+            for (std::size_t i = 0; i < strip.blocks.size(); ++i) {
+                const Mode mode = Choose(strip, i, strip.errorSkip[strip.blocks[i] - first], lambda);
+                if (mode == Mode::V1) train1_.push_back(strip.v1Vectors[i]);
+                if (mode == Mode::V4) train4_.insert(train4_.end(), &strip.v4Vectors[4 * i], &strip.v4Vectors[4 * i + 4]);
+            }
+            Remake(strip.v1, train1_, strip.v1Vectors, bookSize);
+            Remake(strip.v4, train4_, strip.v4Vectors, bookSize);
+            Measure(number, key_ ? -1 : lambda);
+        }
+        cut_ = false; // the cuts now hold the training sets, not the candidates
+        return true;
     }
 
     // The frame's bytes and distortion at λ, each macroblock coded the way
@@ -330,12 +337,7 @@ public:
             for (std::size_t i = 0; i < strip.blocks.size(); ++i) {
                 const std::size_t m = strip.blocks[i] - first;
                 const int skipError = strip.errorSkip[m];
-                const double skip = key_ ? std::numeric_limits<double>::infinity() : skipError;
-                const double v1 = strip.errorV1[i] + lambda * 9;
-                const double v4 = strip.errorV4[i] + lambda * 33;
-                Mode mode = Mode::V1;
-                if (v4 < v1) mode = Mode::V4;
-                if (skip <= std::min(v1, v4)) mode = Mode::Skip;
+                const Mode mode = Choose(strip, i, skipError, lambda);
                 if (decide) strip.mode[m] = mode;
                 if (mode == Mode::Skip) continue;
                 strip_distortion -= skipError;
@@ -361,8 +363,8 @@ public:
 
     // The codebook size and λ of the frame; the mode of each macroblock
     // under them.
-    RatePlan ChoosePlan() {
-        const RatePlan plan = s.rate.Choose(budget_, *this);
+    RatePlan ChoosePlan(double lambda, std::size_t most) {
+        const RatePlan plan = lambda > 0 ? s.rate.ChooseAt(lambda, most, *this) : s.rate.Choose(most, *this);
         (void)Evaluate(plan.fit.lambda, true);
         return plan;
     }
@@ -381,6 +383,98 @@ public:
     }
 
 private:
+    double BitsPerPixel() const { return 8.0 * static_cast<double>(layoutBytes_) / (static_cast<double>(s.width) * s.height); }
+
+    static void Save(StripPlan& strip) {
+        StripPlan::Saved& saved = strip.saved;
+        saved.entries1 = strip.v1.entries;
+        saved.entries4 = strip.v4.entries;
+        saved.expanded1 = strip.expanded1;
+        saved.assignment1 = strip.v1.assignment;
+        saved.assignment4 = strip.v4.assignment;
+        saved.reuse1 = strip.reuse1;
+        saved.reuse4 = strip.reuse4;
+        saved.errorV1 = strip.errorV1;
+        saved.errorV4 = strip.errorV4;
+    }
+
+    // The candidates' vectors, once a frame for every size.
+    void MakeVectors(StripPlan& strip) const {
+        strip.v1Vectors.clear();
+        strip.v4Vectors.clear();
+        for (std::uint32_t m : strip.blocks) {
+            strip.v1Vectors.push_back(s.V1Vector(m));
+            for (int b = 0; b < 4; ++b) strip.v4Vectors.push_back(s.current[s.MacroBlock(m, b)]);
+        }
+    }
+
+    // The way macroblock i of the strip costs least at λ: its error plus λ
+    // per bit (a key frame cannot skip).
+    Mode Choose(const StripPlan& strip, std::size_t i, int skipError, double lambda) const {
+        const double skip = key_ ? std::numeric_limits<double>::infinity() : skipError;
+        const double v1 = strip.errorV1[i] + lambda * 9;
+        const double v4 = strip.errorV4[i] + lambda * 33;
+        Mode mode = v4 < v1 ? Mode::V4 : Mode::V1;
+        if (skip <= std::min(v1, v4)) mode = Mode::Skip;
+        return mode;
+    }
+
+    // The codebook made anew from `train` and every candidate assigned to it.
+    static void Remake(Codebook& book, const std::vector<Vec>& train, const std::vector<Vec>& all, std::size_t size) {
+        if (train.size() < kSmallestTraining) return;
+        const std::size_t sizes[] = {size};
+        book.Cut(train, sizes);
+        book.Take(train, size, true);
+        book.Assign(all);
+    }
+    static constexpr std::size_t kSmallestTraining = 4;
+
+    // Each candidate's error under the strip's codebooks as they stand,
+    // with the decoder's entries standing in for new ones where that costs
+    // less at λ than sending them (λ < 0: none do). An entry is the mean of
+    // its vectors, so one moved by a distance d draws each of them d worse,
+    // four times over for a V1 entry, which four blocks draw.
+    void Measure(std::size_t number, double lambda) {
+        StripPlan& strip = s.strips[number];
+        strip.reuse1.assign(strip.v1.entries.size(), -1);
+        strip.reuse4.assign(strip.v4.entries.size(), -1);
+        if (lambda >= 0) {
+            Reuse(strip.v1, strip.reuse1, s.books1[number], 4, lambda);
+            Reuse(strip.v4, strip.reuse4, s.books4[number], 1, lambda);
+        }
+        strip.errorV1.assign(strip.blocks.size(), 0);
+        strip.errorV4.assign(strip.blocks.size(), 0);
+        // Each V1 entry as the four blocks it draws.
+        strip.expanded1.resize(strip.v1.entries.size() * 4);
+        for (std::size_t e = 0; e < strip.v1.entries.size(); ++e)
+            for (int b = 0; b < 4; ++b) strip.expanded1[4 * e + static_cast<std::size_t>(b)] = CinepakEncoder::State::Expand(strip.v1.entries[e], b);
+        for (std::size_t i = 0; i < strip.blocks.size(); ++i) {
+            const Vec* blocks = &strip.v4Vectors[4 * i];
+            const Vec* drawn1 = &strip.expanded1[4 * std::size_t{strip.v1.assignment[i]}];
+            const std::uint8_t* chosen4 = &strip.v4.assignment[4 * i];
+            int e1 = 0, e4 = 0;
+            for (std::size_t b = 0; b < 4; ++b) {
+                e1 += Distance(blocks[b], drawn1[b]);
+                e4 += Distance(blocks[b], strip.v4.entries[chosen4[b]]);
+            }
+            strip.errorV1[i] = e1;
+            strip.errorV4[i] = e4;
+        }
+    }
+
+    void Reuse(Codebook& book, std::vector<int>& reuse, DecoderBook& decoder, int drawn, double lambda) {
+        counts_.assign(book.entries.size(), 0);
+        for (std::uint8_t e : book.assignment) ++counts_[e];
+        decoder.Index();
+        for (std::size_t e = 0; e < book.entries.size(); ++e) {
+            if (counts_[e] == 0) continue;
+            // What sending the entry costs, as a distance it may move instead.
+            const double reach = std::max<double>(kReuseDistance, lambda * 8 * kEntryBytes / (counts_[e] * drawn));
+            reuse[e] = decoder.Reusable(Clamped(book.entries[e]), static_cast<int>(std::min(reach, 65535.0)));
+            if (reuse[e] >= 0) book.entries[e] = decoder.entries[static_cast<std::size_t>(reuse[e])];
+        }
+    }
+
     // One strip: the entries its macroblocks use, put in the decoder's
     // codebooks and sent, then the macroblocks.
     OSErr WriteStrip(std::size_t number, FrameWriter& frame) {
@@ -476,8 +570,11 @@ private:
 
     CinepakEncoder::State& s;
     const bool key_;
-    const std::size_t budget_;
-    bool cut_ = false; // the strips' vectors are cut to every size once per frame
+    const std::size_t layoutBytes_; // what chooses the strips' height
+    bool vectorsMade_ = false; // the candidates' vectors, made once a frame
+    bool cut_ = false;         // and cut to every size
+    std::vector<Vec> train1_, train4_; // Specialise's training sets
+    std::vector<std::uint32_t> counts_; // Reuse's: the vectors of each entry
 };
 
 // The picture's luma summed over cells of 8 × 8 pixels (4 × 4 blocks): a
@@ -515,18 +612,11 @@ double ThumbnailChange(const CinepakEncoder::State& s) {
     return best;
 }
 
-// The frame's byte budget. A new picture's key frame borrows the bytes it
-// needs from the frames that follow; the key frames that only bound the
-// distance between them keep the ordinary budget: mid-scene, difference
-// frames spend the bytes better. Ordinary frames get back what the last
-// ones left unspent.
-std::size_t Budget(const CinepakEncoder::State& s, const CinepakFrameParams& params, bool fresh) {
-    if (fresh) {
-        const double second = s.haveReference ? kCutSecond : kFirstSecond;
-        return KeyFrameBudget(params.dataRate, params.overrun, params.milliseconds, second, kLargestFrame);
-    }
-    const std::size_t budget = FrameBudget(params.dataRate, params.overrun, params.milliseconds, kLargestFrame);
-    return std::min<std::size_t>(kLargestFrame, budget + s.unspent.Share(params.milliseconds));
+// The bytes that choose the strips' height: the frame's share of the rate,
+// twice that for a key frame, which codes every macroblock.
+std::size_t LayoutBytes(const CinepakFrameParams& params, bool key) {
+    const double share = static_cast<double>(params.dataRate) * params.milliseconds / 1000.0;
+    return static_cast<std::size_t>(share * (key ? 2 : 1));
 }
 
 } // namespace
@@ -542,14 +632,15 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
     // its key frame drops the old codebook entries and every skipped block.
     const bool fresh = params.forceKeyFrame || !s.haveReference || ThumbnailChange(s) > kCutChange;
     const bool key = fresh || s.sinceKey + 1 >= kKeyFrameRate;
-    const std::size_t budget = Budget(s, params, fresh);
-    s.lastBudget = static_cast<std::uint32_t>(budget);
-    FrameCoder coder(s, key, budget);
+    const SlopeControl::Frame slope = s.slope.Next(params.dataRate, params.overrun, params.milliseconds, key, kLargestFrame);
+    const std::size_t most = slope.most;
+    s.lastBudget = static_cast<std::uint32_t>(most);
+    FrameCoder coder(s, key, LayoutBytes(params, key));
     if (OSErr err = coder.LayOutStrips()) return err;
     coder.FindCandidates();
-    const RatePlan plan = coder.ChoosePlan();
+    const RatePlan plan = coder.ChoosePlan(slope.lambda, most);
     if (OSErr err = coder.Write(plan, out)) return err;
-    s.unspent.Add(params.dataRate, params.milliseconds, out.Size());
+    s.slope.Add(params.dataRate, params.milliseconds, out.Size(), plan.fit.lambda, plan.bytesAtTwice);
     difference = !key;
     s.haveReference = true;
     s.sinceKey = key ? 0 : s.sinceKey + 1;

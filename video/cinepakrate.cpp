@@ -15,17 +15,17 @@ void RateHistory::Add(std::uint32_t milliseconds, std::uint32_t bytes, bool key)
     entries_.push_back({milliseconds, bytes, key});
 }
 
-std::int64_t RateHistory::SpentInLastSecond() const {
+std::int64_t RateHistory::SpentInLast(std::uint32_t milliseconds) const {
     std::int64_t spent = 0;
     std::uint32_t before = 0;
-    for (auto it = entries_.rbegin(); it != entries_.rend(); ++it) {
-        if (before + it->milliseconds <= 1000) {
+    for (auto it = entries_.rbegin(); it != entries_.rend() && before < milliseconds; ++it) {
+        if (before + it->milliseconds <= milliseconds) {
             spent += it->bytes;
             before += it->milliseconds;
-            if (before == 1000) break;
             continue;
         }
-        spent += static_cast<std::int64_t>(std::trunc(static_cast<double>(1000 - before) / it->milliseconds * it->bytes));
+        spent += static_cast<std::int64_t>(
+            std::trunc(static_cast<double>(milliseconds - before) / it->milliseconds * it->bytes));
         break;
     }
     return spent;
@@ -45,21 +45,70 @@ std::size_t KeyFrameBudget(std::uint32_t bytesPerSecond, std::int64_t overrun, s
     return std::max(static_cast<std::size_t>(key), FrameBudget(bytesPerSecond, overrun, milliseconds, largest));
 }
 
-void UnspentRate::Add(std::uint32_t bytesPerSecond, std::uint32_t milliseconds, std::size_t bytes) {
-    const double share = static_cast<double>(bytesPerSecond) * milliseconds / 1000.0;
-    kept_ = std::clamp(kept_ + share - static_cast<double>(bytes), 0.0, bytesPerSecond / 10.0);
-}
-
-std::size_t UnspentRate::Share(std::uint32_t milliseconds) const {
-    return static_cast<std::size_t>(kept_ * std::min(milliseconds, 1000u) / 1000.0);
-}
-
 namespace cinepak {
 namespace {
 
 // λ weighs a bit against squared error; the search tries whole λ from 0,
 // every macroblock at its best, up to this.
 constexpr double kTopLambda = 1 << 16;
+
+// Passes that make the codebooks anew for the macroblocks that use them.
+constexpr int kSpecialisePasses = 2;
+
+} // namespace
+
+SlopeControl::Frame SlopeControl::Next(std::uint32_t bytesPerSecond, std::int64_t overrun, std::uint32_t milliseconds,
+                                       bool key, std::size_t largest) const {
+    const double rate = bytesPerSecond, share = rate * milliseconds / 1000.0;
+    if (elapsed_ == 0) return {0, KeyFrameBudget(bytesPerSecond, overrun, milliseconds, kFirstSecond, largest)};
+    // The second that ends with this frame: the frames of the rest of it
+    // spent what they spent.
+    const double before = static_cast<double>(window_.SpentInLast(1000 - std::min(milliseconds, 1000u)));
+    double most = kPeak * rate - before;
+    if (!key) most = std::min(most, kFramePeak * share);
+    most = std::clamp(most, 256.0, static_cast<double>(largest));
+    if (elapsed_ < 1000)
+        return {0, std::min(static_cast<std::size_t>(most), FrameBudget(bytesPerSecond, overrun, milliseconds, largest))};
+    const double lambda = Slope(bytesPerSecond) * std::exp2(debt_ / rate / (debt_ > 0 ? kDebtSeconds : kSavedSeconds));
+    return {std::clamp(lambda, 1.0, kTopLambda), static_cast<std::size_t>(most)};
+}
+
+void SlopeControl::Add(std::uint32_t bytesPerSecond, std::uint32_t milliseconds, std::size_t bytes, double lambda,
+                       std::size_t bytesAtTwice) {
+    const double rate = bytesPerSecond, share = rate * milliseconds / 1000.0;
+    window_.Add(milliseconds, static_cast<std::uint32_t>(bytes), false);
+    debt_ = std::max(debt_ + static_cast<double>(bytes) - share, -kMostSaved * rate);
+    elapsed_ += milliseconds;
+    // How fast the frame's bytes fall as λ grows.
+    const double at = std::max(static_cast<double>(bytes), 1.0), twice = std::max(static_cast<double>(bytesAtTwice), 1.0);
+    const double power = std::clamp(std::log2(at / twice), 0.05, 2.0);
+    recent_.push_back({milliseconds, at, std::log(std::max(lambda, 1.0)), power});
+    remembered_ += milliseconds;
+    while (remembered_ - recent_.front().milliseconds >= kMemory * 1000) {
+        remembered_ -= recent_.front().milliseconds;
+        recent_.pop_front();
+    }
+}
+
+double SlopeControl::Slope(std::uint32_t bytesPerSecond) const {
+    const double shares = static_cast<double>(bytesPerSecond) * remembered_ / 1000.0;
+    auto spent = [&](double logLambda) {
+        double sum = 0;
+        for (const Coded& f : recent_) sum += f.bytes * std::exp(f.power * (f.logLambda - logLambda));
+        return sum;
+    };
+    // The sum falls as λ grows: halve the range of log λ.
+    double low = 0, high = std::log(kTopLambda);
+    if (spent(low) <= shares) return 1;
+    if (spent(high) >= shares) return kTopLambda;
+    for (int step = 0; step < 30; ++step) {
+        const double mid = (low + high) / 2;
+        (spent(mid) > shares ? low : high) = mid;
+    }
+    return std::exp((low + high) / 2);
+}
+
+namespace {
 
 // The smallest whole λ whose frame fits the budget, for the codebooks
 // planned; when nothing fits, the frame at the top λ, the smallest there is.
@@ -137,6 +186,33 @@ private:
     RateTrial fit_;
 };
 
+// The frame at λ when it fits in `most` bytes; else at the smallest λ that
+// fits.
+RateTrial FitFrom(FrameTrials& frame, std::size_t most, double lambda) {
+    const RateTrial trial = frame.Try(lambda);
+    if (trial.bytes <= most) return trial;
+    return LambdaSearch(frame, most).From(lambda);
+}
+
+// Codebooks made for the macroblocks that use them, pass by pass, while a
+// pass lowers the frame's cost (error plus λ per bit) at the λ it fits at;
+// `fit` fits the frame again after a pass.
+template <typename Fit>
+void Specialise(FrameTrials& frame, RatePlan& plan, Fit fit) {
+    auto cost = [](const RateTrial& t, double lambda) {
+        return static_cast<double>(t.distortion) + lambda * 8 * static_cast<double>(t.bytes);
+    };
+    for (int pass = 0; pass < kSpecialisePasses; ++pass) {
+        const double lambda = plan.fit.lambda;
+        if (!frame.Specialise(plan.bookSize, lambda)) return;
+        if (cost(frame.Try(lambda), lambda) >= cost(plan.fit, lambda)) {
+            frame.Unspecialise();
+            return;
+        }
+        plan.fit = fit();
+    }
+}
+
 // Whether one size's fit beats the best so far: a frame that fits beats one
 // that does not; between frames that fit, the least distortion wins; between
 // frames that do not, the fewest bytes.
@@ -148,11 +224,29 @@ bool Beats(const RateTrial& fit, const RateTrial& best, std::size_t budget) {
 
 } // namespace
 
+RatePlan RateControl::ChooseAt(double lambda, std::size_t most, FrameTrials& frame) {
+    // Each size at λ, on codebooks of the median cut alone.
+    RatePlan best;
+    double bestCost = std::numeric_limits<double>::infinity();
+    for (std::size_t size : kBookSizes) {
+        frame.Plan(size, false, lambda);
+        const RateTrial trial = frame.Try(lambda);
+        const double cost = static_cast<double>(trial.distortion) + lambda * 8 * static_cast<double>(trial.bytes);
+        if (trial.bytes <= most && cost < bestCost) best = {size, trial}, bestCost = cost;
+    }
+    if (best.bookSize == 0) return Choose(most, frame);
+    frame.Plan(best.bookSize, true, lambda);
+    best.fit = FitFrom(frame, most, lambda);
+    Specialise(frame, best, [&] { return FitFrom(frame, most, lambda); });
+    best.bytesAtTwice = frame.Try(2 * std::max(best.fit.lambda, 1.0)).bytes;
+    return best;
+}
+
 RatePlan RateControl::Choose(std::size_t budget, FrameTrials& frame) {
     // Each size's fit, on codebooks of the median cut alone.
     RatePlan best;
     for (std::size_t n = 0; n < std::size(kBookSizes); ++n) {
-        frame.Plan(kBookSizes[n], false);
+        frame.Plan(kBookSizes[n], false, 0);
         const RateTrial fit = LambdaSearch(frame, budget).From(lastLambda_[n]);
         lastLambda_[n] = fit.lambda;
         if (best.bookSize == 0 || Beats(fit, best.fit, budget)) best = {kBookSizes[n], fit};
@@ -161,8 +255,10 @@ RatePlan RateControl::Choose(std::size_t budget, FrameTrials& frame) {
         if (fit.bytes <= budget && fit.lambda == 0) break;
     }
     // Refining the chosen size's codebooks moves its fit a little.
-    frame.Plan(best.bookSize, true);
+    frame.Plan(best.bookSize, true, best.fit.lambda);
     best.fit = LambdaSearch(frame, budget).From(best.fit.lambda);
+    Specialise(frame, best, [&] { return LambdaSearch(frame, budget).From(best.fit.lambda); });
+    best.bytesAtTwice = frame.Try(2 * std::max(best.fit.lambda, 1.0)).bytes;
     return best;
 }
 

@@ -1,0 +1,90 @@
+// The slope the Cinepak encoder codes its frames at, and the nearest-entry
+// search its codebooks are built with.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "video/cinepakcodebook.h"
+#include "video/cinepakrate.h"
+
+using cinepak::SlopeControl;
+
+TEST(CinepakRate, TheSlopeSpendsTheSharesOfTheFramesRemembered) {
+    // 10 frames a second of 10000 bytes a second: a share of 1000 bytes.
+    constexpr std::uint32_t kRate = 10000, kMs = 100;
+    constexpr std::size_t kLargest = 65000;
+    SlopeControl slope;
+    // The first frame has no slope yet: it is coded to the budget that
+    // brings its primed second to 1.2 times the rate.
+    SlopeControl::Frame first = slope.Next(kRate, 0, kMs, true, kLargest);
+    EXPECT_EQ(first.lambda, 0);
+    EXPECT_EQ(first.most, 3000u);
+
+    // Frames that spend twice their share at λ 50, and half that at λ 100:
+    // at λ 100 they would have spent their shares. The first second is
+    // coded to its shares; after it, the slope is that λ, raised by the
+    // debt they ran up: 5 seconds' frames of a share too many, which 2
+    // seconds of debt double.
+    double debt = 0;
+    for (int n = 0; n < 50; ++n) {
+        const SlopeControl::Frame frame = slope.Next(kRate, 0, kMs, false, kLargest);
+        EXPECT_EQ(frame.lambda == 0, n < 10) << n;
+        slope.Add(kRate, kMs, 2000, 50, 1000);
+        debt += 2000 - 1000;
+    }
+    SlopeControl::Frame next = slope.Next(kRate, 0, kMs, false, kLargest);
+    EXPECT_NEAR(next.lambda, 100 * std::exp2(debt / kRate / SlopeControl::kDebtSeconds), 0.01 * next.lambda);
+    // Every second spent twice the rate: nothing is left for the next frame.
+    EXPECT_EQ(next.most, 256u);
+
+    // Then a still scene: 200 bytes a frame at λ 50, whose shares λ 10
+    // would have spent. Its savings pay the debt back and are kept up to a
+    // second and a half, each half second of them halving the slope; a key
+    // frame may take the rest of the second, a difference frame no more
+    // than its part of the peak.
+    for (int n = 0; n < 100; ++n) slope.Add(kRate, kMs, 200, 50, 100);
+    next = slope.Next(kRate, 0, kMs, false, kLargest);
+    EXPECT_NEAR(next.lambda, 10 * std::exp2(-SlopeControl::kMostSaved / SlopeControl::kSavedSeconds), 0.01 * next.lambda);
+    EXPECT_EQ(next.most, static_cast<std::size_t>(SlopeControl::kFramePeak * 1000));
+    EXPECT_EQ(slope.Next(kRate, 0, kMs, true, kLargest).most, static_cast<std::size_t>(SlopeControl::kPeak * kRate - 9 * 200));
+}
+
+// The nearest-entry search bounds its search by luma sums; it must find what
+// measuring every entry finds, the lowest-numbered entry among equals.
+TEST(CinepakCodebook, EveryVectorGoesToItsNearestEntry) {
+    using cinepak::Vec;
+    std::mt19937 rng(7);
+    auto random = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(rng); };
+    auto vector = [&](int spread, int centre) {
+        Vec v;
+        for (std::size_t i = 0; i < 4; ++i) v.c[i] = static_cast<std::int16_t>(std::clamp(centre + random(-spread, spread), 0, 255));
+        for (std::size_t i = 4; i < 6; ++i) v.c[i] = static_cast<std::int16_t>(random(-spread / 2, spread / 2));
+        return v;
+    };
+    // Entries and vectors spread over everything, bunched at one grey (many
+    // entries at nearly equal distances), repeated entries, and the corners.
+    for (int trial = 0; trial < 40; ++trial) {
+        SCOPED_TRACE(trial);
+        const int spread = trial % 4 == 0 ? 255 : trial % 4 == 1 ? 3 : 40;
+        cinepak::Codebook book;
+        book.entries.resize(static_cast<std::size_t>(random(1, 256)));
+        for (Vec& e : book.entries) e = vector(spread, 128);
+        if (trial % 5 == 0)
+            for (std::size_t e = 1; e < book.entries.size(); e += 3) book.entries[e] = book.entries[e - 1];
+        std::vector<Vec> vectors(500);
+        for (Vec& v : vectors) v = vector(spread, random(0, 255));
+        Vec low, high;
+        for (std::size_t i = 0; i < 6; ++i) low.c[i] = static_cast<std::int16_t>(i < 4 ? 0 : -128), high.c[i] = static_cast<std::int16_t>(i < 4 ? 255 : 127);
+        vectors.push_back(low), vectors.push_back(high);
+        book.Assign(vectors);
+        ASSERT_EQ(book.assignment.size(), vectors.size());
+        for (std::size_t i = 0; i < vectors.size(); ++i) {
+            std::size_t nearest = 0;
+            for (std::size_t e = 1; e < book.entries.size(); ++e)
+                if (cinepak::DistancePlain(vectors[i], book.entries[e]) < cinepak::DistancePlain(vectors[i], book.entries[nearest])) nearest = e;
+            ASSERT_EQ(book.assignment[i], nearest) << i;
+        }
+    }
+}
