@@ -18,7 +18,7 @@ TEST(CinepakRate, TheSlopeSpendsTheSharesOfTheFramesRemembered) {
     SlopeControl slope;
     // The first frame has no slope yet: it is coded to the budget that
     // brings its primed second to 1.2 times the rate.
-    SlopeControl::Frame first = slope.Next(kRate, 0, kMs, true, kLargest);
+    SlopeControl::Frame first = slope.Next(kRate, 0, kMs, true, 500, kLargest);
     EXPECT_EQ(first.lambda, 0);
     EXPECT_EQ(first.most, 3000u);
 
@@ -29,26 +29,35 @@ TEST(CinepakRate, TheSlopeSpendsTheSharesOfTheFramesRemembered) {
     // seconds of debt double.
     double debt = 0;
     for (int n = 0; n < 50; ++n) {
-        const SlopeControl::Frame frame = slope.Next(kRate, 0, kMs, false, kLargest);
+        const SlopeControl::Frame frame = slope.Next(kRate, 0, kMs, false, 500, kLargest);
         EXPECT_EQ(frame.lambda == 0, n < 10) << n;
-        slope.Add(kRate, kMs, 2000, 50, 1000);
+        slope.Add(kRate, kMs, n == 0, 2000, 50, 1000);
         debt += 2000 - 1000;
     }
-    SlopeControl::Frame next = slope.Next(kRate, 0, kMs, false, kLargest);
+    SlopeControl::Frame next = slope.Next(kRate, 0, kMs, false, 500, kLargest);
     EXPECT_NEAR(next.lambda, 100 * std::exp2(debt / kRate / SlopeControl::kDebtSeconds), 0.01 * next.lambda);
     // Every second spent twice the rate: nothing is left for the next frame.
     EXPECT_EQ(next.most, 256u);
 
     // Then a still scene: 200 bytes a frame at λ 50, whose shares λ 10
     // would have spent. Its savings pay the debt back and are kept up to a
-    // second and a half, each half second of them halving the slope; a key
-    // frame may take the rest of the second, a difference frame no more
-    // than its part of the peak.
-    for (int n = 0; n < 100; ++n) slope.Add(kRate, kMs, 200, 50, 100);
-    next = slope.Next(kRate, 0, kMs, false, kLargest);
+    // second and a half, each half second of them halving the slope.
+    for (int n = 0; n < 100; ++n) slope.Add(kRate, kMs, false, 200, 50, 100);
+    next = slope.Next(kRate, 0, kMs, false, 500, kLargest);
     EXPECT_NEAR(next.lambda, 10 * std::exp2(-SlopeControl::kMostSaved / SlopeControl::kSavedSeconds), 0.01 * next.lambda);
+    // A key frame may take the rest of the second; a difference frame no
+    // more than its part of the peak, nor what the smallest key frame needs
+    // of the second (here 10200 bytes of the 12500 it may spend)...
+    EXPECT_EQ(slope.Next(kRate, 0, kMs, true, 10200, kLargest).most, static_cast<std::size_t>(SlopeControl::kPeak * kRate - 9 * 200));
     EXPECT_EQ(next.most, static_cast<std::size_t>(SlopeControl::kFramePeak * 1000));
-    EXPECT_EQ(slope.Next(kRate, 0, kMs, true, kLargest).most, static_cast<std::size_t>(SlopeControl::kPeak * kRate - 9 * 200));
+    EXPECT_EQ(slope.Next(kRate, 0, kMs, false, 10200, kLargest).most, 12500u - 10200 - 9 * 200);
+    // ...which a key frame in the second leaves to them, while the second's
+    // whole spending stays within the peak.
+    slope.Add(kRate, kMs, true, 5000, 50, 2500);
+    EXPECT_EQ(slope.Next(kRate, 0, kMs, false, 10200, kLargest).most, 12500u - 10200 - 8 * 200);
+    EXPECT_EQ(slope.Next(kRate, 0, kMs, false, 500, kLargest).most, static_cast<std::size_t>(SlopeControl::kFramePeak * 1000));
+    slope.Add(kRate, kMs, true, 9000, 50, 4500);
+    EXPECT_EQ(slope.Next(kRate, 0, kMs, false, 500, kLargest).most, 256u); // two key frames filled it: the least frame
 }
 
 // The nearest-entry search bounds its search by luma sums; it must find what

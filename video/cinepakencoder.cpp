@@ -632,7 +632,10 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
     // its key frame drops the old codebook entries and every skipped block.
     const bool fresh = params.forceKeyFrame || !s.haveReference || ThumbnailChange(s) > kCutChange;
     const bool key = fresh || s.sinceKey + 1 >= kKeyFrameRate;
-    const SlopeControl::Frame slope = s.slope.Next(params.dataRate, params.overrun, params.milliseconds, key, kLargestFrame);
+    // The smallest key frame: a byte a macroblock, and the headers.
+    const std::size_t smallestKey = std::size_t{s.mbWide} * s.mbHigh + kFrameHeaderBytes + 64 * s.strips.size();
+    const SlopeControl::Frame slope =
+        s.slope.Next(params.dataRate, params.overrun, params.milliseconds, key, smallestKey, kLargestFrame);
     const std::size_t most = slope.most;
     s.lastBudget = static_cast<std::uint32_t>(most);
     FrameCoder coder(s, key, LayoutBytes(params, key));
@@ -640,7 +643,7 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
     coder.FindCandidates();
     const RatePlan plan = coder.ChoosePlan(slope.lambda, most);
     if (OSErr err = coder.Write(plan, out)) return err;
-    s.slope.Add(params.dataRate, params.milliseconds, out.Size(), plan.fit.lambda, plan.bytesAtTwice);
+    s.slope.Add(params.dataRate, params.milliseconds, key, out.Size(), plan.fit.lambda, plan.bytesAtTwice);
     difference = !key;
     s.haveReference = true;
     s.sinceKey = key ? 0 : s.sinceKey + 1;

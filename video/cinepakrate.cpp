@@ -15,17 +15,18 @@ void RateHistory::Add(std::uint32_t milliseconds, std::uint32_t bytes, bool key)
     entries_.push_back({milliseconds, bytes, key});
 }
 
-std::int64_t RateHistory::SpentInLast(std::uint32_t milliseconds) const {
+std::int64_t RateHistory::SpentInLast(std::uint32_t milliseconds, bool keyFrames) const {
     std::int64_t spent = 0;
     std::uint32_t before = 0;
     for (auto it = entries_.rbegin(); it != entries_.rend() && before < milliseconds; ++it) {
+        const std::int64_t bytes = keyFrames || !it->key ? it->bytes : 0;
         if (before + it->milliseconds <= milliseconds) {
-            spent += it->bytes;
+            spent += bytes;
             before += it->milliseconds;
             continue;
         }
         spent += static_cast<std::int64_t>(
-            std::trunc(static_cast<double>(milliseconds - before) / it->milliseconds * it->bytes));
+            std::trunc(static_cast<double>(milliseconds - before) / it->milliseconds * static_cast<double>(bytes)));
         break;
     }
     return spent;
@@ -58,14 +59,17 @@ constexpr int kSpecialisePasses = 2;
 } // namespace
 
 SlopeControl::Frame SlopeControl::Next(std::uint32_t bytesPerSecond, std::int64_t overrun, std::uint32_t milliseconds,
-                                       bool key, std::size_t largest) const {
+                                       bool key, std::size_t smallestKey, std::size_t largest) const {
     const double rate = bytesPerSecond, share = rate * milliseconds / 1000.0;
     if (elapsed_ == 0) return {0, KeyFrameBudget(bytesPerSecond, overrun, milliseconds, kFirstSecond, largest)};
     // The second that ends with this frame: the frames of the rest of it
     // spent what they spent.
     const double before = static_cast<double>(window_.SpentInLast(1000 - std::min(milliseconds, 1000u)));
     double most = kPeak * rate - before;
-    if (!key) most = std::min(most, kFramePeak * share);
+    if (!key) {
+        const double differences = static_cast<double>(window_.SpentInLast(1000 - std::min(milliseconds, 1000u), false));
+        most = std::min({most, kPeak * rate - static_cast<double>(smallestKey) - differences, kFramePeak * share});
+    }
     most = std::clamp(most, 256.0, static_cast<double>(largest));
     if (elapsed_ < 1000)
         return {0, std::min(static_cast<std::size_t>(most), FrameBudget(bytesPerSecond, overrun, milliseconds, largest))};
@@ -73,10 +77,10 @@ SlopeControl::Frame SlopeControl::Next(std::uint32_t bytesPerSecond, std::int64_
     return {std::clamp(lambda, 1.0, kTopLambda), static_cast<std::size_t>(most)};
 }
 
-void SlopeControl::Add(std::uint32_t bytesPerSecond, std::uint32_t milliseconds, std::size_t bytes, double lambda,
+void SlopeControl::Add(std::uint32_t bytesPerSecond, std::uint32_t milliseconds, bool key, std::size_t bytes, double lambda,
                        std::size_t bytesAtTwice) {
     const double rate = bytesPerSecond, share = rate * milliseconds / 1000.0;
-    window_.Add(milliseconds, static_cast<std::uint32_t>(bytes), false);
+    window_.Add(milliseconds, static_cast<std::uint32_t>(bytes), key);
     debt_ = std::max(debt_ + static_cast<double>(bytes) - share, -kMostSaved * rate);
     elapsed_ += milliseconds;
     // How fast the frame's bytes fall as λ grows.

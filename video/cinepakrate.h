@@ -38,8 +38,9 @@ public:
     // The bytes of the newest frames that fit into the last 1000 ms, the
     // frame crossing that second counted in proportion.
     std::int64_t SpentInLastSecond() const { return SpentInLast(1000); }
-    // The same over the last `milliseconds`.
-    std::int64_t SpentInLast(std::uint32_t milliseconds) const;
+    // The same over the last `milliseconds`; without `keyFrames`, what the
+    // difference frames among them spent.
+    std::int64_t SpentInLast(std::uint32_t milliseconds, bool keyFrames = true) const;
 
 private:
     struct Entry {
@@ -102,8 +103,9 @@ struct RatePlan {
 // (kSavedSeconds halving it). Two rules bound a frame: no second spends
 // more than kPeak times the rate (the encoder keeps its own record of its
 // frames, which the writer's overrun summarises), and no difference frame
-// more than kFramePeak times its share, which keeps room in every second
-// for a key frame. A scene too simple to spend its shares saves at most
+// more than kFramePeak times its share, nor lets the difference frames of a
+// second leave too little room for the smallest key frame (one byte a
+// macroblock), which a cut may need at any time. A scene too simple to spend its shares saves at most
 // kMostSaved seconds of the rate for the next busy one.
 //
 // On real footage (bench/cinepak_footage.cpp) this gave 0.2 dB over coding
@@ -124,11 +126,12 @@ public:
         double lambda = 0;    // 0 in the first second: the frame is coded to `most`
         std::size_t most = 0; // bytes
     };
-    // The next frame's slope and most bytes; `overrun` is the writer's.
+    // The next frame's slope and most bytes; `overrun` is the writer's,
+    // `smallestKey` the fewest bytes a key frame takes.
     Frame Next(std::uint32_t bytesPerSecond, std::int64_t overrun, std::uint32_t milliseconds, bool key,
-               std::size_t largest) const;
+               std::size_t smallestKey, std::size_t largest) const;
     // A frame coded: its bytes at the λ it was coded at, and at twice that λ.
-    void Add(std::uint32_t bytesPerSecond, std::uint32_t milliseconds, std::size_t bytes, double lambda,
+    void Add(std::uint32_t bytesPerSecond, std::uint32_t milliseconds, bool key, std::size_t bytes, double lambda,
              std::size_t bytesAtTwice);
 
 private:
