@@ -391,8 +391,8 @@ TEST(CinepakRate, EachFrameGetsTheLeastDistortedSizeAtTheSmallestLambdaThatFits)
         std::size_t size = 0, trials = 0;
         bool refined = false;
         double gain = 0;
-        void Plan(std::size_t bookSize, bool refine, double) override { size = bookSize, refined = refine; }
-        bool Specialise(std::size_t, double) override { return false; }
+        void Plan(std::size_t v1Size, std::size_t, bool refine, double) override { size = v1Size, refined = refine; }
+        bool Specialise(std::size_t, std::size_t, double) override { return false; }
         void Unspecialise() override {}
         RateTrial Try(double lambda) override {
             ++trials;

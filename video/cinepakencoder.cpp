@@ -257,7 +257,7 @@ public:
     // Plans for one codebook size: the codebooks and each candidate's error
     // under V1 and V4. The search compares sizes on the median cut alone; the
     // chosen size is then refined.
-    void Plan(std::size_t bookSize, bool refine, double lambda) override {
+    void Plan(std::size_t v1Size, std::size_t v4Size, bool refine, double lambda) override {
         for (std::size_t number = 0; number < s.strips.size(); ++number) {
             StripPlan& strip = s.strips[number];
             if (!cut_) {
@@ -265,8 +265,8 @@ public:
                 strip.v1.Cut(strip.v1Vectors, kBookSizes);
                 strip.v4.Cut(strip.v4Vectors, kBookSizes);
             }
-            strip.v1.Take(strip.v1Vectors, bookSize, refine);
-            strip.v4.Take(strip.v4Vectors, bookSize, refine);
+            strip.v1.Take(strip.v1Vectors, v1Size, refine);
+            strip.v4.Take(strip.v4Vectors, v4Size, refine);
             // A difference frame reuses what the decoder holds where it fits
             // (worked out for the final plan only: the search assumes none).
             Measure(number, !key_ && refine ? lambda : -1);
@@ -281,7 +281,7 @@ public:
     // from the macroblocks coded V1 and the V4 codebook from the blocks of
     // those coded V4, and every candidate is then measured against both.
     // A codebook keeps what it was when too few of its own are left to make it.
-    bool Specialise(std::size_t bookSize, double lambda) override {
+    bool Specialise(std::size_t v1Size, std::size_t v4Size, double lambda) override {
         if (BitsPerPixel() < kSpecialiseFrom) return false;
         for (std::size_t number = 0; number < s.strips.size(); ++number) {
             StripPlan& strip = s.strips[number];
@@ -294,8 +294,8 @@ public:
                 if (mode == Mode::V1) train1_.push_back(strip.v1Vectors[i]);
                 if (mode == Mode::V4) train4_.insert(train4_.end(), &strip.v4Vectors[4 * i], &strip.v4Vectors[4 * i + 4]);
             }
-            Remake(strip.v1, train1_, strip.v1Vectors, bookSize);
-            Remake(strip.v4, train4_, strip.v4Vectors, bookSize);
+            Remake(strip.v1, train1_, strip.v1Vectors, v1Size);
+            Remake(strip.v4, train4_, strip.v4Vectors, v4Size);
             Measure(number, key_ ? -1 : lambda);
         }
         cut_ = false; // the cuts now hold the training sets, not the candidates

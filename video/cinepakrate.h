@@ -72,10 +72,10 @@ public:
     // Makes the strips' codebooks of `bookSize` entries: quickly while the
     // sizes are compared, refined for the size chosen, which is coded near
     // λ (the slope decides which of the decoder's entries serve).
-    virtual void Plan(std::size_t bookSize, bool refine, double lambda) = 0;
+    virtual void Plan(std::size_t v1Size, std::size_t v4Size, bool refine, double lambda) = 0;
     // Makes the codebooks of `bookSize` entries anew, each from the
     // macroblocks that would use it at λ; false when the coder does not.
-    virtual bool Specialise(std::size_t bookSize, double lambda) = 0;
+    virtual bool Specialise(std::size_t v1Size, std::size_t v4Size, double lambda) = 0;
     // Puts back the codebooks the last Specialise() replaced.
     virtual void Unspecialise() = 0;
     // The frame at λ with the codebooks planned last, the coder's state left
@@ -84,7 +84,8 @@ public:
 };
 
 struct RatePlan {
-    std::size_t bookSize = 0;
+    std::size_t bookSize = 0; // of the V1 codebooks
+    std::size_t v4Size = 0;   // of the V4 codebooks: at most the V1 size
     RateTrial fit;
     std::size_t bytesAtTwice = 0; // the frame's bytes at twice the fit's λ (at least 1)
 };
