@@ -255,7 +255,7 @@ public:
     }
 
     // Plans for one codebook size: the codebooks and each candidate's error
-    // under V1 and V4. The search compares sizes on the median cut alone; the
+    // under V1 and V4. The search compares sizes on the cut alone; the
     // chosen size is then refined.
     void Plan(std::size_t v1Size, std::size_t v4Size, bool refine, double lambda) override {
         for (std::size_t number = 0; number < s.strips.size(); ++number) {

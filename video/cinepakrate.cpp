@@ -231,7 +231,7 @@ bool Beats(const RateTrial& fit, const RateTrial& best, std::size_t budget) {
 } // namespace
 
 RatePlan RateControl::ChooseAt(double lambda, std::size_t most, FrameTrials& frame) {
-    // Each pair of sizes at λ, on codebooks of the median cut alone: the
+    // Each pair of sizes at λ, on codebooks of the cut alone: the
     // V4 codebook no larger than the V1 (a V4 macroblock sends four
     // indexes, so its entries are the dearer to use).
     RatePlan best;
@@ -253,7 +253,7 @@ RatePlan RateControl::ChooseAt(double lambda, std::size_t most, FrameTrials& fra
 }
 
 RatePlan RateControl::Choose(std::size_t budget, FrameTrials& frame) {
-    // Each size's fit, on codebooks of the median cut alone.
+    // Each size's fit, on codebooks of the cut alone.
     RatePlan best;
     for (std::size_t n = 0; n < std::size(kBookSizes); ++n) {
         frame.Plan(kBookSizes[n], kBookSizes[n], false, 0);
