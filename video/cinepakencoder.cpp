@@ -1,4 +1,4 @@
-// "Cinepak Mobile": our Cinepak encoder and the layout picture's image block.
+// "Cinepak Mobile": our Cinepak encoder.
 #include "video/cinepakencoder.h"
 
 #include <algorithm>
@@ -9,10 +9,10 @@
 #include <new>
 #include <vector>
 
-#include "platform/bytes.h"
 #include "video/cinepakbitstream.h"
 #include "video/cinepakcodebook.h"
 #include "video/cinepakrate.h"
+#include "video/cinepakscenecut.h"
 #include "video/cinepakvectors.h"
 
 namespace {
@@ -33,12 +33,6 @@ constexpr StripChoice kStripChoices[] = {{3.0, 20}, {1.5, 40}};
 // about this many bits per pixel: on real footage they gained 0.2 to 0.35 dB
 // from 0.55 bits per pixel up and lost as much at 0.25.
 constexpr double kSpecialiseFrom = 0.4;
-
-// A picture whose thumbnail moved more than this many luma levels on
-// average (ThumbnailChange) is a new scene. On real footage the pans, the
-// zoom, the shaking camera and the grain stay under 22; the hard cuts between
-// photographs land at 44 to 82.
-constexpr double kCutChange = 30;
 
 // The largest payload: an "fr" chunk is at most 65535 bytes with its header.
 constexpr std::uint32_t kLargestFrame = 65000;
@@ -80,7 +74,7 @@ struct CinepakEncoder::State {
     std::vector<StripPlan> strips;
     std::vector<DecoderBook> books1, books4; // by strip number
     std::uint32_t stripRows = 0;
-    std::vector<std::int32_t> thumbnail, lastThumbnail; // luma sums of 8 × 8 pixel cells
+    SceneCuts cuts;
 
     // Cuts the picture into strips of at most `rows` rows of equal height.
     void LayOutStrips(std::uint32_t rows) {
@@ -148,9 +142,7 @@ OSErr CinepakEncoder::Begin(std::uint16_t width, std::uint16_t height, std::uint
     try {
         s->current.resize(std::size_t{width / 2u} * (height / 2u));
         s->shown.resize(s->current.size());
-        const std::size_t cells = std::size_t{(width / 2u + 3) / 4} * ((height / 2u + 3) / 4);
-        s->thumbnail.resize(cells);
-        s->lastThumbnail.resize(cells);
+        s->cuts.Begin(width / 2u, height / 2u);
         s->LayOutStrips(kWideStripRows);
     } catch (const std::bad_alloc&) {
         return memFullErr;
@@ -577,41 +569,6 @@ private:
     std::vector<std::uint32_t> counts_; // Reuse's: the vectors of each entry
 };
 
-// The picture's luma summed over cells of 8 × 8 pixels (4 × 4 blocks): a
-// thumbnail that grain and detail moving a few pixels barely change, but a
-// new picture replaces. Cells at the right and bottom edges of pictures that
-// are not a multiple of 8 pixels hold fewer pixels; they count for less,
-// which errs towards no cut.
-void MakeThumbnail(CinepakEncoder::State& s) {
-    const std::uint32_t blocksWide = s.width / 2, blocksHigh = s.height / 2, cellsWide = (blocksWide + 3) / 4;
-    s.lastThumbnail.swap(s.thumbnail);
-    std::fill(s.thumbnail.begin(), s.thumbnail.end(), 0);
-    for (std::uint32_t by = 0; by < blocksHigh; ++by)
-        for (std::uint32_t bx = 0; bx < blocksWide; ++bx) {
-            const Vec& v = s.current[s.BlockIndex(bx, by)];
-            s.thumbnail[std::size_t{by / 4} * cellsWide + bx / 4] += v.c[0] + v.c[1] + v.c[2] + v.c[3];
-        }
-}
-
-// How far the picture moved from the last one: the mean absolute difference
-// of the cells' mean luma, in luma levels, with the last thumbnail shifted
-// by the one cell (8 pixels) either way, across and down, that matches best,
-// so that a pan or a shaking camera counts as little change.
-double ThumbnailChange(const CinepakEncoder::State& s) {
-    const int wide = static_cast<int>((s.width / 2 + 3) / 4), high = static_cast<int>(s.thumbnail.size()) / wide;
-    double best = std::numeric_limits<double>::infinity();
-    for (int dy = -1; dy <= 1; ++dy)
-        for (int dx = -1; dx <= 1; ++dx) {
-            std::int64_t sum = 0, cells = 0;
-            for (int y = std::max(0, -dy); y < std::min(high, high - dy); ++y)
-                for (int x = std::max(0, -dx); x < std::min(wide, wide - dx); ++x, ++cells)
-                    sum += std::abs(s.thumbnail[static_cast<std::size_t>(y * wide + x)] -
-                                    s.lastThumbnail[static_cast<std::size_t>((y + dy) * wide + x + dx)]);
-            if (cells > 0) best = std::min(best, static_cast<double>(sum) / 64.0 / static_cast<double>(cells));
-        }
-    return best;
-}
-
 // The bytes that choose the strips' height: the frame's share of the rate,
 // twice that for a key frame, which codes every macroblock.
 std::size_t LayoutBytes(const CinepakFrameParams& params, bool key) {
@@ -626,11 +583,11 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
     if (!state_ || pixels == nullptr) return paramErr;
     State& s = *state_;
     if (OSErr err = MakeBlocks(s, pixels, rowBytes)) return err;
-    MakeThumbnail(s);
     // A new picture (the first, a cut, or a forced key frame, which a
     // chapter's start asks for) leaves nothing in the decoder worth keeping:
     // its key frame drops the old codebook entries and every skipped block.
-    const bool fresh = params.forceKeyFrame || !s.haveReference || ThumbnailChange(s) > kCutChange;
+    const bool cut = s.cuts.Cut(s.current);
+    const bool fresh = params.forceKeyFrame || !s.haveReference || cut;
     const bool key = fresh || s.sinceKey + 1 >= kKeyFrameRate;
     // The smallest key frame: a byte a macroblock, and the headers.
     const std::size_t smallestKey = std::size_t{s.mbWide} * s.mbHigh + kFrameHeaderBytes + 64 * s.strips.size();
@@ -647,53 +604,5 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
     difference = !key;
     s.haveReference = true;
     s.sinceKey = key ? 0 : s.sinceKey + 1;
-    return noErr;
-}
-
-OSErr MakeCinepakImageBlock(const std::uint8_t* pixels, std::int32_t rowBytes, std::uint16_t width, std::uint16_t height,
-                            ByteBlock& out) {
-    if (pixels == nullptr || width == 0 || height == 0) return paramErr;
-    // The picture as the 16-bit buffer holds it: 5 bits of red and blue, 6 of green.
-    std::vector<std::uint8_t> rgb565;
-    try {
-        rgb565.resize(std::size_t{width} * height * 4);
-    } catch (const std::bad_alloc&) {
-        return memFullErr;
-    }
-    for (std::uint32_t y = 0; y < height; ++y)
-        for (std::uint32_t x = 0; x < width; ++x) {
-            const std::uint8_t* p = pixels + static_cast<std::ptrdiff_t>(y) * rowBytes + 4 * x;
-            std::uint8_t* q = &rgb565[(std::size_t{y} * width + x) * 4];
-            q[0] = static_cast<std::uint8_t>((p[0] & 0xF8) | p[0] >> 5);
-            q[1] = static_cast<std::uint8_t>((p[1] & 0xFC) | p[1] >> 6);
-            q[2] = static_cast<std::uint8_t>((p[2] & 0xF8) | p[2] >> 5);
-            q[3] = 255;
-        }
-    CinepakEncoder encoder;
-    const auto padded = [](std::uint16_t v) { return static_cast<std::uint16_t>((v + 3) / 4 * 4); };
-    if (OSErr err = encoder.Begin(padded(width), padded(height), width, height)) return err;
-    CinepakFrameParams best;
-    best.dataRate = 65000 * 10; // a budget no picture reaches: the best quality
-    best.milliseconds = 100;
-    best.forceKeyFrame = true;
-    ByteBlock compressed;
-    bool difference = false;
-    if (OSErr err = encoder.Encode(rgb565.data(), width * 4, best, compressed, difference)) return err;
-
-    std::uint8_t header[28] = {};
-    WriteBE32(header, 28 + compressed.Size());
-    WriteBE16(header + 4, width);
-    WriteBE16(header + 6, height);
-    WriteBE16(header + 8, static_cast<std::uint16_t>(2 * width));
-    WriteBE16(header + 10, 0x0400);
-    header[12] = 16; // pixel size
-    header[13] = 2;  // version
-    header[14] = 0x0B;
-    header[15] = 0x01;
-    header[20] = 5, header[21] = 6, header[22] = 5; // red, green, blue bits
-    ByteBlock block;
-    if (OSErr err = block.Append(header)) return err;
-    if (OSErr err = block.Append(compressed)) return err;
-    out = std::move(block);
     return noErr;
 }
