@@ -200,18 +200,20 @@ RateTrial FitFrom(FrameTrials& frame, std::size_t most, double lambda) {
     return LambdaSearch(frame, most).From(lambda);
 }
 
+// A frame's cost at λ: its error plus λ per bit.
+double Cost(const RateTrial& trial, double lambda) {
+    return static_cast<double>(trial.distortion) + lambda * 8 * static_cast<double>(trial.bytes);
+}
+
 // Codebooks made for the macroblocks that use them, pass by pass, while a
-// pass lowers the frame's cost (error plus λ per bit) at the λ it fits at;
-// `fit` fits the frame again after a pass.
+// pass lowers the frame's cost at the λ it fits at; `fit` fits the frame
+// again after a pass.
 template <typename Fit>
 void Specialise(FrameTrials& frame, RatePlan& plan, Fit fit) {
-    auto cost = [](const RateTrial& t, double lambda) {
-        return static_cast<double>(t.distortion) + lambda * 8 * static_cast<double>(t.bytes);
-    };
     for (int pass = 0; pass < kSpecialisePasses; ++pass) {
         const double lambda = plan.fit.lambda;
         if (!frame.Specialise(plan.bookSize, plan.v4Size, lambda)) return;
-        if (cost(frame.Try(lambda), lambda) >= cost(plan.fit, lambda)) {
+        if (Cost(frame.Try(lambda), lambda) >= Cost(plan.fit, lambda)) {
             frame.Unspecialise();
             return;
         }
@@ -241,8 +243,7 @@ RatePlan RateControl::ChooseAt(double lambda, std::size_t most, FrameTrials& fra
             if (v4 > v1) continue;
             frame.Plan(v1, v4, false, lambda);
             const RateTrial trial = frame.Try(lambda);
-            const double cost = static_cast<double>(trial.distortion) + lambda * 8 * static_cast<double>(trial.bytes);
-            if (trial.bytes <= most && cost < bestCost) best = {v1, v4, trial}, bestCost = cost;
+            if (trial.bytes <= most && Cost(trial, lambda) < bestCost) best = {v1, v4, trial}, bestCost = Cost(trial, lambda);
         }
     if (best.bookSize == 0) return Choose(most, frame);
     frame.Plan(best.bookSize, best.v4Size, true, lambda);

@@ -69,12 +69,12 @@ struct RateTrial {
 class FrameTrials {
 public:
     virtual ~FrameTrials() = default;
-    // Makes the strips' codebooks of `bookSize` entries: quickly while the
-    // sizes are compared, refined for the size chosen, which is coded near
-    // λ (the slope decides which of the decoder's entries serve).
+    // Makes the strips' V1 and V4 codebooks of the sizes given: quickly
+    // while the sizes are compared, refined for the sizes chosen, which are
+    // coded near λ (the slope decides which of the decoder's entries serve).
     virtual void Plan(std::size_t v1Size, std::size_t v4Size, bool refine, double lambda) = 0;
-    // Makes the codebooks of `bookSize` entries anew, each from the
-    // macroblocks that would use it at λ; false when the coder does not.
+    // Makes the codebooks of those sizes anew, each from the macroblocks
+    // that would use it at λ; false when the coder does not.
     virtual bool Specialise(std::size_t v1Size, std::size_t v4Size, double lambda) = 0;
     // Puts back the codebooks the last Specialise() replaced.
     virtual void Unspecialise() = 0;
@@ -106,13 +106,16 @@ struct RatePlan {
 // frames, which the writer's overrun summarises), and no difference frame
 // more than kFramePeak times its share, nor lets the difference frames of a
 // second leave too little room for the smallest key frame (one byte a
-// macroblock), which a cut may need at any time. A scene too simple to spend its shares saves at most
-// kMostSaved seconds of the rate for the next busy one.
+// macroblock), which a cut may need at any time. A scene too simple to
+// spend its shares saves at most kMostSaved seconds of the rate for the
+// next busy one.
 //
-// On real footage (bench/cinepak_footage.cpp) this gave 0.2 dB over coding
-// every frame to its share with the mean rate within 3 % of the target; a
-// longer memory follows the scenes less and spent 10 % under the target
-// over a 24-second clip, as did a weaker pull from the savings.
+// On real footage (bench/cinepak_footage.cpp: six scenes of 4 seconds) this
+// gave 0.2 to 0.3 dB over coding every frame to its share, with the mean
+// rate 2 to 4.5 % under the target; a memory of 8 seconds follows the scenes
+// less and spent 10 % under it, as did a weaker pull from the savings. A
+// higher peak or frame peak gained nothing: the busy frames then spend early
+// what the frames after them lack.
 class SlopeControl {
 public:
     static constexpr double kPeak = 1.25;       // of the rate, in any second: 1.3 with a margin
@@ -141,7 +144,7 @@ private:
 
     struct Coded {
         std::uint32_t milliseconds;
-        double bytes, logLambda, power; // bytes ≈ e^(power × (logLambda − log λ)) at λ
+        double bytes, logLambda, power; // at λ: bytes × e^(power × (logLambda − log λ))
     };
     std::deque<Coded> recent_;
     std::uint32_t remembered_ = 0; // milliseconds in recent_
