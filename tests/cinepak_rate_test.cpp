@@ -39,12 +39,13 @@ TEST(CinepakRate, TheSlopeSpendsTheSharesOfTheFramesRemembered) {
     // Every second spent twice the rate: nothing is left for the next frame.
     EXPECT_EQ(next.most, 256u);
 
-    // Then a still scene: 200 bytes a frame at λ 50, whose shares λ 10
-    // would have spent. Its savings pay the debt back and are kept up to a
-    // second and a half, each half second of them halving the slope.
-    for (int n = 0; n < 100; ++n) slope.Add(kRate, kMs, false, 200, 50, 100);
+    // Then a still scene: 200 bytes a frame at λ 250, whose shares λ 50
+    // would have spent. Its savings pay the debt back and are kept up to
+    // kMostSaved seconds' worth, every kSavedSeconds of them halving the
+    // slope.
+    for (int n = 0; n < 100; ++n) slope.Add(kRate, kMs, false, 200, 250, 100);
     next = slope.Next(kRate, 0, kMs, false, 500, kLargest);
-    EXPECT_NEAR(next.lambda, 10 * std::exp2(-SlopeControl::kMostSaved / SlopeControl::kSavedSeconds), 0.01 * next.lambda);
+    EXPECT_NEAR(next.lambda, 50 * std::exp2(-SlopeControl::kMostSaved / SlopeControl::kSavedSeconds), 0.01 * next.lambda);
     // A key frame may take the rest of the second; a difference frame no
     // more than its part of the peak, nor what the smallest key frame needs
     // of the second (here 10200 bytes of the 12500 it may spend)...
@@ -53,10 +54,10 @@ TEST(CinepakRate, TheSlopeSpendsTheSharesOfTheFramesRemembered) {
     EXPECT_EQ(slope.Next(kRate, 0, kMs, false, 10200, kLargest).most, 12500u - 10200 - 9 * 200);
     // ...which a key frame in the second leaves to them, while the second's
     // whole spending stays within the peak.
-    slope.Add(kRate, kMs, true, 5000, 50, 2500);
+    slope.Add(kRate, kMs, true, 5000, 250, 2500);
     EXPECT_EQ(slope.Next(kRate, 0, kMs, false, 10200, kLargest).most, 12500u - 10200 - 8 * 200);
     EXPECT_EQ(slope.Next(kRate, 0, kMs, false, 500, kLargest).most, static_cast<std::size_t>(SlopeControl::kFramePeak * 1000));
-    slope.Add(kRate, kMs, true, 9000, 50, 4500);
+    slope.Add(kRate, kMs, true, 9000, 250, 4500);
     EXPECT_EQ(slope.Next(kRate, 0, kMs, false, 500, kLargest).most, 256u); // two key frames filled it: the least frame
 }
 

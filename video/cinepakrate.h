@@ -112,7 +112,7 @@ struct RatePlan {
 //
 // On real footage (bench/cinepak_footage.cpp: six scenes of 4 seconds) this
 // gave 0.2 to 0.3 dB over coding every frame to its share, with the mean
-// rate 2 to 4.5 % under the target; a memory of 8 seconds follows the scenes
+// rate 1 to 4.5 % under the target; a memory of 8 seconds follows the scenes
 // less and spent 10 % under it, as did a weaker pull from the savings. A
 // higher peak or frame peak gained nothing: the busy frames then spend early
 // what the frames after them lack.
@@ -123,7 +123,7 @@ public:
     static constexpr double kFirstSecond = 1.2; // what the second ending with the first frame may spend
     static constexpr double kMemory = 4;        // seconds
     static constexpr double kDebtSeconds = 2;
-    static constexpr double kSavedSeconds = 0.5;
+    static constexpr double kSavedSeconds = 0.4;
     static constexpr double kMostSaved = 1.5; // seconds of the rate
 
     struct Frame {
