@@ -1,10 +1,12 @@
 // "Cinepak Mobile": our own Cinepak encoder. It writes the standard Cinepak
 // bit stream (frame header, strips, V1 and V4 codebooks, intra and inter
-// vector chunks with skipped blocks) that every Cinepak decoder plays, and
-// meets a byte budget per frame worked out from the data rate, the overrun of
-// the last second and the frame's duration. A new picture (the first, a cut
-// between scenes, a forced key frame) starts a key frame that borrows the
-// bytes it needs from the frames after it.
+// vector chunks with skipped blocks) that every Cinepak decoder plays. It
+// codes the frames of a movie at one slope of error against bits, so that
+// busy scenes spend what still ones save, within the data rate: no second
+// above 1.3 times it, the mean at it (the first second, and the first frame
+// from the overrun of its primed second, are coded to their shares). A new
+// picture (the first, a cut between scenes, a forced key frame) starts a key
+// frame, which leaves nothing of the last scene in the decoder.
 #pragma once
 
 #include <cstdint>
@@ -37,7 +39,7 @@ public:
     // Codes one picture of 32-bit pixels (bytes blue, green, red, alpha).
     [[nodiscard]] OSErr Encode(const std::uint8_t* pixels, std::int32_t rowBytes, const CinepakFrameParams& params,
                                ByteBlock& out, bool& difference);
-    // The byte budget the last frame aimed at.
+    // The most the last frame could spend.
     std::uint32_t LastBudget() const;
 
     struct State;
