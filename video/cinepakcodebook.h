@@ -16,8 +16,8 @@ namespace cinepak {
 
 // Vector quantisation by a cut of boxes: the box with the largest error is
 // split across its widest dimension (at the cut that leaves the least error
-// in it) until there are k boxes; each box's mean is an entry. Refinement passes then move every vector to its nearest
-// entry and recompute the means.
+// in it) until there are k boxes; each box's mean is an entry. Refinement
+// passes then move every vector to its nearest entry and recompute the means.
 //
 // The cut to k boxes passes through every smaller count of boxes, and a
 // split only reorders vectors inside the box it splits, so one cut to the
@@ -104,6 +104,10 @@ public:
             for (int pass = 0; pass < kRefinePasses; ++pass) Refine(vectors);
         }
     }
+
+    // Moves every vector to its nearest entry (the lowest-numbered among
+    // equals): the assignment of vectors the codebook was not made from.
+    void Assign(const std::vector<Vec>& vectors) { Assign(vectors, false); }
 
     std::vector<Vec> entries;
     std::vector<std::uint8_t> assignment;
@@ -204,13 +208,6 @@ private:
         if (n < 2) box.error = 0;
     }
 
-public:
-    // Moves every vector to its nearest entry (the lowest-numbered among
-    // equals): the assignment of vectors the codebook was not made from, or
-    // half of a refinement pass.
-    void Assign(const std::vector<Vec>& vectors) { Assign(vectors, false); }
-
-private:
     // With `fromLast`, each vector's search starts from the entry it had,
     // which is usually near: the bound then stops the search soonest.
     void Assign(const std::vector<Vec>& vectors, bool fromLast) {
@@ -309,7 +306,7 @@ struct DecoderBook {
     // The valid slot nearest to the clamped vector v within `reach` (a
     // squared distance), the lowest among equals, or −1 when none is. Reads
     // the index that Index() built after the last change to the book.
-    int Reusable(const Vec& v, int reach = kReuseDistance) const {
+    int Reusable(const Vec& v, int reach) const {
         int best = -1, bestDistance = reach + 1;
         const int sum = LumaSum(v);
         // A slot within reach has a luma sum within √(4 × reach) of v's.

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -600,8 +599,7 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
     // chapter's start asks for) leaves nothing in the decoder worth keeping:
     // its key frame drops the old codebook entries and every skipped block.
     const bool cut = s.cuts.Cut(s.current);
-    const bool fresh = params.forceKeyFrame || !s.haveReference || cut;
-    const bool key = fresh || s.sinceKey + 1 >= kKeyFrameRate;
+    const bool key = params.forceKeyFrame || !s.haveReference || cut || s.sinceKey + 1 >= kKeyFrameRate;
     // The smallest key frame: a byte a macroblock, and the headers.
     const std::size_t smallestKey = std::size_t{s.mbWide} * s.mbHigh + kFrameHeaderBytes + 64 * s.strips.size();
     const SlopeControl::Frame slope =

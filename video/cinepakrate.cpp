@@ -66,10 +66,11 @@ SlopeControl::Frame SlopeControl::Next(std::uint32_t bytesPerSecond, std::int64_
     if (elapsed_ == 0) return {0, KeyFrameBudget(bytesPerSecond, overrun, milliseconds, kFirstSecond, largest)};
     // The second that ends with this frame: the frames of the rest of it
     // spent what they spent.
-    const double before = static_cast<double>(window_.SpentInLast(1000 - std::min(milliseconds, 1000u)));
+    const std::uint32_t rest = 1000 - std::min(milliseconds, 1000u);
+    const double before = static_cast<double>(window_.SpentInLast(rest));
     double most = kPeak * rate - before;
     if (!key) {
-        const double differences = static_cast<double>(window_.SpentInLast(1000 - std::min(milliseconds, 1000u), false));
+        const double differences = static_cast<double>(window_.SpentInLast(rest, false));
         most = std::min({most, kPeak * rate - static_cast<double>(smallestKey) - differences, kFramePeak * share});
     }
     most = std::clamp(most, 256.0, static_cast<double>(largest));
@@ -243,7 +244,8 @@ RatePlan RateControl::ChooseAt(double lambda, std::size_t most, FrameTrials& fra
             if (v4 > v1) continue;
             frame.Plan(v1, v4, false, lambda);
             const RateTrial trial = frame.Try(lambda);
-            if (trial.bytes <= most && Cost(trial, lambda) < bestCost) best = {v1, v4, trial}, bestCost = Cost(trial, lambda);
+            const double cost = Cost(trial, lambda);
+            if (trial.bytes <= most && cost < bestCost) best = {v1, v4, trial}, bestCost = cost;
         }
     if (best.bookSize == 0) return Choose(most, frame);
     frame.Plan(best.bookSize, best.v4Size, true, lambda);

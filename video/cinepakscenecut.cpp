@@ -20,8 +20,7 @@ bool SceneCuts::Cut(std::span<const Vec> blocks) {
     MakeThumbnail(blocks);
     const bool first = !haveLast_;
     haveLast_ = true;
-    change_ = first ? 0 : Change();
-    return !first && change_ > kCutChange;
+    return !first && Change() > kCutChange;
 }
 
 // The picture's luma summed over cells of 8 × 8 pixels (4 × 4 blocks): a

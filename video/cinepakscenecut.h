@@ -25,8 +25,6 @@ public:
     // The next picture's blocks, row after row; whether it starts a new
     // scene (the first picture does not: it has nothing to be cut from).
     bool Cut(std::span<const Vec> blocks);
-    // How far the last picture moved from the one before, in luma levels.
-    double LastChange() const { return change_; }
 
 private:
     void MakeThumbnail(std::span<const Vec> blocks);
@@ -35,7 +33,6 @@ private:
     std::uint32_t blocksWide_ = 0, blocksHigh_ = 0, cellsWide_ = 0;
     std::vector<std::int32_t> thumbnail_, last_; // luma sums of 8 × 8 pixel cells
     bool haveLast_ = false;
-    double change_ = 0;
 };
 
 } // namespace cinepak
