@@ -42,8 +42,16 @@ TEST(CinepakRate, TheSlopeSpendsTheSharesOfTheFramesRemembered) {
     // Then a still scene: 200 bytes a frame at λ 250, whose shares λ 50
     // would have spent. Its savings pay the debt back and are kept up to
     // kMostSaved seconds' worth, every kSavedSeconds of them halving the
-    // slope.
+    // slope. The slope spends the shares of all 150 frames remembered, the
+    // busy ones counted at most at the peak (1250 bytes): 50 × 1250 +
+    // 100 × 200 × 250 / λ = 150 × 1000 gives λ 400 / 7; counted in full,
+    // they would give λ 66.7.
     for (int n = 0; n < 100; ++n) slope.Add(kRate, kMs, false, 200, 250, 100);
+    next = slope.Next(kRate, 0, kMs, false, 500, kLargest);
+    EXPECT_NEAR(next.lambda, 400.0 / 7 * std::exp2(-SlopeControl::kMostSaved / SlopeControl::kSavedSeconds), 0.01 * next.lambda);
+    // Frames older than the memory are forgotten: a minute of the still
+    // scene leaves only it, whose shares λ 50 spends.
+    for (int n = 0; n < 600; ++n) slope.Add(kRate, kMs, false, 200, 250, 100);
     next = slope.Next(kRate, 0, kMs, false, 500, kLargest);
     EXPECT_NEAR(next.lambda, 50 * std::exp2(-SlopeControl::kMostSaved / SlopeControl::kSavedSeconds), 0.01 * next.lambda);
     // A key frame may take the rest of the second; a difference frame no

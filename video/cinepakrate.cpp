@@ -98,10 +98,13 @@ void SlopeControl::Add(std::uint32_t bytesPerSecond, std::uint32_t milliseconds,
 }
 
 double SlopeControl::Slope(std::uint32_t bytesPerSecond) const {
-    const double shares = static_cast<double>(bytesPerSecond) * remembered_ / 1000.0;
+    const double rate = bytesPerSecond, shares = rate * remembered_ / 1000.0;
+    // No frame can spend beyond the peak: counting a busy frame's bytes at a
+    // small λ in full would set the slope too high for the rest.
     auto spent = [&](double logLambda) {
         double sum = 0;
-        for (const Coded& f : recent_) sum += f.bytes * std::exp(f.power * (f.logLambda - logLambda));
+        for (const Coded& f : recent_)
+            sum += std::min(f.bytes * std::exp(f.power * (f.logLambda - logLambda)), kPeak * rate * f.milliseconds / 1000.0);
         return sum;
     };
     // The sum falls as λ grows: halve the range of log λ.
