@@ -26,6 +26,8 @@ struct alignas(16) Vec {
 // Errors count luma and colour differences alike. Weighing the colour
 // differences more (each drives a whole 2 × 2 block) was tried: it buys a
 // little overall PSNR for more luma PSNR lost, and luma is what the eye sees.
+// Weighing them half was tried too: 0.1 to 0.6 dB more luma PSNR, but 0.2 to
+// 0.85 dB less over the three colours, which then fell below libavcodec's.
 inline int DistancePlain(const Vec& a, const Vec& b) {
     int d = 0;
     for (std::size_t i = 0; i < 6; ++i) {
