@@ -41,7 +41,8 @@ struct OurRun {
     std::vector<std::vector<std::uint8_t>> frames;
 };
 
-inline OurRun RunOurs(const std::vector<Picture>& content, int width, int height, std::uint32_t kbps) {
+// Ours at `kbps`, or, with a slope, every frame at that λ.
+inline OurRun RunOurs(const std::vector<Picture>& content, int width, int height, std::uint32_t kbps, double slope = 0) {
     OurRun run;
     CinepakEncoder encoder;
     if (encoder.Begin(static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height), static_cast<std::uint16_t>(width),
@@ -59,6 +60,7 @@ inline OurRun RunOurs(const std::vector<Picture>& content, int width, int height
         params.dataRate = rate;
         params.milliseconds = 66;
         params.overrun = history.SpentInLastSecond() - rate;
+        params.slope = slope;
         ByteBlock out;
         bool difference = false;
         if (encoder.Encode(p.data(), width * 4, params, out, difference) != noErr) std::exit(1);

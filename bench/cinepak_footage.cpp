@@ -9,7 +9,9 @@
 // luma PSNR over the clip, its worst frame, the first frame, the frames
 // right after the cuts, each scene, the speed; then the BD-rate of ours
 // against libavcodec's, our data-rate rules, and that every frame of ours
-// decodes with libavcodec's Cinepak decoder.
+// decodes with libavcodec's Cinepak decoder. Ours also runs as libavcodec's
+// encoder does, at one λ for the whole clip without the data-rate rules:
+// its BD-rate measures the coding alone.
 //
 //   bench_cinepak_footage [--fresh]
 //
@@ -68,6 +70,10 @@ const std::uint32_t kTargets[] = {200, 300, 450, 620, 800, 1000, 1400, 1800}; //
 // half the speed of q 9).
 const int kQualities[] = {9, 45, 220, 1000, 4000};
 constexpr int kSpeedFrames = 30; // the excerpt timed in every run
+// Ours coded as libavcodec's encoder codes, every frame of the clip at one
+// λ with no data-rate rules: the coding compared apart from the rate
+// control. These give about 200 to 2000 kbit/s.
+const double kSlopes[] = {4000, 1500, 600, 250, 100, 40, 16, 6};
 
 struct Point {
     std::string encoder, setting;
@@ -128,12 +134,13 @@ void Measure(const std::vector<Picture>& content, const std::vector<std::vector<
     }
 }
 
-Point Ours(const std::vector<Picture>& content, std::uint32_t kbps) {
+// Ours at a target rate, or with `slope`, every frame at that λ.
+Point Ours(const std::vector<Picture>& content, std::uint32_t kbps, double slope = 0) {
     Point point;
-    point.encoder = "ours";
-    point.setting = std::to_string(kbps) + " kbit/s";
-    point.target = kbps;
-    const OurRun run = RunOurs(content, kWidth, kHeight, kbps);
+    point.encoder = slope > 0 ? "one slope" : "ours";
+    point.setting = slope > 0 ? "λ " + std::to_string(static_cast<int>(slope)) : std::to_string(kbps) + " kbit/s";
+    point.target = slope > 0 ? 0 : kbps;
+    const OurRun run = RunOurs(content, kWidth, kHeight, kbps, slope);
     point.processorSeconds = run.processorSeconds;
     for (const auto& frame : run.frames) {
         ByteBlock stored;
@@ -366,7 +373,7 @@ std::vector<bjontegaard::Point> Curve(const std::vector<Point>& points) {
     return curve;
 }
 
-void PrintDeltas(const std::vector<Point>& ours, const std::vector<Point>& theirs) {
+void PrintDeltas(const char* who, const std::vector<Point>& ours, const std::vector<Point>& theirs) {
     const auto a = Curve(theirs), b = Curve(ours);
     const auto range = [](const std::vector<bjontegaard::Point>& c, bool psnr) {
         double low = 1e300, high = -1e300;
@@ -381,13 +388,13 @@ void PrintDeltas(const std::vector<Point>& ours, const std::vector<Point>& their
         if (v) std::printf("%+.1f%s", *v, unit);
         else std::printf("none (no overlap)");
     };
-    std::printf("BD-rate of ours against libavcodec (rate at equal PSNR-Y, over %.2f-%.2f dB): cubic fit ", std::max(aq0, bq0),
+    std::printf("BD-rate of %s against libavcodec (rate at equal PSNR-Y, over %.2f-%.2f dB): cubic fit ", who, std::max(aq0, bq0),
                 std::min(aq1, bq1));
     show(bjontegaard::DeltaRate(a, b, bjontegaard::Fit::Cubic), " %");
     std::printf(", piecewise cubic ");
     show(bjontegaard::DeltaRate(a, b, bjontegaard::Fit::PiecewiseCubic), " %");
-    std::printf("\nBD-PSNR of ours against libavcodec (PSNR-Y at equal rate, over %.0f-%.0f kbit/s): cubic fit ", std::max(ar0, br0),
-                std::min(ar1, br1));
+    std::printf("\nBD-PSNR of %s against libavcodec (PSNR-Y at equal rate, over %.0f-%.0f kbit/s): cubic fit ", who,
+                std::max(ar0, br0), std::min(ar1, br1));
     const auto dq = bjontegaard::DeltaPsnr(a, b, bjontegaard::Fit::Cubic);
     const auto dqp = bjontegaard::DeltaPsnr(a, b, bjontegaard::Fit::PiecewiseCubic);
     if (dq) std::printf("%+.2f dB", *dq);
@@ -439,6 +446,8 @@ int main(int argc, char** argv) {
 
     std::vector<Point> ours;
     for (std::uint32_t kbps : kTargets) ours.push_back(Ours(content, kbps));
+    std::vector<Point> oneSlope;
+    for (double slope : kSlopes) oneSlope.push_back(Ours(content, 0, slope));
     const std::vector<Point> theirs = Libavcodec(content, cache, fresh);
 
     std::printf("Real footage: %d s from photographs (%s), 640x480 at 30 frames/s, as the converter sees it:\n",
@@ -455,10 +464,11 @@ int main(int argc, char** argv) {
     std::printf("\nkbit = 1024 bits; PSNR-Y (dB) from the squared error summed over the frames; frames/s per processor second;\n"
                 "'after cuts' is the worst of the %d frames from each cut on; ours' data-rate rules: mean rate / target\n"
                 "(within 5 %%) and the peak one-second window after the first second / target (at most 1.3);\n"
-                "libavcodec's, which has no target: its peak one-second window / its mean rate\n\n", kAfterCut);
+                "libavcodec's and ours at one slope, which have no target: the peak one-second window / the mean rate\n\n", kAfterCut);
     PrintPointHeader();
     for (const Point& p : ours) PrintPoint(p);
     for (const Point& p : theirs) PrintPoint(p);
+    for (const Point& p : oneSlope) PrintPoint(p);
 
     std::printf("\n");
     PrintSceneHeader("PSNR-Y by scene; of the first frame; the worst of the frames after each cut:");
@@ -473,7 +483,8 @@ int main(int argc, char** argv) {
     for (const Point& p : ours) PrintSceneRates(p);
     for (const Point& p : theirs) PrintSceneRates(p);
     std::printf("\n");
-    PrintDeltas(ours, theirs);
+    PrintDeltas("ours", ours, theirs);
+    PrintDeltas("ours at one slope", oneSlope, theirs);
     PrintSceneDeltas(ours, theirs);
 
     double ourSeconds = 0, theirSeconds = 0;

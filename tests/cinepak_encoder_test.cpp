@@ -267,6 +267,38 @@ TEST(CinepakEncoder, TheFirstKeyFrameGrowsWithTheRate) {
     }
 }
 
+TEST(CinepakEncoder, AGivenSlopeDecidesWhateverTheRate) {
+    // The benchmark's measure of the coding alone: at a given λ the frames
+    // are what that λ makes of them, however small the data rate, and a
+    // smaller λ spends more for a better picture.
+    const int width = 160, height = 120;
+    double lastPsnr = 0;
+    std::size_t lastBytes = 0;
+    for (double slope : {4000.0, 200.0, 10.0}) {
+        CinepakEncoder encoder;
+        ASSERT_EQ(encoder.Begin(width, height, width, height), noErr);
+        CinepakFrameParams params;
+        params.dataRate = 1000; // a key frame's least, 256 bytes a frame, were the rate to decide
+        params.milliseconds = 66;
+        params.slope = slope;
+        CvidDecoder decoder(width, height);
+        std::size_t bytes = 0;
+        double psnr = 0;
+        for (int n = 0; n < 3; ++n) {
+            const auto source = ColourFrame(width, height, n);
+            ByteBlock frame;
+            bool difference = false;
+            ASSERT_EQ(encoder.Encode(source.data(), width * 4, params, frame, difference), noErr);
+            bytes += frame.Size();
+            psnr = Psnr(source, decoder.Decode(frame.Span()), width, height);
+        }
+        EXPECT_GT(bytes, lastBytes) << slope;
+        EXPECT_GT(psnr, lastPsnr) << slope;
+        lastBytes = bytes, lastPsnr = psnr;
+    }
+    EXPECT_GT(lastBytes, 3 * 2000u);
+}
+
 TEST(CinepakEncoder, ExactSizeNotAMultipleOfFourIsPaddedWhite) {
     CinepakEncoder encoder;
     ASSERT_EQ(encoder.Begin(160, 120, 158, 118), noErr);

@@ -603,7 +603,8 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
     // The smallest key frame: a byte a macroblock, and the headers.
     const std::size_t smallestKey = std::size_t{s.mbWide} * s.mbHigh + kFrameHeaderBytes + 64 * s.strips.size();
     const SlopeControl::Frame slope =
-        s.slope.Next(params.dataRate, params.overrun, params.milliseconds, key, smallestKey, kLargestFrame);
+        params.slope > 0 ? SlopeControl::Frame{params.slope, kLargestFrame}
+                         : s.slope.Next(params.dataRate, params.overrun, params.milliseconds, key, smallestKey, kLargestFrame);
     const std::size_t most = slope.most;
     s.lastBudget = static_cast<std::uint32_t>(most);
     FrameCoder coder(s, key, LayoutBytes(params, key));

@@ -20,6 +20,11 @@ struct CinepakFrameParams {
     std::int64_t overrun = 0;        // bytes the last second spent beyond the rate
     std::uint32_t milliseconds = 100; // this frame's duration
     bool forceKeyFrame = false;
+    // Above 0: the frame is coded at this slope (λ, squared error against
+    // bits) whatever the data rate, as encoders without rate control code.
+    // It measures the coding apart from the rate control; the converter
+    // leaves it at 0.
+    double slope = 0;
 };
 
 class CinepakEncoder {
