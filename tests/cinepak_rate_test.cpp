@@ -106,3 +106,57 @@ TEST(CinepakCodebook, EveryVectorGoesToItsNearestEntry) {
         }
     }
 }
+
+// A frame at a slope: the V1 and V4 sizes it costs least with, and, when the
+// peak holds it back, its budget spent at a larger λ rather than on
+// codebooks too small for it.
+TEST(CinepakRate, ASlopeTakesTheCheapestSizesOrTheBudgetThePeakLeaves) {
+    using cinepak::RateTrial;
+    // Entries cost 6 bytes and save error (the V1 codebook's the more);
+    // indexes shrink as λ grows, each step of λ costing 64 of error.
+    struct Frame final : cinepak::FrameTrials {
+        std::size_t v1 = 0, v4 = 0;
+        void Plan(std::size_t v1Size, std::size_t v4Size, bool, double) override { v1 = v1Size, v4 = v4Size; }
+        bool Specialise(std::size_t, std::size_t, double) override { return false; }
+        void Unspecialise() override {}
+        RateTrial Try(double lambda) override { return At(v1, v4, lambda); }
+        static RateTrial At(std::size_t v1, std::size_t v4, double lambda) {
+            const auto bytes = 6 * (v1 + v4) + static_cast<std::size_t>(4000 / (1 + lambda / 16));
+            return {lambda, bytes, static_cast<std::int64_t>(64 * lambda + 2e6 / static_cast<double>(v1) + 1e6 / static_cast<double>(v4))};
+        }
+    };
+    auto cost = [](const RateTrial& t, double lambda) { return static_cast<double>(t.distortion) + 8 * lambda * static_cast<double>(t.bytes); };
+    // Every pair, the V4 codebook no larger: the cheapest at λ, and the
+    // cheapest of those that fit in `most` at λ.
+    auto cheapest = [&](double lambda, std::size_t most) {
+        std::pair<std::size_t, std::size_t> best{0, 0};
+        double bestCost = 1e300;
+        for (std::size_t v1 : cinepak::kBookSizes)
+            for (std::size_t v4 : cinepak::kBookSizes) {
+                const RateTrial t = Frame::At(v1, v4, lambda);
+                if (v4 <= v1 && t.bytes <= most && cost(t, lambda) < bestCost) best = {v1, v4}, bestCost = cost(t, lambda);
+            }
+        return best;
+    };
+    cinepak::RateControl rate;
+    Frame frame;
+    // Slopes far apart, so that the search walks from one corner of the
+    // sizes to the other, and back.
+    for (double lambda : {1.0, 400.0, 10.0, 2.0, 60.0}) {
+        SCOPED_TRACE(lambda);
+        const cinepak::RatePlan plan = rate.ChooseAt(lambda, 1 << 20, frame);
+        EXPECT_EQ(std::pair(plan.bookSize, plan.v4Size), cheapest(lambda, 1 << 20));
+        EXPECT_EQ(plan.fit.lambda, lambda);
+        EXPECT_TRUE(frame.v1 == plan.bookSize && frame.v4 == plan.v4Size); // left planned for it
+    }
+    // 300 bytes fewer than the cheapest frame at λ 10: smaller codebooks
+    // would fit at λ 10, but a larger λ costs far less error.
+    const RateTrial unheld = Frame::At(cheapest(10, 1 << 20).first, cheapest(10, 1 << 20).second, 10);
+    const std::size_t most = unheld.bytes - 300;
+    const auto [small1, small4] = cheapest(10, most);
+    ASSERT_NE(small1, 0u);
+    const cinepak::RatePlan held = rate.ChooseAt(10, most, frame);
+    EXPECT_LE(held.fit.bytes, most);
+    EXPECT_GT(held.fit.lambda, 10);
+    EXPECT_LT(held.fit.distortion, Frame::At(small1, small4, 10).distortion);
+}

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <deque>
 #include <iterator>
+#include <utility>
 
 // A frame's byte budget: its share of the rate over its duration, less its
 // share of what the last second overspent; at least 256 bytes, at most
@@ -168,14 +169,18 @@ public:
     // to 2¹⁶ (the best quality) that fits with the size's codebooks refined.
     // The frame's codebooks are left planned for that size, refined.
     [[nodiscard]] RatePlan Choose(std::size_t budget, FrameTrials& frame);
-    // The size whose frame costs least at λ (error plus λ per bit) within
-    // `most` bytes, at λ; when no size fits at λ, the one that fits best at
-    // the smallest λ above. The frame's codebooks are left planned for it,
-    // refined and made for the macroblocks that use them.
+    // The V1 and V4 sizes whose frame costs least at λ (error plus λ per
+    // bit), at λ; when that frame does not fit in `most` bytes, the frame
+    // Choose() makes of `most`. The frame's codebooks are left planned for
+    // it, refined and made for the macroblocks that use them.
     [[nodiscard]] RatePlan ChooseAt(double lambda, std::size_t most, FrameTrials& frame);
 
 private:
+    // The pair of sizes whose frame costs least at λ, with that frame.
+    RatePlan CheapestSizes(double lambda, FrameTrials& frame);
+
     std::array<double, std::size(kBookSizes)> lastLambda_{};
+    std::pair<std::size_t, std::size_t> lastSizes_{0, 0}; // indexes into kBookSizes
 };
 
 } // namespace cinepak
