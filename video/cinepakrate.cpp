@@ -289,6 +289,7 @@ RatePlan RateControl::CheapestSizes(double lambda, FrameTrials& frame) {
     lastSizes_ = {v1, v4};
     return best;
 }
+
 RatePlan RateControl::Choose(std::size_t budget, FrameTrials& frame) {
     // Each size's fit, on codebooks of the cut alone.
     RatePlan best;
