@@ -225,6 +225,17 @@ void Specialise(FrameTrials& frame, RatePlan& plan, Fit fit) {
     }
 }
 
+// The chosen sizes' codebooks refined near λ and the frame fitted again,
+// then made for the macroblocks that use them; `fit` fits the frame to what
+// it may spend (it reads `plan` as it stands).
+template <typename Fit>
+void Finish(FrameTrials& frame, RatePlan& plan, double lambda, Fit fit) {
+    frame.Plan(plan.bookSize, plan.v4Size, true, lambda);
+    plan.fit = fit();
+    Specialise(frame, plan, fit);
+    plan.bytesAtTwice = frame.Try(2 * std::max(plan.fit.lambda, 1.0)).bytes;
+}
+
 // Whether one size's fit beats the best so far: a frame that fits beats one
 // that does not; between frames that fit, the least distortion wins; between
 // frames that do not, the fewest bytes.
@@ -244,10 +255,7 @@ RatePlan RateControl::ChooseAt(double lambda, std::size_t most, FrameTrials& fra
     // footage this gave about 6 % fewer bytes for the same quality, most in
     // the busy scenes.
     if (best.fit.bytes > most) return Choose(most, frame);
-    frame.Plan(best.bookSize, best.v4Size, true, lambda);
-    best.fit = FitFrom(frame, most, lambda);
-    Specialise(frame, best, [&] { return FitFrom(frame, most, lambda); });
-    best.bytesAtTwice = frame.Try(2 * std::max(best.fit.lambda, 1.0)).bytes;
+    Finish(frame, best, lambda, [&] { return FitFrom(frame, most, lambda); });
     return best;
 }
 
@@ -303,10 +311,7 @@ RatePlan RateControl::Choose(std::size_t budget, FrameTrials& frame) {
         if (fit.bytes <= budget && fit.lambda == 0) break;
     }
     // Refining the chosen size's codebooks moves its fit a little.
-    frame.Plan(best.bookSize, best.v4Size, true, best.fit.lambda);
-    best.fit = LambdaSearch(frame, budget).From(best.fit.lambda);
-    Specialise(frame, best, [&] { return LambdaSearch(frame, budget).From(best.fit.lambda); });
-    best.bytesAtTwice = frame.Try(2 * std::max(best.fit.lambda, 1.0)).bytes;
+    Finish(frame, best, best.fit.lambda, [&] { return LambdaSearch(frame, budget).From(best.fit.lambda); });
     return best;
 }
 
