@@ -426,6 +426,7 @@ TEST(CinepakRate, EachFrameGetsTheLeastDistortedSizeAtTheSmallestLambdaThatFits)
         void Plan(std::size_t v1Size, std::size_t, bool refine, double) override { size = v1Size, refined = refine; }
         bool Specialise(std::size_t, std::size_t, double) override { return false; }
         void Unspecialise() override {}
+        bool Trim(double) override { return false; }
         RateTrial Try(double lambda) override {
             ++trials;
             return At(size, refined ? gain : 0, lambda);

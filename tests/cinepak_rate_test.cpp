@@ -1,5 +1,5 @@
-// The slope the Cinepak encoder codes its frames at, and the nearest-entry
-// search its codebooks are built with.
+// The slope the Cinepak encoder codes its frames at, the nearest-entry
+// search its codebooks are built with, and the entries it drops.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "video/cinepakcodebook.h"
+#include "video/cinepakprune.h"
 #include "video/cinepakrate.h"
 
 using cinepak::SlopeControl;
@@ -107,6 +108,66 @@ TEST(CinepakCodebook, EveryVectorGoesToItsNearestEntry) {
     }
 }
 
+// Entries whose users lose less moving to their next nearest entry than the
+// entry costs go; the users' new entries stay even when they too would go
+// alone; entries the decoder holds cost nothing; a V1 entry's users count
+// four times over.
+TEST(CinepakCodebook, EntriesThatCostMoreThanTheySaveAreDropped) {
+    using cinepak::Vec;
+    auto grey = [](int y, int u = 0) {
+        Vec v;
+        for (std::size_t i = 0; i < 4; ++i) v.c[i] = static_cast<std::int16_t>(y);
+        v.c[4] = static_cast<std::int16_t>(u);
+        return v;
+    };
+    // Entries: 0 a crowd's, 1 a lone vector's two levels from it, 2 a far
+    // crowd's, 3 and 4 one vector's each, near each other and far from the
+    // rest, 5 a lone vector's two levels from entry 2, which the decoder
+    // holds.
+    const std::vector<Vec> entries = {grey(100), grey(102), grey(200), grey(30), grey(31), grey(198)};
+    std::vector<Vec> vectors;
+    std::vector<std::uint8_t> assignment;
+    std::vector<bool> users;
+    auto add = [&](const Vec& v, std::uint8_t entry, bool user) {
+        vectors.push_back(v), assignment.push_back(entry), users.push_back(user);
+    };
+    for (int i = 0; i < 10; ++i) add(grey(100, i % 3 - 1), 0, true);
+    add(grey(102), 1, true);
+    add(grey(103), 1, false); // drawn by another mode: follows its entry
+    for (int i = 0; i < 10; ++i) add(grey(200, i % 3 - 1), 2, true);
+    add(grey(30), 3, true);
+    add(grey(31), 4, true);
+    add(grey(198), 5, true);
+    const std::vector<int> reuse = {-1, -1, -1, -1, -1, 7};
+    auto prune = [&](int weight, double cost) {
+        cinepak::Codebook book;
+        book.entries = entries;
+        book.assignment = assignment;
+        const bool dropped = cinepak::PruneEntries(book, vectors, users, reuse, weight, cost);
+        return std::pair{dropped, book.assignment};
+    };
+    // Moving the lone vector to entry 0 costs 16 (two levels, squared, in
+    // four lumas); the crowd around entry 0 would lose 10 × 16 and more.
+    const auto [dropped, kept] = prune(1, 40);
+    EXPECT_TRUE(dropped);
+    const std::uint8_t pair = kept[22];
+    EXPECT_TRUE(pair == 3 || pair == 4);
+    for (std::size_t j = 0; j < vectors.size(); ++j) {
+        SCOPED_TRACE(j);
+        const std::uint8_t expected = j < 10 ? 0 : j < 12 ? 0 : j < 22 ? 2 : j < 24 ? pair : 5;
+        EXPECT_EQ(kept[j], expected);
+    }
+    // Counted four times over, the lone vector's 16 outweighs 40.
+    const auto [droppedV1, keptV1] = prune(4, 40);
+    EXPECT_TRUE(droppedV1); // one of the near pair (4 × 4 = 16) still goes
+    EXPECT_EQ(keptV1[10], 1);
+    EXPECT_EQ(keptV1[11], 1);
+    // At no cost nothing goes.
+    const auto [droppedFree, keptFree] = prune(1, 0);
+    EXPECT_FALSE(droppedFree);
+    EXPECT_EQ(keptFree, assignment);
+}
+
 // A frame at a slope: the V1 and V4 sizes it costs least with, and, when the
 // peak holds it back, its budget spent at a larger λ rather than on
 // codebooks too small for it.
@@ -119,6 +180,7 @@ TEST(CinepakRate, ASlopeTakesTheCheapestSizesOrTheBudgetThePeakLeaves) {
         void Plan(std::size_t v1Size, std::size_t v4Size, bool, double) override { v1 = v1Size, v4 = v4Size; }
         bool Specialise(std::size_t, std::size_t, double) override { return false; }
         void Unspecialise() override {}
+        bool Trim(double) override { return false; }
         RateTrial Try(double lambda) override { return At(v1, v4, lambda); }
         static RateTrial At(std::size_t v1, std::size_t v4, double lambda) {
             const auto bytes = 6 * (v1 + v4) + static_cast<std::size_t>(4000 / (1 + lambda / 16));
@@ -159,4 +221,58 @@ TEST(CinepakRate, ASlopeTakesTheCheapestSizesOrTheBudgetThePeakLeaves) {
     EXPECT_LE(held.fit.bytes, most);
     EXPECT_GT(held.fit.lambda, 10);
     EXPECT_LT(held.fit.distortion, Frame::At(small1, small4, 10).distortion);
+}
+
+// A frame's codebooks trimmed at the λ it fits at spend less: a frame at a
+// slope keeps its λ with the fewer bytes; a frame coded to a budget is
+// fitted again at the smaller λ that now fits, trimmed at that λ (which
+// keeps more) and fitted once more.
+TEST(CinepakRate, TrimmedCodebooksAreFittedAgain) {
+    using cinepak::RateTrial;
+    // Trimming at λ saves 4 bytes per step of λ, at most half the
+    // codebooks, for 24 of error per step; planning anew undoes it.
+    struct Frame final : cinepak::FrameTrials {
+        std::size_t v1 = 0, v4 = 0;
+        double trimmedAt = -1;
+        std::vector<double> trims;
+        void Plan(std::size_t v1Size, std::size_t v4Size, bool, double) override { v1 = v1Size, v4 = v4Size, trimmedAt = -1; }
+        bool Specialise(std::size_t, std::size_t, double) override { return false; }
+        void Unspecialise() override {}
+        bool Trim(double lambda) override {
+            trims.push_back(lambda);
+            trimmedAt = lambda;
+            return lambda > 0;
+        }
+        RateTrial Try(double lambda) override { return At(v1, v4, trimmedAt, lambda); }
+        static RateTrial At(std::size_t v1, std::size_t v4, double trimmedAt, double lambda) {
+            const double books = 6.0 * static_cast<double>(v1 + v4), saved = std::min(books / 2, 4 * std::max(trimmedAt, 0.0));
+            const auto bytes = static_cast<std::size_t>(books - saved) + static_cast<std::size_t>(4000 / (1 + lambda / 16));
+            return {lambda, bytes,
+                    static_cast<std::int64_t>(64 * lambda + 24 * std::max(trimmedAt, 0.0) + 2e6 / static_cast<double>(v1) +
+                                              1e6 / static_cast<double>(v4))};
+        }
+    };
+    cinepak::RateControl rate;
+    Frame frame;
+    const cinepak::RatePlan atSlope = rate.ChooseAt(10, 1 << 20, frame);
+    EXPECT_EQ(frame.trims, std::vector<double>{10});
+    EXPECT_EQ(atSlope.fit.lambda, 10);
+    EXPECT_EQ(atSlope.fit.bytes, Frame::At(atSlope.bookSize, atSlope.v4Size, 10, 10).bytes);
+
+    frame.trims.clear();
+    const std::size_t budget = 2800;
+    const cinepak::RatePlan budgeted = rate.Choose(budget, frame);
+    ASSERT_EQ(frame.trims.size(), 2u);
+    const double first = frame.trims[0], second = frame.trims[1];
+    EXPECT_LT(second, first);
+    // The smallest whole λ that fits once trimmed at the second λ.
+    double smallest = 0;
+    while (Frame::At(budgeted.bookSize, budgeted.v4Size, second, smallest).bytes > budget) ++smallest;
+    EXPECT_EQ(budgeted.fit.lambda, smallest);
+    EXPECT_LE(budgeted.fit.bytes, budget);
+    // The untrimmed frame fitted at the first λ, and trimming there freed
+    // bytes enough to fit below it.
+    EXPECT_LE(Frame::At(budgeted.bookSize, budgeted.v4Size, -1, first).bytes, budget);
+    EXPECT_GT(Frame::At(budgeted.bookSize, budgeted.v4Size, -1, first - 1).bytes, budget);
+    EXPECT_LE(Frame::At(budgeted.bookSize, budgeted.v4Size, first, second).bytes, budget);
 }

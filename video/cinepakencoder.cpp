@@ -10,8 +10,10 @@
 
 #include "video/cinepakbitstream.h"
 #include "video/cinepakcodebook.h"
+#include "video/cinepakprune.h"
 #include "video/cinepakrate.h"
 #include "video/cinepakscenecut.h"
+#include "video/cinepakstrip.h"
 #include "video/cinepakvectors.h"
 
 namespace {
@@ -43,27 +45,6 @@ constexpr double kSpecialiseFrom = 0.4;
 
 // The largest payload: an "fr" chunk is at most 65535 bytes with its header.
 constexpr std::uint32_t kLargestFrame = 65000;
-
-enum class Mode : std::uint8_t { Skip, V1, V4 };
-
-// What one strip could send: its macroblocks' candidate codings.
-struct StripPlan {
-    std::uint32_t firstRow = 0, rows = 0; // in macroblocks
-    std::vector<std::uint32_t> blocks;    // macroblock numbers that may be coded
-    Codebook v1, v4;
-    std::vector<int> reuse1, reuse4; // per entry: a decoder slot that serves, or −1
-    std::vector<int> errorV1, errorV4, errorSkip;
-    std::int64_t skipTotal = 0; // the error when no macroblock is coded
-    std::vector<Mode> mode;
-    std::vector<Vec> v1Vectors, v4Vectors; // this frame's candidates' vectors
-    std::vector<Vec> expanded1;            // the V1 entries as the four blocks each draws
-    // The codebooks and errors as they stood before the last Specialise().
-    struct Saved {
-        std::vector<Vec> entries1, entries4, expanded1;
-        std::vector<std::uint8_t> assignment1, assignment4;
-        std::vector<int> reuse1, reuse4, errorV1, errorV4;
-    } saved;
-};
 
 } // namespace
 
@@ -105,15 +86,6 @@ struct CinepakEncoder::State {
     std::size_t MacroBlock(std::uint32_t m, int b) const {
         const std::uint32_t mx = m % mbWide, my = m / mbWide;
         return BlockIndex(mx * 2 + static_cast<std::uint32_t>(b % 2), my * 2 + static_cast<std::uint32_t>(b / 2));
-    }
-
-    // A V1 entry drawn over a macroblock: entry Y i fills block i.
-    static Vec Expand(const Vec& v1, int block) {
-        Vec v;
-        for (int i = 0; i < 4; ++i) v.c[static_cast<std::size_t>(i)] = v1.c[static_cast<std::size_t>(block)];
-        v.c[4] = v1.c[4];
-        v.c[5] = v1.c[5];
-        return v;
     }
 
     Vec V1Vector(std::uint32_t m) const {
@@ -244,18 +216,35 @@ public:
     }
 
     void Unspecialise() override {
-        for (StripPlan& strip : s.strips) {
-            StripPlan::Saved& saved = strip.saved;
-            strip.v1.entries.swap(saved.entries1);
-            strip.v4.entries.swap(saved.entries4);
-            strip.expanded1.swap(saved.expanded1);
-            strip.v1.assignment.swap(saved.assignment1);
-            strip.v4.assignment.swap(saved.assignment4);
-            strip.reuse1.swap(saved.reuse1);
-            strip.reuse4.swap(saved.reuse4);
-            strip.errorV1.swap(saved.errorV1);
-            strip.errorV4.swap(saved.errorV4);
+        untrimmedSaved_ = false;
+        for (StripPlan& strip : s.strips) strip.SwapBooks(strip.beforeSpecialise);
+    }
+
+    // The entries worth sending at λ, for the macroblocks that would use
+    // them: of a difference frame, one the decoder holds serves where its
+    // users lose less than sending a new one costs (measured on the users
+    // alone, where the planned codebooks counted every candidate); then the
+    // entries that save their users less than they cost are dropped.
+    bool Trim(double lambda) override {
+        const double entryCost = lambda * 8 * kEntryBytes;
+        bool trimmed = false;
+        for (std::size_t number = 0; number < s.strips.size(); ++number) {
+            StripPlan& strip = s.strips[number];
+            if (untrimmedSaved_) strip.RestoreBooks(strip.beforeTrim);
+            else strip.SaveBooks(strip.beforeTrim);
+            MarkUsers(strip, lambda);
+            bool changed = false;
+            if (!key_) {
+                changed = Reuse(strip.v4, strip.reuse4, s.books4[number], &users4_, 1, lambda);
+                if (Reuse(strip.v1, strip.reuse1, s.books1[number], &users1_, 4, lambda)) changed = true, strip.ExpandEntries();
+            }
+            if (PruneEntries(strip.v4, strip.v4Vectors, users4_, strip.reuse4, 1, entryCost)) changed = true;
+            if (PruneEntries(strip.v1, strip.v1Vectors, users1_, strip.reuse1, 4, entryCost)) changed = true;
+            if (changed) strip.MeasureErrors();
+            trimmed = trimmed || changed;
         }
+        untrimmedSaved_ = true;
+        return trimmed;
     }
 
     // Plans for one codebook size: the codebooks and each candidate's error
@@ -276,6 +265,7 @@ public:
             Measure(number, !key_ && refine ? lambda : -1);
         }
         vectorsMade_ = cut_ = true;
+        untrimmedSaved_ = false;
     }
 
     // Codebooks made for the macroblocks that use them. Made from every
@@ -289,7 +279,7 @@ public:
         if (BitsPerPixel() < kSpecialiseFrom) return false;
         for (std::size_t number = 0; number < s.strips.size(); ++number) {
             StripPlan& strip = s.strips[number];
-            Save(strip);
+            strip.SaveBooks(strip.beforeSpecialise);
             train1_.clear();
             train4_.clear();
             const std::uint32_t first = strip.firstRow * s.mbWide;
@@ -303,6 +293,7 @@ public:
             Measure(number, key_ ? -1 : lambda);
         }
         cut_ = false; // the cuts now hold the training sets, not the candidates
+        untrimmedSaved_ = false;
         return true;
     }
 
@@ -387,20 +378,20 @@ public:
     }
 
 private:
-    double BitsPerPixel() const { return 8.0 * static_cast<double>(layoutBytes_) / (static_cast<double>(s.width) * s.height); }
-
-    static void Save(StripPlan& strip) {
-        StripPlan::Saved& saved = strip.saved;
-        saved.entries1 = strip.v1.entries;
-        saved.entries4 = strip.v4.entries;
-        saved.expanded1 = strip.expanded1;
-        saved.assignment1 = strip.v1.assignment;
-        saved.assignment4 = strip.v4.assignment;
-        saved.reuse1 = strip.reuse1;
-        saved.reuse4 = strip.reuse4;
-        saved.errorV1 = strip.errorV1;
-        saved.errorV4 = strip.errorV4;
+    // The vectors each codebook would code at λ: the V1 vectors of the
+    // macroblocks coded V1, the blocks of those coded V4.
+    void MarkUsers(const StripPlan& strip, double lambda) {
+        const std::uint32_t first = strip.firstRow * s.mbWide;
+        users1_.assign(strip.blocks.size(), false);
+        users4_.assign(strip.v4Vectors.size(), false);
+        for (std::size_t i = 0; i < strip.blocks.size(); ++i) {
+            const Mode mode = Choose(strip, i, strip.errorSkip[strip.blocks[i] - first], lambda);
+            users1_[i] = mode == Mode::V1;
+            if (mode == Mode::V4) std::fill_n(users4_.begin() + static_cast<std::ptrdiff_t>(4 * i), 4, true);
+        }
     }
+
+    double BitsPerPixel() const { return 8.0 * static_cast<double>(layoutBytes_) / (static_cast<double>(s.width) * s.height); }
 
     // The candidates' vectors, once a frame for every size.
     void MakeVectors(StripPlan& strip) const {
@@ -435,48 +426,40 @@ private:
 
     // Each candidate's error under the strip's codebooks as they stand,
     // with the decoder's entries standing in for new ones where that costs
-    // less at λ than sending them (λ < 0: none do). An entry is the mean of
-    // its vectors, so one moved by a distance d draws each of them d worse,
-    // four times over for a V1 entry, which four blocks draw.
+    // less at λ than sending them (λ < 0: none do).
     void Measure(std::size_t number, double lambda) {
         StripPlan& strip = s.strips[number];
         strip.reuse1.assign(strip.v1.entries.size(), -1);
         strip.reuse4.assign(strip.v4.entries.size(), -1);
         if (lambda >= 0) {
-            Reuse(strip.v1, strip.reuse1, s.books1[number], 4, lambda);
-            Reuse(strip.v4, strip.reuse4, s.books4[number], 1, lambda);
+            (void)Reuse(strip.v1, strip.reuse1, s.books1[number], nullptr, 4, lambda);
+            (void)Reuse(strip.v4, strip.reuse4, s.books4[number], nullptr, 1, lambda);
         }
-        strip.errorV1.assign(strip.blocks.size(), 0);
-        strip.errorV4.assign(strip.blocks.size(), 0);
-        // Each V1 entry as the four blocks it draws.
-        strip.expanded1.resize(strip.v1.entries.size() * 4);
-        for (std::size_t e = 0; e < strip.v1.entries.size(); ++e)
-            for (int b = 0; b < 4; ++b) strip.expanded1[4 * e + static_cast<std::size_t>(b)] = CinepakEncoder::State::Expand(strip.v1.entries[e], b);
-        for (std::size_t i = 0; i < strip.blocks.size(); ++i) {
-            const Vec* blocks = &strip.v4Vectors[4 * i];
-            const Vec* drawn1 = &strip.expanded1[4 * std::size_t{strip.v1.assignment[i]}];
-            const std::uint8_t* chosen4 = &strip.v4.assignment[4 * i];
-            int e1 = 0, e4 = 0;
-            for (std::size_t b = 0; b < 4; ++b) {
-                e1 += Distance(blocks[b], drawn1[b]);
-                e4 += Distance(blocks[b], strip.v4.entries[chosen4[b]]);
-            }
-            strip.errorV1[i] = e1;
-            strip.errorV4[i] = e4;
-        }
+        strip.ExpandEntries();
+        strip.MeasureErrors();
     }
 
-    void Reuse(Codebook& book, std::vector<int>& reuse, DecoderBook& decoder, int drawn, double lambda) {
+    // The decoder's nearest entry stands in for a new one within the
+    // distance that sending the new one costs at λ: an entry is the mean of
+    // its vectors, so one moved by a distance d draws each of them d worse,
+    // four times over for a V1 entry, which four blocks draw. The vectors
+    // counted are those marked in `users`, or all assigned when it is null.
+    // Answers whether any entry now stands in.
+    bool Reuse(Codebook& book, std::vector<int>& reuse, DecoderBook& decoder, const std::vector<bool>* users, int drawn,
+               double lambda) {
         counts_.assign(book.entries.size(), 0);
-        for (std::uint8_t e : book.assignment) ++counts_[e];
+        for (std::size_t j = 0; j < book.assignment.size(); ++j)
+            if (users == nullptr || (*users)[j]) ++counts_[book.assignment[j]];
         decoder.Index();
+        bool any = false;
         for (std::size_t e = 0; e < book.entries.size(); ++e) {
-            if (counts_[e] == 0) continue;
+            if (counts_[e] == 0 || reuse[e] >= 0) continue;
             // What sending the entry costs, as a distance it may move instead.
             const double reach = std::max<double>(kReuseDistance, lambda * 8 * kEntryBytes / (counts_[e] * drawn));
             reuse[e] = decoder.Reusable(Clamped(book.entries[e]), static_cast<int>(std::min(reach, 65535.0)));
-            if (reuse[e] >= 0) book.entries[e] = decoder.entries[static_cast<std::size_t>(reuse[e])];
+            if (reuse[e] >= 0) book.entries[e] = decoder.entries[static_cast<std::size_t>(reuse[e])], any = true;
         }
+        return any;
     }
 
     // One strip: the entries its macroblocks use, put in the decoder's
@@ -554,7 +537,7 @@ private:
                 const auto slot = static_cast<std::size_t>(slot1[strip.v1.assignment[i]]);
                 err = frame.PutV1(static_cast<std::uint8_t>(slot));
                 for (int b = 0; b < 4; ++b)
-                    s.shown[s.MacroBlock(m, b)] = CinepakEncoder::State::Expand(decoder1.entries[slot], b);
+                    s.shown[s.MacroBlock(m, b)] = ExpandV1(decoder1.entries[slot], b);
                 break;
             }
             case Mode::V4: {
@@ -577,8 +560,10 @@ private:
     const std::size_t layoutBytes_; // what chooses the strips' height
     bool vectorsMade_ = false; // the candidates' vectors, made once a frame
     bool cut_ = false;         // and cut to every size
+    bool untrimmedSaved_ = false; // the codebooks as planned, before Trim()
     std::vector<Vec> train1_, train4_; // Specialise's training sets
     std::vector<std::uint32_t> counts_; // Reuse's: the vectors of each entry
+    std::vector<bool> users1_, users4_; // Trim's: the vectors each codebook would code
 };
 
 // The bytes that choose the strips' height: the frame's share of the rate,

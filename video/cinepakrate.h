@@ -79,6 +79,10 @@ public:
     virtual bool Specialise(std::size_t v1Size, std::size_t v4Size, double lambda) = 0;
     // Puts back the codebooks the last Specialise() replaced.
     virtual void Unspecialise() = 0;
+    // Keeps, of the codebooks as planned, only the entries worth sending at
+    // λ (a second call starts again from the planned ones); false when all
+    // stay as they were.
+    virtual bool Trim(double lambda) = 0;
     // The frame at λ with the codebooks planned last, the coder's state left
     // as it was. The search takes it that bytes never grow with λ.
     virtual RateTrial Try(double lambda) = 0;
