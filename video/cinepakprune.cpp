@@ -64,42 +64,58 @@ bool PruneEntries(Codebook& book, std::span<const Vec> vectors, const std::vecto
     if (k < 2) return false;
     std::array<bool, 256> alive{};
     std::fill_n(alive.begin(), k, true);
+    // Each user's next nearest entry and what moving there loses. Entries
+    // only ever go, so they stay right until the user's own entry or its
+    // next one goes.
     std::vector<int> next(vectors.size(), -1);
+    std::vector<double> moveLoss(vectors.size(), 0);
+    std::vector<bool> stale = users;
+    std::vector<std::uint8_t> receivers;
     bool dropped = false;
     for (int round = 0; round < kRounds; ++round) {
         // What each entry's users would lose, each moved to its next nearest.
         const LivingEntries living(book.entries, alive);
         std::array<double, 256> loss{};
-        std::array<bool, 256> used{};
+        std::array<int, 257> firstReceiver{};
         for (std::size_t j = 0; j < vectors.size(); ++j) {
             if (!users[j]) continue;
             const std::uint8_t e = book.assignment[j];
-            used[e] = true;
-            int distance = 0;
-            next[j] = living.Nearest(vectors[j], e, distance);
-            loss[e] += next[j] < 0 ? std::numeric_limits<double>::infinity()
-                                   : static_cast<double>(weight) * (distance - Distance(vectors[j], book.entries[e]));
+            if (stale[j] || (next[j] >= 0 && !alive[static_cast<std::size_t>(next[j])])) {
+                int distance = 0;
+                next[j] = living.Nearest(vectors[j], e, distance);
+                moveLoss[j] = next[j] < 0 ? std::numeric_limits<double>::infinity()
+                                          : static_cast<double>(weight) * (distance - Distance(vectors[j], book.entries[e]));
+                stale[j] = false;
+            }
+            loss[e] += moveLoss[j];
+            ++firstReceiver[std::size_t{e} + 1];
         }
         std::array<std::uint8_t, 256> order{};
         std::size_t count = 0;
         for (std::size_t e = 0; e < k; ++e)
-            if (used[e] && reuse[e] < 0 && loss[e] < entryCost) order[count++] = static_cast<std::uint8_t>(e);
+            if (firstReceiver[e + 1] > 0 && reuse[e] < 0 && loss[e] < entryCost) order[count++] = static_cast<std::uint8_t>(e);
         if (count == 0) break;
         std::sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(count),
                   [&](std::uint8_t a, std::uint8_t b) { return loss[a] < loss[b]; });
+        // The entries each entry's users would move to, entry by entry.
+        for (std::size_t e = 0; e < k; ++e) firstReceiver[e + 1] += firstReceiver[e];
+        receivers.resize(static_cast<std::size_t>(firstReceiver[k]));
+        std::array<int, 256> at = {};
+        for (std::size_t j = 0; j < vectors.size(); ++j) {
+            if (!users[j] || next[j] < 0) continue;
+            const std::uint8_t e = book.assignment[j];
+            receivers[static_cast<std::size_t>(firstReceiver[e] + at[e]++)] = static_cast<std::uint8_t>(next[j]);
+        }
         // Cheapest first; an entry that a dropped one's users move to stays
         // this round, since its loss was counted without them.
         std::array<bool, 256> dropNow{}, receives{};
-        std::array<std::vector<std::uint8_t>, 256> receivers;
-        for (std::size_t j = 0; j < vectors.size(); ++j)
-            if (users[j] && loss[book.assignment[j]] < entryCost) receivers[book.assignment[j]].push_back(static_cast<std::uint8_t>(next[j]));
-        for (std::size_t at = 0; at < count; ++at) {
-            const std::uint8_t e = order[at];
+        for (std::size_t o = 0; o < count; ++o) {
+            const std::uint8_t e = order[o];
             if (receives[e]) continue;
             dropNow[e] = true;
             alive[e] = false;
             dropped = true;
-            for (std::uint8_t r : receivers[e]) receives[r] = true;
+            for (int r = firstReceiver[e]; r < firstReceiver[std::size_t{e} + 1]; ++r) receives[receivers[static_cast<std::size_t>(r)]] = true;
         }
         // Every vector of a dropped entry to its nearest living one.
         const LivingEntries remaining(book.entries, alive);
@@ -109,6 +125,7 @@ bool PruneEntries(Codebook& book, std::span<const Vec> vectors, const std::vecto
             // Never −1: a dropped entry's users' next entries stay.
             const int nearest = remaining.Nearest(vectors[j], -1, distance);
             if (nearest >= 0) book.assignment[j] = static_cast<std::uint8_t>(nearest);
+            stale[j] = true;
         }
     }
     return dropped;
