@@ -420,13 +420,14 @@ TEST(CinepakRate, EachFrameGetsTheLeastDistortedSizeAtTheSmallestLambdaThatFits)
     // distortion, a small codebook more, so which size wins moves with the
     // budget.
     struct Frame final : cinepak::FrameTrials {
-        std::size_t size = 0, trials = 0;
+        std::size_t size = 0, trials = 0, strips = 1;
         bool refined = false;
         double gain = 0;
         void Plan(std::size_t v1Size, std::size_t, bool refine, double) override { size = v1Size, refined = refine; }
         bool Specialise(std::size_t, std::size_t, double) override { return false; }
         void Unspecialise() override {}
         bool Trim(double) override { return false; }
+        std::size_t Strips() const override { return strips; }
         RateTrial Try(double lambda) override {
             ++trials;
             return At(size, refined ? gain : 0, lambda);

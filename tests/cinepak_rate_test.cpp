@@ -170,17 +170,18 @@ TEST(CinepakCodebook, EntriesThatCostMoreThanTheySaveAreDropped) {
 
 // A frame at a slope: the V1 and V4 sizes it costs least with, and, when the
 // peak holds it back, its budget spent at a larger λ rather than on
-// codebooks too small for it.
+// codebooks too small for it (of one strip, on the largest codebooks).
 TEST(CinepakRate, ASlopeTakesTheCheapestSizesOrTheBudgetThePeakLeaves) {
     using cinepak::RateTrial;
     // Entries cost 6 bytes and save error (the V1 codebook's the more);
     // indexes shrink as λ grows, each step of λ costing 64 of error.
     struct Frame final : cinepak::FrameTrials {
-        std::size_t v1 = 0, v4 = 0;
+        std::size_t v1 = 0, v4 = 0, strips = 2;
         void Plan(std::size_t v1Size, std::size_t v4Size, bool, double) override { v1 = v1Size, v4 = v4Size; }
         bool Specialise(std::size_t, std::size_t, double) override { return false; }
         void Unspecialise() override {}
         bool Trim(double) override { return false; }
+        std::size_t Strips() const override { return strips; }
         RateTrial Try(double lambda) override { return At(v1, v4, lambda); }
         static RateTrial At(std::size_t v1, std::size_t v4, double lambda) {
             const auto bytes = 6 * (v1 + v4) + static_cast<std::size_t>(4000 / (1 + lambda / 16));
@@ -221,6 +222,21 @@ TEST(CinepakRate, ASlopeTakesTheCheapestSizesOrTheBudgetThePeakLeaves) {
     EXPECT_LE(held.fit.bytes, most);
     EXPECT_GT(held.fit.lambda, 10);
     EXPECT_LT(held.fit.distortion, Frame::At(small1, small4, 10).distortion);
+    // A frame of one strip held back takes the largest codebooks (which it
+    // trims) at the smallest λ that fits them, when any does; here 256 + 256
+    // entries alone take more than `most`, so the sizes are searched.
+    frame.strips = 1;
+    const std::size_t largestBooks = 6 * 2 * cinepak::kBookSizes[0];
+    ASSERT_LT(most, largestBooks);
+    const cinepak::RatePlan searched = rate.ChooseAt(10, most, frame);
+    EXPECT_EQ(std::pair(searched.bookSize, searched.v4Size), std::pair(held.bookSize, held.v4Size));
+    const std::size_t roomier = largestBooks + 100;
+    ASSERT_GT(unheld.bytes, roomier);
+    const cinepak::RatePlan largest = rate.ChooseAt(10, roomier, frame);
+    EXPECT_EQ(std::pair(largest.bookSize, largest.v4Size), std::pair(cinepak::kBookSizes[0], cinepak::kBookSizes[0]));
+    double smallest = 0;
+    while (Frame::At(cinepak::kBookSizes[0], cinepak::kBookSizes[0], smallest).bytes > roomier) ++smallest;
+    EXPECT_EQ(largest.fit.lambda, smallest);
 }
 
 // A frame's codebooks trimmed at the λ it fits at spend less: a frame at a
@@ -243,6 +259,7 @@ TEST(CinepakRate, TrimmedCodebooksAreFittedAgain) {
             trimmedAt = lambda;
             return lambda > 0;
         }
+        std::size_t Strips() const override { return 2; }
         RateTrial Try(double lambda) override { return At(v1, v4, trimmedAt, lambda); }
         static RateTrial At(std::size_t v1, std::size_t v4, double trimmedAt, double lambda) {
             const double books = 6.0 * static_cast<double>(v1 + v4), saved = std::min(books / 2, 4 * std::max(trimmedAt, 0.0));

@@ -357,6 +357,8 @@ public:
 
     RateTrial Try(double lambda) override { return Evaluate(lambda, false); }
 
+    std::size_t Strips() const override { return s.strips.size(); }
+
     // The codebook size and λ of the frame; the mode of each macroblock
     // under them.
     RatePlan ChoosePlan(double lambda, std::size_t most) {

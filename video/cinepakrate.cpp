@@ -269,10 +269,22 @@ RatePlan RateControl::ChooseAt(double lambda, std::size_t most, FrameTrials& fra
     // smallest λ that fits, rather than at λ with codebooks small enough to
     // fit: those cost it far more error for the bytes they save. On real
     // footage this gave about 6 % fewer bytes for the same quality, most in
-    // the busy scenes.
-    if (best.fit.bytes > most) return Choose(most, frame);
-    Finish(frame, best, lambda, [&] { return FitFrom(frame, most, lambda); });
-    return best;
+    // the busy scenes. A frame of one strip then takes the largest
+    // codebooks: trimmed at the λ it fits at, they keep the entries that
+    // pay, where comparing sizes on the untrimmed codebooks of the cut
+    // chose smaller ones. That gave 3.5 % fewer bytes again, and spared the
+    // search over sizes. With several strips (the highest rates) 256
+    // entries in each cost too much: at 1800 kbit/s the busiest scene then
+    // spent a sixth less than it could.
+    if (best.fit.bytes <= most) {
+        Finish(frame, best, lambda, [&] { return FitFrom(frame, most, lambda); });
+        return best;
+    }
+    if (frame.Strips() == 1) {
+        const RatePlan largest = ChooseAmong(most, frame, 1);
+        if (largest.fit.bytes <= most) return largest;
+    }
+    return Choose(most, frame);
 }
 
 RatePlan RateControl::CheapestSizes(double lambda, FrameTrials& frame) {
@@ -315,9 +327,13 @@ RatePlan RateControl::CheapestSizes(double lambda, FrameTrials& frame) {
 }
 
 RatePlan RateControl::Choose(std::size_t budget, FrameTrials& frame) {
+    return ChooseAmong(budget, frame, std::size(kBookSizes));
+}
+
+RatePlan RateControl::ChooseAmong(std::size_t budget, FrameTrials& frame, std::size_t count) {
     // Each size's fit, on codebooks of the cut alone.
     RatePlan best;
-    for (std::size_t n = 0; n < std::size(kBookSizes); ++n) {
+    for (std::size_t n = 0; n < count; ++n) {
         frame.Plan(kBookSizes[n], kBookSizes[n], false, 0);
         const RateTrial fit = LambdaSearch(frame, budget).From(lastLambda_[n]);
         lastLambda_[n] = fit.lambda;

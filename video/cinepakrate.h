@@ -83,6 +83,8 @@ public:
     // λ (a second call starts again from the planned ones); false when all
     // stay as they were.
     virtual bool Trim(double lambda) = 0;
+    // How many strips the frame is cut into, each with its own codebooks.
+    virtual std::size_t Strips() const = 0;
     // The frame at λ with the codebooks planned last, the coder's state left
     // as it was. The search takes it that bytes never grow with λ.
     virtual RateTrial Try(double lambda) = 0;
@@ -179,11 +181,15 @@ public:
     [[nodiscard]] RatePlan Choose(std::size_t budget, FrameTrials& frame);
     // The V1 and V4 sizes whose frame costs least at λ (error plus λ per
     // bit), at λ; when that frame does not fit in `most` bytes, the frame
-    // Choose() makes of `most`. The frame's codebooks are left planned for
-    // it, refined and made for the macroblocks that use them.
+    // Choose() makes of `most` (of one strip: with the largest codebooks
+    // when they fit).
+    // The frame's codebooks are left planned for it, refined and made for
+    // the macroblocks that use them.
     [[nodiscard]] RatePlan ChooseAt(double lambda, std::size_t most, FrameTrials& frame);
 
 private:
+    // Choose() among the first `count` sizes of kBookSizes.
+    RatePlan ChooseAmong(std::size_t budget, FrameTrials& frame, std::size_t count);
     // The pair of sizes whose frame costs least at λ, with that frame.
     RatePlan CheapestSizes(double lambda, FrameTrials& frame);
 
