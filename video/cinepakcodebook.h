@@ -85,8 +85,8 @@ public:
     }
 
     // The cut's boxes at size k (or, when the vectors could not be split
-    // that far, as far as they went) as the codebook.
-    void Take(const std::vector<Vec>& vectors, std::size_t k, bool refine) {
+    // that far, as far as they went) as the codebook, refined by `passes`.
+    void Take(const std::vector<Vec>& vectors, std::size_t k, int passes) {
         entries.clear();
         assignment.assign(vectors.size(), 0);
         if (vectors.empty() || k == 0) return;
@@ -100,9 +100,7 @@ public:
             entries[b] = box.mean;
             for (std::size_t i = box.begin; i < box.end; ++i) assignment[IndexOf(order_[i])] = static_cast<std::uint8_t>(b);
         }
-        if (refine) {
-            for (int pass = 0; pass < kRefinePasses; ++pass) Refine(vectors);
-        }
+        for (int pass = 0; pass < passes; ++pass) Refine(vectors);
     }
 
     // Moves every vector to its nearest entry (the lowest-numbered among
