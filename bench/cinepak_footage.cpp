@@ -420,8 +420,10 @@ void PrintDeltas(const char* who, const std::vector<bjontegaard::Point>& b, cons
 
 // libavcodec's encoder held to our data-rate rules (bench/held_to_rules.h),
 // from each scene encoded alone at every one of kHeldQualities.
-void PrintHeld(const std::vector<Picture>& content, const std::filesystem::path& cache, bool fresh,
-               const std::vector<bjontegaard::Point>& ours) {
+void PrintHeld(const std::vector<Picture>& content, const std::filesystem::path& cache, bool fresh, const std::vector<Point>& ourPoints) {
+    const std::vector<bjontegaard::Point> ours = Curve(ourPoints);
+    std::vector<double> ourWorst; // PSNR-Y of each point's worst frame
+    for (const Point& p : ourPoints) ourWorst.push_back(Psnr(*std::max_element(p.error.begin(), p.error.end())));
     std::vector<std::vector<held::Encode>> scenes;
     for (int s = 0; s < footage::kScenes; ++s) {
         const std::vector<Picture> scene(content.begin() + s * kSceneFrames, content.begin() + (s + 1) * kSceneFrames);
@@ -432,14 +434,24 @@ void PrintHeld(const std::vector<Picture>& content, const std::filesystem::path&
     std::printf("libavcodec held to our rules, each scene encoded alone at %zu settings: of %zu ways to choose them, %zu meet "
                 "the rules; the best %zu at their rates make its curve\n",
                 std::size(kHeldQualities), curve.ways, curve.meeting, curve.points.size());
-    std::printf("its best PSNR-Y at no more than ours' rates:");
+    // At each of ours' rates, its best way spending no more: its PSNR-Y and
+    // how far below that its worst frame falls.
+    std::printf("its best at no more than ours' rates, PSNR-Y and worst frame below it (ours):\n");
     for (const bjontegaard::Point& p : ours) {
-        double best = 0;
-        for (const bjontegaard::Point& q : curve.points)
-            if (q.rate <= p.rate) best = q.psnr;
-        std::printf("  %.0f kbit/s %.2f (ours %.2f)", p.rate, best, p.psnr);
+        std::size_t at = curve.points.size();
+        for (std::size_t i = 0; i < curve.points.size(); ++i)
+            if (curve.points[i].rate <= p.rate) at = i;
+        std::printf("  %4.0f kbit/s", p.rate);
+        if (at == curve.points.size()) {
+            std::printf("  none\n");
+            continue;
+        }
+        double worst = 0;
+        for (std::size_t s = 0; s < scenes.size(); ++s)
+            for (double e : scenes[s][curve.choices[at][s]].error) worst = std::max(worst, e);
+        std::printf("  %5.2f dB  %4.2f dB (ours %5.2f dB  %4.2f dB)\n", curve.points[at].psnr, curve.points[at].psnr - Psnr(worst), p.psnr,
+                    p.psnr - ourWorst[&p - ours.data()]);
     }
-    std::printf("\n");
     PrintDeltas("ours", ours, "libavcodec held to our rules", curve.points);
 }
 
@@ -525,7 +537,7 @@ int main(int argc, char** argv) {
     std::printf("\n");
     PrintDeltas("ours", Curve(ours), "libavcodec", Curve(theirs));
     PrintDeltas("ours at one slope", Curve(oneSlope), "libavcodec", Curve(theirs));
-    PrintHeld(content, cache, fresh, Curve(ours));
+    PrintHeld(content, cache, fresh, ours);
     PrintSceneDeltas(ours, theirs);
 
     double ourSeconds = 0, theirSeconds = 0;

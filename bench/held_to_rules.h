@@ -27,7 +27,8 @@ struct Encode {
 };
 
 struct Curve {
-    std::vector<bjontegaard::Point> points; // kbit/s (of 1024 bits), PSNR
+    std::vector<bjontegaard::Point> points;        // kbit/s (of 1024 bits), PSNR
+    std::vector<std::vector<std::size_t>> choices; // each point's setting of each scene
     std::size_t ways = 0, meeting = 0;
 };
 
@@ -75,6 +76,11 @@ inline Curve HeldToTheRules(const std::vector<std::vector<Encode>>& scenes, int 
     const double seconds = static_cast<double>(count * sceneFrames) / framesPerSecond;
     std::vector<double> best;
     Curve curve;
+    struct Way {
+        bjontegaard::Point point;
+        std::vector<std::size_t> choice;
+    };
+    std::vector<Way> found;
     std::vector<std::size_t> choice(count, 0);
     for (bool more = true; more; ++curve.ways) {
         std::size_t peak = 0, bytes = 0;
@@ -94,18 +100,19 @@ inline Curve HeldToTheRules(const std::vector<std::vector<Encode>>& scenes, int 
             if (best.size() <= band) best.resize(band + 1, -1);
             const double psnr = 10 * std::log10(255.0 * 255.0 / std::max(sum / static_cast<double>(count * sceneFrames), 1e-10));
             best[band] = std::max(best[band], psnr);
-            if (best[band] == psnr) curve.points.push_back({kbps, psnr});
+            if (best[band] == psnr) found.push_back({{kbps, psnr}, choice});
         }
         // The next way, counting in base `settings`.
         std::size_t s = 0;
         while (s < count && ++choice[s] == settings) choice[s++] = 0;
         more = s < count;
     }
-    std::sort(curve.points.begin(), curve.points.end(), [](const auto& a, const auto& b) { return a.rate < b.rate; });
-    std::vector<bjontegaard::Point> envelope;
-    for (const auto& p : curve.points)
-        if (envelope.empty() || p.psnr > envelope.back().psnr) envelope.push_back(p);
-    curve.points = std::move(envelope);
+    std::stable_sort(found.begin(), found.end(), [](const Way& a, const Way& b) { return a.point.rate < b.point.rate; });
+    for (Way& way : found)
+        if (curve.points.empty() || way.point.psnr > curve.points.back().psnr) {
+            curve.points.push_back(way.point);
+            curve.choices.push_back(std::move(way.choice));
+        }
     return curve;
 }
 
