@@ -32,87 +32,115 @@ struct Curve {
     std::size_t ways = 0, meeting = 0;
 };
 
-// `scenes[s][k]`: scene s at setting k; every scene has the same number of
-// frames, at least one second, and every setting of it the same frames.
-inline Curve HeldToTheRules(const std::vector<std::vector<Encode>>& scenes, int framesPerSecond) {
+namespace detail {
+
+// What each way is judged by, from each scene's settings alone: a second
+// within a scene depends on its setting, a second across a cut on both
+// neighbours' settings. Seconds start after the first second.
+struct Tables {
+    std::vector<std::vector<std::size_t>> within, bytes;      // [scene][setting]
+    std::vector<std::vector<double>> error;                   // [scene][setting]
+    std::vector<std::vector<std::vector<std::size_t>>> across; // [scene][setting][next scene's setting]
+};
+
+// The most bytes in one second of `e` starting from frame `firstStart`.
+inline std::size_t PeakWithin(const Encode& e, std::size_t second, std::size_t firstStart) {
+    std::size_t peak = 0;
+    for (std::size_t start = firstStart; start + second <= e.bytes.size(); ++start) {
+        std::size_t window = 0;
+        for (std::size_t n = start; n < start + second; ++n) window += e.bytes[n];
+        peak = std::max(peak, window);
+    }
+    return peak;
+}
+
+// The most bytes in one second that starts in `before` and ends in `after`.
+inline std::size_t PeakAcross(const Encode& before, const Encode& after, std::size_t second) {
+    std::size_t peak = 0;
+    const std::size_t frames = before.bytes.size();
+    for (std::size_t inAfter = 1; inAfter < second; ++inAfter) {
+        std::size_t window = 0;
+        for (std::size_t n = frames - (second - inAfter); n < frames; ++n) window += before.bytes[n];
+        for (std::size_t n = 0; n < inAfter; ++n) window += after.bytes[n];
+        peak = std::max(peak, window);
+    }
+    return peak;
+}
+
+inline Tables Tabulate(const std::vector<std::vector<Encode>>& scenes, std::size_t second) {
     const std::size_t count = scenes.size(), settings = scenes.front().size();
-    const std::size_t sceneFrames = scenes.front().front().bytes.size(), second = static_cast<std::size_t>(framesPerSecond);
-    // What a window depends on: one scene's setting for those within it,
-    // two neighbours' settings for those across a cut. Windows start after
-    // the first second.
-    auto windowsWithin = [&](const Encode& e, std::size_t firstStart) {
-        std::size_t peak = 0;
-        for (std::size_t start = firstStart; start + second <= sceneFrames; ++start) {
-            std::size_t window = 0;
-            for (std::size_t n = start; n < start + second; ++n) window += e.bytes[n];
-            peak = std::max(peak, window);
-        }
-        return peak;
-    };
-    auto windowsAcross = [&](const Encode& before, const Encode& after) {
-        std::size_t peak = 0;
-        for (std::size_t inAfter = 1; inAfter < second; ++inAfter) {
-            std::size_t window = 0;
-            for (std::size_t n = sceneFrames - (second - inAfter); n < sceneFrames; ++n) window += before.bytes[n];
-            for (std::size_t n = 0; n < inAfter; ++n) window += after.bytes[n];
-            peak = std::max(peak, window);
-        }
-        return peak;
-    };
-    std::vector<std::vector<std::size_t>> within(count, std::vector<std::size_t>(settings)), total(within);
-    std::vector<std::vector<double>> error(count, std::vector<double>(settings));
-    std::vector<std::vector<std::vector<std::size_t>>> across(count, std::vector<std::vector<std::size_t>>(settings));
+    Tables t{std::vector(count, std::vector<std::size_t>(settings)), std::vector(count, std::vector<std::size_t>(settings)),
+             std::vector(count, std::vector<double>(settings)),
+             std::vector(count, std::vector<std::vector<std::size_t>>(settings))};
     for (std::size_t s = 0; s < count; ++s)
         for (std::size_t k = 0; k < settings; ++k) {
             const Encode& e = scenes[s][k];
-            within[s][k] = windowsWithin(e, s == 0 ? second : 0);
-            for (std::size_t b : e.bytes) total[s][k] += b;
-            for (double d : e.error) error[s][k] += d;
+            t.within[s][k] = PeakWithin(e, second, s == 0 ? second : 0);
+            for (std::size_t b : e.bytes) t.bytes[s][k] += b;
+            for (double d : e.error) t.error[s][k] += d;
             if (s + 1 < count)
-                for (std::size_t next = 0; next < settings; ++next) across[s][k].push_back(windowsAcross(e, scenes[s + 1][next]));
+                for (const Encode& next : scenes[s + 1]) t.across[s][k].push_back(PeakAcross(e, next, second));
         }
+    return t;
+}
 
-    // The best PSNR in each band of 1 kbit/s, then the upper envelope.
+struct Way {
+    bjontegaard::Point point;
+    std::vector<std::size_t> choice;
+};
+
+// Of ways sorted by rate, those with a better PSNR than every cheaper one.
+inline void KeepUpperEnvelope(std::vector<Way>& ways, Curve& curve) {
+    std::stable_sort(ways.begin(), ways.end(), [](const Way& a, const Way& b) { return a.point.rate < b.point.rate; });
+    for (Way& way : ways)
+        if (curve.points.empty() || way.point.psnr > curve.points.back().psnr) {
+            curve.points.push_back(way.point);
+            curve.choices.push_back(std::move(way.choice));
+        }
+}
+
+} // namespace detail
+
+// `scenes[s][k]`: scene s at setting k; every scene has the same number of
+// frames, at least one second, and every setting of it the same frames.
+inline Curve HeldToTheRules(const std::vector<std::vector<Encode>>& scenes, int framesPerSecond) {
+    const std::size_t count = scenes.size(), settings = scenes.front().size(), sceneFrames = scenes.front().front().bytes.size();
+    const detail::Tables t = detail::Tabulate(scenes, static_cast<std::size_t>(framesPerSecond));
     const double seconds = static_cast<double>(count * sceneFrames) / framesPerSecond;
-    std::vector<double> best;
     Curve curve;
-    struct Way {
-        bjontegaard::Point point;
-        std::vector<std::size_t> choice;
-    };
-    std::vector<Way> found;
+    // Every way, counted in base `settings`; of those that meet the rules,
+    // the best in each band of 1 kbit/s so far.
+    std::vector<double> best;
+    std::vector<detail::Way> found;
     std::vector<std::size_t> choice(count, 0);
     for (bool more = true; more; ++curve.ways) {
         std::size_t peak = 0, bytes = 0;
-        double sum = 0;
+        double error = 0;
         for (std::size_t s = 0; s < count; ++s) {
             const std::size_t k = choice[s];
-            peak = std::max(peak, within[s][k]);
-            if (s + 1 < count) peak = std::max(peak, across[s][k][choice[s + 1]]);
-            bytes += total[s][k];
-            sum += error[s][k];
+            peak = std::max(peak, t.within[s][k]);
+            if (s + 1 < count) peak = std::max(peak, t.across[s][k][choice[s + 1]]);
+            bytes += t.bytes[s][k];
+            error += t.error[s][k];
         }
+        // The most generous target: the mean is 0.95 of it.
         const double perSecond = static_cast<double>(bytes) / seconds;
         if (static_cast<double>(peak) <= 1.3 / 0.95 * perSecond) {
             ++curve.meeting;
             const double kbps = perSecond * 8 / 1024;
             const auto band = static_cast<std::size_t>(kbps);
             if (best.size() <= band) best.resize(band + 1, -1);
-            const double psnr = 10 * std::log10(255.0 * 255.0 / std::max(sum / static_cast<double>(count * sceneFrames), 1e-10));
-            best[band] = std::max(best[band], psnr);
-            if (best[band] == psnr) found.push_back({{kbps, psnr}, choice});
+            const double psnr = 10 * std::log10(255.0 * 255.0 / std::max(error / static_cast<double>(count * sceneFrames), 1e-10));
+            if (psnr >= best[band]) {
+                best[band] = psnr;
+                found.push_back({{kbps, psnr}, choice});
+            }
         }
-        // The next way, counting in base `settings`.
         std::size_t s = 0;
         while (s < count && ++choice[s] == settings) choice[s++] = 0;
         more = s < count;
     }
-    std::stable_sort(found.begin(), found.end(), [](const Way& a, const Way& b) { return a.point.rate < b.point.rate; });
-    for (Way& way : found)
-        if (curve.points.empty() || way.point.psnr > curve.points.back().psnr) {
-            curve.points.push_back(way.point);
-            curve.choices.push_back(std::move(way.choice));
-        }
+    detail::KeepUpperEnvelope(found, curve);
     return curve;
 }
 
