@@ -55,19 +55,23 @@ TEST(CinepakRate, TheSlopeSpendsTheSharesOfTheFramesRemembered) {
     for (int n = 0; n < 600; ++n) slope.Add(kRate, kMs, false, 200, 250, 100);
     next = slope.Next(kRate, 0, kMs, false, 500, kLargest);
     EXPECT_NEAR(next.lambda, 50 * std::exp2(-SlopeControl::kMostSaved / SlopeControl::kSavedSeconds), 0.01 * next.lambda);
-    // A key frame may take the rest of the second; a difference frame no
-    // more than its part of the peak, nor what the smallest key frame needs
-    // of the second (here 10200 bytes of the 12500 it may spend)...
+    // A key frame may take the rest of the second (here 12500 less 9 × 200);
+    // a difference frame its part of what the peak leaves beside the
+    // smallest key frame: a tenth of 12500 − 500, evenly, so that the last
+    // frames of a busy second are not the ones that keep the key frame's
+    // room. When that key frame would need 10200 bytes, the part is less
+    // than the least frame.
     EXPECT_EQ(slope.Next(kRate, 0, kMs, true, 10200, kLargest).most, static_cast<std::size_t>(SlopeControl::kPeak * kRate - 9 * 200));
-    EXPECT_EQ(next.most, static_cast<std::size_t>(SlopeControl::kFramePeak * 1000));
-    EXPECT_EQ(slope.Next(kRate, 0, kMs, false, 10200, kLargest).most, 12500u - 10200 - 9 * 200);
-    // ...which a key frame in the second leaves to them, while the second's
-    // whole spending stays within the peak.
+    EXPECT_EQ(next.most, 1200u);
+    EXPECT_EQ(slope.Next(kRate, 0, kMs, false, 10200, kLargest).most, 256u);
+    // Key frames in the second leave the difference frames their parts
+    // while the second's whole spending stays within the peak.
     slope.Add(kRate, kMs, true, 5000, 250, 2500);
-    EXPECT_EQ(slope.Next(kRate, 0, kMs, false, 10200, kLargest).most, 12500u - 10200 - 8 * 200);
-    EXPECT_EQ(slope.Next(kRate, 0, kMs, false, 500, kLargest).most, static_cast<std::size_t>(SlopeControl::kFramePeak * 1000));
+    EXPECT_EQ(slope.Next(kRate, 0, kMs, false, 500, kLargest).most, 1200u);
+    slope.Add(kRate, kMs, true, 5000, 250, 2500);
+    EXPECT_EQ(slope.Next(kRate, 0, kMs, false, 500, kLargest).most, 12500u - 10000 - 7 * 200);
     slope.Add(kRate, kMs, true, 9000, 250, 4500);
-    EXPECT_EQ(slope.Next(kRate, 0, kMs, false, 500, kLargest).most, 256u); // two key frames filled it: the least frame
+    EXPECT_EQ(slope.Next(kRate, 0, kMs, false, 500, kLargest).most, 256u); // the key frames filled it: the least frame
 }
 
 // The nearest-entry search bounds its search by luma sums; it must find what

@@ -62,7 +62,7 @@ constexpr int kSpecialisePasses = 1;
 
 SlopeControl::Frame SlopeControl::Next(std::uint32_t bytesPerSecond, std::int64_t overrun, std::uint32_t milliseconds,
                                        bool key, std::size_t smallestKey, std::size_t largest) const {
-    const double rate = bytesPerSecond, share = rate * milliseconds / 1000.0;
+    const double rate = bytesPerSecond;
     if (elapsed_ == 0) return {0, KeyFrameBudget(bytesPerSecond, overrun, milliseconds, kFirstSecond, largest)};
     // The second that ends with this frame: the frames of the rest of it
     // spent what they spent.
@@ -71,7 +71,8 @@ SlopeControl::Frame SlopeControl::Next(std::uint32_t bytesPerSecond, std::int64_
     double most = kPeak * rate - before;
     if (!key) {
         const double differences = static_cast<double>(window_.SpentInLast(rest, false));
-        most = std::min({most, kPeak * rate - static_cast<double>(smallestKey) - differences, kFramePeak * share});
+        const double differencesMay = kPeak * rate - static_cast<double>(smallestKey);
+        most = std::min({most, differencesMay - differences, differencesMay * milliseconds / 1000.0});
     }
     most = std::clamp(most, 256.0, static_cast<double>(largest));
     if (elapsed_ < 1000)
