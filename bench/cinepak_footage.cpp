@@ -337,12 +337,7 @@ void PrintPoint(const Point& p) {
     // libavcodec's encoder has no target: its windows are measured against
     // its own mean.
     const double perSecond = p.target != 0 ? p.target * 1024 / 8.0 : p.Total() / (static_cast<double>(kFrames) / kRate);
-    double peak = 0;
-    for (int start = kRate; start + kRate <= kFrames; ++start) {
-        std::size_t window = 0;
-        for (int n = start; n < start + kRate; ++n) window += p.bytes[n];
-        peak = std::max(peak, window / perSecond);
-    }
+    const double peak = static_cast<double>(held::PeakSecond(p.bytes, kRate, kRate)) / perSecond;
     if (p.target != 0) {
         const double mean = p.Total() / (static_cast<double>(kFrames) / kRate) / perSecond;
         std::printf("  %5.3f %-5s  %4.2f %s", mean, std::abs(mean - 1) <= 0.05 ? "ok" : "MISS", peak, peak <= 1.3 ? "ok" : "OVER");

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <span>
 #include <vector>
 
 #include "bench/bjontegaard.h"
@@ -32,6 +33,18 @@ struct Curve {
     std::size_t ways = 0, meeting = 0;
 };
 
+// The most bytes that one second of frames (`second` of them) starting at
+// `firstStart` or later spends.
+inline std::size_t PeakSecond(std::span<const std::size_t> bytes, std::size_t second, std::size_t firstStart) {
+    std::size_t peak = 0;
+    for (std::size_t start = firstStart; start + second <= bytes.size(); ++start) {
+        std::size_t window = 0;
+        for (std::size_t n = start; n < start + second; ++n) window += bytes[n];
+        peak = std::max(peak, window);
+    }
+    return peak;
+}
+
 namespace detail {
 
 // What each way is judged by, from each scene's settings alone: a second
@@ -42,17 +55,6 @@ struct Tables {
     std::vector<std::vector<double>> error;                   // [scene][setting]
     std::vector<std::vector<std::vector<std::size_t>>> across; // [scene][setting][next scene's setting]
 };
-
-// The most bytes in one second of `e` starting from frame `firstStart`.
-inline std::size_t PeakWithin(const Encode& e, std::size_t second, std::size_t firstStart) {
-    std::size_t peak = 0;
-    for (std::size_t start = firstStart; start + second <= e.bytes.size(); ++start) {
-        std::size_t window = 0;
-        for (std::size_t n = start; n < start + second; ++n) window += e.bytes[n];
-        peak = std::max(peak, window);
-    }
-    return peak;
-}
 
 // The most bytes in one second that starts in `before` and ends in `after`.
 inline std::size_t PeakAcross(const Encode& before, const Encode& after, std::size_t second) {
@@ -75,7 +77,7 @@ inline Tables Tabulate(const std::vector<std::vector<Encode>>& scenes, std::size
     for (std::size_t s = 0; s < count; ++s)
         for (std::size_t k = 0; k < settings; ++k) {
             const Encode& e = scenes[s][k];
-            t.within[s][k] = PeakWithin(e, second, s == 0 ? second : 0);
+            t.within[s][k] = PeakSecond(e.bytes, second, s == 0 ? second : 0);
             for (std::size_t b : e.bytes) t.bytes[s][k] += b;
             for (double d : e.error) t.error[s][k] += d;
             if (s + 1 < count)
