@@ -11,6 +11,7 @@
 #include "video/cinepakrate.h"
 
 using cinepak::SlopeControl;
+using Kind = cinepak::SlopeControl::Kind;
 
 TEST(CinepakRate, TheSlopeSpendsTheSharesOfTheFramesRemembered) {
     // 10 frames a second of 10000 bytes a second: a share of 1000 bytes.
@@ -19,7 +20,7 @@ TEST(CinepakRate, TheSlopeSpendsTheSharesOfTheFramesRemembered) {
     SlopeControl slope;
     // The first frame has no slope yet: it is coded to the budget that
     // brings its primed second to 1.2 times the rate.
-    SlopeControl::Frame first = slope.Next(kRate, 0, kMs, true, 500, kLargest);
+    SlopeControl::Frame first = slope.Next(kRate, 0, kMs, Kind::Key, 500, kLargest);
     EXPECT_EQ(first.lambda, 0);
     EXPECT_EQ(first.most, 3000u);
 
@@ -30,12 +31,12 @@ TEST(CinepakRate, TheSlopeSpendsTheSharesOfTheFramesRemembered) {
     // seconds of debt double.
     double debt = 0;
     for (int n = 0; n < 50; ++n) {
-        const SlopeControl::Frame frame = slope.Next(kRate, 0, kMs, false, 500, kLargest);
+        const SlopeControl::Frame frame = slope.Next(kRate, 0, kMs, Kind::Difference, 500, kLargest);
         EXPECT_EQ(frame.lambda == 0, n < 10) << n;
         slope.Add(kRate, kMs, n == 0, 2000, 50, 1000);
         debt += 2000 - 1000;
     }
-    SlopeControl::Frame next = slope.Next(kRate, 0, kMs, false, 500, kLargest);
+    SlopeControl::Frame next = slope.Next(kRate, 0, kMs, Kind::Difference, 500, kLargest);
     EXPECT_NEAR(next.lambda, 100 * std::exp2(debt / kRate / SlopeControl::kDebtSeconds), 0.01 * next.lambda);
     // Every second spent twice the rate: nothing is left for the next frame.
     EXPECT_EQ(next.most, 256u);
@@ -48,12 +49,12 @@ TEST(CinepakRate, TheSlopeSpendsTheSharesOfTheFramesRemembered) {
     // 100 × 200 × 250 / λ = 150 × 1000 gives λ 400 / 7; counted in full,
     // they would give λ 66.7.
     for (int n = 0; n < 100; ++n) slope.Add(kRate, kMs, false, 200, 250, 100);
-    next = slope.Next(kRate, 0, kMs, false, 500, kLargest);
+    next = slope.Next(kRate, 0, kMs, Kind::Difference, 500, kLargest);
     EXPECT_NEAR(next.lambda, 400.0 / 7 * std::exp2(-SlopeControl::kMostSaved / SlopeControl::kSavedSeconds), 0.01 * next.lambda);
     // Frames older than the memory are forgotten: a minute of the still
     // scene leaves only it, whose shares λ 50 spends.
     for (int n = 0; n < 600; ++n) slope.Add(kRate, kMs, false, 200, 250, 100);
-    next = slope.Next(kRate, 0, kMs, false, 500, kLargest);
+    next = slope.Next(kRate, 0, kMs, Kind::Difference, 500, kLargest);
     EXPECT_NEAR(next.lambda, 50 * std::exp2(-SlopeControl::kMostSaved / SlopeControl::kSavedSeconds), 0.01 * next.lambda);
     // A key frame may take the rest of the second (here 12500 less 9 × 200);
     // a difference frame its part of what the peak leaves beside the
@@ -61,17 +62,22 @@ TEST(CinepakRate, TheSlopeSpendsTheSharesOfTheFramesRemembered) {
     // frames of a busy second are not the ones that keep the key frame's
     // room. When that key frame would need 10200 bytes, the part is less
     // than the least frame.
-    EXPECT_EQ(slope.Next(kRate, 0, kMs, true, 10200, kLargest).most, static_cast<std::size_t>(SlopeControl::kPeak * kRate - 9 * 200));
+    EXPECT_EQ(slope.Next(kRate, 0, kMs, Kind::Key, 10200, kLargest).most, static_cast<std::size_t>(SlopeControl::kPeak * kRate - 9 * 200));
     EXPECT_EQ(next.most, 1200u);
-    EXPECT_EQ(slope.Next(kRate, 0, kMs, false, 10200, kLargest).most, 256u);
+    EXPECT_EQ(slope.Next(kRate, 0, kMs, Kind::Difference, 10200, kLargest).most, 256u);
+    // A cut's key frame takes the smallest key frame and a difference
+    // frame's part, never more than the rest of the second.
+    EXPECT_EQ(slope.Next(kRate, 0, kMs, Kind::Cut, 500, kLargest).most, 500u + 1200);
+    EXPECT_EQ(slope.Next(kRate, 0, kMs, Kind::Cut, 10200, kLargest).most, 10200u + 230);
+    EXPECT_EQ(slope.Next(kRate, 0, kMs, Kind::Cut, 11000, kLargest).most, static_cast<std::size_t>(SlopeControl::kPeak * kRate - 9 * 200));
     // Key frames in the second leave the difference frames their parts
     // while the second's whole spending stays within the peak.
     slope.Add(kRate, kMs, true, 5000, 250, 2500);
-    EXPECT_EQ(slope.Next(kRate, 0, kMs, false, 500, kLargest).most, 1200u);
+    EXPECT_EQ(slope.Next(kRate, 0, kMs, Kind::Difference, 500, kLargest).most, 1200u);
     slope.Add(kRate, kMs, true, 5000, 250, 2500);
-    EXPECT_EQ(slope.Next(kRate, 0, kMs, false, 500, kLargest).most, 12500u - 10000 - 7 * 200);
+    EXPECT_EQ(slope.Next(kRate, 0, kMs, Kind::Difference, 500, kLargest).most, 12500u - 10000 - 7 * 200);
     slope.Add(kRate, kMs, true, 9000, 250, 4500);
-    EXPECT_EQ(slope.Next(kRate, 0, kMs, false, 500, kLargest).most, 256u); // the key frames filled it: the least frame
+    EXPECT_EQ(slope.Next(kRate, 0, kMs, Kind::Difference, 500, kLargest).most, 256u); // the key frames filled it: the least frame
 }
 
 // The nearest-entry search bounds its search by luma sums; it must find what

@@ -597,9 +597,10 @@ OSErr CinepakEncoder::Encode(const std::uint8_t* pixels, std::int32_t rowBytes, 
     const bool key = params.forceKeyFrame || !s.haveReference || cut || s.sinceKey + 1 >= kKeyFrameRate;
     // The smallest key frame: a byte a macroblock, and the headers.
     const std::size_t smallestKey = std::size_t{s.mbWide} * s.mbHigh + kFrameHeaderBytes + 64 * s.strips.size();
+    const auto kind = !key ? SlopeControl::Kind::Difference : cut ? SlopeControl::Kind::Cut : SlopeControl::Kind::Key;
     const SlopeControl::Frame slope =
         params.slope > 0 ? SlopeControl::Frame{params.slope, kLargestFrame}
-                         : s.slope.Next(params.dataRate, params.overrun, params.milliseconds, key, smallestKey, kLargestFrame);
+                         : s.slope.Next(params.dataRate, params.overrun, params.milliseconds, kind, smallestKey, kLargestFrame);
     const std::size_t most = slope.most;
     s.lastBudget = static_cast<std::uint32_t>(most);
     FrameCoder coder(s, key, LayoutBytes(params, key));

@@ -61,7 +61,7 @@ constexpr int kSpecialisePasses = 1;
 } // namespace
 
 SlopeControl::Frame SlopeControl::Next(std::uint32_t bytesPerSecond, std::int64_t overrun, std::uint32_t milliseconds,
-                                       bool key, std::size_t smallestKey, std::size_t largest) const {
+                                       Kind kind, std::size_t smallestKey, std::size_t largest) const {
     const double rate = bytesPerSecond;
     if (elapsed_ == 0) return {0, KeyFrameBudget(bytesPerSecond, overrun, milliseconds, kFirstSecond, largest)};
     // The second that ends with this frame: the frames of the rest of it
@@ -69,11 +69,13 @@ SlopeControl::Frame SlopeControl::Next(std::uint32_t bytesPerSecond, std::int64_
     const std::uint32_t rest = 1000 - std::min(milliseconds, 1000u);
     const double before = static_cast<double>(window_.SpentInLast(rest));
     double most = kPeak * rate - before;
-    if (!key) {
+    const double differencesMay = kPeak * rate - static_cast<double>(smallestKey);
+    const double part = differencesMay * milliseconds / 1000.0;
+    if (kind == Kind::Difference) {
         const double differences = static_cast<double>(window_.SpentInLast(rest, false));
-        const double differencesMay = kPeak * rate - static_cast<double>(smallestKey);
-        most = std::min({most, differencesMay - differences, differencesMay * milliseconds / 1000.0});
+        most = std::min({most, differencesMay - differences, part});
     }
+    if (kind == Kind::Cut) most = std::min(most, static_cast<double>(smallestKey) + part);
     most = std::clamp(most, 256.0, static_cast<double>(largest));
     if (elapsed_ < 1000)
         return {0, std::min(static_cast<std::size_t>(most), FrameBudget(bytesPerSecond, overrun, milliseconds, largest))};
