@@ -88,7 +88,8 @@ struct Point {
     std::string encoder, setting;
     std::uint32_t target = 0; // ours: kbit/s
     std::vector<std::size_t> bytes;
-    std::vector<double> error; // luma squared error per pixel, per frame
+    std::vector<double> error;  // luma squared error per pixel, per frame
+    std::vector<double> colour; // squared error per pixel and channel over R, G and B, per frame
     std::size_t stored = 0;    // ours: after the writer's repack
     int undecodable = 0;
     double processorSeconds = 0;
@@ -125,6 +126,19 @@ double LumaError(const Picture& source, const FrameBuffer& decoded) {
     return sum / (kWidth * kHeight);
 }
 
+// What the eye sees besides luma: the decoded colours themselves.
+double ColourError(const Picture& source, const FrameBuffer& decoded) {
+    if (decoded.Width() != kWidth || decoded.Height() != kHeight) return 255.0 * 255.0;
+    double sum = 0;
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x)
+            for (int c = 0; c < 3; ++c) {
+                const double d = source[(static_cast<std::size_t>(y) * kWidth + x) * 4 + c] - decoded.Pixel(x, y)[c];
+                sum += d * d;
+            }
+    return sum / (3.0 * kWidth * kHeight);
+}
+
 // Decodes the frames with libavcodec's Cinepak decoder (through the media
 // layer) and measures them; a frame it refuses counts as undecodable and
 // as all wrong.
@@ -137,9 +151,11 @@ void Measure(const std::vector<Picture>& content, const std::vector<std::vector<
         if (decoder.Decode(frames[n], picture) != noErr) {
             ++point.undecodable;
             point.error.push_back(255.0 * 255.0);
+            point.colour.push_back(255.0 * 255.0);
             continue;
         }
         point.error.push_back(LumaError(content[n], picture));
+        point.colour.push_back(ColourError(content[n], picture));
     }
 }
 
@@ -377,14 +393,15 @@ void PrintSceneRates(const Point& p) {
     std::printf("\n");
 }
 
-std::vector<bjontegaard::Point> Curve(const std::vector<Point>& points) {
+// Rate and PSNR-Y of each point; with `colour`, PSNR over R, G and B.
+std::vector<bjontegaard::Point> Curve(const std::vector<Point>& points, bool colour = false) {
     std::vector<bjontegaard::Point> curve;
-    for (const Point& p : points) curve.push_back({p.Kbps(), PsnrOver(p.error, 0, kFrames)});
+    for (const Point& p : points) curve.push_back({p.Kbps(), PsnrOver(colour ? p.colour : p.error, 0, kFrames)});
     return curve;
 }
 
 void PrintDeltas(const char* who, const std::vector<bjontegaard::Point>& b, const char* against,
-                 const std::vector<bjontegaard::Point>& a) {
+                 const std::vector<bjontegaard::Point>& a, const char* measure = "PSNR-Y") {
     const auto range = [](const std::vector<bjontegaard::Point>& c, bool psnr) {
         double low = 1e300, high = -1e300;
         for (const auto& p : c) low = std::min(low, psnr ? p.psnr : p.rate), high = std::max(high, psnr ? p.psnr : p.rate);
@@ -398,12 +415,12 @@ void PrintDeltas(const char* who, const std::vector<bjontegaard::Point>& b, cons
         if (v) std::printf("%+.1f%s", *v, unit);
         else std::printf("none (no overlap)");
     };
-    std::printf("BD-rate of %s against %s (rate at equal PSNR-Y, over %.2f-%.2f dB): cubic fit ", who, against,
+    std::printf("BD-rate of %s against %s (rate at equal %s, over %.2f-%.2f dB): cubic fit ", who, against, measure,
                 std::max(aq0, bq0), std::min(aq1, bq1));
     show(bjontegaard::DeltaRate(a, b, bjontegaard::Fit::Cubic), " %");
     std::printf(", piecewise cubic ");
     show(bjontegaard::DeltaRate(a, b, bjontegaard::Fit::PiecewiseCubic), " %");
-    std::printf("\nBD-PSNR of %s against %s (PSNR-Y at equal rate, over %.0f-%.0f kbit/s): cubic fit ", who, against,
+    std::printf("\nBD-PSNR of %s against %s (%s at equal rate, over %.0f-%.0f kbit/s): cubic fit ", who, against, measure,
                 std::max(ar0, br0), std::min(ar1, br1));
     const auto dq = bjontegaard::DeltaPsnr(a, b, bjontegaard::Fit::Cubic);
     const auto dqp = bjontegaard::DeltaPsnr(a, b, bjontegaard::Fit::PiecewiseCubic);
@@ -532,6 +549,7 @@ int main(int argc, char** argv) {
     std::printf("\n");
     PrintDeltas("ours", Curve(ours), "libavcodec", Curve(theirs));
     PrintDeltas("ours at one slope", Curve(oneSlope), "libavcodec", Curve(theirs));
+    PrintDeltas("ours", Curve(ours, true), "libavcodec", Curve(theirs, true), "PSNR over R, G and B");
     PrintHeld(content, cache, fresh, ours);
     PrintSceneDeltas(ours, theirs);
 
