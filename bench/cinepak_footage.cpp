@@ -8,12 +8,13 @@
 // -q:v) is swept over the same range of sizes. For every point: bytes,
 // luma PSNR over the clip, its worst frame, the first frame, the frames
 // right after the cuts, each scene, the speed; then the BD-rate of ours
-// against libavcodec's, our data-rate rules, and that every frame of ours
-// decodes with libavcodec's Cinepak decoder. Ours also runs as libavcodec's
-// encoder does, at one λ for the whole clip without the data-rate rules:
-// its BD-rate measures the coding alone. And libavcodec's encoder is held
-// to our rules as well as it could be (bench/held_to_rules.h): ours against
-// that curve compares both under the same rules.
+// against libavcodec's (in luma, and over R, G and B), our data-rate
+// rules, and that every frame of ours decodes with libavcodec's Cinepak
+// decoder. Ours also runs as libavcodec's encoder does, at one λ for the
+// whole clip without the data-rate rules: its BD-rate measures the coding
+// alone. And libavcodec's encoder is held to our rules as well as it could
+// be (bench/held_to_rules.h): ours against that curve compares both under
+// the same rules.
 //
 //   bench_cinepak_footage [--fresh]
 //
@@ -126,7 +127,8 @@ double LumaError(const Picture& source, const FrameBuffer& decoded) {
     return sum / (kWidth * kHeight);
 }
 
-// What the eye sees besides luma: the decoded colours themselves.
+// The error in the colours themselves, B, G and R alike: a wrong hue of
+// the right luma counts too.
 double ColourError(const Picture& source, const FrameBuffer& decoded) {
     if (decoded.Width() != kWidth || decoded.Height() != kHeight) return 255.0 * 255.0;
     double sum = 0;

@@ -239,7 +239,8 @@ TEST(CinepakEncoder, ACutIntoABusySceneLeavesTheFramesOfItsSecondTheirPart) {
     }
     // No frame of the busy scene, its key frame's second included, falls
     // 2 dB below the scene (taking what the peak left, the key frame was
-    // 1 dB better than the rest and two frames of its second 6 dB worse).
+    // 1 dB better than the rest and two frames of its second about 5 dB
+    // worse).
     double squared = 0;
     for (int n = cut; n < 2 * cut; ++n) squared += std::pow(10.0, -psnr[static_cast<std::size_t>(n)] / 10);
     const double scene = -10 * std::log10(squared / cut);

@@ -144,8 +144,8 @@ struct RatePlan {
 // Held to the smallest key frame and one part, the worst frames from 450 to
 // 1000 kbit/s gained 0.4 to 0.9 dB and the clip took 0.8 % fewer bytes for
 // the same quality (with 1.5 or 2 parts 0.7 % and 0.4 % fewer, with 0.75
-// of a part 0.7 %; with half a part 0.1 % more, the key frames then the
-// worst frames at the highest rates).
+// of a part 0.7 %; with half a part 0.1 % more, the key frames then being
+// the worst frames at the highest rates).
 class SlopeControl {
 public:
     static constexpr double kPeak = 1.25;       // of the rate, in any second: 1.3 with a margin
@@ -155,8 +155,9 @@ public:
     static constexpr double kSavedSeconds = 0.4;
     static constexpr double kMostSaved = 1.5; // seconds of the rate
 
-    // A difference frame; a key frame of the same scene (a periodic or
-    // forced one); a key frame at a cut (or forced where the picture cut).
+    // A difference frame; a key frame where the picture did not cut (a
+    // periodic one, or one a chapter's start forces); a key frame where it
+    // cut, forced or not.
     enum class Kind { Difference, Key, Cut };
 
     struct Frame {
