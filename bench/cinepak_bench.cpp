@@ -58,19 +58,13 @@ struct Quality {
 };
 
 Quality Measure(const std::vector<Picture>& source, const std::vector<FrameBuffer>& decoded, int width, int height) {
-    double sy = 0, s = 0;
-    for (std::size_t n = 0; n < source.size(); ++n)
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x) {
-                const std::uint8_t* a = &source[n][(static_cast<std::size_t>(y) * width + x) * 4];
-                const std::uint8_t* b = decoded[n].Pixel(x, y);
-                const double ya = 0.114 * a[0] + 0.587 * a[1] + 0.299 * a[2];
-                const double yb = 0.114 * b[0] + 0.587 * b[1] + 0.299 * b[2];
-                sy += (ya - yb) * (ya - yb);
-                for (int c = 0; c < 3; ++c) s += (a[c] - b[c]) * (a[c] - b[c]);
-            }
-    const double pixels = static_cast<double>(source.size()) * width * height;
-    return {10 * std::log10(255.0 * 255.0 / (sy / pixels)), 10 * std::log10(255.0 * 255.0 / (s / (3 * pixels)))};
+    double luma = 0, colour = 0;
+    for (std::size_t n = 0; n < source.size(); ++n) {
+        const FrameError e = ErrorOf(source[n], decoded[n], width, height);
+        luma += e.luma, colour += e.colour;
+    }
+    const auto frames = static_cast<double>(source.size());
+    return {10 * std::log10(255.0 * 255.0 / (luma / frames)), 10 * std::log10(255.0 * 255.0 / (colour / frames))};
 }
 
 // libavcodec's encoder (through the ffmpeg tool) at its own default

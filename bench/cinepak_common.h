@@ -21,6 +21,30 @@ namespace cinepakbench {
 
 using Picture = std::vector<std::uint8_t>; // BGRA
 
+// The benchmarks' luma: BT.601 weights on B, G and R.
+inline double Luma(const std::uint8_t* bgra) { return 0.114 * bgra[0] + 0.587 * bgra[1] + 0.299 * bgra[2]; }
+
+// A decoded frame's squared error against its source, per pixel: in luma,
+// and in the colours themselves, per channel of B, G and R alike (a wrong
+// hue of the right luma counts there too).
+struct FrameError {
+    double luma = 0, colour = 0;
+};
+
+inline FrameError ErrorOf(const Picture& source, const FrameBuffer& decoded, int width, int height) {
+    double luma = 0, colour = 0;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const std::uint8_t* a = &source[(static_cast<std::size_t>(y) * width + x) * 4];
+            const std::uint8_t* b = decoded.Pixel(x, y);
+            const double d = Luma(a) - Luma(b);
+            luma += d * d;
+            for (int c = 0; c < 3; ++c) colour += (a[c] - b[c]) * (a[c] - b[c]);
+        }
+    const double pixels = static_cast<double>(width) * height;
+    return {luma / pixels, colour / (3 * pixels)};
+}
+
 inline double Seconds(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }

@@ -113,34 +113,6 @@ double PsnrOver(const std::vector<double>& error, int from, int to) {
     return Psnr(sum / (to - from));
 }
 
-// The luma of the benchmarks' measure (BT.601 weights on the decoded RGB).
-double Luma(const std::uint8_t* bgra) { return 0.114 * bgra[0] + 0.587 * bgra[1] + 0.299 * bgra[2]; }
-
-double LumaError(const Picture& source, const FrameBuffer& decoded) {
-    if (decoded.Width() != kWidth || decoded.Height() != kHeight) return 255.0 * 255.0;
-    double sum = 0;
-    for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth; ++x) {
-            const double d = Luma(&source[(static_cast<std::size_t>(y) * kWidth + x) * 4]) - Luma(decoded.Pixel(x, y));
-            sum += d * d;
-        }
-    return sum / (kWidth * kHeight);
-}
-
-// The error in the colours themselves, B, G and R alike: a wrong hue of
-// the right luma counts too.
-double ColourError(const Picture& source, const FrameBuffer& decoded) {
-    if (decoded.Width() != kWidth || decoded.Height() != kHeight) return 255.0 * 255.0;
-    double sum = 0;
-    for (int y = 0; y < kHeight; ++y)
-        for (int x = 0; x < kWidth; ++x)
-            for (int c = 0; c < 3; ++c) {
-                const double d = source[(static_cast<std::size_t>(y) * kWidth + x) * 4 + c] - decoded.Pixel(x, y)[c];
-                sum += d * d;
-            }
-    return sum / (3.0 * kWidth * kHeight);
-}
-
 // Decodes the frames with libavcodec's Cinepak decoder (through the media
 // layer) and measures them; a frame it refuses counts as undecodable and
 // as all wrong.
@@ -156,8 +128,12 @@ void Measure(const std::vector<Picture>& content, const std::vector<std::vector<
             point.colour.push_back(255.0 * 255.0);
             continue;
         }
-        point.error.push_back(LumaError(content[n], picture));
-        point.colour.push_back(ColourError(content[n], picture));
+        // A picture of the wrong size is all wrong.
+        const FrameError e = picture.Width() == kWidth && picture.Height() == kHeight
+                                 ? ErrorOf(content[n], picture, kWidth, kHeight)
+                                 : FrameError{255.0 * 255.0, 255.0 * 255.0};
+        point.error.push_back(e.luma);
+        point.colour.push_back(e.colour);
     }
 }
 
