@@ -14,7 +14,9 @@
 // whole clip without the data-rate rules: its BD-rate measures the coding
 // alone. And libavcodec's encoder is held to our rules as well as it could
 // be (bench/held_to_rules.h): ours against that curve compares both under
-// the same rules.
+// the same rules. Ours at one slope is held to them the same way: what the
+// rules cost our coding, whatever the rate control, and how far ours is
+// from that.
 //
 //   bench_cinepak_footage [--fresh]
 //
@@ -84,6 +86,9 @@ constexpr int kSpeedRuns = 3;    // of each encoder on it
 // λ with no data-rate rules: the coding compared apart from the rate
 // control. These give about 200 to 2000 kbit/s.
 const double kSlopes[] = {4000, 1500, 600, 250, 100, 40, 16, 6};
+// For ours at one slope held to our rules: each scene encoded alone at
+// slopes 1.5 times apart over the same range.
+const double kHeldSlopes[] = {4000, 2667, 1778, 1185, 790, 527, 351, 234, 156, 104, 69, 46, 31, 21, 14, 9, 6};
 
 struct Point {
     std::string encoder, setting;
@@ -408,24 +413,44 @@ void PrintDeltas(const char* who, const std::vector<bjontegaard::Point>& b, cons
     std::printf("\n");
 }
 
-// libavcodec's encoder held to our data-rate rules (bench/held_to_rules.h),
-// from each scene encoded alone at every one of kHeldQualities.
-void PrintHeld(const std::vector<Picture>& content, const std::filesystem::path& cache, bool fresh, const std::vector<Point>& ourPoints) {
+// Each scene of the clip alone.
+std::vector<Picture> Scene(const std::vector<Picture>& content, int s) {
+    return {content.begin() + s * kSceneFrames, content.begin() + (s + 1) * kSceneFrames};
+}
+
+// libavcodec's encoder, each scene encoded alone at every one of kHeldQualities.
+std::vector<std::vector<held::Encode>> LibavcodecScenes(const std::vector<Picture>& content, const std::filesystem::path& cache,
+                                                        bool fresh) {
+    std::vector<std::vector<held::Encode>> scenes(footage::kScenes);
+    for (int s = 0; s < footage::kScenes; ++s)
+        for (Point& p : Libavcodec(Scene(content, s), cache, fresh, kHeldQualities))
+            scenes[s].push_back({std::move(p.bytes), std::move(p.error)});
+    return scenes;
+}
+
+// Ours at one slope, each scene encoded alone at every one of kHeldSlopes.
+std::vector<std::vector<held::Encode>> OurScenes(const std::vector<Picture>& content) {
+    std::vector<std::vector<held::Encode>> scenes(footage::kScenes);
+    for (int s = 0; s < footage::kScenes; ++s)
+        for (double slope : kHeldSlopes) {
+            Point p = Ours(Scene(content, s), 0, slope);
+            scenes[s].push_back({std::move(p.bytes), std::move(p.error)});
+        }
+    return scenes;
+}
+
+// An encoder held to our data-rate rules as well as it could be
+// (bench/held_to_rules.h), from each scene encoded alone at `scenes`'
+// settings: its curve, and at each of our rates its best way spending no
+// more, with how far its worst frame falls below its mean beside ours.
+held::Curve PrintHeld(const char* who, const std::vector<std::vector<held::Encode>>& scenes, const std::vector<Point>& ourPoints) {
     const std::vector<bjontegaard::Point> ours = Curve(ourPoints);
     std::vector<double> ourWorst; // PSNR-Y of each point's worst frame
     for (const Point& p : ourPoints) ourWorst.push_back(Psnr(*std::max_element(p.error.begin(), p.error.end())));
-    std::vector<std::vector<held::Encode>> scenes;
-    for (int s = 0; s < footage::kScenes; ++s) {
-        const std::vector<Picture> scene(content.begin() + s * kSceneFrames, content.begin() + (s + 1) * kSceneFrames);
-        scenes.emplace_back();
-        for (Point& p : Libavcodec(scene, cache, fresh, kHeldQualities)) scenes.back().push_back({std::move(p.bytes), std::move(p.error)});
-    }
     const held::Curve curve = held::HeldToTheRules(scenes, kRate);
-    std::printf("libavcodec held to our rules, each scene encoded alone at %zu settings: of %zu ways to choose them, %zu meet "
+    std::printf("\n%s held to our rules, each scene encoded alone at %zu settings: of %zu ways to choose them, %zu meet "
                 "the rules; the best %zu at their rates make its curve\n",
-                std::size(kHeldQualities), curve.ways, curve.meeting, curve.points.size());
-    // At each of ours' rates, its best way spending no more: its PSNR-Y and
-    // how far below that its worst frame falls.
+                who, scenes.front().size(), curve.ways, curve.meeting, curve.points.size());
     std::printf("its best at no more than ours' rates, PSNR-Y and worst frame below it (ours):\n");
     for (const bjontegaard::Point& p : ours) {
         std::size_t at = curve.points.size();
@@ -442,7 +467,8 @@ void PrintHeld(const std::vector<Picture>& content, const std::filesystem::path&
         std::printf("  %5.2f dB  %4.2f dB (ours %5.2f dB  %4.2f dB)\n", curve.points[at].psnr, curve.points[at].psnr - Psnr(worst), p.psnr,
                     p.psnr - ourWorst[&p - ours.data()]);
     }
-    PrintDeltas("ours", ours, "libavcodec held to our rules", curve.points);
+    PrintDeltas("ours", ours, (std::string(who) + " held to our rules").c_str(), curve.points);
+    return curve;
 }
 
 // Each scene alone: its rate and PSNR-Y at every point, ours against
@@ -528,7 +554,11 @@ int main(int argc, char** argv) {
     PrintDeltas("ours", Curve(ours), "libavcodec", Curve(theirs));
     PrintDeltas("ours at one slope", Curve(oneSlope), "libavcodec", Curve(theirs));
     PrintDeltas("ours", Curve(ours, true), "libavcodec", Curve(theirs, true), "PSNR over R, G and B");
-    PrintHeld(content, cache, fresh, ours);
+    PrintHeld("libavcodec", LibavcodecScenes(content, cache, fresh), ours);
+    // What the rules cost our coding, whatever a rate control did: ours at
+    // one slope, each scene's slope chosen knowing the whole clip.
+    const held::Curve bound = PrintHeld("ours at one slope", OurScenes(content), ours);
+    PrintDeltas("ours at one slope held to our rules", bound.points, "libavcodec", Curve(theirs));
     PrintSceneDeltas(ours, theirs);
 
     double ourSeconds = 0, theirSeconds = 0;
