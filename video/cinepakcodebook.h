@@ -68,15 +68,18 @@ public:
             heap_.pop_back();
             const Box box = boxes_[chosen];
             const std::size_t mid = Split(box);
-            boxes_[chosen] = Measure(box.begin, mid);
-            // Sums add up: the second half's are the box's less the first's.
-            Box rest{mid, box.end, 0, 0, Vec{}, {}, {}};
+            // Sums add up: only the smaller half is measured, the other's
+            // sums are the box's less its.
+            const bool firstSmaller = mid - box.begin <= box.end - mid;
+            const Box measured = firstSmaller ? Measure(box.begin, mid) : Measure(mid, box.end);
+            Box derived{firstSmaller ? mid : box.begin, firstSmaller ? box.end : mid, 0, 0, Vec{}, {}, {}};
             for (std::size_t d = 0; d < 6; ++d) {
-                rest.sum[d] = box.sum[d] - boxes_[chosen].sum[d];
-                rest.squares[d] = box.squares[d] - boxes_[chosen].squares[d];
+                derived.sum[d] = box.sum[d] - measured.sum[d];
+                derived.squares[d] = box.squares[d] - measured.squares[d];
             }
-            Summarise(rest);
-            boxes_.push_back(rest);
+            Summarise(derived);
+            boxes_[chosen] = firstSmaller ? measured : derived;
+            boxes_.push_back(firstSmaller ? derived : measured);
             offer(chosen);
             offer(boxes_.size() - 1);
             keep();
